@@ -1,0 +1,26 @@
+# The two set-up commands of the README:
+#   make run    install dependencies, build, start Cassora
+#   make test   install dependencies, build, run every test
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= 2
+
+.PHONY: deps configure build run test clean
+
+deps:
+	scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+run: build
+	$(BUILD_DIR)/app/cassora
+
+test: build
+	scripts/with-audio-server ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS) --timeout 300
+
+clean:
+	rm -rf $(BUILD_DIR)

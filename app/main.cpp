@@ -1,0 +1,37 @@
+#include "app/shell/CommandLine.h"
+#include "app/shell/DeckPreviewWindow.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
+namespace {
+
+void nameApplication() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Cassora"));
+    QCoreApplication::setApplicationName(QStringLiteral("Cassora"));
+    QCoreApplication::setApplicationVersion(CommandLine::version());
+}
+
+QStringList rawArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (CommandLine::isCommand(rawArguments(argc, argv))) {
+        QCoreApplication application(argc, argv);
+        nameApplication();
+        return CommandLine::run(QCoreApplication::arguments());
+    }
+
+    QApplication application(argc, argv);
+    nameApplication();
+    DeckPreviewWindow window;
+    window.show();
+    return QApplication::exec();
+}

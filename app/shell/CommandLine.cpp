@@ -1,0 +1,89 @@
+#include "app/shell/CommandLine.h"
+
+#include <QTextStream>
+
+#include <cstdio>
+
+#ifndef CASSORA_VERSION
+#define CASSORA_VERSION "0.0.0"
+#endif
+
+namespace {
+
+QTextStream& out() {
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream& err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int printVersion(const QStringList&) {
+    out() << "Cassora " << CommandLine::version() << Qt::endl;
+    return 0;
+}
+
+int printHelp(const QStringList&) {
+    out() << CommandLine::helpText() << Qt::flush;
+    return 0;
+}
+
+} // namespace
+
+const std::vector<CommandLineCommand>& CommandLine::commands() {
+    static const std::vector<CommandLineCommand> table = {
+        {QStringLiteral("--version"), {}, QStringLiteral("print the version"), printVersion},
+        {QStringLiteral("--help"), {}, QStringLiteral("print this help"), printHelp},
+    };
+    return table;
+}
+
+const CommandLineCommand* CommandLine::find(const QString& name) {
+    for (const auto& command : commands()) {
+        if (command.name == name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+bool CommandLine::isCommand(const QStringList& arguments) {
+    if (arguments.size() < 2) {
+        return false;
+    }
+    const QString& first = arguments.at(1);
+    // Other dashed arguments are Qt's own (-platform, -style, ...).
+    return find(first) != nullptr || first == QLatin1String("-h") || !first.startsWith('-');
+}
+
+int CommandLine::run(const QStringList& arguments) {
+    QString name = arguments.value(1);
+    if (name == QLatin1String("-h")) {
+        name = QStringLiteral("--help");
+    }
+    const CommandLineCommand* command = find(name);
+    if (!command) {
+        err() << "cassora: unknown command \"" << name << "\"\n\n" << helpText() << Qt::flush;
+        return 2;
+    }
+    return command->run(arguments.mid(2));
+}
+
+QString CommandLine::version() {
+    return QStringLiteral(CASSORA_VERSION);
+}
+
+QString CommandLine::helpText() {
+    QString text = QStringLiteral("Cassora, a cassette deck for recording and playing tapes.\n\n"
+                                  "Usage:\n  cassora                 open the deck window\n");
+    for (const auto& command : commands()) {
+        QString line = command.name;
+        if (!command.usage.isEmpty()) {
+            line += ' ' + command.usage;
+        }
+        text += QStringLiteral("  cassora %1\n      %2\n").arg(line, command.summary);
+    }
+    return text;
+}

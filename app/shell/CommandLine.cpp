@@ -1,5 +1,7 @@
 #include "app/shell/CommandLine.h"
 
+#include "app/shell/DevicesCommand.h"
+
 #include <QTextStream>
 
 #include <cstdio>
@@ -36,6 +38,9 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
     static const std::vector<CommandLineCommand> table = {
         {QStringLiteral("--version"), {}, QStringLiteral("print the version"), printVersion},
         {QStringLiteral("--help"), {}, QStringLiteral("print this help"), printHelp},
+        {QStringLiteral("devices"), QStringLiteral("[--json] [--watch]"),
+         QStringLiteral("list the audio devices, or print their changes as they happen"),
+         runDevicesCommand},
     };
     return table;
 }

@@ -84,6 +84,12 @@ std::string detailText(const NSXErrorValue& value) {
 NSXError::NSXError(std::string domain, int32_t code, NSXErrorDetails details)
     : mDomain(std::move(domain)), mCode(code), mDetails(std::move(details)) {}
 
+NSXError NSXError::withDetail(const std::string& key, NSXErrorValue value) const {
+    NSXError copy = *this;
+    copy.mDetails[key] = std::move(value);
+    return copy;
+}
+
 std::string NSXError::stringDetail(const std::string& key) const {
     const auto found = mDetails.find(key);
     if (found == mDetails.end()) {

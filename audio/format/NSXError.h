@@ -53,6 +53,9 @@ public:
     // "Error Domain=<domain> Code=<code> "<localized description>" UserInfo={...}"
     std::string description() const;
 
+    // A copy with one more detail.
+    NSXError withDetail(const std::string& key, NSXErrorValue value) const;
+
     bool operator==(const NSXError&) const = default;
 
 private:

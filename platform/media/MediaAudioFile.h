@@ -1,0 +1,121 @@
+#pragma once
+
+#include "platform/media/AudioFileTypes.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+struct AVAudioFifo;
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVIOContext;
+struct AVPacket;
+struct SwrContext;
+
+// One MPEG-4 audio file on FFmpeg, written (encoded) or read (decoded).
+// Toward its user it speaks 32-bit float, one buffer per channel, at the
+// client format's rate.
+//
+// Writing: ALAC or AAC-LC. The encoder starts with the first write, so the
+// bit rate and the client format can be set until then. Closing flushes the
+// encoder, writes the 'moov' box after the audio, and corrects what FFmpeg's
+// muxer leaves imprecise: the edit list's duration (so exactly the written
+// frames play) and, for AAC, the nominal bit rate in the 'esds'.
+//
+// Reading: frames count from the first frame after the encoder's priming, as
+// the edit list says; reads after a seek to frame n give exactly the samples
+// a straight read gives from n.
+class MediaAudioFile {
+public:
+    static OSStatus create(const std::string& path, uint32_t fileType,
+                           const AudioStreamBasicDescription& format,
+                           std::unique_ptr<MediaAudioFile>* file);
+    static OSStatus open(const std::string& path, std::unique_ptr<MediaAudioFile>* file);
+    ~MediaAudioFile();
+
+    // Finishes a file being written; returns the first failure of that.
+    OSStatus close();
+    bool isWriting() const { return mWriting; }
+
+    AudioStreamBasicDescription fileFormat() const { return mFileFormat; }
+    AudioStreamBasicDescription clientFormat() const { return mClientFormat; }
+    OSStatus setClientFormat(const AudioStreamBasicDescription& format);
+
+    // Writing. `frames` float frames in one buffer per channel.
+    OSStatus write(uint32_t frames, const AudioBufferList* data);
+    OSStatus setEncodeBitRate(uint32_t bitsPerSecond);
+    uint32_t encodeBitRate() const;
+
+    // Reading. `*frames` is how many were wanted and, after, how many came.
+    OSStatus read(uint32_t* frames, AudioBufferList* data);
+    OSStatus seek(int64_t frame);
+    int64_t tell() const { return mPosition; }
+
+    uint64_t packetCount() const;
+    uint32_t framesPerPacket() const;
+    // Frames that play, and the encoder's priming and remainder around them.
+    AudioFilePacketTableInfo packetTableInfo() const;
+    AudioConverterPrimeInfo primeInfo() const;
+    uint32_t maximumPacketSize() const { return mMaxPacketSize; }
+    // Why the last failing call failed, in words.
+    const std::string& lastError() const { return mLastError; }
+    // The same for the last failure of any file on the calling thread,
+    // including files that could not be created or opened.
+    static const std::string& lastErrorOnThisThread();
+
+private:
+    MediaAudioFile() = default;
+
+    OSStatus startEncoding();
+    OSStatus drainResampler();
+    OSStatus encodeFrames(bool flush);
+    OSStatus writePackets();
+    OSStatus finishWriting();
+    OSStatus fail(OSStatus status, const std::string& what, int ffmpegError = 0);
+
+    OSStatus openForReading(const std::string& path);
+    OSStatus decodeMore();
+    OSStatus restartDecoder();
+    void appendDecoded(const AVFrame* frame);
+
+    std::string mPath;
+    bool mWriting = false;
+    bool mClosed = false;
+    uint32_t mFileType = 0;
+    AudioStreamBasicDescription mFileFormat{};
+    AudioStreamBasicDescription mClientFormat{};
+    std::string mLastError;
+
+    AVFormatContext* mFormat = nullptr;
+    AVIOContext* mIO = nullptr;
+    AVCodecContext* mCodec = nullptr;
+    SwrContext* mResampler = nullptr;
+    AVAudioFifo* mFifo = nullptr;
+    AVFrame* mFrame = nullptr;
+    AVPacket* mPacket = nullptr;
+    int mStreamIndex = -1;
+
+    // Writing
+    bool mStarted = false;
+    uint32_t mBitRate = 0;
+    uint8_t** mConverted = nullptr; // resampler output, grown as needed
+    int mConvertedCapacity = 0;
+    int64_t mFramesEncoded = 0; // at the file's rate: the frames that will play
+    uint64_t mPacketsWritten = 0;
+    uint32_t mMaxPacketSize = 0;
+    int64_t mPriming = 0;
+
+    // Reading
+    int64_t mValidFrames = 0;
+    int64_t mRemainder = 0;
+    uint64_t mPacketCount = 0;
+    uint32_t mFramesPerPacket = 0;
+    int64_t mPosition = 0;       // next frame a read delivers
+    int64_t mSkipUntil = 0;      // media sample where delivery starts after a seek
+    int64_t mNextMediaSample = 0;
+    bool mInputEnded = false;
+    bool mDecoderDrained = false;
+};

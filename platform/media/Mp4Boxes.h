@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A small reader of MPEG-4 boxes: enough to find a file's audio track and
+// the fields that FFmpeg does not report (edit list, sample table totals,
+// the decoder configuration's bit rates), and to patch fixed-size fields in
+// place. It understands 64-bit box sizes and a last box of size 0 (to the end
+// of its parent), and never reads outside the file.
+
+struct Mp4Box {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    uint32_t type = 0;
+    uint32_t headerSize = 0;
+
+    uint64_t payloadOffset() const { return offset + headerSize; }
+    uint64_t end() const { return offset + size; }
+};
+
+class Mp4BoxReader {
+public:
+    // Reads the file at `path`; `isOpen()` tells whether it could be opened.
+    explicit Mp4BoxReader(const std::string& path);
+    ~Mp4BoxReader();
+    Mp4BoxReader(const Mp4BoxReader&) = delete;
+    Mp4BoxReader& operator=(const Mp4BoxReader&) = delete;
+
+    bool isOpen() const { return mFd >= 0; }
+    uint64_t fileSize() const { return mFileSize; }
+
+    // The boxes that lie in [begin, end), in order; stops at the first box
+    // whose header does not fit.
+    std::vector<Mp4Box> children(uint64_t begin, uint64_t end) const;
+    std::vector<Mp4Box> topLevel() const { return children(0, mFileSize); }
+    // The first child of `parent` with `type`, its children starting `skip`
+    // bytes into the payload.
+    std::optional<Mp4Box> child(const Mp4Box& parent, uint32_t type, uint64_t skip = 0) const;
+    std::optional<Mp4Box> topLevelBox(uint32_t type) const;
+
+    bool read(uint64_t offset, void* data, size_t size) const;
+    std::optional<uint8_t> u8(uint64_t offset) const;
+    std::optional<uint16_t> u16(uint64_t offset) const;
+    std::optional<uint32_t> u32(uint64_t offset) const;
+    std::optional<uint64_t> u64(uint64_t offset) const;
+
+private:
+    int mFd = -1;
+    uint64_t mFileSize = 0;
+};
+
+// What the audio track of an MPEG-4 file says about its timing and codec.
+struct Mp4AudioTrackInfo {
+    uint32_t movieTimescale = 0;
+    uint32_t mediaTimescale = 0;
+    uint64_t mediaDuration = 0;    // in the media timescale
+    uint64_t sampleCount = 0;      // packets
+    uint32_t firstSampleDelta = 0; // frames per packet, in the media timescale
+    uint64_t totalSampleDuration = 0;
+    bool hasEdit = false;
+    int64_t editMediaTime = 0;      // media timescale
+    uint64_t editDuration = 0;      // movie timescale
+    uint64_t editDurationOffset = 0; // where the duration field is, for patching
+    bool editIsVersion1 = false;
+    uint32_t sampleEntryType = 0; // 'mp4a', 'alac', ...
+    uint16_t channels = 0;
+    uint32_t esdsMaxBitrate = 0;
+    uint32_t esdsAvgBitrate = 0;
+    uint64_t esdsAvgBitrateOffset = 0; // 0 when there is no esds
+    uint32_t alacFrameLength = 0;
+    uint8_t alacBitDepth = 0;
+};
+
+// The first sound track of the file; nothing when the file is not a readable
+// MPEG-4 file with one.
+std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path);
+
+// Overwrites a big-endian field in place. False when the file cannot be
+// written there.
+bool patchMp4UInt32(const std::string& path, uint64_t offset, uint32_t value);
+bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value);

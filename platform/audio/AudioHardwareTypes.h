@@ -57,6 +57,7 @@ constexpr OSStatus kAudioHardwareIllegalOperationError = static_cast<OSStatus>(F
 constexpr OSStatus kAudioHardwareBadObjectError = static_cast<OSStatus>(FourCC("!obj"));
 constexpr OSStatus kAudioHardwareBadDeviceError = static_cast<OSStatus>(FourCC("!dev"));
 constexpr OSStatus kAudioHardwareUnsupportedOperationError = static_cast<OSStatus>(FourCC("unop"));
+constexpr OSStatus kAudio_ParamError = -50;
 
 // Format codes and flags of a stream description.
 constexpr uint32_t kAudioFormatLinearPCM = FourCC("lpcm");

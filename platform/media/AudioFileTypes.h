@@ -96,4 +96,3 @@ constexpr OSStatus kAudioFileFileNotFoundError = -43;
 constexpr OSStatus kAudioFileDiskFullError = -34;
 constexpr OSStatus kAudioConverterErr_PropertyNotSupported = static_cast<OSStatus>(FourCC("prop"));
 constexpr OSStatus kAudioConverterErr_FormatNotSupported = static_cast<OSStatus>(FourCC("fmt?"));
-constexpr OSStatus kAudio_ParamError = -50;

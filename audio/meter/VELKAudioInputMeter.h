@@ -1,0 +1,44 @@
+#pragma once
+
+#include "audio/hardware/VELKAudioDevice.h"
+#include "audio/units/VELKInputAudioUnit.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Measures the recording input: the last eighth of a second of each channel
+// (one or two) and its RMS level in decibels on request.
+class VELKAudioInputMeter {
+public:
+    VELKAudioInputMeter(std::shared_ptr<VELKAudioDevice> device,
+                        std::optional<std::vector<int32_t>> channels = std::nullopt);
+    ~VELKAudioInputMeter();
+
+    void start();
+    void stop();
+    // Decibels per channel: 0 for full scale, minus infinity for silence.
+    // Silence until the first eighth of a second has been heard.
+    const std::array<double, 2>& levels();
+
+    uint64_t ringLength() const { return mPeakBufLength; }
+    uint32_t channelCount() const { return static_cast<uint32_t>(mPeakBuf.size()); }
+    VELKInputAudioUnit* inputAudioUnit() const { return mInputAudioUnit.get(); }
+
+    // The ring length for a sample rate: an eighth of a second, rounded up.
+    static uint64_t ringLengthForSampleRate(double sampleRate);
+    // The level of `samples`, as `levels` computes it.
+    static double levelOfSamples(const float* samples, uint64_t count);
+
+private:
+    void createBuffers();
+    void destroyBuffers();
+
+    std::unique_ptr<VELKInputAudioUnit> mInputAudioUnit;
+    std::vector<std::vector<float>> mPeakBuf;
+    uint64_t mPeakBufLength = 0;
+    std::atomic<uint64_t> mPeakBufIndex{0};
+    std::array<double, 2> mLevels{};
+};

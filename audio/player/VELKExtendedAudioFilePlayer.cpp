@@ -1,0 +1,128 @@
+#include "audio/player/VELKExtendedAudioFilePlayer.h"
+
+#include "audio/format/InternalInconsistencyException.h"
+#include "platform/audio/MainQueue.h"
+
+#include <cmath>
+
+namespace {
+constexpr uint32_t kReaderBuffers = 3;
+constexpr uint32_t kReaderBufferFrames = 4096;
+} // namespace
+
+std::shared_ptr<VELKExtendedAudioFilePlayer>
+VELKExtendedAudioFilePlayer::withAudioFile(std::shared_ptr<VELKExtendedAudioFile> file,
+                                           std::shared_ptr<VELKAudioDevice> device) {
+    std::shared_ptr<VELKExtendedAudioFilePlayer> player(new VELKExtendedAudioFilePlayer);
+    player->setUp(std::move(file), std::move(device));
+    return player;
+}
+
+std::shared_ptr<VELKExtendedAudioFilePlayer>
+VELKExtendedAudioFilePlayer::withFilename(const std::string& filename,
+                                          std::shared_ptr<VELKAudioDevice> device) {
+    return withAudioFile(VELKExtendedAudioFile::forPlayback(filename), std::move(device));
+}
+
+void VELKExtendedAudioFilePlayer::setUp(std::shared_ptr<VELKExtendedAudioFile> file,
+                                        std::shared_ptr<VELKAudioDevice> device) {
+    mAudioFile = std::move(file);
+    const auto description = mAudioFile->streamDescription();
+    mOutputAudioUnit = std::make_unique<VELKOutputAudioUnit>(description, std::move(device));
+    mOutputAudioUnit->setDelegate(this);
+    mFileReader = std::make_shared<VELKAudioFileReader>(kReaderBuffers, kReaderBufferFrames,
+                                                        *description, mAudioFile);
+    mOutputAudioUnit->setAudioBufferQueue(mFileReader);
+    // On the notification worker: hand the end of file to the main thread,
+    // where a player that is gone by then is not told.
+    std::weak_ptr<VELKExtendedAudioFilePlayer> weak = weak_from_this();
+    mOutputAudioUnit->setEndOfStreamNotificationBlock([weak] {
+        MainQueue::post([weak] {
+            if (auto player = weak.lock()) {
+                player->notifyDelegateOfEOF();
+            }
+        });
+    });
+}
+
+VELKExtendedAudioFilePlayer::~VELKExtendedAudioFilePlayer() {
+    if (mOutputAudioUnit) {
+        mOutputAudioUnit->setDelegate(nullptr);
+        mOutputAudioUnit->stop();
+    }
+    mOutputAudioUnit.reset();
+    mFileReader.reset();
+}
+
+void VELKExtendedAudioFilePlayer::startFilePlaying() {
+    mDone = false;
+    mFileReader->start();
+    mOutputAudioUnit->start();
+}
+
+void VELKExtendedAudioFilePlayer::stopFilePlaying() {
+    mOutputAudioUnit->stop();
+    mFileReader->stop();
+}
+
+bool VELKExtendedAudioFilePlayer::isFilePlaying() const {
+    return mOutputAudioUnit->isRunning();
+}
+
+void VELKExtendedAudioFilePlayer::setPlaybackSpeed(double speed) {
+    if (!(speed > 0.0 || speed < 0.0)) {
+        throw InternalInconsistencyException("Invalid parameter not satisfying: speed > 0.0 || speed < 0.0",
+                                             "VELKExtendedAudioFilePlayer", __LINE__);
+    }
+    mFileReader->setReverse(speed < 0);
+    mOutputAudioUnit->setPlaybackRate(static_cast<float>(std::fabs(speed)));
+}
+
+double VELKExtendedAudioFilePlayer::playbackSpeed() const {
+    return mOutputAudioUnit->playbackRate();
+}
+
+void VELKExtendedAudioFilePlayer::setPlaybackLevel(double level) {
+    mOutputAudioUnit->setPlaybackLevel(level);
+}
+
+void VELKExtendedAudioFilePlayer::setPlaybackVolume(double decibels) {
+    setPlaybackLevel(std::pow(10.0, decibels / 20.0));
+}
+
+int64_t VELKExtendedAudioFilePlayer::currentFrame() const {
+    return mFileReader->currentFrame();
+}
+
+void VELKExtendedAudioFilePlayer::setCurrentFrame(int64_t frame) {
+    mFileReader->setCurrentFrame(frame);
+}
+
+double VELKExtendedAudioFilePlayer::clientSampleRate() const {
+    return mAudioFile->clientDataFormat().mSampleRate;
+}
+
+double VELKExtendedAudioFilePlayer::currentTime() const {
+    return static_cast<double>(currentFrame()) / clientSampleRate() * 1000.0;
+}
+
+void VELKExtendedAudioFilePlayer::setCurrentTime(double milliseconds) {
+    setCurrentFrame(static_cast<int64_t>(std::floor(milliseconds / 1000.0 * clientSampleRate())));
+}
+
+double VELKExtendedAudioFilePlayer::maxTime() const {
+    return static_cast<double>(mAudioFile->frameCount()) / clientSampleRate() * 1000.0;
+}
+
+void VELKExtendedAudioFilePlayer::notifyDelegateOfEOF() {
+    if (mDelegate) {
+        mDelegate->audioFilePlayerDidReachEndOfFile(this);
+    }
+    mOutputAudioUnit->stop();
+}
+
+void VELKExtendedAudioFilePlayer::notifyDelegateOfStop() {
+    if (mDelegate) {
+        mDelegate->audioFilePlayerDidStop(this);
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "audio/file/VELKExtendedAudioFile.h"
+#include "audio/hardware/VELKAudioDevice.h"
+#include "audio/realtime/VELKAudioFileStreamer.h"
+#include "audio/units/VELKOutputAudioUnit.h"
+
+#include <atomic>
+#include <memory>
+
+class VELKExtendedAudioFilePlayer;
+
+// Told on the main thread (through MainQueue).
+class VELKExtendedAudioFilePlayerDelegate {
+public:
+    virtual ~VELKExtendedAudioFilePlayerDelegate() = default;
+    virtual void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer*) {}
+    virtual void audioFilePlayerDidStop(VELKExtendedAudioFilePlayer*) {}
+};
+
+// Plays one file to one output device at a variable speed, forwards or
+// backwards. Times are milliseconds, frames are at the file's own rate.
+// Call it from the main thread.
+class VELKExtendedAudioFilePlayer : public std::enable_shared_from_this<VELKExtendedAudioFilePlayer> {
+public:
+    static std::shared_ptr<VELKExtendedAudioFilePlayer>
+    withAudioFile(std::shared_ptr<VELKExtendedAudioFile> file, std::shared_ptr<VELKAudioDevice> device);
+    // Raises NSXException when the file cannot be read.
+    static std::shared_ptr<VELKExtendedAudioFilePlayer>
+    withFilename(const std::string& filename, std::shared_ptr<VELKAudioDevice> device);
+    ~VELKExtendedAudioFilePlayer();
+
+    void startFilePlaying();
+    void stopFilePlaying();
+    bool isFilePlaying() const;
+
+    // Negative plays backwards; 0 is an internal inconsistency.
+    void setPlaybackSpeed(double speed);
+    // The magnitude.
+    double playbackSpeed() const;
+    void setPlaybackLevel(double level);
+    void setPlaybackVolume(double decibels);
+
+    int64_t currentFrame() const;
+    void setCurrentFrame(int64_t frame);
+    double currentTime() const;
+    // Rounds down to a whole frame.
+    void setCurrentTime(double milliseconds);
+    double maxTime() const;
+
+    VELKExtendedAudioFilePlayerDelegate* delegate() const { return mDelegate; }
+    void setDelegate(VELKExtendedAudioFilePlayerDelegate* delegate) { mDelegate = delegate; }
+    bool looping() const { return mLooping; }
+    void setLooping(bool looping) { mLooping = looping; }
+    VELKOutputAudioUnit* outputAudioUnit() const { return mOutputAudioUnit.get(); }
+    VELKAudioFileReader* fileReader() const { return mFileReader.get(); }
+    std::shared_ptr<VELKExtendedAudioFile> audioFile() const { return mAudioFile; }
+
+    void notifyDelegateOfEOF();
+    void notifyDelegateOfStop();
+
+private:
+    VELKExtendedAudioFilePlayer() = default;
+    void setUp(std::shared_ptr<VELKExtendedAudioFile> file, std::shared_ptr<VELKAudioDevice> device);
+    double clientSampleRate() const;
+
+    std::shared_ptr<VELKExtendedAudioFile> mAudioFile;
+    std::shared_ptr<VELKAudioFileReader> mFileReader;
+    std::unique_ptr<VELKOutputAudioUnit> mOutputAudioUnit;
+    VELKExtendedAudioFilePlayerDelegate* mDelegate = nullptr;
+    bool mDone = false;
+    bool mLooping = false;
+};

@@ -1,0 +1,162 @@
+#include "audio/realtime/SQueueWorker.h"
+
+#include "audio/realtime/SGuardLocker.h"
+
+#include <sched.h>
+#include <string>
+
+namespace {
+
+// The worker wakes at least this often, so a wake-up given between its last
+// look at the stack and its wait (the push side signals without the lock)
+// delays work by no more than this.
+constexpr double kWakeInterval = 0.01;
+
+void* workerMain(void* argument) {
+    auto* self = static_cast<SQueueWorker*>(argument);
+    {
+        SGuardScope scope(self->mGuard);
+        while (self->mStopFlag.load() == 0) {
+            while (self->mStopFlag.load() == 0 && !SAtomicStackIsEmpty(self->mStack)) {
+                void* item = SAtomicStackPopAllReversed(self->mStack);
+                while (item) {
+                    void* next = self->mNextOf(item);
+                    self->mRunItem(item); // processes and clears the in-progress mark
+                    item = next;
+                }
+                scope.notifyAll(); // owners waiting for pending items
+            }
+            if (self->mStopFlag.load() != 0) {
+                break;
+            }
+            if (SAtomicStackIsEmpty(self->mStack)) {
+                scope.waitFor(kWakeInterval);
+            }
+        }
+    }
+    pthread_mutex_lock(&self->mShutdownMutex);
+    self->mFinished.fetch_add(1);
+    pthread_cond_signal(&self->mShutdownCondition);
+    pthread_mutex_unlock(&self->mShutdownMutex);
+    return nullptr;
+}
+
+// Workers run ahead of ordinary threads when the system lets them.
+void raisePriority(pthread_t thread) {
+    sched_param parameters{};
+    parameters.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    pthread_setschedparam(thread, SCHED_FIFO, &parameters); // failure: normal priority
+}
+
+void runNotification(void* item) {
+    auto* notification = static_cast<SQueueableAudioNotification*>(item);
+    if (notification->mProcess) {
+        notification->mProcess(notification);
+    }
+    notification->mInProgress.store(false, std::memory_order_release);
+}
+
+void* nextNotification(void* item) {
+    return static_cast<SQueueableAudioNotification*>(item)->mNext;
+}
+
+void setNextNotification(void* item, void* next) {
+    static_cast<SQueueableAudioNotification*>(item)->mNext =
+        static_cast<SQueueableAudioNotification*>(next);
+}
+
+} // namespace
+
+SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void* (*nextOf)(void*),
+                                 void (*setNext)(void*, void*)) {
+    auto* self = new SQueueWorker;
+    self->mRunItem = runItem;
+    self->mNextOf = nextOf;
+    self->mSetNext = setNext;
+    self->mGuard = SGuardCreate(label);
+    self->mStack = SAtomicStackCreate(nextOf, setNext);
+    pthread_mutex_init(&self->mShutdownMutex, nullptr);
+    pthread_cond_init(&self->mShutdownCondition, nullptr);
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (!self->mGuard || !self->mStack ||
+        pthread_create(&self->mThread, &attributes, workerMain, self) != 0) {
+        pthread_attr_destroy(&attributes);
+        SAtomicStackDestroy(self->mStack);
+        SGuardDestroy(self->mGuard);
+        delete self;
+        return nullptr;
+    }
+    pthread_attr_destroy(&attributes);
+    raisePriority(self->mThread);
+    return self;
+}
+
+// Real-time: no allocation, no locks.
+void SQueueWorkerAdd(SQueueWorker* self, void* item) {
+    SAtomicStackPush(self->mStack, item);
+    SGuardNotify(self->mGuard);
+}
+
+void SQueueWorkerStop(SQueueWorker* self) {
+    SGuardNotify(self->mGuard);
+}
+
+void SQueueWorkerTeardown(SQueueWorker* self) {
+    if (self->mStopFlag.load() != 0) {
+        return;
+    }
+    self->mStopFlag.fetch_add(1);
+    SGuardNotifyAll(self->mGuard);
+    pthread_mutex_lock(&self->mShutdownMutex);
+    while (self->mFinished.load() == 0) {
+        pthread_cond_wait(&self->mShutdownCondition, &self->mShutdownMutex);
+    }
+    pthread_mutex_unlock(&self->mShutdownMutex);
+}
+
+void SQueueWorkerDestroy(SQueueWorker* self) {
+    if (!self) {
+        return;
+    }
+    SQueueWorkerTeardown(self);
+    SAtomicStackDestroy(self->mStack);
+    SGuardDestroy(self->mGuard);
+    pthread_mutex_destroy(&self->mShutdownMutex);
+    pthread_cond_destroy(&self->mShutdownCondition);
+    delete self;
+}
+
+void SQueueWorkerWaitUntil(SQueueWorker* self, const std::function<bool()>& done) {
+    SGuardScope scope(self->mGuard);
+    while (!done()) {
+        if (self->mFinished.load() != 0) {
+            return; // nobody left to do the work
+        }
+        scope.waitFor(kWakeInterval);
+    }
+}
+
+SAudioNotificationQueueWorker* SAudioNotificationQueueWorkerCreate() {
+    return SQueueWorkerCreate("org.cassora.VELKAudio.worker_thread", runNotification,
+                              nextNotification, setNextNotification);
+}
+
+// Real-time: no allocation, no locks.
+void SAudioNotificationQueueWorkerAddNotification(SAudioNotificationQueueWorker* self,
+                                                  SQueueableAudioNotification* notification) {
+    notification->mInProgress.store(true, std::memory_order_relaxed);
+    SQueueWorkerAdd(self, notification);
+}
+
+SQueueableAudioNotification*
+SQueueableAudioNotificationCreate(std::function<void(SQueueableAudioNotification*)> process) {
+    auto* notification = new SQueueableAudioNotification;
+    notification->mProcess = std::move(process);
+    return notification;
+}
+
+void SQueueableAudioNotificationDestroy(SQueueableAudioNotification* notification) {
+    delete notification;
+}

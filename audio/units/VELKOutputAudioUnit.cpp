@@ -1,0 +1,175 @@
+#include "audio/units/VELKOutputAudioUnit.h"
+
+#include "audio/format/NSXException.h"
+#include "platform/audio/AudioUnitService.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void logFailure(const char* what, OSStatus status) {
+    if (status != 0) {
+        std::fprintf(stderr, "(ERROR) VELKOutputAudioUnit : %s failed (%d)\n", what, status);
+    }
+}
+
+} // namespace
+
+uint32_t VELKOutputAudioUnit::varispeedMaximumFramesPerSlice(uint32_t outputMaximum,
+                                                             double inputRate, double outputRate) {
+    const double factor = std::max(std::ceil(inputRate / outputRate), 1.0);
+    const auto frames = static_cast<uint32_t>(outputMaximum * factor) + 16;
+    return frames & ~0xFu;
+}
+
+VELKOutputAudioUnit::VELKOutputAudioUnit(
+    std::shared_ptr<VELKAudioStreamBasicDescription> streamDescription,
+    std::shared_ptr<VELKAudioDevice> device)
+    : mStreamDescription(std::move(streamDescription)) {
+    NSXThrowIfError(NewAUGraph(&mGraph));
+    try {
+        NSXThrowIfError(AUGraphOpen(mGraph));
+        const AudioComponentDescription varispeed{kAudioUnitType_FormatConverter,
+                                                  kAudioUnitSubType_Varispeed,
+                                                  kAudioUnitManufacturer_Apple, 0, 0};
+        const AudioComponentDescription output{kAudioUnitType_Output, kAudioUnitSubType_DefaultOutput,
+                                               kAudioUnitManufacturer_Apple, 0, 0};
+        NSXThrowIfError(AUGraphAddNode(mGraph, &varispeed, &mVarispeedNode));
+        NSXThrowIfError(AUGraphAddNode(mGraph, &output, &mOutputNode));
+        NSXThrowIfError(AUGraphNodeInfo(mGraph, mVarispeedNode, nullptr, &mVarispeedUnit));
+        NSXThrowIfError(AUGraphNodeInfo(mGraph, mOutputNode, nullptr, &mOutputUnit));
+
+        const AudioDeviceID deviceID = device ? device->deviceID() : kAudioObjectUnknown;
+        NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kAudioOutputUnitProperty_CurrentDevice,
+                                             kAudioUnitScope_Global, 0, &deviceID,
+                                             sizeof(deviceID)));
+        const AURenderCallbackStruct render{&VELKOutputAudioUnit::OAUOutputProc, this};
+        NSXThrowIfError(AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_SetRenderCallback,
+                                             kAudioUnitScope_Input, 0, &render, sizeof(render)));
+        const AudioStreamBasicDescription asbd = mStreamDescription->audioStreamBasicDescription();
+        NSXThrowIfError(AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_StreamFormat,
+                                             kAudioUnitScope_Input, 0, &asbd, sizeof(asbd)));
+        NSXThrowIfError(AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_StreamFormat,
+                                             kAudioUnitScope_Output, 0, &asbd, sizeof(asbd)));
+        NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kAudioUnitProperty_StreamFormat,
+                                             kAudioUnitScope_Input, 0, &asbd, sizeof(asbd)));
+
+        uint32_t maximum = 0;
+        uint32_t size = sizeof(maximum);
+        NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kAudioUnitProperty_MaximumFramesPerSlice,
+                                             kAudioUnitScope_Global, 0, &maximum, &size));
+        double inputRate = 0;
+        double outputRate = 0;
+        size = sizeof(inputRate);
+        NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kAudioUnitProperty_SampleRate,
+                                             kAudioUnitScope_Input, 0, &inputRate, &size));
+        size = sizeof(outputRate);
+        NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kAudioUnitProperty_SampleRate,
+                                             kAudioUnitScope_Output, 0, &outputRate, &size));
+        const uint32_t varispeedMaximum =
+            varispeedMaximumFramesPerSlice(maximum, inputRate, outputRate > 0 ? outputRate : inputRate);
+        NSXThrowIfError(AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_MaximumFramesPerSlice,
+                                             kAudioUnitScope_Global, 0, &varispeedMaximum,
+                                             sizeof(varispeedMaximum)));
+        NSXThrowIfError(AudioUnitSetParameter(mVarispeedUnit, kVarispeedParam_PlaybackRate,
+                                              kAudioUnitScope_Global, 0, 1.0f, 0));
+        NSXThrowIfError(AUGraphConnectNodeInput(mGraph, mVarispeedNode, 0, mOutputNode, 0));
+        mAudioNotificationQueueWorker = SAudioNotificationQueueWorkerCreate();
+        NSXThrowIfError(AUGraphInitialize(mGraph));
+    } catch (...) {
+        if (mAudioNotificationQueueWorker) {
+            SAudioNotificationQueueWorkerDestroy(mAudioNotificationQueueWorker);
+        }
+        DisposeAUGraph(mGraph);
+        throw;
+    }
+}
+
+VELKOutputAudioUnit::~VELKOutputAudioUnit() {
+    logFailure("AUGraphStop", AUGraphStop(mGraph));
+    logFailure("AUGraphUninitialize", AUGraphUninitialize(mGraph));
+    logFailure("DisposeAUGraph", DisposeAUGraph(mGraph));
+    mAudioBufferQueue.reset();
+    SAudioNotificationQueueWorkerTeardown(mAudioNotificationQueueWorker);
+    SAudioNotificationQueueWorkerDestroy(mAudioNotificationQueueWorker);
+    SQueueableAudioNotificationDestroy(mAudioNotification);
+}
+
+void VELKOutputAudioUnit::start() {
+    mDone.store(false, std::memory_order_release);
+    SAudioNotificationQueueWorkerStart(mAudioNotificationQueueWorker);
+    AUGraphStart(mGraph);
+}
+
+void VELKOutputAudioUnit::stop() {
+    AUGraphStop(mGraph);
+    SAudioNotificationQueueWorkerStop(mAudioNotificationQueueWorker);
+}
+
+bool VELKOutputAudioUnit::isRunning() const {
+    uint32_t running = 0;
+    uint32_t size = sizeof(running);
+    NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kAudioOutputUnitProperty_IsRunning,
+                                         kAudioUnitScope_Global, 0, &running, &size));
+    return running != 0;
+}
+
+void VELKOutputAudioUnit::setPlaybackRate(double rate) {
+    NSXThrowIfError(AudioUnitSetParameter(mVarispeedUnit, kVarispeedParam_PlaybackRate,
+                                          kAudioUnitScope_Global, 0, static_cast<float>(rate), 0));
+}
+
+double VELKOutputAudioUnit::playbackRate() const {
+    float rate = 0;
+    NSXThrowIfError(AudioUnitGetParameter(mVarispeedUnit, kVarispeedParam_PlaybackRate,
+                                          kAudioUnitScope_Global, 0, &rate));
+    return rate;
+}
+
+void VELKOutputAudioUnit::setPlaybackLevel(double level) {
+    NSXThrowIfError(AudioUnitSetParameter(mOutputUnit, kHALOutputParam_Volume,
+                                          kAudioUnitScope_Global, 0, static_cast<float>(level), 0));
+}
+
+void VELKOutputAudioUnit::setEndOfStreamNotificationBlock(std::function<void()> block) {
+    SQueueableAudioNotificationDestroy(mAudioNotification);
+    mAudioNotification = SQueueableAudioNotificationCreate(
+        [block = std::move(block)](SQueueableAudioNotification*) {
+            if (block) {
+                block();
+            }
+        });
+}
+
+// Real-time: no allocation, no locks.
+OSStatus VELKOutputAudioUnit::OAUOutputProc(void* refCon, AudioUnitRenderActionFlags*,
+                                            const AudioTimeStamp*, uint32_t, uint32_t frames,
+                                            AudioBufferList* data) {
+    auto* self = static_cast<VELKOutputAudioUnit*>(refCon);
+    if (self->mDone.load(std::memory_order_acquire) || !self->mAudioBufferQueue) {
+        for (uint32_t b = 0; b < data->mNumberBuffers; ++b) {
+            std::memset(data->mBuffers[b].mData, 0, data->mBuffers[b].mDataByteSize);
+        }
+        return 0;
+    }
+    uint32_t delivered = frames;
+    VELKAudioBufferQueueCopyInto(self->mAudioBufferQueue.get(), data, &delivered);
+    if (delivered < frames) {
+        const uint32_t bytesPerFrame = data->mBuffers[0].mNumberChannels * sizeof(float);
+        for (uint32_t b = 0; b < data->mNumberBuffers; ++b) {
+            auto* bytes = static_cast<uint8_t*>(data->mBuffers[b].mData);
+            std::memset(bytes + static_cast<size_t>(delivered) * bytesPerFrame, 0,
+                        static_cast<size_t>(frames - delivered) * bytesPerFrame);
+        }
+    }
+    if (VELKAudioBufferQueueReachedEndOfStream(self->mAudioBufferQueue.get())) {
+        if (self->mAudioNotification && !self->mDone.load(std::memory_order_relaxed)) {
+            SAudioNotificationQueueWorkerAddNotification(self->mAudioNotificationQueueWorker,
+                                                         self->mAudioNotification);
+        }
+        self->mDone.store(true, std::memory_order_release);
+    }
+    return 0;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "audio/hardware/VELKAudioDevice.h"
+#include "audio/realtime/SQueueWorker.h"
+#include "audio/realtime/VELKAudioBufferQueue.h"
+#include "platform/audio/AudioUnitTypes.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// Plays to an output device through a varispeed and the output unit,
+// pulling from a buffer queue: silence where the queue falls short, and one
+// end-of-stream notice per start, run on a notification worker.
+class VELKOutputAudioUnit {
+public:
+    VELKOutputAudioUnit(std::shared_ptr<VELKAudioStreamBasicDescription> streamDescription,
+                        std::shared_ptr<VELKAudioDevice> device);
+    ~VELKOutputAudioUnit();
+    VELKOutputAudioUnit(const VELKOutputAudioUnit&) = delete;
+    VELKOutputAudioUnit& operator=(const VELKOutputAudioUnit&) = delete;
+
+    void start();
+    void stop();
+    bool isRunning() const;
+    // 0.125 to 8.
+    void setPlaybackRate(double rate);
+    double playbackRate() const;
+    // Linear gain.
+    void setPlaybackLevel(double level);
+    void setEndOfStreamNotificationBlock(std::function<void()> block);
+
+    std::shared_ptr<VELKAudioStreamBasicDescription> streamDescription() const {
+        return mStreamDescription;
+    }
+    VELKAudioBufferQueue* audioBufferQueue() const { return mAudioBufferQueue.get(); }
+    void setAudioBufferQueue(std::shared_ptr<VELKAudioBufferQueue> queue) {
+        mAudioBufferQueue = std::move(queue);
+    }
+    void* delegate() const { return mDelegate; }
+    void setDelegate(void* delegate) { mDelegate = delegate; }
+    AudioUnit varispeedUnit() const { return mVarispeedUnit; }
+    AudioUnit outputUnit() const { return mOutputUnit; }
+
+    // The varispeed's slice limit for an output slice limit and the output's
+    // input and output rates.
+    static uint32_t varispeedMaximumFramesPerSlice(uint32_t outputMaximum, double inputRate,
+                                                   double outputRate);
+
+private:
+    static OSStatus OAUOutputProc(void* refCon, AudioUnitRenderActionFlags* flags,
+                                  const AudioTimeStamp* timeStamp, uint32_t bus, uint32_t frames,
+                                  AudioBufferList* data);
+
+    std::shared_ptr<VELKAudioStreamBasicDescription> mStreamDescription;
+    void* mDelegate = nullptr;
+    AUGraph mGraph = nullptr;
+    AUNode mVarispeedNode = 0;
+    AUNode mOutputNode = 0;
+    AudioUnit mVarispeedUnit = nullptr;
+    AudioUnit mOutputUnit = nullptr;
+    std::shared_ptr<VELKAudioBufferQueue> mAudioBufferQueue;
+    SAudioNotificationQueueWorker* mAudioNotificationQueueWorker = nullptr;
+    SQueueableAudioNotification* mAudioNotification = nullptr;
+    std::atomic<bool> mDone{false};
+};

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "platform/audio/AudioHardwareTypes.h"
+
+#include <cstdint>
+
+// The audio-unit service: the hardware input unit, the default output unit,
+// the varispeed unit, and graphs that chain them.
+
+struct OpaqueAudioComponentInstance;
+using AudioUnit = OpaqueAudioComponentInstance*;
+using AudioComponentInstance = AudioUnit;
+struct OpaqueAUGraph;
+using AUGraph = OpaqueAUGraph*;
+using AUNode = int32_t;
+
+struct AudioComponentDescription {
+    uint32_t componentType;
+    uint32_t componentSubType;
+    uint32_t componentManufacturer;
+    uint32_t componentFlags;
+    uint32_t componentFlagsMask;
+};
+
+constexpr uint32_t kAudioUnitType_Output = FourCC("auou");
+constexpr uint32_t kAudioUnitType_FormatConverter = FourCC("aufc");
+constexpr uint32_t kAudioUnitSubType_HALOutput = FourCC("ahal");
+constexpr uint32_t kAudioUnitSubType_DefaultOutput = FourCC("def ");
+constexpr uint32_t kAudioUnitSubType_Varispeed = FourCC("vari");
+constexpr uint32_t kAudioUnitManufacturer_Apple = FourCC("appl");
+
+// Scopes
+constexpr uint32_t kAudioUnitScope_Global = 0;
+constexpr uint32_t kAudioUnitScope_Input = 1;
+constexpr uint32_t kAudioUnitScope_Output = 2;
+
+// Properties
+constexpr uint32_t kAudioUnitProperty_SampleRate = 2;         // double
+constexpr uint32_t kAudioUnitProperty_StreamFormat = 8;       // AudioStreamBasicDescription
+constexpr uint32_t kAudioUnitProperty_MaximumFramesPerSlice = 14; // uint32_t
+constexpr uint32_t kAudioUnitProperty_SetRenderCallback = 23;  // AURenderCallbackStruct
+constexpr uint32_t kAudioOutputUnitProperty_CurrentDevice = 2000; // AudioDeviceID
+constexpr uint32_t kAudioOutputUnitProperty_IsRunning = 2001;     // uint32_t
+constexpr uint32_t kAudioOutputUnitProperty_ChannelMap = 2002;    // int32_t[]
+constexpr uint32_t kAudioOutputUnitProperty_EnableIO = 2003;      // uint32_t
+constexpr uint32_t kAudioOutputUnitProperty_SetInputCallback = 2005; // AURenderCallbackStruct
+constexpr uint32_t kAudioOutputUnitProperty_StartTimestampsAtZero = 2007; // uint32_t
+
+// Parameters
+constexpr uint32_t kVarispeedParam_PlaybackRate = 0;
+constexpr uint32_t kHALOutputParam_Volume = 14;
+
+// Statuses
+constexpr OSStatus kAudioUnitErr_InvalidProperty = -10879;
+constexpr OSStatus kAudioUnitErr_InvalidParameter = -10878;
+constexpr OSStatus kAudioUnitErr_InvalidElement = -10877;
+constexpr OSStatus kAudioUnitErr_NoConnection = -10876;
+constexpr OSStatus kAudioUnitErr_FailedInitialization = -10875;
+constexpr OSStatus kAudioUnitErr_TooManyFramesToProcess = -10874;
+constexpr OSStatus kAudioUnitErr_FormatNotSupported = -10868;
+constexpr OSStatus kAudioUnitErr_Uninitialized = -10867;
+constexpr OSStatus kAudioUnitErr_InvalidScope = -10866;
+constexpr OSStatus kAudioUnitErr_CannotDoInCurrentContext = -10863;
+constexpr OSStatus kAudioUnitErr_InvalidPropertyValue = -10851;
+constexpr OSStatus kAUGraphErr_NodeNotFound = -10860;
+constexpr OSStatus kAudioComponentErr_InstanceInvalidated = -66749;
+constexpr int16_t kAudioComponentErr_NotFound = -2003; // component-opening calls return 16 bits
+
+struct SMPTETime {
+    int16_t mSubframes;
+    int16_t mSubframeDivisor;
+    uint32_t mCounter;
+    uint32_t mType;
+    uint32_t mFlags;
+    int16_t mHours;
+    int16_t mMinutes;
+    int16_t mSeconds;
+    int16_t mFrames;
+};
+
+constexpr uint32_t kAudioTimeStampSampleTimeValid = 1u << 0;
+constexpr uint32_t kAudioTimeStampHostTimeValid = 1u << 1;
+constexpr uint32_t kAudioTimeStampRateScalarValid = 1u << 2;
+
+struct AudioTimeStamp {
+    double mSampleTime;
+    uint64_t mHostTime; // nanoseconds of the monotonic clock
+    double mRateScalar; // actual rate / nominal rate
+    uint64_t mWordClockTime;
+    SMPTETime mSMPTETime;
+    uint32_t mFlags;
+    uint32_t mReserved;
+};
+
+using AudioUnitRenderActionFlags = uint32_t;
+
+// Called on an I/O thread: it must not allocate, lock or block.
+using AURenderCallback = OSStatus (*)(void* inRefCon, AudioUnitRenderActionFlags* ioActionFlags,
+                                      const AudioTimeStamp* inTimeStamp, uint32_t inBusNumber,
+                                      uint32_t inNumberFrames, AudioBufferList* ioData);
+
+struct AURenderCallbackStruct {
+    AURenderCallback inputProc;
+    void* inputProcRefCon;
+};
+
+// Called on the audio-unit service's notification thread.
+using AudioUnitPropertyListenerProc = void (*)(void* inRefCon, AudioUnit inUnit, uint32_t inID,
+                                               uint32_t inScope, uint32_t inElement);

@@ -1,0 +1,233 @@
+#include "platform/audio/PulseAudioUnit.h"
+
+#include "platform/audio/SerialQueue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sys/time.h>
+
+namespace {
+
+SerialQueue& listenerQueue() {
+    static SerialQueue* queue = new SerialQueue("AudioUnitEvents"); // lives until exit
+    return *queue;
+}
+
+void signalMainloop(pa_stream*, void* mainloop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+}
+
+struct Deadline {
+    bool passed = false;
+    pa_threaded_mainloop* mainloop = nullptr;
+};
+
+void deadlinePassed(pa_mainloop_api* api, pa_time_event* event, const struct timeval*, void* data) {
+    auto* deadline = static_cast<Deadline*>(data);
+    deadline->passed = true;
+    api->time_free(event);
+    pa_threaded_mainloop_signal(deadline->mainloop, 0);
+}
+
+} // namespace
+
+bool isClientFormat(const AudioStreamBasicDescription& format) {
+    const bool oneBufferPerChannel = (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) ||
+                                     format.mChannelsPerFrame == 1;
+    return format.mFormatID == kAudioFormatLinearPCM &&
+           (format.mFormatFlags & kAudioFormatFlagIsFloat) && oneBufferPerChannel &&
+           format.mBitsPerChannel == 32 && format.mChannelsPerFrame >= 1 &&
+           format.mChannelsPerFrame <= PA_CHANNELS_MAX && format.mSampleRate > 0 &&
+           format.mSampleRate <= PA_RATE_MAX;
+}
+
+bool waitUntilStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream) {
+    pa_stream_set_state_callback(stream, signalMainloop, mainloop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
+    Deadline deadline{false, mainloop};
+    struct timeval when {};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, 5 * PA_USEC_PER_SEC);
+    pa_time_event* timer = api->time_new(api, &when, deadlinePassed, &deadline);
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY || state == PA_STREAM_FAILED ||
+            state == PA_STREAM_TERMINATED || deadline.passed) {
+            break;
+        }
+        pa_threaded_mainloop_wait(mainloop);
+    }
+    if (!deadline.passed) {
+        api->time_free(timer);
+    }
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    return pa_stream_get_state(stream) == PA_STREAM_READY;
+}
+
+PulseAudioUnit::~PulseAudioUnit() {
+    {
+        std::lock_guard lock(mListenerLock);
+        mListeners.clear();
+    }
+    // Notices already posted for this unit run (finding no listener) before it goes.
+    if (!listenerQueue().isCurrentThread()) {
+        listenerQueue().sync([] {});
+    }
+}
+
+const AudioStreamBasicDescription& PulseAudioUnit::format(uint32_t scope) const {
+    return scope == kAudioUnitScope_Output ? mOutputFormat : mInputFormat;
+}
+
+OSStatus PulseAudioUnit::setProperty(uint32_t property, uint32_t scope, uint32_t, const void* data,
+                                     uint32_t size) {
+    if (!data) {
+        return kAudio_ParamError;
+    }
+    switch (property) {
+    case kAudioUnitProperty_StreamFormat: {
+        if (size != sizeof(AudioStreamBasicDescription)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        AudioStreamBasicDescription format;
+        std::memcpy(&format, data, sizeof(format));
+        if (!isClientFormat(format)) {
+            return kAudioUnitErr_FormatNotSupported;
+        }
+        if (mInitialized) {
+            return kAudioUnitErr_CannotDoInCurrentContext;
+        }
+        (scope == kAudioUnitScope_Output ? mOutputFormat : mInputFormat) = format;
+        return kAudioHardwareNoError;
+    }
+    case kAudioUnitProperty_SetRenderCallback:
+        if (size != sizeof(AURenderCallbackStruct)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        std::memcpy(&mRenderCallback, data, sizeof(mRenderCallback));
+        return kAudioHardwareNoError;
+    case kAudioUnitProperty_MaximumFramesPerSlice: {
+        uint32_t frames = 0;
+        if (size != sizeof(frames)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        std::memcpy(&frames, data, sizeof(frames));
+        if (frames == 0 || frames > 65536 || mInitialized) {
+            return mInitialized ? kAudioUnitErr_CannotDoInCurrentContext
+                                : kAudioUnitErr_InvalidPropertyValue;
+        }
+        mMaximumFramesPerSlice = frames;
+        return kAudioHardwareNoError;
+    }
+    default:
+        return kAudioUnitErr_InvalidProperty;
+    }
+}
+
+OSStatus PulseAudioUnit::getProperty(uint32_t property, uint32_t scope, uint32_t, void* outData,
+                                     uint32_t* ioSize) {
+    if (!outData || !ioSize) {
+        return kAudio_ParamError;
+    }
+    auto copyOut = [&](const auto& value) {
+        if (*ioSize < sizeof(value)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        std::memcpy(outData, &value, sizeof(value));
+        *ioSize = sizeof(value);
+        return kAudioHardwareNoError;
+    };
+    switch (property) {
+    case kAudioUnitProperty_StreamFormat:
+        return copyOut(format(scope));
+    case kAudioUnitProperty_SampleRate:
+        return copyOut(format(scope).mSampleRate);
+    case kAudioUnitProperty_MaximumFramesPerSlice:
+        return copyOut(mMaximumFramesPerSlice);
+    case kAudioOutputUnitProperty_IsRunning:
+        return copyOut(static_cast<uint32_t>(isRunning() ? 1 : 0));
+    default:
+        return kAudioUnitErr_InvalidProperty;
+    }
+}
+
+OSStatus PulseAudioUnit::setParameter(uint32_t, uint32_t, float) {
+    return kAudioUnitErr_InvalidParameter;
+}
+
+OSStatus PulseAudioUnit::getParameter(uint32_t, uint32_t, float*) {
+    return kAudioUnitErr_InvalidParameter;
+}
+
+OSStatus PulseAudioUnit::initialize() {
+    mInitialized = true;
+    return kAudioHardwareNoError;
+}
+
+OSStatus PulseAudioUnit::uninitialize() {
+    if (isRunning()) {
+        stop();
+    }
+    mInitialized = false;
+    return kAudioHardwareNoError;
+}
+
+// Real-time: no allocation, no locks.
+OSStatus PulseAudioUnit::pullInput(AudioUnitRenderActionFlags* flags,
+                                   const AudioTimeStamp* timeStamp, uint32_t frames,
+                                   AudioBufferList* data) {
+    if (mSourceUnit) {
+        return mSourceUnit->render(flags, timeStamp, 0, frames, data);
+    }
+    if (mRenderCallback.inputProc) {
+        return mRenderCallback.inputProc(mRenderCallback.inputProcRefCon, flags, timeStamp, 0,
+                                         frames, data);
+    }
+    return kAudioUnitErr_NoConnection;
+}
+
+void PulseAudioUnit::setRunning(bool running) {
+    if (mRunning.exchange(running, std::memory_order_acq_rel) != running) {
+        notifyListeners(kAudioOutputUnitProperty_IsRunning);
+    }
+}
+
+OSStatus PulseAudioUnit::addPropertyListener(uint32_t property, AudioUnitPropertyListenerProc proc,
+                                             void* refCon) {
+    if (!proc) {
+        return kAudio_ParamError;
+    }
+    std::lock_guard lock(mListenerLock);
+    mListeners.push_back({property, proc, refCon});
+    return kAudioHardwareNoError;
+}
+
+OSStatus PulseAudioUnit::removePropertyListener(uint32_t property,
+                                                AudioUnitPropertyListenerProc proc, void* refCon) {
+    {
+        std::lock_guard lock(mListenerLock);
+        std::erase_if(mListeners, [&](const Listener& l) {
+            return l.property == property && l.proc == proc && l.refCon == refCon;
+        });
+    }
+    if (!listenerQueue().isCurrentThread()) {
+        std::lock_guard wait(mDispatchLock);
+    }
+    return kAudioHardwareNoError;
+}
+
+void PulseAudioUnit::notifyListeners(uint32_t property) {
+    listenerQueue().post([this, property] {
+        std::lock_guard dispatching(mDispatchLock);
+        std::vector<Listener> listeners;
+        {
+            std::lock_guard lock(mListenerLock);
+            listeners = mListeners;
+        }
+        for (const Listener& listener : listeners) {
+            if (listener.property == property) {
+                listener.proc(listener.refCon, handle(), property, kAudioUnitScope_Global, 0);
+            }
+        }
+    });
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/audio/AudioUnitTypes.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+// The base of the service's units: properties the units share, property
+// listeners, and the graph connection a unit pulls its input from.
+class PulseAudioUnit {
+public:
+    virtual ~PulseAudioUnit();
+
+    virtual OSStatus setProperty(uint32_t property, uint32_t scope, uint32_t element,
+                                 const void* data, uint32_t size);
+    virtual OSStatus getProperty(uint32_t property, uint32_t scope, uint32_t element,
+                                 void* outData, uint32_t* ioSize);
+    virtual OSStatus setParameter(uint32_t parameter, uint32_t scope, float value);
+    virtual OSStatus getParameter(uint32_t parameter, uint32_t scope, float* outValue);
+    virtual OSStatus initialize();
+    virtual OSStatus uninitialize();
+    virtual OSStatus start() { return kAudioUnitErr_CannotDoInCurrentContext; }
+    virtual OSStatus stop() { return kAudioUnitErr_CannotDoInCurrentContext; }
+    // Real-time: produces (or, for the input unit, copies) `frames` frames.
+    virtual OSStatus render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
+                            uint32_t bus, uint32_t frames, AudioBufferList* data) = 0;
+
+    OSStatus addPropertyListener(uint32_t property, AudioUnitPropertyListenerProc proc,
+                                 void* refCon);
+    OSStatus removePropertyListener(uint32_t property, AudioUnitPropertyListenerProc proc,
+                                    void* refCon);
+
+    // The unit this one pulls from, when a graph connects one.
+    void setSourceUnit(PulseAudioUnit* source) { mSourceUnit = source; }
+    bool isInitialized() const { return mInitialized; }
+    bool isRunning() const { return mRunning.load(std::memory_order_acquire); }
+    AudioUnit handle() { return reinterpret_cast<AudioUnit>(this); }
+
+protected:
+    // Real-time: pulls input from the render callback or the source unit.
+    OSStatus pullInput(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
+                       uint32_t frames, AudioBufferList* data);
+    void setRunning(bool running);
+    const AudioStreamBasicDescription& format(uint32_t scope) const;
+
+    AudioStreamBasicDescription mInputFormat{};
+    AudioStreamBasicDescription mOutputFormat{};
+    AURenderCallbackStruct mRenderCallback{nullptr, nullptr};
+    PulseAudioUnit* mSourceUnit = nullptr;
+    uint32_t mMaximumFramesPerSlice = 512;
+    bool mInitialized = false;
+
+private:
+    struct Listener {
+        uint32_t property;
+        AudioUnitPropertyListenerProc proc;
+        void* refCon;
+    };
+    void notifyListeners(uint32_t property);
+
+    std::atomic<bool> mRunning{false};
+    std::mutex mListenerLock;
+    std::vector<Listener> mListeners;
+    std::mutex mDispatchLock; // held while listeners run
+};
+
+// Float, one buffer per channel.
+bool isClientFormat(const AudioStreamBasicDescription& format);
+// Waits (with the main loop locked) until a new stream is ready or failed.
+bool waitUntilStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream);

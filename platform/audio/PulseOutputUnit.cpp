@@ -1,0 +1,229 @@
+#include "platform/audio/PulseOutputUnit.h"
+
+#include "platform/audio/AudioUnitService.h"
+#include "platform/audio/PulseHardware.h"
+#include "platform/audio/RealtimeScope.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+constexpr double kTargetLatencySeconds = 0.1; // server-side buffer ahead of playback
+}
+
+PulseOutputUnit::~PulseOutputUnit() {
+    stop();
+}
+
+OSStatus PulseOutputUnit::setProperty(uint32_t property, uint32_t scope, uint32_t element,
+                                      const void* data, uint32_t size) {
+    if (property == kAudioOutputUnitProperty_CurrentDevice) {
+        uint32_t device = 0;
+        if (!data || size != sizeof(device)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        std::memcpy(&device, data, sizeof(device));
+        const auto found = PulseHardware::shared().device(device);
+        if (!found || !found->isOutput) {
+            return kAudioHardwareBadDeviceError;
+        }
+        mDevice = device;
+        mDeviceRate = found->sampleRate;
+        mMaximumFramesPerSlice = std::max<uint32_t>(found->bufferFrameSize, 64);
+        return kAudioHardwareNoError;
+    }
+    return PulseAudioUnit::setProperty(property, scope, element, data, size);
+}
+
+OSStatus PulseOutputUnit::getProperty(uint32_t property, uint32_t scope, uint32_t element,
+                                      void* outData, uint32_t* ioSize) {
+    if (property == kAudioUnitProperty_SampleRate && scope == kAudioUnitScope_Output && outData &&
+        ioSize && *ioSize >= sizeof(double)) {
+        // The output side runs at the device's rate.
+        const double rate = mDeviceRate > 0 ? mDeviceRate : mInputFormat.mSampleRate;
+        std::memcpy(outData, &rate, sizeof(rate));
+        *ioSize = sizeof(rate);
+        return kAudioHardwareNoError;
+    }
+    return PulseAudioUnit::getProperty(property, scope, element, outData, ioSize);
+}
+
+OSStatus PulseOutputUnit::setParameter(uint32_t parameter, uint32_t, float value) {
+    if (parameter != kHALOutputParam_Volume) {
+        return kAudioUnitErr_InvalidParameter;
+    }
+    if (!(value >= 0.0f) || value > 16.0f) {
+        return kAudioUnitErr_InvalidPropertyValue;
+    }
+    mVolume.store(value, std::memory_order_relaxed);
+    return kAudioHardwareNoError;
+}
+
+OSStatus PulseOutputUnit::getParameter(uint32_t parameter, uint32_t, float* outValue) {
+    if (parameter != kHALOutputParam_Volume || !outValue) {
+        return kAudioUnitErr_InvalidParameter;
+    }
+    *outValue = mVolume.load(std::memory_order_relaxed);
+    return kAudioHardwareNoError;
+}
+
+OSStatus PulseOutputUnit::initialize() {
+    if (mDevice == kAudioObjectUnknown) {
+        const AudioDeviceID device = PulseHardware::shared().defaultOutputDevice();
+        if (setProperty(kAudioOutputUnitProperty_CurrentDevice, kAudioUnitScope_Global, 0, &device,
+                        sizeof(device)) != kAudioHardwareNoError) {
+            return kAudioUnitErr_FailedInitialization;
+        }
+    }
+    if (!isClientFormat(mInputFormat)) {
+        return kAudioUnitErr_FormatNotSupported;
+    }
+    const auto device = PulseHardware::shared().device(mDevice);
+    if (!device) {
+        return kAudioHardwareBadDeviceError;
+    }
+    mSinkName = device->name;
+    mChannels = mInputFormat.mChannelsPerFrame;
+    mPlanar.assign(static_cast<size_t>(mMaximumFramesPerSlice) * mChannels, 0.0f);
+    mListStorage.assign(AudioBufferListSize(mChannels), 0);
+    mList = reinterpret_cast<AudioBufferList*>(mListStorage.data());
+    mList->mNumberBuffers = mChannels;
+    mOutputFormat = mInputFormat;
+    return PulseAudioUnit::initialize();
+}
+
+OSStatus PulseOutputUnit::start() {
+    if (!mInitialized) {
+        return kAudioUnitErr_Uninitialized;
+    }
+    if (isRunning()) {
+        return kAudioHardwareNoError;
+    }
+    PulseHardware& hardware = PulseHardware::shared();
+    if (const OSStatus status = hardware.connect(); status != kAudioHardwareNoError) {
+        return status;
+    }
+    pa_threaded_mainloop* mainloop = hardware.mainloop();
+    pa_threaded_mainloop_lock(mainloop);
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
+                              static_cast<uint8_t>(mChannels)};
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, mChannels, PA_CHANNEL_MAP_DEFAULT);
+    mStream = pa_stream_new(hardware.context(), "Cassora output", &spec, &map);
+    if (!mStream) {
+        pa_threaded_mainloop_unlock(mainloop);
+        return kAudioHardwareNotRunningError;
+    }
+    const size_t frameBytes = pa_frame_size(&spec);
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.tlength =
+        static_cast<uint32_t>(frameBytes * static_cast<size_t>(mInputFormat.mSampleRate *
+                                                                kTargetLatencySeconds));
+    attributes.prebuf = static_cast<uint32_t>(-1);
+    attributes.minreq = static_cast<uint32_t>(frameBytes * mMaximumFramesPerSlice);
+    attributes.fragsize = static_cast<uint32_t>(-1);
+    pa_stream_set_write_callback(mStream, &PulseOutputUnit::streamWritable, this);
+    mSampleTime = 0;
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                      PA_STREAM_DONT_MOVE);
+    const bool connected =
+        pa_stream_connect_playback(mStream, mSinkName.c_str(), &attributes, flags, nullptr,
+                                   nullptr) == 0 &&
+        waitUntilStreamReady(mainloop, mStream);
+    if (!connected) {
+        pa_stream_set_write_callback(mStream, nullptr, nullptr);
+        pa_stream_disconnect(mStream);
+        pa_stream_unref(mStream);
+        mStream = nullptr;
+        pa_threaded_mainloop_unlock(mainloop);
+        return kAudioHardwareBadDeviceError;
+    }
+    pa_threaded_mainloop_unlock(mainloop);
+    setRunning(true);
+    return kAudioHardwareNoError;
+}
+
+OSStatus PulseOutputUnit::stop() {
+    if (!mStream) {
+        return kAudioHardwareNoError;
+    }
+    pa_threaded_mainloop* mainloop = PulseHardware::shared().mainloop();
+    const bool onLoopThread = pa_threaded_mainloop_in_thread(mainloop);
+    if (!onLoopThread) {
+        pa_threaded_mainloop_lock(mainloop);
+    }
+    pa_stream_set_write_callback(mStream, nullptr, nullptr);
+    pa_stream_disconnect(mStream);
+    pa_stream_unref(mStream);
+    mStream = nullptr;
+    if (!onLoopThread) {
+        pa_threaded_mainloop_unlock(mainloop);
+    }
+    setRunning(false);
+    return kAudioHardwareNoError;
+}
+
+void PulseOutputUnit::streamWritable(pa_stream* stream, size_t bytes, void* userData) {
+    static_cast<PulseOutputUnit*>(userData)->fill(stream, bytes);
+}
+
+// Real-time (the server connection's thread): pulls slices and writes them
+// interleaved, at the volume, into the server's buffer.
+void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
+    const size_t frameBytes = sizeof(float) * mChannels;
+    while (bytes >= frameBytes) {
+        void* target = nullptr;
+        size_t space = std::min(bytes, frameBytes * mMaximumFramesPerSlice);
+        if (pa_stream_begin_write(stream, &target, &space) < 0 || !target || space < frameBytes) {
+            return;
+        }
+        const auto frames = static_cast<uint32_t>(
+            std::min<size_t>(space / frameBytes, mMaximumFramesPerSlice));
+        {
+            RealtimeScope realtime;
+            render(nullptr, nullptr, 0, frames, mList);
+            auto* out = static_cast<float*>(target);
+            const float volume = mVolume.load(std::memory_order_relaxed);
+            for (uint32_t c = 0; c < mChannels; ++c) {
+                const float* in = mPlanar.data() + static_cast<size_t>(c) * mMaximumFramesPerSlice;
+                for (uint32_t i = 0; i < frames; ++i) {
+                    out[static_cast<size_t>(i) * mChannels + c] = in[i] * volume;
+                }
+            }
+        }
+        pa_stream_write(stream, target, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        bytes -= frames * frameBytes;
+    }
+}
+
+// Real-time: one slice of the pulled input into `data` (or the unit's own
+// slice buffers when `data` is null).
+OSStatus PulseOutputUnit::render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp*,
+                                 uint32_t, uint32_t frames, AudioBufferList* data) {
+    if (frames > mMaximumFramesPerSlice) {
+        return kAudioUnitErr_TooManyFramesToProcess;
+    }
+    for (uint32_t c = 0; c < mChannels; ++c) {
+        mList->mBuffers[c] = {1, frames * static_cast<uint32_t>(sizeof(float)),
+                              mPlanar.data() + static_cast<size_t>(c) * mMaximumFramesPerSlice};
+    }
+    AudioTimeStamp timeStamp{};
+    timeStamp.mSampleTime = mSampleTime;
+    timeStamp.mHostTime = AudioGetCurrentHostTime();
+    timeStamp.mRateScalar = 1.0;
+    timeStamp.mFlags = kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid |
+                       kAudioTimeStampRateScalarValid;
+    mSampleTime += frames;
+    AudioUnitRenderActionFlags localFlags = 0;
+    const OSStatus status = pullInput(flags ? flags : &localFlags, &timeStamp, frames, mList);
+    if (status != kAudioHardwareNoError) {
+        std::fill(mPlanar.begin(), mPlanar.end(), 0.0f);
+    }
+    if (data && data != mList) {
+        for (uint32_t c = 0; c < std::min(data->mNumberBuffers, mChannels); ++c) {
+            std::memcpy(data->mBuffers[c].mData, mList->mBuffers[c].mData, frames * sizeof(float));
+        }
+    }
+    return status;
+}

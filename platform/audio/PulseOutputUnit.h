@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/audio/PulseAudioUnit.h"
+
+#include <string>
+
+// The output unit: a playback stream on one sink, pulled through the render
+// callback or the graph connection in slices of at most the maximum frames
+// per slice, with a software volume.
+class PulseOutputUnit : public PulseAudioUnit {
+public:
+    ~PulseOutputUnit() override;
+
+    OSStatus setProperty(uint32_t property, uint32_t scope, uint32_t element, const void* data,
+                         uint32_t size) override;
+    OSStatus getProperty(uint32_t property, uint32_t scope, uint32_t element, void* outData,
+                         uint32_t* ioSize) override;
+    OSStatus setParameter(uint32_t parameter, uint32_t scope, float value) override;
+    OSStatus getParameter(uint32_t parameter, uint32_t scope, float* outValue) override;
+    OSStatus initialize() override;
+    OSStatus start() override;
+    OSStatus stop() override;
+    OSStatus render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
+                    uint32_t bus, uint32_t frames, AudioBufferList* data) override;
+
+private:
+    static void streamWritable(pa_stream* stream, size_t bytes, void* self);
+    void fill(pa_stream* stream, size_t bytes);
+
+    AudioDeviceID mDevice = kAudioObjectUnknown;
+    std::atomic<float> mVolume{1.0f};
+
+    // Fixed once initialized.
+    std::string mSinkName;
+    double mDeviceRate = 0;
+    uint32_t mChannels = 0;
+    std::vector<float> mPlanar; // one slice, channel after channel
+    std::vector<uint8_t> mListStorage;
+    AudioBufferList* mList = nullptr;
+    double mSampleTime = 0;
+    pa_stream* mStream = nullptr;
+};

@@ -1,5 +1,6 @@
 #include "app/shell/CommandLine.h"
 
+#include "app/shell/AudioCommands.h"
 #include "app/shell/DevicesCommand.h"
 
 #include <QTextStream>
@@ -41,6 +42,16 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
         {QStringLiteral("devices"), QStringLiteral("[--json] [--watch]"),
          QStringLiteral("list the audio devices, or print their changes as they happen"),
          runDevicesCommand},
+        {QStringLiteral("record"),
+         QStringLiteral("[--quality HQ|MQ|LQ] [--mono] [--device UID] [--channels 1,2] "
+                        "[--seconds N] [--output FILE]"),
+         QStringLiteral("record a new tape (into the library folder unless --output is given)"),
+         runRecordCommand},
+        {QStringLiteral("play"),
+         QStringLiteral("FILE [--speed S] [--from SECONDS] [--volume DB] [--device UID]"),
+         QStringLiteral("play a tape; a negative speed plays it backwards"), runPlayCommand},
+        {QStringLiteral("meter"), QStringLiteral("[--device UID] [--channels 1,2]"),
+         QStringLiteral("print the input levels 15 times a second"), runMeterCommand},
     };
     return table;
 }

@@ -36,6 +36,9 @@ int fail(const QString& message) {
 
 QString describe(const NSXException& exception) {
     const NSXError& error = exception.error();
+    if (!error.stringDetail(NSXLocalizedDescriptionKey).empty()) {
+        return QString::fromStdString(error.localizedDescription());
+    }
     if (error.domain() == NSXMachErrorDomain) {
         return QString::fromStdString(AudioHardwareStatusDescription(error.code()));
     }

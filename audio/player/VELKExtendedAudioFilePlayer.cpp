@@ -51,6 +51,9 @@ VELKExtendedAudioFilePlayer::~VELKExtendedAudioFilePlayer() {
         mOutputAudioUnit->stop();
     }
     mOutputAudioUnit.reset();
+    if (mFileReader) {
+        mFileReader->teardownWorkerThread();
+    }
     mFileReader.reset();
 }
 

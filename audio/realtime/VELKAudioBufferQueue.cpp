@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -126,10 +127,36 @@ void VELKAudioBufferQueue::teardownWorkerThread() {
     }
 }
 
+void VELKAudioBufferQueue::suspendRenderSide() {
+    mSuspended.store(true);
+    while (mCopiesInFlight.load() != 0) {
+        std::this_thread::yield();
+    }
+}
+
+void VELKAudioBufferQueue::resumeRenderSide() {
+    mSuspended.store(false);
+}
+
+namespace {
+
+// Marks a render-side copy as running, so the owner can wait for it to end.
+class CopyInFlight {
+public:
+    explicit CopyInFlight(std::atomic<int>& count) : mCount(count) { mCount.fetch_add(1); }
+    ~CopyInFlight() { mCount.fetch_sub(1); }
+
+private:
+    std::atomic<int>& mCount;
+};
+
+} // namespace
+
 // Real-time: no allocation, no locks.
 void VELKAudioBufferQueueCopyInto(VELKAudioBufferQueue* queue, AudioBufferList* destination,
                                   uint32_t* ioFrames) {
-    if (queue->mEndOfStream.load(std::memory_order_acquire)) {
+    CopyInFlight inFlight(queue->mCopiesInFlight);
+    if (queue->mSuspended.load() || queue->mEndOfStream.load(std::memory_order_acquire)) {
         *ioFrames = 0;
         return;
     }

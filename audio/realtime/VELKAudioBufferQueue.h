@@ -60,6 +60,12 @@ public:
     uint64_t currentBufferIndex() const { return mCurrentBuffer.load(std::memory_order_acquire); }
     bool hasWorker() const { return mQueueWorker != nullptr; }
 
+    // While suspended the render side takes nothing from the ring (a
+    // playback copy delivers no frames); suspending waits until a copy in
+    // progress has left.
+    void suspendRenderSide();
+    void resumeRenderSide();
+
 protected:
     void setEndOfStream(bool endOfStream) { mEndOfStream.store(endOfStream); }
     void waitForPendingBuffers();
@@ -82,6 +88,8 @@ private:
     std::atomic<uint64_t> mCurrentBuffer{0};
     std::atomic<uint64_t> mErrorCount{0};
     std::atomic<bool> mEndOfStream{false};
+    std::atomic<bool> mSuspended{false};
+    std::atomic<int> mCopiesInFlight{0};
 };
 
 // Real-time (no locks, no allocation). Playback: copies up to *ioFrames

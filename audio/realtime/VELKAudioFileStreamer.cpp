@@ -112,15 +112,23 @@ int64_t VELKAudioFileReader::currentFrame() const {
 
 void VELKAudioFileReader::setCurrentFrame(int64_t frame) {
     const bool wasRunning = running();
+    // The output may go on pulling: it hears silence while the ring refills.
+    suspendRenderSide();
     if (wasRunning) {
         stop();
     }
     waitForPendingBuffers(); // no refill may run while the file moves
-    mCurrentFrame.store(frame);
-    audioFile()->seekToFrame(frame);
-    if (wasRunning) {
-        start();
+    try {
+        mCurrentFrame.store(frame);
+        audioFile()->seekToFrame(frame);
+        if (wasRunning) {
+            start();
+        }
+    } catch (...) {
+        resumeRenderSide();
+        throw;
     }
+    resumeRenderSide();
 }
 
 bool VELKAudioFileReader::reverse() const {

@@ -44,6 +44,9 @@ VELKExtendedAudioFileRecorder::~VELKExtendedAudioFileRecorder() {
         mInputAudioUnit->setDelegate(nullptr);
         mInputAudioUnit.reset(); // stops capture before the writer goes
     }
+    if (mAudioFileWriter) {
+        mAudioFileWriter->teardownWorkerThread();
+    }
     mAudioFileWriter.reset();
 }
 

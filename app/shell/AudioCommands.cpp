@@ -1,0 +1,345 @@
+#include "app/shell/AudioCommands.h"
+
+#include "app/library/RecordingAudioFile.h"
+#include "app/library/TapeQuality.h"
+#include "app/shell/CommandSupport.h"
+#include "app/shell/LibraryLocation.h"
+#include "audio/format/InternalInconsistencyException.h"
+#include "audio/format/NSXException.h"
+#include "audio/hardware/VELKAudioHardware.h"
+#include "audio/meter/VELKAudioInputMeter.h"
+#include "audio/player/VELKExtendedAudioFilePlayer.h"
+#include "audio/recorder/VELKExtendedAudioFileRecorder.h"
+#include "platform/audio/MainQueue.h"
+#include "platform/desktop/UserDefaults.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kDisplayInterval = 1.0 / 15.0;
+
+QString clock(double milliseconds) {
+    const auto tenths = static_cast<qint64>(std::max(milliseconds, 0.0) / 100.0);
+    return QStringLiteral("%1:%2.%3")
+        .arg(tenths / 600, 2, 10, QLatin1Char('0'))
+        .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+        .arg(tenths % 10);
+}
+
+QString decibels(double level) {
+    return std::isfinite(level) ? QString::asprintf("%6.1f dB", level) : QStringLiteral("  -inf dB");
+}
+
+bool onTerminal() {
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+void showStatus(const QString& line) {
+    std::printf("\r%s\033[K", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// A device by UID, or the default of the direction.
+std::shared_ptr<VELKAudioDevice> deviceFor(const QString& uid, bool input, QString* error) {
+    if (!uid.isEmpty()) {
+        auto device = VELKAudioDevice::withDeviceUID(uid.toStdString());
+        if (!device) {
+            *error = QStringLiteral("no audio device \"%1\" (see cassora devices)").arg(uid);
+        }
+        return device;
+    }
+    const AudioDeviceID id =
+        input ? VELKAudioHardware::defaultInputDeviceID() : VELKAudioHardware::defaultOutputDeviceID();
+    if (id == 0) {
+        *error = input ? QStringLiteral("no input device") : QStringLiteral("no output device");
+        return nullptr;
+    }
+    return VELKAudioDevice::withDeviceID(id);
+}
+
+// "1,2" (one-based, as people count) -> zero-based device channels.
+std::optional<std::vector<int32_t>> channelsFrom(const QString& text, uint32_t deviceChannels,
+                                                 QString* error) {
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    std::vector<int32_t> channels;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int channel = part.trimmed().toInt(&ok);
+        if (!ok || channel < 1 || static_cast<uint32_t>(channel) > deviceChannels) {
+            *error = QStringLiteral("channel \"%1\" is not one of the device's channels 1 to %2")
+                         .arg(part.trimmed())
+                         .arg(deviceChannels);
+            return std::nullopt;
+        }
+        channels.push_back(channel - 1);
+    }
+    if (channels.empty() || channels.size() > 2) {
+        *error = QStringLiteral("give one channel (mono) or two (stereo)");
+        return std::nullopt;
+    }
+    return channels;
+}
+
+class RecordingObserver : public VELKExtendedAudioFileRecorderDelegate {
+public:
+    bool stopped = false;
+    void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder*) override { stopped = true; }
+};
+
+class PlaybackObserver : public VELKExtendedAudioFilePlayerDelegate {
+public:
+    bool ended = false;
+    void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer*) override { ended = true; }
+};
+
+} // namespace
+
+int runRecordCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption quality(QStringLiteral("quality"), QStringLiteral("HQ, MQ or LQ"),
+                                     QStringLiteral("quality"));
+    const QCommandLineOption mono(QStringLiteral("mono"), QStringLiteral("Record one channel."));
+    const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Input device UID."),
+                                    QStringLiteral("uid"));
+    const QCommandLineOption channels(QStringLiteral("channels"),
+                                      QStringLiteral("Device channels, from 1."),
+                                      QStringLiteral("list"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after N seconds."),
+                                     QStringLiteral("n"));
+    const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("The file to write."),
+                                    QStringLiteral("file"));
+    parser.addOptions({quality, mono, device, channels, seconds, output});
+    if (!CommandSupport::parse(parser, QStringLiteral("record"), arguments)) {
+        return 1;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return CommandSupport::fail(QStringLiteral("record takes no file name; use --output"));
+    }
+    QString level = parser.value(quality);
+    if (level.isEmpty()) {
+        level = UserDefaults::standard().stringForKey(QStringLiteral("RecordingQuality"));
+    }
+    if (level.isEmpty()) {
+        level = QStringLiteral("HQ");
+    }
+    level = level.toUpper();
+    if (TapeQuality::indexForQuality(level) < 0) {
+        return CommandSupport::fail(QStringLiteral("unknown quality \"%1\": use HQ, MQ or LQ")
+                                        .arg(parser.value(quality)));
+    }
+    double limit = 0;
+    if (parser.isSet(seconds)) {
+        bool ok = false;
+        limit = parser.value(seconds).toDouble(&ok);
+        if (!ok || !(limit > 0)) {
+            return CommandSupport::fail(QStringLiteral("--seconds needs a positive number"));
+        }
+    }
+    CommandSupport::catchInterrupts();
+    try {
+        QString error;
+        const auto input = deviceFor(parser.value(device), true, &error);
+        if (!input) {
+            return CommandSupport::fail(error);
+        }
+        const uint32_t deviceChannels = input->numberOfRecordChannels();
+        if (deviceChannels == 0) {
+            return CommandSupport::fail(QStringLiteral("\"%1\" cannot record")
+                                            .arg(QString::fromStdString(input->deviceUID())));
+        }
+        auto recordChannels = channelsFrom(parser.value(channels), deviceChannels, &error);
+        if (!error.isEmpty()) {
+            return CommandSupport::fail(error);
+        }
+        bool stereo = !parser.isSet(mono);
+        if (recordChannels) {
+            stereo = recordChannels->size() == 2;
+        } else if (stereo && deviceChannels < 2) {
+            return CommandSupport::fail(
+                QStringLiteral("\"%1\" has one channel: record with --mono")
+                    .arg(QString::fromStdString(input->deviceUID())));
+        }
+        QString path = parser.value(output);
+        if (path.isEmpty()) {
+            const QString folder = tapeLibraryPath();
+            if (folder.isEmpty()) {
+                return CommandSupport::fail(QStringLiteral("cannot make the library folder"));
+            }
+            path = newTapeFilePath(folder);
+        }
+        path = QFileInfo(path).absoluteFilePath();
+
+        auto file = VELKExtendedAudioFile::forRecording(
+            path.toStdString(), TapeQuality::streamDescriptionForQuality(level, stereo),
+            TapeQuality::bitrateForQuality(level), input);
+        auto recorder = VELKExtendedAudioFileRecorder::withFile(file, input, recordChannels);
+        RecordingObserver observer;
+        recorder->setDelegate(&observer);
+        std::unique_ptr<VELKAudioInputMeter> meter;
+        if (onTerminal()) {
+            meter = std::make_unique<VELKAudioInputMeter>(input, recordChannels);
+            meter->start();
+        }
+        const double rate = file->clientDataFormat().mSampleRate;
+        recorder->startRecording();
+        while (!CommandSupport::interrupted() &&
+               !(limit > 0 && recorder->currentFrame() >= static_cast<int64_t>(limit * rate))) {
+            MainQueue::runPendingFor(kDisplayInterval);
+            if (meter) {
+                const auto& levels = meter->levels();
+                QString line = QStringLiteral("REC %1  %2").arg(clock(recorder->currentTime()),
+                                                                 decibels(levels[0]));
+                if (meter->channelCount() > 1) {
+                    line += QStringLiteral("  %1").arg(decibels(levels[1]));
+                }
+                showStatus(line);
+            }
+        }
+        recorder->stopRecording();
+        if (meter) {
+            meter->stop();
+            std::printf("\n");
+        }
+        for (int i = 0; i < 40 && !observer.stopped; ++i) {
+            MainQueue::runPendingFor(0.05);
+        }
+        const bool writeFailed = recorder->audioFileWriter()->writeFailed();
+        const QString writeError = QString::fromStdString(recorder->audioFileWriter()->writeError());
+        recorder.reset();
+        file->closeFile();
+        if (writeFailed) {
+            return CommandSupport::fail(QStringLiteral("the recording in %1 is incomplete: %2")
+                                            .arg(path, writeError));
+        }
+        std::printf("%s\n", path.toUtf8().constData());
+        return 0;
+    } catch (const NSXException& exception) {
+        return CommandSupport::fail(CommandSupport::describe(exception));
+    }
+}
+
+int runPlayCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Speed, negative backwards."),
+                                   QStringLiteral("s"), QStringLiteral("1"));
+    const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("Start time in seconds."),
+                                  QStringLiteral("seconds"));
+    const QCommandLineOption volume(QStringLiteral("volume"), QStringLiteral("Volume in dB."),
+                                    QStringLiteral("db"), QStringLiteral("0"));
+    const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Output device UID."),
+                                    QStringLiteral("uid"));
+    parser.addOptions({speed, from, volume, device});
+    if (!CommandSupport::parse(parser, QStringLiteral("play"), arguments)) {
+        return 1;
+    }
+    if (parser.positionalArguments().size() != 1) {
+        return CommandSupport::fail(QStringLiteral("play needs one file"));
+    }
+    const QString path = parser.positionalArguments().front();
+    bool ok = false;
+    const double playbackSpeed = parser.value(speed).toDouble(&ok);
+    if (!ok || std::fabs(playbackSpeed) < 0.125 || std::fabs(playbackSpeed) > 8.0) {
+        return CommandSupport::fail(QStringLiteral("--speed must be between 0.125 and 8 (or -8 and -0.125)"));
+    }
+    const double gain = parser.value(volume).toDouble(&ok);
+    if (!ok || gain > 24.0) {
+        return CommandSupport::fail(QStringLiteral("--volume must be a number of decibels up to 24"));
+    }
+    double start = -1;
+    if (parser.isSet(from)) {
+        start = parser.value(from).toDouble(&ok);
+        if (!ok || start < 0) {
+            return CommandSupport::fail(QStringLiteral("--from needs a time in seconds"));
+        }
+    }
+    if (!QFileInfo::exists(path)) {
+        return CommandSupport::fail(QStringLiteral("no such file: %1").arg(path));
+    }
+    CommandSupport::catchInterrupts();
+    try {
+        QString error;
+        const auto output = deviceFor(parser.value(device), false, &error);
+        if (!output) {
+            return CommandSupport::fail(error);
+        }
+        auto player = VELKExtendedAudioFilePlayer::withFilename(path.toStdString(), output);
+        PlaybackObserver observer;
+        player->setDelegate(&observer);
+        player->setPlaybackSpeed(playbackSpeed);
+        player->setPlaybackVolume(gain);
+        if (start >= 0) {
+            if (start * 1000.0 > player->maxTime()) {
+                return CommandSupport::fail(QStringLiteral("--from is past the end (%1)")
+                                                .arg(clock(player->maxTime())));
+            }
+            player->setCurrentTime(start * 1000.0);
+        } else if (playbackSpeed < 0) {
+            player->setCurrentFrame(player->audioFile()->frameCount());
+        }
+        player->startFilePlaying();
+        const bool terminal = onTerminal();
+        while (!CommandSupport::interrupted() && !observer.ended) {
+            MainQueue::runPendingFor(kDisplayInterval);
+            if (terminal) {
+                showStatus(QStringLiteral("PLAY %1 / %2").arg(clock(player->currentTime()),
+                                                              clock(player->maxTime())));
+            }
+        }
+        player->stopFilePlaying();
+        if (terminal) {
+            std::printf("\n");
+        }
+        return 0;
+    } catch (const NSXException& exception) {
+        return CommandSupport::fail(CommandSupport::describe(exception));
+    }
+}
+
+int runMeterCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Input device UID."),
+                                    QStringLiteral("uid"));
+    const QCommandLineOption channels(QStringLiteral("channels"),
+                                      QStringLiteral("Device channels, from 1."),
+                                      QStringLiteral("list"));
+    parser.addOptions({device, channels});
+    if (!CommandSupport::parse(parser, QStringLiteral("meter"), arguments) ) {
+        return 1;
+    }
+    CommandSupport::catchInterrupts();
+    try {
+        QString error;
+        const auto input = deviceFor(parser.value(device), true, &error);
+        if (!input) {
+            return CommandSupport::fail(error);
+        }
+        const auto meterChannels =
+            channelsFrom(parser.value(channels), input->numberOfRecordChannels(), &error);
+        if (!error.isEmpty()) {
+            return CommandSupport::fail(error);
+        }
+        VELKAudioInputMeter meter(input, meterChannels);
+        meter.start();
+        while (!CommandSupport::interrupted()) {
+            MainQueue::runPendingFor(kDisplayInterval);
+            const auto& levels = meter.levels();
+            QString line = decibels(levels[0]);
+            if (meter.channelCount() > 1) {
+                line += QStringLiteral("  ") + decibels(levels[1]);
+            }
+            std::printf("%s\n", line.toUtf8().constData());
+            std::fflush(stdout);
+        }
+        meter.stop();
+        return 0;
+    } catch (const NSXException& exception) {
+        return CommandSupport::fail(CommandSupport::describe(exception));
+    }
+}

@@ -1,0 +1,316 @@
+#include "audio/hardware/VELKAudioHardware.h"
+#include "audio/meter/VELKAudioInputMeter.h"
+#include "audio/player/VELKExtendedAudioFilePlayer.h"
+#include "audio/recorder/VELKExtendedAudioFileRecorder.h"
+#include "audio/units/VELKOutputAudioUnit.h"
+
+#include "../file/AudioFileTestSupport.h"
+#include "../realtime/RealtimeAllocationGuard.h"
+#include "AudioServerTools.h"
+#include "audio/format/InternalInconsistencyException.h"
+#include "audio/format/NSXException.h"
+#include "platform/audio/MainQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+
+// Against the private test server: the sine source plays 440 Hz; what is
+// played to the null sink comes back on its monitor.
+
+namespace {
+
+using AudioServerTools::pumpFor;
+using AudioServerTools::pumpUntil;
+
+// Every test here ends with no allocation seen on an I/O thread.
+class RealtimeTest : public ::testing::Test {
+protected:
+    ScratchFolder folder;
+    void SetUp() override { RealtimeAllocationGuard::reset(); }
+    void TearDown() override {
+        EXPECT_EQ(RealtimeAllocationGuard::violations(), 0u) << "allocation on an I/O thread";
+    }
+};
+
+std::shared_ptr<VELKAudioDevice> device(const char* uid) {
+    auto found = VELKAudioDevice::withDeviceUID(uid);
+    EXPECT_NE(found, nullptr) << uid;
+    return found;
+}
+
+std::shared_ptr<VELKAudioStreamBasicDescription> oneChannelOf(const std::shared_ptr<VELKAudioDevice>& input) {
+    return VELKAudioStreamBasicDescription::clientStreamDescription(
+        1, input->sampleRateForDirection(kVELKAudioDirectionInput));
+}
+
+// Captures a device's first channel into preallocated memory.
+class Capture {
+public:
+    explicit Capture(const char* uid, double seconds = 6.0)
+        : mUnit(oneChannelOf(device(uid)), device(uid), std::vector<int32_t>{0}) {
+        const double rate = mUnit.streamDescription()->sampleRate();
+        mSamples.assign(static_cast<size_t>(seconds * rate), 0.0f);
+        mUnit.setInputProcessingBlock([this](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
+                                             uint32_t, uint32_t frames, AudioBufferList* data) {
+            const auto* in = static_cast<const float*>(data->mBuffers[0].mData);
+            size_t at = mCount.load(std::memory_order_relaxed);
+            for (uint32_t i = 0; i < frames && at < mSamples.size(); ++i) {
+                mSamples[at++] = in[i];
+            }
+            mCount.store(at, std::memory_order_release);
+        });
+    }
+    // Starts, and waits until the device sends (an idle sink's monitor can
+    // take a second or two to begin).
+    void start() {
+        mUnit.start();
+        EXPECT_TRUE(pumpUntil([this] { return mCount.load() > 0; }, 5.0)) << "nothing captured";
+        mStartOffset = mCount.load();
+    }
+    void stop() { mUnit.stop(); }
+    double rate() const { return mUnit.streamDescription()->sampleRate(); }
+    // The samples captured between `from` and `to` seconds after the start.
+    std::vector<float> between(double from, double to) const {
+        const size_t count = mCount.load(std::memory_order_acquire);
+        const auto begin = std::min(count, mStartOffset + static_cast<size_t>(from * rate()));
+        const auto end = std::min(count, mStartOffset + static_cast<size_t>(to * rate()));
+        return {mSamples.begin() + static_cast<long>(begin), mSamples.begin() + static_cast<long>(end)};
+    }
+    size_t count() const { return mCount.load(); }
+
+private:
+    VELKInputAudioUnit mUnit;
+    std::vector<float> mSamples;
+    std::atomic<size_t> mCount{0};
+    size_t mStartOffset = 0;
+};
+
+double peak(const std::vector<float>& samples) {
+    double level = 0;
+    for (float s : samples) {
+        level = std::max(level, std::fabs(static_cast<double>(s)));
+    }
+    return level;
+}
+
+class Observer : public VELKExtendedAudioFilePlayerDelegate, public VELKExtendedAudioFileRecorderDelegate {
+public:
+    int endOfFile = 0;
+    int recorderStops = 0;
+    void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer*) override { ++endOfFile; }
+    void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder*) override { ++recorderStops; }
+};
+
+struct Quality {
+    const char* name;
+    uint32_t format;
+    double rate;
+    uint32_t channels;
+    uint64_t bitrate;
+};
+
+class Recording : public RealtimeTest, public ::testing::WithParamInterface<Quality> {};
+
+void PrintTo(const Quality& q, std::ostream* out) {
+    *out << q.name;
+}
+
+// Three seconds from the sine source in each quality: the file holds them
+// (within one capture buffer) and plays the source's tone.
+TEST_P(Recording, ThreeSecondsFromTheSineSource) {
+    const Quality& q = GetParam();
+    const std::string path = folder.path(std::string(q.name) + ".m4a");
+    auto description = q.format == kAudioFormatAppleLossless
+                           ? VELKAudioStreamBasicDescription::alacStreamDescription()
+                           : VELKAudioStreamBasicDescription::aacStreamDescription();
+    description->setChannelsPerFrame(q.channels);
+    description->setSampleRate(q.rate);
+    const auto sine = device("cassora_sine");
+    auto file = VELKExtendedAudioFile::forRecording(path, description, q.bitrate, sine);
+    // The mono source feeds both channels of a stereo file.
+    std::optional<std::vector<int32_t>> channels;
+    if (q.channels == 2) {
+        channels = std::vector<int32_t>{0, 0};
+    }
+    auto recorder = VELKExtendedAudioFileRecorder::withFile(file, sine, channels);
+    Observer observer;
+    recorder->setDelegate(&observer);
+    const double clientRate = file->clientDataFormat().mSampleRate;
+    recorder->startRecording();
+    ASSERT_TRUE(pumpUntil([&] { return recorder->currentFrame() >= 3 * clientRate; }, 10.0));
+    recorder->stopRecording();
+    const int64_t captured = recorder->currentFrame();
+    EXPECT_TRUE(pumpUntil([&] { return observer.recorderStops == 1; }));
+    EXPECT_EQ(recorder->audioFileWriter()->errorCount(), 0u);
+    recorder.reset();
+    file->closeFile();
+
+    auto played = VELKExtendedAudioFile::forPlayback(path);
+    const double fileRate = played->fileDataFormat().mSampleRate;
+    EXPECT_NEAR(static_cast<double>(played->frameCount()), captured * fileRate / clientRate, 2.0)
+        << "every captured frame is in the file";
+    // The server hands over captured frames in bursts of a few slices, so the
+    // recording stops within one burst of the three seconds.
+    EXPECT_NEAR(static_cast<double>(played->frameCount()) / fileRate, 3.0, 0.06);
+    const Channels decoded = readAll(*played, q.channels);
+    EXPECT_NEAR(zeroCrossingFrequency(decoded[0], fileRate), 440.0, 3.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryQuality, Recording,
+                         ::testing::Values(Quality{"HQ", kAudioFormatAppleLossless, 0, 2, 0},
+                                           Quality{"HQ_locked", kAudioFormatAppleLossless, 44100, 1, 0},
+                                           Quality{"MQ", kAudioFormatMPEG4AAC, 44100, 2, 128000},
+                                           Quality{"LQ", kAudioFormatMPEG4AAC, 22050, 1, 48000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RealtimeTest, PauseAndResumeMakeOneContinuousFile) {
+    const auto sine = device("cassora_sine");
+    auto description = VELKAudioStreamBasicDescription::alacStreamDescription();
+    description->setChannelsPerFrame(1);
+    const std::string path = folder.path("paused.m4a");
+    auto file = VELKExtendedAudioFile::forRecording(path, description, 0, sine);
+    auto recorder = VELKExtendedAudioFileRecorder::withFile(file, sine);
+    const double rate = file->clientDataFormat().mSampleRate;
+    recorder->startRecording();
+    ASSERT_TRUE(pumpUntil([&] { return recorder->currentFrame() >= rate; }, 10.0));
+    recorder->stopRecording(); // pause
+    const int64_t first = recorder->currentFrame();
+    pumpFor(0.3);
+    EXPECT_EQ(recorder->currentFrame(), first) << "nothing counts while paused";
+    recorder->startRecording();
+    ASSERT_TRUE(pumpUntil([&] { return recorder->currentFrame() >= first + rate / 2; }, 10.0));
+    recorder->stopRecording();
+    const int64_t total = recorder->currentFrame();
+    EXPECT_NEAR(recorder->currentTime(), 1500.0, 60.0); // within a burst of slices
+    recorder.reset();
+    file->closeFile();
+    auto played = VELKExtendedAudioFile::forPlayback(path);
+    EXPECT_EQ(played->frameCount(), total) << "no gap and no repeated frames";
+}
+
+TEST_F(RealtimeTest, RecorderRefusesAChannelListOfTheWrongSize) {
+    const auto sine = device("cassora_sine");
+    auto description = VELKAudioStreamBasicDescription::alacStreamDescription();
+    description->setChannelsPerFrame(1);
+    auto file = VELKExtendedAudioFile::forRecording(folder.path("wrong.m4a"), description, 0, sine);
+    EXPECT_THROW(VELKExtendedAudioFileRecorder::withFile(file, sine, std::vector<int32_t>{0, 0}),
+                 InternalInconsistencyException);
+}
+
+// A 1 kHz tone file at the null sink's rate.
+std::string toneFile(const ScratchFolder& folder, double seconds) {
+    const std::string path = folder.path("tone.m4a");
+    auto description = VELKAudioStreamBasicDescription::alacStreamDescription();
+    description->setSampleRate(48000);
+    auto file = VELKExtendedAudioFile::forRecording(path, description, 0, nullptr);
+    writeChannels(*file, makeSine(2, static_cast<int64_t>(seconds * 48000), 48000, 1000));
+    file->closeFile();
+    return path;
+}
+
+TEST_F(RealtimeTest, PlayingComesBackOnTheMonitorAtEverySpeed) {
+    const std::string path = toneFile(folder, 4.0);
+    const auto sink = device("cassora_null");
+    for (const double speed : {1.0, 2.0, -2.0}) {
+        SCOPED_TRACE(speed);
+        Capture capture("cassora_null.monitor", 8.0);
+        auto player = VELKExtendedAudioFilePlayer::withFilename(path, sink);
+        player->setPlaybackSpeed(speed);
+        EXPECT_EQ(player->playbackSpeed(), std::fabs(speed));
+        if (speed < 0) {
+            player->setCurrentFrame(player->audioFile()->frameCount());
+        }
+        capture.start();
+        player->startFilePlaying();
+        pumpFor(1.2);
+        player->stopFilePlaying();
+        capture.stop();
+        const std::vector<float> heard = capture.between(0.5, 1.1);
+        ASSERT_GT(heard.size(), 1000u);
+        EXPECT_NEAR(zeroCrossingFrequency(heard, capture.rate()), 1000.0 * std::fabs(speed),
+                    25.0 * std::fabs(speed));
+        EXPECT_GT(peak(heard), 0.3);
+    }
+}
+
+TEST_F(RealtimeTest, FastWindMutedIsSilentAndEndsOnce) {
+    const std::string path = toneFile(folder, 4.0);
+    Capture capture("cassora_null.monitor", 8.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    Observer observer;
+    player->setDelegate(&observer);
+    player->setPlaybackSpeed(8.0);
+    player->setPlaybackLevel(0.0);
+    capture.start();
+    player->startFilePlaying();
+    // Four seconds at eight times: about half a second.
+    EXPECT_TRUE(pumpUntil([&] { return observer.endOfFile > 0; }, 5.0));
+    pumpFor(0.3);
+    capture.stop();
+    EXPECT_EQ(observer.endOfFile, 1);
+    EXPECT_FALSE(player->isFilePlaying());
+    EXPECT_LT(peak(capture.between(0.0, 1.0)), 1e-6);
+}
+
+TEST_F(RealtimeTest, SeekingWhilePlayingContinuesThere) {
+    const std::string path = toneFile(folder, 4.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    player->startFilePlaying();
+    // An idle null sink takes a moment before it consumes anything.
+    ASSERT_TRUE(pumpUntil([&] { return player->currentTime() > 200.0; }, 5.0));
+    player->setCurrentTime(3000.0);
+    EXPECT_TRUE(player->isFilePlaying());
+    EXPECT_NEAR(player->currentTime(), 3000.0, 100.0);
+    pumpFor(0.4);
+    EXPECT_GT(player->currentTime(), 3100.0);
+    player->stopFilePlaying();
+    const double stoppedAt = player->currentTime();
+    pumpFor(0.2);
+    EXPECT_EQ(player->currentTime(), stoppedAt);
+}
+
+TEST_F(RealtimeTest, PlayerSpeedVolumeAndTime) {
+    const std::string path = toneFile(folder, 1.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    EXPECT_EQ(player->maxTime(), 1000.0);
+    player->setCurrentTime(10.01); // between frames 480 and 481
+    EXPECT_EQ(player->currentFrame(), 480);
+    EXPECT_THROW(player->setPlaybackSpeed(0.0), InternalInconsistencyException);
+    player->setPlaybackSpeed(-2.0);
+    EXPECT_TRUE(player->fileReader()->reverse());
+    EXPECT_EQ(player->playbackSpeed(), 2.0);
+    EXPECT_NO_THROW(player->setPlaybackVolume(-20));
+    EXPECT_THROW(VELKExtendedAudioFilePlayer::withFilename(folder.path("none.m4a"), device("cassora_null")),
+                 NSXException);
+}
+
+TEST(OutputUnit, VarispeedSliceLimit) {
+    EXPECT_EQ(VELKOutputAudioUnit::varispeedMaximumFramesPerSlice(512, 48000, 48000), 528u);
+    EXPECT_EQ(VELKOutputAudioUnit::varispeedMaximumFramesPerSlice(512, 96000, 48000), 1040u);
+}
+
+TEST_F(RealtimeTest, MeterLevels) {
+    EXPECT_EQ(VELKAudioInputMeter::ringLengthForSampleRate(44100), 5513u);
+    std::vector<float> square(4800), sine(4800);
+    for (size_t i = 0; i < square.size(); ++i) {
+        square[i] = (i / 24) % 2 ? 1.0f : -1.0f;
+        sine[i] = static_cast<float>(std::sin(2 * M_PI * 1000 * i / 48000.0));
+    }
+    EXPECT_NEAR(VELKAudioInputMeter::levelOfSamples(square.data(), square.size()), 0.0, 1e-6);
+    EXPECT_NEAR(VELKAudioInputMeter::levelOfSamples(sine.data(), sine.size()), -3.01, 0.01);
+    EXPECT_TRUE(std::isinf(VELKAudioInputMeter::levelOfSamples(std::vector<float>(100).data(), 100)));
+
+    VELKAudioInputMeter meter(device("cassora_sine"));
+    EXPECT_EQ(meter.channelCount(), 1u);
+    EXPECT_TRUE(std::isinf(meter.levels()[0])) << "silence before anything is heard";
+    meter.start();
+    // The source may take a moment to start sending.
+    const double expected = 20 * std::log10(0.5 / std::sqrt(2.0)); // a tone at half scale
+    EXPECT_TRUE(pumpUntil([&] { return std::fabs(meter.levels()[0] - expected) < 1.0; }, 5.0))
+        << meter.levels()[0];
+    meter.stop();
+}
+
+} // namespace

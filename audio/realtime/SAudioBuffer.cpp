@@ -15,7 +15,12 @@ AudioBufferList* VELKAudioBufferListCreate(uint32_t channels, uint32_t frames,
     for (uint32_t i = 0; i < buffers; ++i) {
         const uint32_t perBuffer = interleaved ? channels : 1;
         const uint32_t bytes = frames * bytesPerSample * perBuffer;
-        list->mBuffers[i] = {perBuffer, bytes, std::calloc(1, std::max<uint32_t>(bytes, 1))};
+        void* data = std::malloc(std::max<uint32_t>(bytes, 1));
+        if (data) {
+            // Touch every page now: a first write on an I/O thread would fault.
+            std::memset(data, 0, std::max<uint32_t>(bytes, 1));
+        }
+        list->mBuffers[i] = {perBuffer, bytes, data};
     }
     return list;
 }

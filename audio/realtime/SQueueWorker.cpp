@@ -1,6 +1,7 @@
 #include "audio/realtime/SQueueWorker.h"
 
 #include "audio/realtime/SGuardLocker.h"
+#include "platform/audio/PulseHardware.h"
 
 #include <sched.h>
 #include <string>
@@ -41,10 +42,11 @@ void* workerMain(void* argument) {
     return nullptr;
 }
 
-// Workers run ahead of ordinary threads when the system lets them.
+// Workers run ahead of ordinary threads, but behind the I/O thread that
+// wakes them, when the system lets them.
 void raisePriority(pthread_t thread) {
     sched_param parameters{};
-    parameters.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    parameters.sched_priority = PulseHardware::kWorkerThreadPriority;
     pthread_setschedparam(thread, SCHED_FIFO, &parameters); // failure: normal priority
 }
 

@@ -46,6 +46,10 @@ constexpr uint32_t kAudioOutputUnitProperty_EnableIO = 2003;      // uint32_t
 constexpr uint32_t kAudioOutputUnitProperty_SetInputCallback = 2005; // AURenderCallbackStruct
 constexpr uint32_t kAudioOutputUnitProperty_StartTimestampsAtZero = 2007; // uint32_t
 
+// The longest time one I/O callback of the unit took since it started, in
+// nanoseconds (uint64_t); for measuring, not part of the original service.
+constexpr uint32_t kPulseAudioUnitProperty_LongestCallback = FourCC("lcbt");
+
 // Parameters
 constexpr uint32_t kVarispeedParam_PlaybackRate = 0;
 constexpr uint32_t kHALOutputParam_Volume = 14;

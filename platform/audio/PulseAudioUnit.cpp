@@ -146,6 +146,8 @@ OSStatus PulseAudioUnit::getProperty(uint32_t property, uint32_t scope, uint32_t
         return copyOut(mMaximumFramesPerSlice);
     case kAudioOutputUnitProperty_IsRunning:
         return copyOut(static_cast<uint32_t>(isRunning() ? 1 : 0));
+    case kPulseAudioUnitProperty_LongestCallback:
+        return copyOut(mLongestCallback.load(std::memory_order_relaxed));
     default:
         return kAudioUnitErr_InvalidProperty;
     }
@@ -186,7 +188,18 @@ OSStatus PulseAudioUnit::pullInput(AudioUnitRenderActionFlags* flags,
     return kAudioUnitErr_NoConnection;
 }
 
+// Real-time: no allocation, no locks.
+void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds) {
+    uint64_t longest = mLongestCallback.load(std::memory_order_relaxed);
+    while (nanoseconds > longest &&
+           !mLongestCallback.compare_exchange_weak(longest, nanoseconds, std::memory_order_relaxed)) {
+    }
+}
+
 void PulseAudioUnit::setRunning(bool running) {
+    if (running) {
+        mLongestCallback.store(0, std::memory_order_relaxed);
+    }
     if (mRunning.exchange(running, std::memory_order_acq_rel) != running) {
         notifyListeners(kAudioOutputUnitProperty_IsRunning);
     }

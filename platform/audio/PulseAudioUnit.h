@@ -44,6 +44,8 @@ protected:
     OSStatus pullInput(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                        uint32_t frames, AudioBufferList* data);
     void setRunning(bool running);
+    // Real-time: records how long a callback took.
+    void noteCallbackDuration(uint64_t nanoseconds);
     const AudioStreamBasicDescription& format(uint32_t scope) const;
 
     AudioStreamBasicDescription mInputFormat{};
@@ -62,6 +64,7 @@ private:
     void notifyListeners(uint32_t property);
 
     std::atomic<bool> mRunning{false};
+    std::atomic<uint64_t> mLongestCallback{0};
     std::mutex mListenerLock;
     std::vector<Listener> mListeners;
     std::mutex mDispatchLock; // held while listeners run

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -64,6 +66,24 @@ PulseHardware::PulseHardware() : mNotifier(std::make_unique<SerialQueue>("AudioH
     mMainloop = pa_threaded_mainloop_new();
     pa_threaded_mainloop_set_name(mMainloop, "PulseHardware");
     pa_threaded_mainloop_start(mMainloop);
+    raiseIOThreadPriority();
+}
+
+// The connection's thread runs every I/O callback: it goes ahead of the
+// buffer workers it wakes, where the system allows real-time scheduling.
+void PulseHardware::raiseIOThreadPriority() {
+    pa_threaded_mainloop_lock(mMainloop);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mMainloop);
+    api->defer_new(
+        api,
+        [](pa_mainloop_api* loopApi, pa_defer_event* event, void*) {
+            sched_param parameters{};
+            parameters.sched_priority = kIOThreadPriority;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters); // failure: stay normal
+            loopApi->defer_free(event);
+        },
+        nullptr);
+    pa_threaded_mainloop_unlock(mMainloop);
 }
 
 OSStatus PulseHardware::connect() {

@@ -60,6 +60,11 @@ public:
     OSStatus removeListener(AudioObjectID object, const AudioObjectPropertyAddress& address,
                             AudioObjectPropertyListenerProc proc, void* clientData);
 
+    // Real-time priorities (SCHED_FIFO) where the system grants them: the
+    // I/O thread above the workers it wakes.
+    static constexpr int kIOThreadPriority = 20;
+    static constexpr int kWorkerThreadPriority = 10;
+
     // For the I/O streams: the server's main loop and context. Use the
     // context only while holding the loop's lock.
     pa_threaded_mainloop* mainloop() const { return mMainloop; }
@@ -76,6 +81,7 @@ private:
     };
 
     PulseHardware();
+    void raiseIOThreadPriority();
 
     // All of these run with the main loop's lock held.
     void startConnectingLocked();

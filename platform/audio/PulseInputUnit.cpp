@@ -225,6 +225,7 @@ void PulseInputUnit::deliver(const float* interleaved, uint32_t frames) {
         mInputCallback.inputProc(mInputCallback.inputProcRefCon, &flags, &timeStamp, 1, frames,
                                  nullptr);
     }
+    noteCallbackDuration(AudioGetCurrentHostTime() - timeStamp.mHostTime);
 }
 
 // Real-time: copies this cycle's frames, one buffer per client channel.

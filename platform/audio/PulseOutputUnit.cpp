@@ -182,6 +182,7 @@ void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
             std::min<size_t>(space / frameBytes, mMaximumFramesPerSlice));
         {
             RealtimeScope realtime;
+            const uint64_t began = AudioGetCurrentHostTime();
             render(nullptr, nullptr, 0, frames, mList);
             auto* out = static_cast<float*>(target);
             const float volume = mVolume.load(std::memory_order_relaxed);
@@ -191,6 +192,7 @@ void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
                     out[static_cast<size_t>(i) * mChannels + c] = in[i] * volume;
                 }
             }
+            noteCallbackDuration(AudioGetCurrentHostTime() - began);
         }
         pa_stream_write(stream, target, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         bytes -= frames * frameBytes;

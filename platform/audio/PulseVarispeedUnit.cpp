@@ -8,6 +8,13 @@ PulseVarispeedUnit::~PulseVarispeedUnit() {
     if (mConverter) {
         src_delete(mConverter);
     }
+    if (mCoarseConverter) {
+        src_delete(mCoarseConverter);
+    }
+}
+
+SRC_STATE* PulseVarispeedUnit::converterFor(float rate) const {
+    return rate > CoarseRate ? mCoarseConverter : mConverter;
 }
 
 OSStatus PulseVarispeedUnit::setParameter(uint32_t parameter, uint32_t, float value) {
@@ -44,9 +51,14 @@ OSStatus PulseVarispeedUnit::initialize() {
     if (mConverter) {
         src_delete(mConverter);
     }
+    if (mCoarseConverter) {
+        src_delete(mCoarseConverter);
+    }
     mConverter = src_callback_new(&PulseVarispeedUnit::supplyInput, SRC_SINC_FASTEST,
                                   static_cast<int>(mChannels), &error, this);
-    if (!mConverter) {
+    mCoarseConverter = src_callback_new(&PulseVarispeedUnit::supplyInput, SRC_LINEAR,
+                                        static_cast<int>(mChannels), &error, this);
+    if (!mConverter || !mCoarseConverter) {
         return kAudioUnitErr_FailedInitialization;
     }
     const size_t samples = static_cast<size_t>(mMaximumFramesPerSlice) * mChannels;
@@ -56,14 +68,17 @@ OSStatus PulseVarispeedUnit::initialize() {
     mListStorage.assign(AudioBufferListSize(mChannels), 0);
     mInputList = reinterpret_cast<AudioBufferList*>(mListStorage.data());
     mInputList->mNumberBuffers = mChannels;
-    mConverting = false;
+    mConverting = nullptr;
     return PulseAudioUnit::initialize();
 }
 
 OSStatus PulseVarispeedUnit::uninitialize() {
-    if (mConverter) {
-        src_delete(mConverter);
-        mConverter = nullptr;
+    mConverting = nullptr;
+    for (SRC_STATE** converter : {&mConverter, &mCoarseConverter}) {
+        if (*converter) {
+            src_delete(*converter);
+            *converter = nullptr;
+        }
     }
     return PulseAudioUnit::uninitialize();
 }
@@ -103,19 +118,20 @@ OSStatus PulseVarispeedUnit::render(AudioUnitRenderActionFlags* flags,
     }
     const float rate = mRate.load(std::memory_order_relaxed);
     if (rate == 1.0f) {
-        // Straight through; what the converter still held is let go.
-        mConverting = false;
+        // Straight through; what a converter still held is let go.
+        mConverting = nullptr;
         return pullInput(flags, timeStamp, frames, data);
     }
-    if (!mConverting) {
-        src_reset(mConverter);
-        mConverting = true;
+    SRC_STATE* converter = converterFor(rate);
+    if (mConverting != converter) {
+        src_reset(converter);
+        mConverting = converter;
     }
     mPullFlags = flags;
     if (timeStamp) {
         mPullTimeStamp = *timeStamp;
     }
-    const long made = src_callback_read(mConverter, 1.0 / rate, frames, mOutputInterleaved.data());
+    const long made = src_callback_read(converter, 1.0 / rate, frames, mOutputInterleaved.data());
     const uint32_t produced = made > 0 ? static_cast<uint32_t>(made) : 0;
     for (uint32_t c = 0; c < mChannels; ++c) {
         auto* out = static_cast<float*>(data->mBuffers[c].mData);

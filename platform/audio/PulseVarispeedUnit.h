@@ -25,8 +25,14 @@ private:
     static long supplyInput(void* self, float** data);
 
     std::atomic<float> mRate{1.0f};
-    bool mConverting = false; // the converter holds input from earlier slices
-    SRC_STATE* mConverter = nullptr;
+    // Above this rate (muted fast winding) a cheap linear converter will do.
+    static constexpr float CoarseRate = 2.5f;
+
+    SRC_STATE* converterFor(float rate) const;
+
+    SRC_STATE* mConverting = nullptr; // the converter holding input from earlier slices
+    SRC_STATE* mConverter = nullptr;        // band-limited, for cueing and reviewing
+    SRC_STATE* mCoarseConverter = nullptr;  // linear, for fast winding
     uint32_t mChannels = 0;
     std::vector<float> mInputPlanar;      // one pull, channel after channel
     std::vector<float> mInputInterleaved; // the same for the converter

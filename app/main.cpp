@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 namespace {
 
@@ -24,7 +25,11 @@ QStringList rawArguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (CommandLine::isCommand(rawArguments(argc, argv))) {
-        QCoreApplication application(argc, argv);
+        // Commands draw (cover art) but show no window: no display needed.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        QGuiApplication application(argc, argv);
         nameApplication();
         return CommandLine::run(QCoreApplication::arguments());
     }

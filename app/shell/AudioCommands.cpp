@@ -4,6 +4,8 @@
 #include "app/library/TapeQuality.h"
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
+#include "app/shell/TapeCommands.h"
+#include "app/library/Tape.h"
 #include "audio/format/InternalInconsistencyException.h"
 #include "audio/format/NSXException.h"
 #include "audio/hardware/VELKAudioHardware.h"
@@ -218,7 +220,14 @@ int runRecordCommand(const QStringList& arguments) {
             return CommandSupport::fail(QStringLiteral("the recording in %1 is incomplete: %2")
                                             .arg(path, writeError));
         }
-        std::printf("%s\n", path.toUtf8().constData());
+        // Labelled as the deck labels a new tape, then named after it.
+        Tape tape(path);
+        tape.setCommitsOnDestruction(false);
+        if (!labelNewRecording(tape)) {
+            std::fprintf(stderr, "cassora: the recording is complete but could not be labelled: %s\n",
+                         tape.lastError().toUtf8().constData());
+        }
+        std::printf("%s\n", tape.filename().toUtf8().constData());
         return 0;
     } catch (const NSXException& exception) {
         return CommandSupport::fail(CommandSupport::describe(exception));

@@ -2,6 +2,7 @@
 
 #include "app/shell/AudioCommands.h"
 #include "app/shell/DevicesCommand.h"
+#include "app/shell/TapeCommands.h"
 
 #include <QTextStream>
 
@@ -50,6 +51,13 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
         {QStringLiteral("play"),
          QStringLiteral("FILE [--speed S] [--from SECONDS] [--volume DB] [--device UID]"),
          QStringLiteral("play a tape; a negative speed plays it backwards"), runPlayCommand},
+        {QStringLiteral("info"), QStringLiteral("FILE [--json]"),
+         QStringLiteral("print a tape's label and format"), runInfoCommand},
+        {QStringLiteral("label"),
+         QStringLiteral("FILE [--title T] [--notes N] [--artist A] [--date D] [--letter L] "
+                        "[--color NAME|INDEX]"),
+         QStringLiteral("edit a tape's label (the file is renamed after its date and title)"),
+         runLabelCommand},
         {QStringLiteral("meter"), QStringLiteral("[--device UID] [--channels 1,2]"),
          QStringLiteral("print the input levels 15 times a second"), runMeterCommand},
     };

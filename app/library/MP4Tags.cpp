@@ -1,0 +1,331 @@
+#include "app/library/MP4Tags.h"
+
+#include "audio/format/InternalInconsistencyException.h"
+#include "platform/audio/FourCharCode.h"
+
+#include <QBuffer>
+#include <QFile>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+const char* const MP4Tags::TapeLetterUUID = "400006E8-76A0-48EC-A380-DE5F9E5CAB6C";
+
+namespace {
+
+// The first byte of the text items is 0xA9, the copyright sign.
+constexpr uint32_t itemCode(char b, char c, char d) {
+    return 0xA9000000u | (static_cast<uint32_t>(static_cast<unsigned char>(b)) << 16) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(c)) << 8) |
+           static_cast<uint32_t>(static_cast<unsigned char>(d));
+}
+
+QByteArray bigEndian32(uint32_t value) {
+    QByteArray bytes(4, 0);
+    bytes[0] = static_cast<char>(value >> 24);
+    bytes[1] = static_cast<char>(value >> 16);
+    bytes[2] = static_cast<char>(value >> 8);
+    bytes[3] = static_cast<char>(value);
+    return bytes;
+}
+
+uint32_t readBigEndian32(const QByteArray& bytes, qsizetype at) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData() + at);
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+}
+
+void logError(const char* message) {
+    std::fprintf(stderr, "MP4Tags : (ERROR) %s\n", message);
+}
+
+// Refuses, before anything changes, an edit of containers the editor could
+// not keep consistent: a 64-bit size, or children that do not tile the atom.
+void requireEditable(std::initializer_list<const MP4FileAtom*> atoms) {
+    for (const MP4FileAtom* atom : atoms) {
+        if (atom && !atom->hasPlainSize()) {
+            throw InternalInconsistencyException(
+                "The file's metadata uses 64-bit sizes, which cannot be edited in place", "MP4Tags", 0);
+        }
+        if (atom && !atom->isWellFormedContainer()) {
+            throw InternalInconsistencyException("The file's metadata is damaged", "MP4Tags", 0);
+        }
+    }
+}
+
+// Finds a child just made or known to be there; its absence means damage.
+std::unique_ptr<MP4FileAtom> requireChild(const MP4FileAtom& parent, uint32_t type) {
+    auto child = parent.childFileAtomWithType(type);
+    if (!child) {
+        throw InternalInconsistencyException("The file's metadata is damaged", "MP4Tags", 0);
+    }
+    return child;
+}
+
+} // namespace
+
+uint32_t MP4Tags::itemTitle() { return itemCode('n', 'a', 'm'); }
+uint32_t MP4Tags::itemArtist() { return itemCode('A', 'R', 'T'); }
+uint32_t MP4Tags::itemAlbum() { return itemCode('a', 'l', 'b'); }
+uint32_t MP4Tags::itemLyrics() { return itemCode('l', 'y', 'r'); }
+uint32_t MP4Tags::itemComment() { return itemCode('c', 'm', 't'); }
+uint32_t MP4Tags::itemReleaseDate() { return itemCode('d', 'a', 'y'); }
+
+std::unique_ptr<MP4Tags> MP4Tags::withMP4File(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return nullptr;
+    }
+    return std::unique_ptr<MP4Tags>(new MP4Tags(fd));
+}
+
+MP4Tags::~MP4Tags() {
+    if (mFileHandle >= 0) {
+        ::close(mFileHandle);
+    }
+}
+
+// Reading
+
+std::optional<QString> MP4Tags::text(uint32_t item) const {
+    const QVariant value = readAtom(item);
+    return value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString())
+                                                : std::nullopt;
+}
+
+std::optional<QImage> MP4Tags::coverArt() const {
+    const QVariant value = readAtom(FourCC("covr"));
+    return value.typeId() == QMetaType::QImage ? std::optional<QImage>(value.value<QImage>())
+                                               : std::nullopt;
+}
+
+std::shared_ptr<TapeLetter> MP4Tags::tapeLetter() const {
+    const QVariant value = readUUIDAtom(QString::fromLatin1(TapeLetterUUID));
+    return value.typeId() == QMetaType::QByteArray ? TapeLetter::unarchive(value.toByteArray())
+                                                   : nullptr;
+}
+
+QVariant MP4Tags::readAtom(uint32_t item) const {
+    try {
+        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
+        const auto udta = moov ? moov->childFileAtomWithType(FourCC("udta")) : nullptr;
+        const auto meta = udta ? udta->childFileAtomWithType(FourCC("meta")) : nullptr;
+        const auto ilst = meta ? meta->childFileAtomWithType(FourCC("ilst")) : nullptr;
+        const auto atom = ilst ? ilst->childFileAtomWithType(item) : nullptr;
+        const auto data = atom ? atom->childFileAtomWithType(FourCC("data")) : nullptr;
+        if (!data) {
+            return {};
+        }
+        uint32_t flags = 0;
+        const QByteArray value = readDataAtom(*data, &flags);
+        return valueForData(value, flags);
+    } catch (const InternalInconsistencyException&) {
+        return {}; // a damaged file reads as missing items
+    }
+}
+
+QVariant MP4Tags::readUUIDAtom(const QString& uuid) const {
+    try {
+        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
+        const auto udta = moov ? moov->childFileAtomWithType(FourCC("udta")) : nullptr;
+        const auto atom = udta ? udta->childFileAtomWithType(FourCC("uuid")) : nullptr;
+        if (!atom) {
+            return {};
+        }
+        const QByteArray payload = atom->childData();
+        if (payload.size() < 16 || payload.left(16) != dataWithUUID(uuid)) {
+            return {};
+        }
+        const MP4FileAtom items(atom->offset(), mFileHandle);
+        const uint64_t found = items.offsetOfChildAtom(
+            FourCC("data"), atom->offset() + atom->childDataOffset() + 16, atom->offset() + atom->extent());
+        if (found == MP4Atom::NotFound) {
+            return {};
+        }
+        uint32_t flags = 0;
+        const QByteArray value = readDataAtom(MP4FileAtom(found, mFileHandle), &flags);
+        return valueForData(value, flags);
+    } catch (const InternalInconsistencyException&) {
+        return {};
+    }
+}
+
+QByteArray MP4Tags::readDataAtom(const MP4Atom& atom, uint32_t* flags) {
+    if (!flags) {
+        throw InternalInconsistencyException("Invalid parameter not satisfying: flags", "MP4Tags", 0);
+    }
+    if (atom.type() != FourCC("data")) {
+        throw InternalInconsistencyException("Invalid parameter not satisfying: [atom type] == 'data'",
+                                             "MP4Tags", 0);
+    }
+    const QByteArray payload = atom.childData();
+    if (payload.size() < 8) {
+        *flags = ~0u; // no type: reads as nothing
+        return {};
+    }
+    *flags = readBigEndian32(payload, 0);
+    return payload.mid(8);
+}
+
+QVariant MP4Tags::valueForData(const QByteArray& data, uint32_t type) {
+    switch (type & 0x00FFFFFF) {
+    case TypeText:
+        return QString::fromUtf8(data);
+    case TypeJPEG:
+    case TypePNG: {
+        QImage image;
+        if (image.loadFromData(data)) {
+            return image;
+        }
+        return {};
+    }
+    case TypeBinary:
+        return data;
+    default:
+        return {};
+    }
+}
+
+// Writing
+
+MP4MemoryAtom MP4Tags::createDataAtom(uint32_t item, const QByteArray& data, uint32_t type,
+                                      const std::optional<QString>& uuid) {
+    MP4MemoryAtom dataAtom(FourCC("data"), bigEndian32(type) + bigEndian32(0) + data);
+    MP4MemoryAtom itemAtom(item, item == FourCC("uuid") && uuid ? dataWithUUID(*uuid) : QByteArray());
+    itemAtom.addChild(dataAtom);
+    return itemAtom;
+}
+
+void MP4Tags::setCoverArt(const QImage& image) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    setData(png, FourCC("covr"), TypePNG);
+}
+
+void MP4Tags::setTapeLetter(const TapeLetter& letter) {
+    setUserData(letter.archivedData(), QString::fromLatin1(TapeLetterUUID), TypeBinary);
+}
+
+void MP4Tags::setUserData(const QByteArray& data, const QString& uuid, uint32_t type) {
+    setData(data, FourCC("uuid"), type, uuid);
+}
+
+void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
+                      const std::optional<QString>& uuid) {
+    const bool isUUID = item == FourCC("uuid");
+    if (!isUUID && uuid) {
+        throw InternalInconsistencyException("Invalid parameter not satisfying: uuid == nil", "MP4Tags", 0);
+    }
+    if (isUUID && !uuid) {
+        throw InternalInconsistencyException("Invalid parameter not satisfying: uuid != nil", "MP4Tags", 0);
+    }
+    const auto mdat = MP4Atom::fileAtomWithType(FourCC("mdat"), mFileHandle);
+    const uint64_t mdatOffset = mdat ? mdat->offset() : 0;
+    const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
+    if (!moov) {
+        logError("No moov atom found in file!");
+        throw InternalInconsistencyException("No moov atom found in file!", "MP4Tags", 0);
+    }
+    // Everything whose size may change is checked before anything changes.
+    auto udta = moov->childFileAtomWithType(FourCC("udta"));
+    auto meta = udta ? udta->childFileAtomWithType(FourCC("meta")) : nullptr;
+    auto ilst = meta ? meta->childFileAtomWithType(FourCC("ilst")) : nullptr;
+    requireEditable({moov.get(), udta.get(), meta.get(), ilst.get()});
+    if (mdatOffset > moov->offset()) {
+        const auto trak = moov->childFileAtomWithType(FourCC("trak"));
+        const auto mdia = trak ? trak->childFileAtomWithType(FourCC("mdia")) : nullptr;
+        const auto minf = mdia ? mdia->childFileAtomWithType(FourCC("minf")) : nullptr;
+        const auto stbl = minf ? minf->childFileAtomWithType(FourCC("stbl")) : nullptr;
+        if (!stbl) {
+            throw InternalInconsistencyException("The file has no chunk offsets to keep", "MP4Tags", 0);
+        }
+        requireEditable({trak.get(), mdia.get(), minf.get(), stbl.get()});
+    }
+
+    int32_t g = 0;
+    if (!udta) {
+        g += moov->addChild(MP4MemoryAtom(FourCC("udta"), {}));
+        udta = requireChild(*moov, FourCC("udta"));
+    }
+    int32_t d = 0;
+    if (!isUUID) {
+        const MP4MemoryAtom itemAtom = createDataAtom(item, data, type);
+        if (!meta) {
+            const int32_t grown = udta->addChild(MP4MemoryAtom(FourCC("meta"), bigEndian32(0)));
+            moov->setLength(moov->length() + grown);
+            g += grown;
+            meta = requireChild(*udta, FourCC("meta"));
+        }
+        if (!meta->childFileAtomWithType(FourCC("hdlr"))) {
+            QByteArray handler(8, 0);
+            handler.append("mdirappl");
+            handler.append(QByteArray(10, 0));
+            const int32_t grown = meta->addChild(MP4MemoryAtom(FourCC("hdlr"), handler));
+            udta->setLength(udta->length() + grown);
+            moov->setLength(moov->length() + grown);
+            g += grown;
+        }
+        ilst = meta->childFileAtomWithType(FourCC("ilst"));
+        if (!ilst) {
+            const int32_t grown = meta->addChild(MP4MemoryAtom(FourCC("ilst"), {}));
+            udta->setLength(udta->length() + grown);
+            moov->setLength(moov->length() + grown);
+            g += grown;
+            ilst = requireChild(*meta, FourCC("ilst"));
+        }
+        d = ilst->replaceChildAtomOfType(item, itemAtom);
+        meta->setLength(meta->length() + d);
+        udta->setLength(udta->length() + d);
+    } else {
+        d = udta->replaceChildAtomOfType(FourCC("uuid"), createDataAtom(item, data, type, uuid));
+    }
+    moov->setLength(moov->length() + d);
+    if (mdatOffset > moov->offset()) {
+        fixStco(g + d);
+    }
+}
+
+void MP4Tags::fixStco(int32_t delta) {
+    if (delta == 0) {
+        return;
+    }
+    const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
+    const auto trak = moov ? moov->childFileAtomWithType(FourCC("trak")) : nullptr;
+    const auto mdia = trak ? trak->childFileAtomWithType(FourCC("mdia")) : nullptr;
+    const auto minf = mdia ? mdia->childFileAtomWithType(FourCC("minf")) : nullptr;
+    const auto stbl = minf ? minf->childFileAtomWithType(FourCC("stbl")) : nullptr;
+    if (!stbl) {
+        logError("Could not find stco or co64");
+        return;
+    }
+    if (const auto stco = stbl->childFileAtomWithType(FourCC("stco"))) {
+        stbl->replaceChildAtomOfType(FourCC("stco"), fixStco32(*stco, delta));
+    } else if (const auto co64 = stbl->childFileAtomWithType(FourCC("co64"))) {
+        stbl->replaceChildAtomOfType(FourCC("co64"), fixStco64(*co64, delta));
+    } else {
+        logError("Could not find stco or co64");
+    }
+}
+
+MP4MemoryAtom MP4Tags::fixStco32(const MP4Atom& table, int32_t delta) {
+    QByteArray payload = table.childData();
+    for (qsizetype at = 8; at + 4 <= payload.size(); at += 4) {
+        const uint32_t value = readBigEndian32(payload, at) + static_cast<uint32_t>(delta);
+        payload.replace(at, 4, bigEndian32(value));
+    }
+    return MP4MemoryAtom(table.type(), payload);
+}
+
+MP4MemoryAtom MP4Tags::fixStco64(const MP4Atom& table, int32_t delta) {
+    QByteArray payload = table.childData();
+    for (qsizetype at = 8; at + 8 <= payload.size(); at += 8) {
+        const uint64_t value = (uint64_t{readBigEndian32(payload, at)} << 32 |
+                                readBigEndian32(payload, at + 4)) +
+                               static_cast<uint64_t>(static_cast<int64_t>(delta));
+        payload.replace(at, 4, bigEndian32(static_cast<uint32_t>(value >> 32)));
+        payload.replace(at + 4, 4, bigEndian32(static_cast<uint32_t>(value)));
+    }
+    return MP4MemoryAtom(table.type(), payload);
+}

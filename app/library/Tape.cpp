@@ -1,0 +1,337 @@
+#include "app/library/Tape.h"
+
+#include "app/library/MP4Atom.h"
+#include "app/library/MP4Tags.h"
+#include "app/library/TapeQuality.h"
+#include "audio/format/InternalInconsistencyException.h"
+#include "platform/audio/FourCharCode.h"
+#include "platform/desktop/NaturalDateParser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+void logError(const QString& message) {
+    std::fprintf(stderr, "(ERROR) Tape : %s\n", message.toUtf8().constData());
+}
+
+uint32_t bigEndian32(const QByteArray& bytes, qsizetype at) {
+    if (at < 0 || at + 4 > bytes.size()) {
+        return 0;
+    }
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData() + at);
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+}
+
+// Closes the descriptor of a header walk on every path.
+class Descriptor {
+public:
+    explicit Descriptor(const QString& path)
+        : mFd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
+    ~Descriptor() {
+        if (mFd >= 0) {
+            ::close(mFd);
+        }
+    }
+    int fd() const { return mFd; }
+
+private:
+    int mFd;
+};
+
+} // namespace
+
+Tape::Tape(const QString& filename, QObject* parent) : QObject(parent), mFilename(filename) {
+    loadAttributes();
+}
+
+Tape::~Tape() {
+    if (mCommitsOnDestruction && dirty()) {
+        commitAttributes();
+    }
+}
+
+void Tape::markDirty(bool& flag) {
+    if (mLoading) {
+        return;
+    }
+    const bool wasDirty = dirty();
+    flag = true;
+    if (!wasDirty) {
+        emit dirtyChanged();
+    }
+}
+
+bool Tape::dirty() const {
+    return mTitleDirty || mArtistDirty || mNotesDirty || mDateDirty || mTapeLetterDirty;
+}
+
+void Tape::setFilename(const QString& filename) {
+    mFilename = filename;
+    emit filenameChanged();
+}
+
+void Tape::setTitle(const QString& title) {
+    mTitle = title;
+    markDirty(mTitleDirty);
+    emit titleChanged();
+}
+
+void Tape::setArtist(const QString& artist) {
+    mArtist = artist;
+    markDirty(mArtistDirty);
+    emit artistChanged();
+}
+
+void Tape::setNotes(const QString& notes) {
+    mNotes = notes.isNull() ? QStringLiteral("") : notes;
+    markDirty(mNotesDirty);
+    emit notesChanged();
+}
+
+void Tape::setDate(const QDateTime& date) {
+    mDate = date;
+    markDirty(mDateDirty);
+    emit dateChanged();
+}
+
+void Tape::setTapeLetter(const std::shared_ptr<TapeLetter>& letter) {
+    mTapeLetter = letter ? letter->copy() : nullptr;
+    markDirty(mTapeLetterDirty);
+    emit tapeLetterChanged();
+}
+
+void Tape::setHeaders(double duration, uint bitrate, bool stereo, uint samplerate) {
+    mDuration = duration;
+    mBitrate = bitrate;
+    mStereo = stereo;
+    mSamplerate = samplerate;
+    emit headersChanged();
+}
+
+// Loading
+
+void Tape::loadAttributes() {
+    mLoading = true;
+    if (const auto tags = MP4Tags::withMP4File(mFilename)) {
+        if (const auto title = tags->title()) {
+            setTitle(*title);
+        }
+        if (const auto lyrics = tags->lyrics()) {
+            setNotes(*lyrics);
+        }
+        if (const auto released = tags->releaseDate()) {
+            if (const auto date = NaturalDateParser::parseDate(*released)) {
+                setDate(*date);
+            }
+        }
+        if (const auto letter = tags->tapeLetter()) {
+            setTapeLetter(letter);
+        } else {
+            setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
+            mLoading = false;
+            markDirty(mTapeLetterDirty); // so the next commit stores a letter
+            mLoading = true;
+        }
+    }
+    mLoading = false;
+    parseMP4FileHeaders();
+}
+
+void Tape::parseMP4FileHeaders() {
+    const Descriptor file(mFilename);
+    if (file.fd() < 0) {
+        return;
+    }
+    try {
+        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), file.fd());
+        const auto mvhd = moov ? moov->childFileAtomWithType(FourCC("mvhd")) : nullptr;
+        if (!mvhd) {
+            return;
+        }
+        const QByteArray header = mvhd->childData();
+        uint32_t timeScale = 0;
+        uint64_t length = 0;
+        if (bigEndian32(header, 0) == 0) {
+            timeScale = bigEndian32(header, 12);
+            length = bigEndian32(header, 16);
+        } else {
+            timeScale = bigEndian32(header, 20);
+            length = uint64_t{bigEndian32(header, 24)} << 32 | bigEndian32(header, 28);
+        }
+        const double duration =
+            timeScale ? static_cast<double>(static_cast<float>(length) / static_cast<float>(timeScale)) : 0.0;
+        setHeaders(duration, mBitrate, mStereo, timeScale);
+
+        const auto trak = moov->childFileAtomWithType(FourCC("trak"));
+        const auto mdia = trak ? trak->childFileAtomWithType(FourCC("mdia")) : nullptr;
+        // The movie's time scale is the sample rate only when the writer made
+        // it so (many use 1000); the audio track's own time scale is its rate.
+        if (const auto mdhd = mdia ? mdia->childFileAtomWithType(FourCC("mdhd")) : nullptr) {
+            const QByteArray media = mdhd->childData();
+            const uint32_t rate = bigEndian32(media, bigEndian32(media, 0) == 0 ? 12 : 20);
+            if (rate > 0) {
+                setHeaders(mDuration, mBitrate, mStereo, rate);
+            }
+        }
+        const auto minf = mdia ? mdia->childFileAtomWithType(FourCC("minf")) : nullptr;
+        const auto stbl = minf ? minf->childFileAtomWithType(FourCC("stbl")) : nullptr;
+        const auto stsd = stbl ? stbl->childFileAtomWithType(FourCC("stsd")) : nullptr;
+        if (!stsd) {
+            return;
+        }
+        if (const auto mp4a = stsd->findChildFileAtomWithType(FourCC("mp4a"))) {
+            if (const auto esds = mp4a->findChildFileAtomWithType(FourCC("esds"))) {
+                parseESDS(esds->childData());
+            }
+        } else if (const auto alac = stsd->findChildFileAtomWithType(FourCC("alac"))) {
+            // A lossless entry says its channels in the sample entry itself.
+            const QByteArray entry = alac->childData();
+            mStereo = bigEndian32(entry, 16) >> 16 >= 2;
+        }
+        mQuality = TapeQuality::qualityForBitrate(mBitrate, mSamplerate, mStereo);
+        emit headersChanged();
+    } catch (const InternalInconsistencyException& failure) {
+        // A damaged file: the headers keep what they had.
+        logError(QStringLiteral("%1: %2").arg(mFilename, QString::fromUtf8(failure.what())));
+    }
+}
+
+void Tape::parseESDS(const QByteArray& payload) {
+    if (bigEndian32(payload, 0) != 0) {
+        logError(QStringLiteral("Encountered unexpected ESDS version. Bailing."));
+        return;
+    }
+    if (payload.size() < 9) {
+        return;
+    }
+    auto byteAt = [&](qsizetype at) -> int {
+        return at < payload.size() ? static_cast<unsigned char>(payload[at]) : -1;
+    };
+    qsizetype p = 4;
+    do {
+        const uint32_t header = bigEndian32(payload, p);
+        if (header == 0x03808080) {
+            p += 8;
+        } else if (header == 0x04808080) {
+            if (p + 18 <= payload.size()) {
+                mBitrate = bigEndian32(payload, p + 14);
+            }
+            p += 18;
+        } else if (header == 0x05808080) {
+            p += 6;
+            const int configuration = byteAt(p);
+            if (configuration >= 0) {
+                mStereo = (configuration & 0x70) != 0;
+            }
+        } else {
+            break;
+        }
+    } while (p + 4 < payload.size());
+}
+
+// Committing
+
+bool Tape::commitAttributes() {
+    mLastError.clear();
+    if (!QFileInfo::exists(mFilename)) {
+        mLastError = QStringLiteral("%1 does not exist").arg(mFilename);
+        return false;
+    }
+    const auto tags = MP4Tags::withMP4File(mFilename);
+    if (!tags) {
+        mLastError = QStringLiteral("cannot open %1").arg(mFilename);
+        return false;
+    }
+    const bool titleWasDirty = mTitleDirty;
+    const bool notesWereDirty = mNotesDirty;
+    const bool dateWasDirty = mDateDirty;
+    try {
+        if (mTitleDirty) {
+            tags->setTitle(mTitle);
+        }
+        if (mNotesDirty) {
+            tags->setLyrics(mNotes);
+            mNotesDirty = false;
+        }
+        if (mDateDirty) {
+            tags->setReleaseDate(NaturalDateParser::storedForm(mDate));
+            mDateDirty = false;
+        }
+        if (mArtistDirty) {
+            tags->setArtist(mArtist);
+            mArtistDirty = false;
+        }
+        if (mTapeLetterDirty || titleWasDirty || notesWereDirty || dateWasDirty) {
+            tags->setCoverArt(renderCoverArt(*this));
+        }
+        if (mTapeLetterDirty && mTapeLetter) {
+            tags->setTapeLetter(*mTapeLetter);
+            mTapeLetterDirty = false;
+        }
+    } catch (const InternalInconsistencyException& failure) {
+        mLastError = QString::fromUtf8(failure.what());
+        logError(QStringLiteral("%1: %2").arg(mFilename, mLastError));
+        emit dirtyChanged();
+        return false;
+    }
+    bool renamed = true;
+    if (mTitleDirty) {
+        renamed = renameFile(mTitle);
+        mTitleDirty = false;
+    }
+    emit dirtyChanged();
+    return renamed;
+}
+
+QString Tape::fileFriendlyName(const QString& name) {
+    QString friendly = name;
+    friendly.replace(QLatin1Char(':'), QLatin1Char('_'));
+    friendly.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return friendly;
+}
+
+bool Tape::renameFile(const QString& title) {
+    const QFileInfo current(mFilename);
+    const QString dateText = mDate.isValid()
+                                 ? mDate.toLocalTime().toString(QStringLiteral("[yyyy-MM-dd]"))
+                                 : QString();
+    const QString friendly = fileFriendlyName(QStringLiteral("%1 %2").arg(dateText, title));
+    const QString extension = current.suffix().isEmpty() ? QString() : QLatin1Char('.') + current.suffix();
+    QString candidate;
+    for (int n = 0;; ++n) {
+        const QString name = n == 0 ? friendly : QStringLiteral("%1 %2").arg(friendly).arg(n);
+        candidate = current.dir().filePath(name + extension);
+        if (!QFileInfo::exists(candidate)) {
+            break;
+        }
+    }
+    if (!QFile::rename(mFilename, candidate)) {
+        mLastError = QStringLiteral("cannot rename %1 to %2").arg(mFilename, candidate);
+        logError(mLastError);
+        return false;
+    }
+    setFilename(candidate);
+    return true;
+}
+
+QString Tape::description() const {
+    return QStringLiteral("<Tape: %1, Duration: %2s, Date: %3>")
+        .arg(mTitle)
+        .arg(mDuration, 0, 'f', 6)
+        .arg(NaturalDateParser::storedForm(mDate));
+}
+
+QMimeData* Tape::pasteboardData() const {
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(mFilename)});
+    return data;
+}

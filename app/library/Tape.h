@@ -1,0 +1,135 @@
+#pragma once
+
+#include "app/library/TapeLetter.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QMimeData;
+
+// One recording: its MPEG-4 file, the label people edit (title, artist,
+// notes, date, tape letter) and what the file says about itself (duration,
+// bit rate, channels, rate, quality). Label edits mark the attribute dirty;
+// `commitAttributes` writes the dirty ones into the file, renders the cover
+// art and renames the file after the title.
+class Tape : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString filename READ filename WRITE setFilename NOTIFY filenameChanged)
+    Q_PROPERTY(QString title READ title WRITE setTitle NOTIFY titleChanged)
+    Q_PROPERTY(QString artist READ artist WRITE setArtist NOTIFY artistChanged)
+    Q_PROPERTY(QString notes READ notes WRITE setNotes NOTIFY notesChanged)
+    Q_PROPERTY(QDateTime date READ date WRITE setDate NOTIFY dateChanged)
+    Q_PROPERTY(double duration READ duration NOTIFY headersChanged)
+    Q_PROPERTY(uint bitrate READ bitrate NOTIFY headersChanged)
+    Q_PROPERTY(bool stereo READ stereo NOTIFY headersChanged)
+    Q_PROPERTY(uint samplerate READ samplerate NOTIFY headersChanged)
+    Q_PROPERTY(QString quality READ quality NOTIFY headersChanged)
+    Q_PROPERTY(bool dirty READ dirty NOTIFY dirtyChanged)
+
+public:
+    // Loads the file's label and headers; a path with no file yet is allowed
+    // (the file is created empty) and the tape starts clean.
+    explicit Tape(const QString& filename, QObject* parent = nullptr);
+    // Commits what is dirty first, unless told not to.
+    ~Tape() override;
+    // A tape only looked at (a listing, an info query) leaves its file alone.
+    void setCommitsOnDestruction(bool commits) { mCommitsOnDestruction = commits; }
+
+    const QString& filename() const { return mFilename; }
+    void setFilename(const QString& filename);
+    const QString& title() const { return mTitle; }
+    void setTitle(const QString& title);
+    const QString& artist() const { return mArtist; }
+    void setArtist(const QString& artist);
+    const QString& notes() const { return mNotes; }
+    // A null string is stored as an empty one.
+    void setNotes(const QString& notes);
+    const QDateTime& date() const { return mDate; }
+    void setDate(const QDateTime& date);
+    std::shared_ptr<TapeLetter> tapeLetter() const { return mTapeLetter; }
+    // Keeps a copy (sharing the colour scheme).
+    void setTapeLetter(const std::shared_ptr<TapeLetter>& letter);
+
+    double duration() const { return mDuration; }
+    uint bitrate() const { return mBitrate; }
+    bool stereo() const { return mStereo; }
+    uint samplerate() const { return mSamplerate; }
+    const QString& quality() const { return mQuality; }
+
+    bool titleDirty() const { return mTitleDirty; }
+    bool artistDirty() const { return mArtistDirty; }
+    bool notesDirty() const { return mNotesDirty; }
+    bool dateDirty() const { return mDateDirty; }
+    bool tapeLetterDirty() const { return mTapeLetterDirty; }
+    bool dirty() const;
+
+    // Reads the label and headers again without marking anything dirty.
+    void loadAttributes();
+    void parseMP4FileHeaders();
+    void parseESDS(const QByteArray& payload);
+    // Writes what is dirty. False (flags kept, `lastError` says why) when
+    // the file is missing or cannot be edited.
+    bool commitAttributes();
+    // Renames the file to "[date] title" (a number added on collisions).
+    bool renameFile(const QString& title);
+    static QString fileFriendlyName(const QString& name);
+    QString lastError() const { return mLastError; }
+
+    bool isEqualToTape(const Tape& other) const { return mFilename == other.mFilename; }
+    QString description() const;
+    // The tape as a dragged or copied item: its file.
+    QMimeData* pasteboardData() const;
+
+    // Draws the cover art stored in the file; replaceable by the cassette view.
+    using CoverArtRenderer = std::function<QImage(const Tape&)>;
+    static void setCoverArtRenderer(CoverArtRenderer renderer);
+    static QImage renderCoverArt(const Tape& tape);
+    static QImage drawLabel(const Tape& tape);
+
+signals:
+    void filenameChanged();
+    void titleChanged();
+    void artistChanged();
+    void notesChanged();
+    void dateChanged();
+    void tapeLetterChanged();
+    void headersChanged();
+    void dirtyChanged();
+
+private:
+    void markDirty(bool& flag);
+    void setHeaders(double duration, uint bitrate, bool stereo, uint samplerate);
+
+    QString mFilename;
+    QString mTitle;
+    QString mArtist;
+    QString mNotes;
+    QDateTime mDate;
+    std::shared_ptr<TapeLetter> mTapeLetter;
+    double mDuration = 0;
+    uint mBitrate = 0;
+    bool mStereo = false;
+    uint mSamplerate = 0;
+    QString mQuality = QStringLiteral("HQ");
+    bool mTitleDirty = false;
+    bool mArtistDirty = false;
+    bool mNotesDirty = false;
+    bool mDateDirty = false;
+    bool mTapeLetterDirty = false;
+    bool mLoading = false;
+    bool mCommitsOnDestruction = true;
+    QString mLastError;
+};
+
+inline bool operator==(const Tape& a, const Tape& b) {
+    return a.isEqualToTape(b);
+}
+
+inline size_t qHash(const Tape& tape, size_t seed = 0) {
+    return qHash(tape.filename(), seed);
+}

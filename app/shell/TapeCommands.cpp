@@ -1,0 +1,196 @@
+#include "app/shell/TapeCommands.h"
+
+#include "app/library/DurationFormatter.h"
+#include "app/library/MP4Tags.h"
+#include "app/library/Tape.h"
+#include "app/shell/CommandSupport.h"
+#include "platform/desktop/NaturalDateParser.h"
+#include "platform/desktop/UserDefaults.h"
+#include "platform/media/Mp4Boxes.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+// Only MPEG-4 files with a movie box are tapes; anything else is refused
+// before the file is touched.
+QString checkTapeFile(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        return QStringLiteral("no such file: %1").arg(path);
+    }
+    if (!info.isFile() || !info.isReadable()) {
+        return QStringLiteral("cannot read %1").arg(path);
+    }
+    if (!readMp4AudioTrackInfo(path.toStdString())) {
+        return QStringLiteral("%1 is not an MPEG-4 audio file (or it is damaged)").arg(path);
+    }
+    return {};
+}
+
+QJsonObject attributes(const Tape& tape, const QString& artist) {
+    const auto letter = tape.tapeLetter();
+    return {
+        {"filename", tape.filename()},
+        {"title", tape.title()},
+        {"artist", artist},
+        {"notes", tape.notes()},
+        {"date", tape.date().isValid() ? tape.date().toUTC().toString(Qt::ISODate) : QString()},
+        {"letter", letter ? letter->letter() : QString()},
+        {"color", letter ? letter->colorScheme()->colorName() : QString()},
+        {"duration", tape.duration()},
+        {"bitrate", static_cast<qint64>(tape.bitrate())},
+        {"stereo", tape.stereo()},
+        {"samplerate", static_cast<qint64>(tape.samplerate())},
+        {"quality", tape.quality()},
+    };
+}
+
+QString storedArtist(const QString& path) {
+    const auto tags = MP4Tags::withMP4File(path);
+    return tags ? tags->artist().value_or(QString()) : QString();
+}
+
+} // namespace
+
+QString tapeAuthor() {
+    const QString stored = UserDefaults::standard().stringForKey(QStringLiteral("TapeAuthor"));
+    if (!stored.isEmpty()) {
+        return stored;
+    }
+    if (const passwd* user = getpwuid(getuid())) {
+        const QString gecos = QString::fromLocal8Bit(user->pw_gecos ? user->pw_gecos : "");
+        const QString name = gecos.section(QLatin1Char(','), 0, 0).trimmed();
+        return name.isEmpty() ? QString::fromLocal8Bit(user->pw_name) : name;
+    }
+    return {};
+}
+
+bool labelNewRecording(Tape& tape) {
+    tape.setTitle(QStringLiteral("Untitled"));
+    tape.setDate(QDateTime::currentDateTime());
+    tape.setArtist(tapeAuthor());
+    tape.setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
+    const bool committed = tape.commitAttributes();
+    tape.loadAttributes();
+    return committed;
+}
+
+int runInfoCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print JSON."));
+    parser.addOption(json);
+    if (!CommandSupport::parse(parser, QStringLiteral("info"), arguments)) {
+        return 1;
+    }
+    if (parser.positionalArguments().size() != 1) {
+        return CommandSupport::fail(QStringLiteral("info needs one file"));
+    }
+    const QString path = QFileInfo(parser.positionalArguments().front()).absoluteFilePath();
+    if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
+    }
+    Tape tape(path);
+    tape.setCommitsOnDestruction(false); // looking changes nothing
+    const QJsonObject object = attributes(tape, storedArtist(path));
+    if (parser.isSet(json)) {
+        std::fputs(QJsonDocument(object).toJson(QJsonDocument::Indented).constData(), stdout);
+        return 0;
+    }
+    const auto row = [](const char* name, const QString& value) {
+        std::printf("%-11s %s\n", name, value.toUtf8().constData());
+    };
+    row("File", tape.filename());
+    row("Title", tape.title());
+    row("Artist", object.value("artist").toString());
+    row("Notes", tape.notes());
+    row("Date", tape.date().isValid() ? QLocale().toString(tape.date().toLocalTime(), QLocale::LongFormat)
+                                      : QString());
+    row("Letter", object.value("letter").toString());
+    row("Color", object.value("color").toString());
+    row("Duration", DurationFormatter::durationToString(static_cast<int>(tape.duration())) +
+                        QStringLiteral(" (%1 s)").arg(tape.duration(), 0, 'f', 3));
+    row("Bit rate", QString::number(tape.bitrate()));
+    row("Stereo", tape.stereo() ? QStringLiteral("yes") : QStringLiteral("no"));
+    row("Sample rate", QString::number(tape.samplerate()));
+    row("Quality", tape.quality());
+    return 0;
+}
+
+int runLabelCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption title(QStringLiteral("title"), QStringLiteral("Title."), QStringLiteral("text"));
+    const QCommandLineOption notes(QStringLiteral("notes"), QStringLiteral("Notes."), QStringLiteral("text"));
+    const QCommandLineOption artist(QStringLiteral("artist"), QStringLiteral("Artist."), QStringLiteral("text"));
+    const QCommandLineOption date(QStringLiteral("date"), QStringLiteral("Date."), QStringLiteral("date"));
+    const QCommandLineOption letter(QStringLiteral("letter"), QStringLiteral("Tape letter."), QStringLiteral("text"));
+    const QCommandLineOption color(QStringLiteral("color"), QStringLiteral("Colour name or index."),
+                                   QStringLiteral("color"));
+    parser.addOptions({title, notes, artist, date, letter, color});
+    if (!CommandSupport::parse(parser, QStringLiteral("label"), arguments)) {
+        return 1;
+    }
+    if (parser.positionalArguments().size() != 1) {
+        return CommandSupport::fail(QStringLiteral("label needs one file"));
+    }
+    const QString path = QFileInfo(parser.positionalArguments().front()).absoluteFilePath();
+    if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
+    }
+    // Everything is checked before the file is touched.
+    std::optional<QDateTime> newDate;
+    if (parser.isSet(date)) {
+        newDate = NaturalDateParser::parseDate(parser.value(date));
+        if (!newDate) {
+            return CommandSupport::fail(QStringLiteral("cannot read the date \"%1\"").arg(parser.value(date)));
+        }
+    }
+    std::optional<unsigned> colorIndex;
+    if (parser.isSet(color)) {
+        bool isNumber = false;
+        const int index = parser.value(color).toInt(&isNumber);
+        if (isNumber && index >= 0 && index < static_cast<int>(TapeColorScheme::SchemeCount)) {
+            colorIndex = static_cast<unsigned>(index);
+        } else {
+            colorIndex = TapeColorScheme::indexForColorName(parser.value(color));
+        }
+        if (!colorIndex) {
+            return CommandSupport::fail(
+                QStringLiteral("unknown colour \"%1\": use red, blue, yellow, green, orange, purple, "
+                               "black, gray or 0 to 7")
+                    .arg(parser.value(color)));
+        }
+    }
+    Tape tape(path);
+    tape.setCommitsOnDestruction(false);
+    if (parser.isSet(title)) {
+        tape.setTitle(parser.value(title));
+    }
+    if (parser.isSet(notes)) {
+        tape.setNotes(parser.value(notes));
+    }
+    if (parser.isSet(artist)) {
+        tape.setArtist(parser.value(artist));
+    }
+    if (newDate) {
+        tape.setDate(*newDate);
+    }
+    if (parser.isSet(letter) || colorIndex) {
+        auto current = tape.tapeLetter() ? tape.tapeLetter() : TapeLetter::tapeLetter(QStringLiteral("A"));
+        auto changed = std::make_shared<TapeLetter>(
+            parser.isSet(letter) ? parser.value(letter) : current->letter(),
+            colorIndex ? TapeColorScheme::colorSchemeWithIndex(*colorIndex) : current->colorScheme());
+        tape.setTapeLetter(changed);
+    }
+    if (!tape.commitAttributes()) {
+        return CommandSupport::fail(QStringLiteral("cannot label %1: %2").arg(path, tape.lastError()));
+    }
+    std::printf("%s\n", tape.filename().toUtf8().constData());
+    return 0;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStringList>
+
+class Tape;
+
+// `cassora info FILE [--json]`: a tape's attributes.
+int runInfoCommand(const QStringList& arguments);
+// `cassora label FILE [--title T] [--notes N] [--artist A] [--date D]
+//  [--letter L] [--color NAME|INDEX]`: edits the label and prints the new path.
+int runLabelCommand(const QStringList& arguments);
+
+// Labels a new recording as the deck does ("Untitled", now, the author,
+// letter "A"), commits and reloads it. False when the file cannot be labelled.
+bool labelNewRecording(Tape& tape);
+// The "TapeAuthor" default, else the user's full name.
+QString tapeAuthor();

@@ -58,6 +58,9 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
                         "[--color NAME|INDEX]"),
          QStringLiteral("edit a tape's label (the file is renamed after its date and title)"),
          runLabelCommand},
+        {QStringLiteral("library"), QStringLiteral("[DIR] [--search QUERY] [--json]"),
+         QStringLiteral("list the library's tapes, newest first, narrowed by a search"),
+         runLibraryCommand},
         {QStringLiteral("meter"), QStringLiteral("[--device UID] [--channels 1,2]"),
          QStringLiteral("print the input levels 15 times a second"), runMeterCommand},
     };

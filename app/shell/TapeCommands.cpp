@@ -2,6 +2,8 @@
 
 #include "app/library/DurationFormatter.h"
 #include "app/library/MP4Tags.h"
+#include "app/library/TapeLibraryArrayController.h"
+#include "app/shell/LibraryLocation.h"
 #include "app/library/Tape.h"
 #include "app/shell/CommandSupport.h"
 #include "platform/desktop/NaturalDateParser.h"
@@ -9,6 +11,7 @@
 #include "platform/media/Mp4Boxes.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -192,5 +195,49 @@ int runLabelCommand(const QStringList& arguments) {
         return CommandSupport::fail(QStringLiteral("cannot label %1: %2").arg(path, tape.lastError()));
     }
     std::printf("%s\n", tape.filename().toUtf8().constData());
+    return 0;
+}
+
+int runLibraryCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption search(QStringLiteral("search"), QStringLiteral("Search terms."),
+                                    QStringLiteral("query"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print JSON."));
+    parser.addOptions({search, json});
+    if (!CommandSupport::parse(parser, QStringLiteral("library"), arguments)) {
+        return 1;
+    }
+    if (parser.positionalArguments().size() > 1) {
+        return CommandSupport::fail(QStringLiteral("library takes at most one folder"));
+    }
+    QString folder = parser.positionalArguments().value(0);
+    if (folder.isEmpty()) {
+        folder = tapeLibraryPath();
+    } else if (!QFileInfo(folder).isDir()) {
+        return CommandSupport::fail(QStringLiteral("no such folder: %1").arg(folder));
+    }
+    folder = QFileInfo(folder).absoluteFilePath();
+    TapeLibraryArrayController library(folder);
+    library.setFilterString(parser.value(search));
+    if (parser.isSet(json)) {
+        QJsonArray array;
+        for (const auto& tape : library.arrangedObjects()) {
+            array.append(attributes(*tape, storedArtist(tape->filename())));
+        }
+        std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+        return 0;
+    }
+    for (const auto& tape : library.arrangedObjects()) {
+        const auto letter = tape->tapeLetter();
+        const QString date = tape->date().isValid()
+                                 ? tape->date().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                                 : QStringLiteral("                ");
+        std::printf("%s  %-2s %-6s  %s  %9s  %s\n", date.toUtf8().constData(),
+                    letter ? letter->letter().toUtf8().constData() : "",
+                    letter ? letter->colorScheme()->colorName().toUtf8().constData() : "",
+                    tape->quality().toUtf8().constData(),
+                    DurationFormatter::durationToString(static_cast<int>(tape->duration())).toUtf8().constData(),
+                    tape->title().toUtf8().constData());
+    }
     return 0;
 }

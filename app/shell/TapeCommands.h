@@ -10,6 +10,10 @@ int runInfoCommand(const QStringList& arguments);
 //  [--letter L] [--color NAME|INDEX]`: edits the label and prints the new path.
 int runLabelCommand(const QStringList& arguments);
 
+// `cassora library [DIR] [--search QUERY] [--json]`: the library's tapes,
+// newest first, narrowed by the search.
+int runLibraryCommand(const QStringList& arguments);
+
 // Labels a new recording as the deck does ("Untitled", now, the author,
 // letter "A"), commits and reloads it. False when the file cannot be labelled.
 bool labelNewRecording(Tape& tape);

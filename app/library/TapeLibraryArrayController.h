@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/library/FilteringArrayController.h"
+
+#include <QFileSystemWatcher>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+// The tape box's controller: one tape per "m4a" file of the library folder,
+// kept in step with the folder by watching it (changes coalesced over 0.2 s),
+// the tape operations, and drag and drop.
+class TapeLibraryArrayController : public FilteringArrayController {
+    Q_OBJECT
+
+public:
+    // Lists the folder once.
+    explicit TapeLibraryArrayController(QString folder, QObject* parent = nullptr);
+    ~TapeLibraryArrayController() override;
+
+    const QString& soundFilePath() const { return mFolder; }
+    // The folder's files with the extension "m4a" (exactly), as full paths;
+    // empty when the folder cannot be listed.
+    QStringList soundFileList() const;
+    void checkRecordingDirectory();
+
+    void startMonitoringRecordingDirectory();
+    void pauseMonitoringRecordingDirectory();
+    void resumeMonitoringRecordingDirectory();
+    void stopMonitoringRecordingDirectory();
+    bool isMonitoring() const { return mWatcher != nullptr && !mPaused; }
+
+    // Drag and drop: a row's tape as its file; drops of MPEG-4 audio files
+    // (judged by their content) are copies handed to the importer.
+    QMimeData* mimeDataForRow(int row) const;
+    static QList<QUrl> acceptableDropURLs(const QMimeData* data);
+    bool validateDrop(const QMimeData* data) const { return !acceptableDropURLs(data).isEmpty(); }
+    bool acceptDrop(const QMimeData* data);
+    void setImporter(std::function<void(const QList<QUrl>&)> importer) { mImporter = std::move(importer); }
+
+    // Tape operations.
+    void moveTapeToTrash(const std::shared_ptr<Tape>& tape);
+    void revealTapeInFinder(const Tape& tape);
+    void emailTape(const Tape& tape);
+    void sendTapeToiTunes(const Tape& tape);
+    static QString emailSubject(const Tape& tape);
+    static QString emailBody();
+
+private:
+    void scheduleCheck();
+
+    QString mFolder;
+    std::unique_ptr<QFileSystemWatcher> mWatcher;
+    QTimer mCoalesce;
+    bool mPaused = false;
+    std::function<void(const QList<QUrl>&)> mImporter;
+};

@@ -124,6 +124,48 @@ QVariant MP4Tags::readAtom(uint32_t item) const {
     }
 }
 
+std::map<uint32_t, QVariant> MP4Tags::readAllAtoms() const {
+    std::map<uint32_t, QVariant> items;
+    try {
+        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
+        const auto udta = moov ? moov->childFileAtomWithType(FourCC("udta")) : nullptr;
+        const auto meta = udta ? udta->childFileAtomWithType(FourCC("meta")) : nullptr;
+        const auto ilst = meta ? meta->childFileAtomWithType(FourCC("ilst")) : nullptr;
+        if (!ilst || !ilst->isWellFormedContainer()) {
+            return items;
+        }
+        // The whole list is read at once and walked in memory.
+        const QByteArray list = ilst->childData();
+        qsizetype at = 0;
+        while (at + 8 <= list.size()) {
+            const uint32_t size = readBigEndian32(list, at);
+            const uint32_t item = readBigEndian32(list, at + 4);
+            if (size < 8 || size > list.size() - at) {
+                break;
+            }
+            // The item's first 'data' child.
+            qsizetype child = at + 8;
+            while (child + 8 <= at + size) {
+                const uint32_t childSize = readBigEndian32(list, child);
+                if (childSize < 8 || childSize > at + size - child) {
+                    break;
+                }
+                if (readBigEndian32(list, child + 4) == FourCC("data")) {
+                    if (childSize >= 16 && !items.count(item)) {
+                        const uint32_t type = readBigEndian32(list, child + 8);
+                        items[item] = valueForData(list.mid(child + 16, childSize - 16), type);
+                    }
+                    break;
+                }
+                child += childSize;
+            }
+            at += size;
+        }
+    } catch (const InternalInconsistencyException&) {
+    }
+    return items;
+}
+
 QVariant MP4Tags::readUUIDAtom(const QString& uuid) const {
     try {
         const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -54,6 +55,10 @@ public:
     void setData(const QByteArray& data, uint32_t item, uint32_t type,
                  const std::optional<QString>& uuid = std::nullopt);
     void setUserData(const QByteArray& data, const QString& uuid, uint32_t type);
+    // Every item of 'ilst' (item code -> value) in one walk, as `readAtom`
+    // reads them one by one.
+    std::map<uint32_t, QVariant> readAllAtoms() const;
+
     // The value of an item: QString for text, QImage for images, QByteArray
     // for binary data; invalid when missing or of another type.
     QVariant readAtom(uint32_t item) const;

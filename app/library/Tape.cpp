@@ -122,13 +122,21 @@ void Tape::setHeaders(double duration, uint bitrate, bool stereo, uint samplerat
 void Tape::loadAttributes() {
     mLoading = true;
     if (const auto tags = MP4Tags::withMP4File(mFilename)) {
-        if (const auto title = tags->title()) {
+        const auto items = tags->readAllAtoms();
+        const auto text = [&](uint32_t item) -> std::optional<QString> {
+            const auto found = items.find(item);
+            if (found == items.end() || found->second.typeId() != QMetaType::QString) {
+                return std::nullopt;
+            }
+            return found->second.toString();
+        };
+        if (const auto title = text(MP4Tags::itemTitle())) {
             setTitle(*title);
         }
-        if (const auto lyrics = tags->lyrics()) {
+        if (const auto lyrics = text(MP4Tags::itemLyrics())) {
             setNotes(*lyrics);
         }
-        if (const auto released = tags->releaseDate()) {
+        if (const auto released = text(MP4Tags::itemReleaseDate())) {
             if (const auto date = NaturalDateParser::parseDate(*released)) {
                 setDate(*date);
             }

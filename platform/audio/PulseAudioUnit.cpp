@@ -64,6 +64,25 @@ bool waitUntilStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream) {
     return pa_stream_get_state(stream) == PA_STREAM_READY;
 }
 
+void closeStream(pa_threaded_mainloop* mainloop, pa_stream*& stream) {
+    if (!stream) {
+        return;
+    }
+    const bool onLoopThread = pa_threaded_mainloop_in_thread(mainloop);
+    if (!onLoopThread) {
+        pa_threaded_mainloop_lock(mainloop);
+    }
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+    if (!onLoopThread) {
+        pa_threaded_mainloop_unlock(mainloop);
+    }
+}
+
 PulseAudioUnit::~PulseAudioUnit() {
     {
         std::lock_guard lock(mListenerLock);

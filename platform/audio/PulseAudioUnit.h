@@ -74,3 +74,6 @@ private:
 bool isClientFormat(const AudioStreamBasicDescription& format);
 // Waits (with the main loop locked) until a new stream is ready or failed.
 bool waitUntilStreamReady(pa_threaded_mainloop* mainloop, pa_stream* stream);
+// Disconnects and releases a stream (locking the main loop unless called on
+// its thread); when this returns, none of the stream's callbacks runs again.
+void closeStream(pa_threaded_mainloop* mainloop, pa_stream*& stream);

@@ -346,12 +346,7 @@ void PulseHardware::serverInfoArrived(pa_context*, const pa_server_info* info, v
     auto* self = static_cast<PulseHardware*>(userData);
     const std::string sink = info && info->default_sink_name ? info->default_sink_name : "";
     const std::string source = info && info->default_source_name ? info->default_source_name : "";
-    bool loading = false;
-    {
-        std::lock_guard lock(self->mMutex);
-        loading = self->mState == State::Loading;
-    }
-    if (loading) {
+    if (self->isLoading()) {
         self->mLoadingDefaultSink = sink;
         self->mLoadingDefaultSource = source;
         if (--self->mPendingLoads == 0) {
@@ -362,48 +357,41 @@ void PulseHardware::serverInfoArrived(pa_context*, const pa_server_info* info, v
     }
 }
 
-void PulseHardware::sinkInfoArrived(pa_context*, const pa_sink_info* info, int eol,
-                                    void* userData) {
-    auto* self = static_cast<PulseHardware*>(userData);
-    bool loading = false;
-    {
-        std::lock_guard lock(self->mMutex);
-        loading = self->mState == State::Loading;
-    }
-    if (eol != 0) {
-        if (loading && --self->mPendingLoads == 0) {
-            self->finishLoadLocked();
+bool PulseHardware::isLoading() const {
+    std::lock_guard lock(mMutex);
+    return mState == State::Loading;
+}
+
+// A device from a list (while loading) or from a change event.
+void PulseHardware::deviceArrived(std::optional<PulseDevice> device, bool endOfList) {
+    const bool loading = isLoading();
+    if (endOfList) {
+        if (loading && --mPendingLoads == 0) {
+            finishLoadLocked();
         }
         return;
     }
     if (loading) {
-        self->mLoadingDevices.push_back(deviceFromInfo(info, true));
+        mLoadingDevices.push_back(std::move(*device));
     } else {
-        self->updateDevice(deviceFromInfo(info, true));
+        updateDevice(std::move(*device));
     }
+}
+
+void PulseHardware::sinkInfoArrived(pa_context*, const pa_sink_info* info, int eol,
+                                    void* userData) {
+    static_cast<PulseHardware*>(userData)->deviceArrived(
+        eol == 0 ? std::optional<PulseDevice>(deviceFromInfo(info, true)) : std::nullopt, eol != 0);
 }
 
 void PulseHardware::sourceInfoArrived(pa_context*, const pa_source_info* info, int eol,
                                       void* userData) {
-    auto* self = static_cast<PulseHardware*>(userData);
-    bool loading = false;
-    {
-        std::lock_guard lock(self->mMutex);
-        loading = self->mState == State::Loading;
+    std::optional<PulseDevice> device;
+    if (eol == 0) {
+        device = deviceFromInfo(info, false);
+        device->isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
     }
-    if (eol != 0) {
-        if (loading && --self->mPendingLoads == 0) {
-            self->finishLoadLocked();
-        }
-        return;
-    }
-    PulseDevice device = deviceFromInfo(info, false);
-    device.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
-    if (loading) {
-        self->mLoadingDevices.push_back(std::move(device));
-    } else {
-        self->updateDevice(std::move(device));
-    }
+    static_cast<PulseHardware*>(userData)->deviceArrived(std::move(device), eol != 0);
 }
 
 void PulseHardware::subscriptionEvent(pa_context* context, pa_subscription_event_type_t type,

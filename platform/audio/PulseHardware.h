@@ -103,6 +103,8 @@ private:
     static void connectTimeoutFired(pa_mainloop_api* api, pa_time_event* event,
                                     const struct timeval* tv, void* self);
 
+    bool isLoading() const;
+    void deviceArrived(std::optional<PulseDevice> device, bool endOfList);
     void updateDevice(PulseDevice device);
     void removeDevice(bool isOutput, uint32_t paIndex);
     void updateDefaults(const std::string& sinkName, const std::string& sourceName);

@@ -152,10 +152,7 @@ OSStatus PulseInputUnit::start() {
                                                     flags) == 0 &&
                            waitUntilStreamReady(mainloop, mStream);
     if (!connected) {
-        pa_stream_set_read_callback(mStream, nullptr, nullptr);
-        pa_stream_disconnect(mStream);
-        pa_stream_unref(mStream);
-        mStream = nullptr;
+        closeStream(mainloop, mStream); // the loop's lock is recursive
         pa_threaded_mainloop_unlock(mainloop);
         return kAudioHardwareBadDeviceError;
     }
@@ -168,19 +165,7 @@ OSStatus PulseInputUnit::stop() {
     if (!mStream) {
         return kAudioHardwareNoError;
     }
-    pa_threaded_mainloop* mainloop = PulseHardware::shared().mainloop();
-    const bool onLoopThread = pa_threaded_mainloop_in_thread(mainloop);
-    if (!onLoopThread) {
-        pa_threaded_mainloop_lock(mainloop);
-    }
-    // With the loop locked no callback runs; after this none will.
-    pa_stream_set_read_callback(mStream, nullptr, nullptr);
-    pa_stream_disconnect(mStream);
-    pa_stream_unref(mStream);
-    mStream = nullptr;
-    if (!onLoopThread) {
-        pa_threaded_mainloop_unlock(mainloop);
-    }
+    closeStream(PulseHardware::shared().mainloop(), mStream);
     setRunning(false);
     return kAudioHardwareNoError;
 }

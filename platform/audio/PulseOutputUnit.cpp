@@ -132,10 +132,7 @@ OSStatus PulseOutputUnit::start() {
                                    nullptr) == 0 &&
         waitUntilStreamReady(mainloop, mStream);
     if (!connected) {
-        pa_stream_set_write_callback(mStream, nullptr, nullptr);
-        pa_stream_disconnect(mStream);
-        pa_stream_unref(mStream);
-        mStream = nullptr;
+        closeStream(mainloop, mStream); // the loop's lock is recursive
         pa_threaded_mainloop_unlock(mainloop);
         return kAudioHardwareBadDeviceError;
     }
@@ -148,18 +145,7 @@ OSStatus PulseOutputUnit::stop() {
     if (!mStream) {
         return kAudioHardwareNoError;
     }
-    pa_threaded_mainloop* mainloop = PulseHardware::shared().mainloop();
-    const bool onLoopThread = pa_threaded_mainloop_in_thread(mainloop);
-    if (!onLoopThread) {
-        pa_threaded_mainloop_lock(mainloop);
-    }
-    pa_stream_set_write_callback(mStream, nullptr, nullptr);
-    pa_stream_disconnect(mStream);
-    pa_stream_unref(mStream);
-    mStream = nullptr;
-    if (!onLoopThread) {
-        pa_threaded_mainloop_unlock(mainloop);
-    }
+    closeStream(PulseHardware::shared().mainloop(), mStream);
     setRunning(false);
     return kAudioHardwareNoError;
 }

@@ -24,9 +24,9 @@ constexpr SegmentSetup kSegments[] = {
     {"FFWD", "fastForwardTape:"}, {"STOP", "stopTape:"}, {"PAUSE", "pauseTape:"},
 };
 
-const char* const kSoundNames[] = {"TapeSpeeding", "ButtonPress", "ButtonClear",
-                                   "Sound3",       "Sound4",      "Sound5",
-                                   "PausePress",   "PauseRelease", "Sound8"};
+const char* const kSoundNames[] = {"TapeSpeeding",      "ButtonPress",       "ButtonClear",
+                                   "ButtonHitExtent",   "DrawerOpenStereo",  "DrawerCloseStereo",
+                                   "PausePress",        "PauseRelease",      "TossTape2"};
 
 QString soundName(int effect) {
     if (effect >= 0 && effect < static_cast<int>(std::size(kSoundNames))) {

@@ -157,8 +157,7 @@ void benchRecording(const std::string& folder, double seconds) {
 }
 
 void benchPlaying(const std::string& folder, double seconds, double speed) {
-    const std::string path = folder + "/ours.m4a"; // the MQ... file of the encoding run is LQ; make one
-    const std::string tape = folder + "/play.m4a";
+    const std::string tape = folder + "/play.m4a"; // an MQ tape long enough for 8x
     if (!std::filesystem::exists(tape)) {
         const auto signal = material(seconds * 8 + 30, 44100);
         encodeWithEngine(tape, kAudioFormatMPEG4AAC, 44100, 128000, signal);
@@ -178,7 +177,6 @@ void benchPlaying(const std::string& folder, double seconds, double speed) {
     std::printf("Playing at %gx: %.2f%% of one core (goal < 3%% at 1x); longest render callback "
                 "%.1f us = %.2f%% of a %.1f ms buffer (goal < 5%%)\n",
                 speed, 100.0 * cpu / wall, longest / 1e3, 100.0 * longest / 1e9 / slice, slice * 1e3);
-    (void)path;
 }
 
 } // namespace

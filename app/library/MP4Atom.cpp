@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,7 +26,8 @@ void putUInt32(QByteArray& bytes, uint32_t value) {
     bytes.append(static_cast<char>(value));
 }
 
-bool readFully(int fd, char* data, size_t size, uint64_t offset) {
+// Moves of file data read straight from the file, past any cache.
+bool readDirect(int fd, char* data, size_t size, uint64_t offset) {
     size_t done = 0;
     while (done < size) {
         const ssize_t got = pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
@@ -40,7 +42,15 @@ bool readFully(int fd, char* data, size_t size, uint64_t offset) {
     return true;
 }
 
+bool readFully(int fd, char* data, size_t size, uint64_t offset) {
+    if (MP4ReadCache::read(fd, data, size, offset)) {
+        return true;
+    }
+    return readDirect(fd, data, size, offset);
+}
+
 bool writeFully(int fd, const char* data, size_t size, uint64_t offset) {
+    MP4ReadCache::invalidate(fd);
     size_t done = 0;
     while (done < size) {
         const ssize_t put = pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
@@ -68,6 +78,7 @@ size_t pageSize() {
 // Grows the file to `length`, reserving the space so later writes cannot
 // run out of it.
 bool growFile(int fd, uint64_t length) {
+    MP4ReadCache::invalidate(fd);
     const uint64_t current = fileSize(fd);
     if (length <= current) {
         return true;
@@ -404,6 +415,53 @@ int32_t MP4FileAtom::replaceChildAtomOfType(uint32_t type, const MP4MemoryAtom& 
     return static_cast<int32_t>(d);
 }
 
+// Read cache
+
+namespace {
+thread_local MP4ReadCache* tActiveCache = nullptr;
+constexpr size_t kCacheBlock = 64 * 1024;
+} // namespace
+
+MP4ReadCache::MP4ReadCache(int fileHandle) : mFileHandle(fileHandle), mOuter(tActiveCache) {
+    tActiveCache = this;
+}
+
+MP4ReadCache::~MP4ReadCache() {
+    tActiveCache = mOuter;
+}
+
+bool MP4ReadCache::read(int fileHandle, char* data, size_t size, uint64_t offset) {
+    MP4ReadCache* cache = tActiveCache;
+    while (cache && cache->mFileHandle != fileHandle) {
+        cache = cache->mOuter;
+    }
+    if (!cache || size > kCacheBlock / 2) {
+        return false;
+    }
+    const bool inBlock = cache->mBlockSize > 0 && offset >= cache->mBlockOffset &&
+                         offset + size <= cache->mBlockOffset + cache->mBlockSize;
+    if (!inBlock) {
+        cache->mBlock.resize(kCacheBlock);
+        const ssize_t got =
+            pread(fileHandle, cache->mBlock.data(), kCacheBlock, static_cast<off_t>(offset));
+        cache->mBlockOffset = offset;
+        cache->mBlockSize = got > 0 ? static_cast<size_t>(got) : 0;
+        if (cache->mBlockSize < size) {
+            return false; // past the end: the direct read reports it
+        }
+    }
+    std::memcpy(data, cache->mBlock.data() + (offset - cache->mBlockOffset), size);
+    return true;
+}
+
+void MP4ReadCache::invalidate(int fileHandle) {
+    for (MP4ReadCache* cache = tActiveCache; cache; cache = cache->mOuter) {
+        if (cache->mFileHandle == fileHandle) {
+            cache->mBlockSize = 0;
+        }
+    }
+}
+
 // Supporting pieces
 
 QByteArray dataWithUUID(const QString& uuid) {
@@ -427,7 +485,7 @@ int64_t velk_insertdata(int fileHandle, const char* data, uint64_t count, uint64
     while (e > offset) {
         const uint64_t s = std::max(e - std::min<uint64_t>(e, chunk), offset);
         const auto k = static_cast<size_t>(std::min<uint64_t>(chunk, e - s));
-        if (!readFully(fileHandle, buffer.data(), k, s) ||
+        if (!readDirect(fileHandle, buffer.data(), k, s) ||
             !writeFully(fileHandle, buffer.data(), k, s + count)) {
             return -1;
         }
@@ -447,12 +505,13 @@ bool velk_reducefile(int fileHandle, uint64_t offset, uint64_t length) {
     std::vector<char> buffer(chunk);
     for (uint64_t w = offset; w < F - length;) {
         const auto k = static_cast<size_t>(std::min<uint64_t>(chunk, F - (w + length)));
-        if (!readFully(fileHandle, buffer.data(), k, w + length) ||
+        if (!readDirect(fileHandle, buffer.data(), k, w + length) ||
             !writeFully(fileHandle, buffer.data(), k, w)) {
             return false;
         }
         w += k;
     }
+    MP4ReadCache::invalidate(fileHandle);
     return ftruncate(fileHandle, static_cast<off_t>(F - length)) == 0;
 }
 

@@ -116,6 +116,28 @@ private:
     uint64_t mOffset;
 };
 
+// While one lives, reads of atoms in its file come from 64 KB blocks read
+// once, instead of many small reads. For read-only walks; any write through
+// the editor drops the blocks.
+class MP4ReadCache {
+public:
+    explicit MP4ReadCache(int fileHandle);
+    ~MP4ReadCache();
+    MP4ReadCache(const MP4ReadCache&) = delete;
+    MP4ReadCache& operator=(const MP4ReadCache&) = delete;
+
+    // Serves a read when a cache for `fileHandle` is active; false otherwise.
+    static bool read(int fileHandle, char* data, size_t size, uint64_t offset);
+    static void invalidate(int fileHandle);
+
+private:
+    int mFileHandle;
+    MP4ReadCache* mOuter;
+    uint64_t mBlockOffset = 0;
+    size_t mBlockSize = 0;
+    std::vector<char> mBlock;
+};
+
 // The 16 bytes of a UUID written as text ("400006E8-76A0-...") in text order.
 QByteArray dataWithUUID(const QString& uuid);
 

@@ -106,6 +106,7 @@ std::shared_ptr<TapeLetter> MP4Tags::tapeLetter() const {
 }
 
 QVariant MP4Tags::readAtom(uint32_t item) const {
+    const MP4ReadCache cache(mFileHandle);
     try {
         const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
         const auto udta = moov ? moov->childFileAtomWithType(FourCC("udta")) : nullptr;
@@ -126,6 +127,7 @@ QVariant MP4Tags::readAtom(uint32_t item) const {
 
 std::map<uint32_t, QVariant> MP4Tags::readAllAtoms() const {
     std::map<uint32_t, QVariant> items;
+    const MP4ReadCache cache(mFileHandle);
     try {
         const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
         const auto udta = moov ? moov->childFileAtomWithType(FourCC("udta")) : nullptr;
@@ -167,6 +169,7 @@ std::map<uint32_t, QVariant> MP4Tags::readAllAtoms() const {
 }
 
 QVariant MP4Tags::readUUIDAtom(const QString& uuid) const {
+    const MP4ReadCache cache(mFileHandle);
     try {
         const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
         const auto udta = moov ? moov->childFileAtomWithType(FourCC("udta")) : nullptr;
@@ -263,6 +266,7 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
     if (isUUID && !uuid) {
         throw InternalInconsistencyException("Invalid parameter not satisfying: uuid != nil", "MP4Tags", 0);
     }
+    const MP4ReadCache cache(mFileHandle); // every write through the editor drops it
     const auto mdat = MP4Atom::fileAtomWithType(FourCC("mdat"), mFileHandle);
     const uint64_t mdatOffset = mdat ? mdat->offset() : 0;
     const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);

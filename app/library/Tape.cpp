@@ -159,6 +159,7 @@ void Tape::parseMP4FileHeaders() {
     if (file.fd() < 0) {
         return;
     }
+    const MP4ReadCache cache(file.fd()); // the walk only reads
     try {
         const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), file.fd());
         const auto mvhd = moov ? moov->childFileAtomWithType(FourCC("mvhd")) : nullptr;

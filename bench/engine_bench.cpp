@@ -91,7 +91,8 @@ double encodeWithFFmpeg(const std::string& raw, const std::string& path, const s
 }
 
 void benchEncoding(const std::string& folder, double seconds) {
-    std::printf("Encoding %.0f s of stereo audio (CPU time, ours / ffmpeg command line):\n", seconds);
+    std::printf("Encoding %.0f s of stereo audio (CPU time, ours / ffmpeg command line):\n",
+                seconds);
     struct Row {
         const char* name;
         uint32_t format;
@@ -113,7 +114,8 @@ void benchEncoding(const std::string& folder, double seconds) {
                 out.write(reinterpret_cast<const char*>(&signal[1][i]), 4);
             }
         }
-        const double ours = encodeWithEngine(folder + "/ours.m4a", row.format, row.rate, row.bitrate, signal);
+        const double ours =
+            encodeWithEngine(folder + "/ours.m4a", row.format, row.rate, row.bitrate, signal);
         const double theirs = encodeWithFFmpeg(raw, folder + "/theirs.m4a", row.ffmpeg, row.rate);
         std::printf("  %s  ours %.2f s, ffmpeg %.2f s, ratio %.2f (goal <= 1.10)\n", row.name, ours,
                     theirs, ours / theirs);
@@ -138,7 +140,8 @@ void benchRecording(const std::string& folder, double seconds) {
     const auto input = VELKAudioDevice::withDeviceUID("cassora_null.monitor");
     auto description = VELKAudioStreamBasicDescription::aacStreamDescription();
     description->setSampleRate(44100);
-    auto file = VELKExtendedAudioFile::forRecording(folder + "/recording.m4a", description, 128000, input);
+    auto file =
+        VELKExtendedAudioFile::forRecording(folder + "/recording.m4a", description, 128000, input);
     auto recorder = VELKExtendedAudioFileRecorder::withFile(file, input);
     recorder->startRecording();
     runFor(1.0); // past the server's start-up
@@ -162,7 +165,8 @@ void benchPlaying(const std::string& folder, double seconds, double speed) {
         const auto signal = material(seconds * 8 + 30, 44100);
         encodeWithEngine(tape, kAudioFormatMPEG4AAC, 44100, 128000, signal);
     }
-    auto player = VELKExtendedAudioFilePlayer::withFilename(tape, VELKAudioDevice::withDeviceUID("cassora_null"));
+    auto player = VELKExtendedAudioFilePlayer::withFilename(
+        tape, VELKAudioDevice::withDeviceUID("cassora_null"));
     player->setPlaybackSpeed(speed);
     player->startFilePlaying();
     runFor(2.0); // an idle null sink starts slowly
@@ -176,7 +180,8 @@ void benchPlaying(const std::string& folder, double seconds, double speed) {
     const double slice = 512.0 / 44100.0;
     std::printf("Playing at %gx: %.2f%% of one core (goal < 3%% at 1x); longest render callback "
                 "%.1f us = %.2f%% of a %.1f ms buffer (goal < 5%%)\n",
-                speed, 100.0 * cpu / wall, longest / 1e3, 100.0 * longest / 1e9 / slice, slice * 1e3);
+                speed, 100.0 * cpu / wall, longest / 1e3, 100.0 * longest / 1e9 / slice,
+                slice * 1e3);
 }
 
 } // namespace

@@ -30,14 +30,23 @@ double seconds(Clock::time_point since) {
 }
 
 bool makeTape(const QString& path, double duration, const QString& codec, bool faststart) {
-    QStringList arguments = {"-v", "error", "-y", "-f", "lavfi", "-i",
-                             QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(duration),
-                             "-ac", "2"};
+    QStringList arguments = {
+        "-v",
+        "error",
+        "-y",
+        "-f",
+        "lavfi",
+        "-i",
+        QStringLiteral("sine=frequency=440:sample_rate=44100:duration=%1").arg(duration),
+        "-ac",
+        "2"};
     arguments << codec.split(' ');
     if (faststart) {
-        arguments << "-movflags" << "+faststart";
+        arguments << "-movflags"
+                  << "+faststart";
     }
-    arguments << "-metadata" << "title=Tape" << path;
+    arguments << "-metadata"
+              << "title=Tape" << path;
     return QProcess::execute("ffmpeg", arguments) == 0;
 }
 
@@ -76,15 +85,17 @@ void benchReads(const QDir& folder, int count) {
     const double ours = seconds(started);
     started = Clock::now();
     for (int i = 0; i < count; ++i) {
-        TagLib::MP4::File file(QFile::encodeName(folder.filePath(QStringLiteral("read%1.m4a").arg(i))).constData());
+        TagLib::MP4::File file(
+            QFile::encodeName(folder.filePath(QStringLiteral("read%1.m4a").arg(i))).constData());
         const auto title = file.tag()->title();
-        const auto length = file.audioProperties() ? file.audioProperties()->lengthInMilliseconds() : 0;
+        const auto length =
+            file.audioProperties() ? file.audioProperties()->lengthInMilliseconds() : 0;
         (void)title;
         (void)length;
     }
     const double theirs = seconds(started);
-    std::printf("Reading %d tapes: ours %.3f s, TagLib %.3f s, ratio %.2f (goal <= 1)\n", count, ours,
-                theirs, ours / theirs);
+    std::printf("Reading %d tapes: ours %.3f s, TagLib %.3f s, ratio %.2f (goal <= 1)\n", count,
+                ours, theirs, ours / theirs);
 }
 
 void benchCommit(const QDir& folder, double duration, bool faststart) {
@@ -107,15 +118,17 @@ void benchCommit(const QDir& folder, double duration, bool faststart) {
     {
         TagLib::MP4::File file(QFile::encodeName(theirs).constData());
         file.tag()->setTitle("A new and longer title for the tape");
-        file.tag()->setItem("\251lyr", TagLib::StringList(TagLib::String(
-                                          "Notes written after the recording, a few lines of them.")));
+        file.tag()->setItem("\251lyr",
+                            TagLib::StringList(TagLib::String(
+                                "Notes written after the recording, a few lines of them.")));
         file.save();
     }
     const double theirTime = seconds(started);
-    std::printf("Commit on a %.0f-minute HQ tape, metadata %s the audio: ours %.4f s, TagLib %.4f s, "
-                "ratio %.2f (goal <= 1)%s\n",
-                duration / 60, faststart ? "before" : "after", oursTime, theirTime, oursTime / theirTime,
-                faststart ? "" : (audioStayed ? "; the audio did not move" : "; THE AUDIO MOVED"));
+    std::printf(
+        "Commit on a %.0f-minute HQ tape, metadata %s the audio: ours %.4f s, TagLib %.4f s, "
+        "ratio %.2f (goal <= 1)%s\n",
+        duration / 60, faststart ? "before" : "after", oursTime, theirTime, oursTime / theirTime,
+        faststart ? "" : (audioStayed ? "; the audio did not move" : "; THE AUDIO MOVED"));
 }
 
 } // namespace

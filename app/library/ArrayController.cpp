@@ -55,8 +55,8 @@ void ArrayController::addObjects(const TapeList& tapes) {
 }
 
 void ArrayController::removeObject(const Tape& tape) {
-    const auto found = std::find_if(mContent.begin(), mContent.end(),
-                                    [&](const auto& t) { return *t == tape; });
+    const auto found =
+        std::find_if(mContent.begin(), mContent.end(), [&](const auto& t) { return *t == tape; });
     if (found == mContent.end()) {
         return;
     }

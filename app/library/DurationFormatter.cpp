@@ -32,7 +32,8 @@ QString DurationFormatter::durationToString(int seconds, unsigned style) {
     if (style == 1) {
         if (rest > 0 || pieces.isEmpty()) {
             pieces << (rest >= 1 ? spelled(rest, "second", "seconds")
-                                 : QCoreApplication::translate("DurationFormatter", "less than a second"));
+                                 : QCoreApplication::translate("DurationFormatter",
+                                                               "less than a second"));
         }
         return pieces.join(QLatin1Char(' '));
     }

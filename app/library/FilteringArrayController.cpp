@@ -6,8 +6,10 @@
 
 namespace {
 
-std::optional<QDateTime> dateAfter(const QString& term, const QString& prefix, const QDateTime& now) {
-    const auto parsed = NaturalDateParser::parse(term.mid(term.indexOf(prefix) + prefix.size()), now);
+std::optional<QDateTime> dateAfter(const QString& term, const QString& prefix,
+                                   const QDateTime& now) {
+    const auto parsed =
+        NaturalDateParser::parse(term.mid(term.indexOf(prefix) + prefix.size()), now);
     return parsed ? std::optional<QDateTime>(parsed->dateTime) : std::nullopt;
 }
 
@@ -57,7 +59,8 @@ void FilteringArrayController::addObject(const std::shared_ptr<Tape>& tape) {
     ArrayController::addObject(tape);
 }
 
-bool FilteringArrayController::matches(const Tape& tape, const QString& filter, const QDateTime& now) {
+bool FilteringArrayController::matches(const Tape& tape, const QString& filter,
+                                       const QDateTime& now) {
     if (filter.isEmpty()) {
         return true;
     }
@@ -86,8 +89,10 @@ TapeList FilteringArrayController::arrangeObjects(const TapeList& objects) {
     }
     // New tapes stay visible; one that also matches is listed once.
     for (const auto& tape : mNewlyAdded) {
-        const bool inContent = std::any_of(objects.begin(), objects.end(), [&](const auto& t) { return *t == *tape; });
-        const bool listed = std::any_of(kept.begin(), kept.end(), [&](const auto& t) { return *t == *tape; });
+        const bool inContent =
+            std::any_of(objects.begin(), objects.end(), [&](const auto& t) { return *t == *tape; });
+        const bool listed =
+            std::any_of(kept.begin(), kept.end(), [&](const auto& t) { return *t == *tape; });
         if (inContent && !listed) {
             kept.push_back(tape);
         }

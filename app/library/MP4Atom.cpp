@@ -83,8 +83,8 @@ bool growFile(int fd, uint64_t length) {
     if (length <= current) {
         return true;
     }
-    const int reserved = posix_fallocate(fd, static_cast<off_t>(current),
-                                         static_cast<off_t>(length - current));
+    const int reserved =
+        posix_fallocate(fd, static_cast<off_t>(current), static_cast<off_t>(length - current));
     if (reserved == 0) {
         return true;
     }
@@ -170,8 +170,9 @@ int32_t MP4MemoryAtom::addChild(const MP4MemoryAtom& child) {
 }
 
 int32_t MP4MemoryAtom::replaceChildAtomOfType(uint32_t type, const MP4MemoryAtom& atom) {
-    const auto found = std::find_if(mChildArray.begin(), mChildArray.end(),
-                                    [&](const MP4MemoryAtom& child) { return child.type() == type; });
+    const auto found =
+        std::find_if(mChildArray.begin(), mChildArray.end(),
+                     [&](const MP4MemoryAtom& child) { return child.type() == type; });
     if (found == mChildArray.end()) {
         return addChild(atom);
     }
@@ -248,8 +249,9 @@ uint64_t MP4FileAtom::extent() const {
 
 void MP4FileAtom::requirePlainSize(const char* operation) const {
     if (!hasPlainSize()) {
-        throw InternalInconsistencyException(
-            std::string("Cannot ") + operation + " an atom without a 32-bit size", "MP4FileAtom", 0);
+        throw InternalInconsistencyException(std::string("Cannot ") + operation +
+                                                 " an atom without a 32-bit size",
+                                             "MP4FileAtom", 0);
     }
 }
 
@@ -363,7 +365,8 @@ std::unique_ptr<MP4FileAtom> MP4FileAtom::childFileAtomWithType(uint32_t type) c
 }
 
 std::unique_ptr<MP4FileAtom> MP4FileAtom::findChildFileAtomWithType(uint32_t type) const {
-    const uint64_t found = findOffsetOfChildAtom(type, mOffset + childDataOffset(), mOffset + extent());
+    const uint64_t found =
+        findOffsetOfChildAtom(type, mOffset + childDataOffset(), mOffset + extent());
     return found == NotFound ? nullptr : fileAtomWithOffset(found, mFileHandle);
 }
 

@@ -45,7 +45,8 @@ void requireEditable(std::initializer_list<const MP4FileAtom*> atoms) {
     for (const MP4FileAtom* atom : atoms) {
         if (atom && !atom->hasPlainSize()) {
             throw InternalInconsistencyException(
-                "The file's metadata uses 64-bit sizes, which cannot be edited in place", "MP4Tags", 0);
+                "The file's metadata uses 64-bit sizes, which cannot be edited in place", "MP4Tags",
+                0);
         }
         if (atom && !atom->isWellFormedContainer()) {
             throw InternalInconsistencyException("The file's metadata is damaged", "MP4Tags", 0);
@@ -64,12 +65,24 @@ std::unique_ptr<MP4FileAtom> requireChild(const MP4FileAtom& parent, uint32_t ty
 
 } // namespace
 
-uint32_t MP4Tags::itemTitle() { return itemCode('n', 'a', 'm'); }
-uint32_t MP4Tags::itemArtist() { return itemCode('A', 'R', 'T'); }
-uint32_t MP4Tags::itemAlbum() { return itemCode('a', 'l', 'b'); }
-uint32_t MP4Tags::itemLyrics() { return itemCode('l', 'y', 'r'); }
-uint32_t MP4Tags::itemComment() { return itemCode('c', 'm', 't'); }
-uint32_t MP4Tags::itemReleaseDate() { return itemCode('d', 'a', 'y'); }
+uint32_t MP4Tags::itemTitle() {
+    return itemCode('n', 'a', 'm');
+}
+uint32_t MP4Tags::itemArtist() {
+    return itemCode('A', 'R', 'T');
+}
+uint32_t MP4Tags::itemAlbum() {
+    return itemCode('a', 'l', 'b');
+}
+uint32_t MP4Tags::itemLyrics() {
+    return itemCode('l', 'y', 'r');
+}
+uint32_t MP4Tags::itemComment() {
+    return itemCode('c', 'm', 't');
+}
+uint32_t MP4Tags::itemReleaseDate() {
+    return itemCode('d', 'a', 'y');
+}
 
 std::unique_ptr<MP4Tags> MP4Tags::withMP4File(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -182,8 +195,9 @@ QVariant MP4Tags::readUUIDAtom(const QString& uuid) const {
             return {};
         }
         const MP4FileAtom items(atom->offset(), mFileHandle);
-        const uint64_t found = items.offsetOfChildAtom(
-            FourCC("data"), atom->offset() + atom->childDataOffset() + 16, atom->offset() + atom->extent());
+        const uint64_t found =
+            items.offsetOfChildAtom(FourCC("data"), atom->offset() + atom->childDataOffset() + 16,
+                                    atom->offset() + atom->extent());
         if (found == MP4Atom::NotFound) {
             return {};
         }
@@ -197,11 +211,12 @@ QVariant MP4Tags::readUUIDAtom(const QString& uuid) const {
 
 QByteArray MP4Tags::readDataAtom(const MP4Atom& atom, uint32_t* flags) {
     if (!flags) {
-        throw InternalInconsistencyException("Invalid parameter not satisfying: flags", "MP4Tags", 0);
+        throw InternalInconsistencyException("Invalid parameter not satisfying: flags", "MP4Tags",
+                                             0);
     }
     if (atom.type() != FourCC("data")) {
-        throw InternalInconsistencyException("Invalid parameter not satisfying: [atom type] == 'data'",
-                                             "MP4Tags", 0);
+        throw InternalInconsistencyException(
+            "Invalid parameter not satisfying: [atom type] == 'data'", "MP4Tags", 0);
     }
     const QByteArray payload = atom.childData();
     if (payload.size() < 8) {
@@ -236,7 +251,8 @@ QVariant MP4Tags::valueForData(const QByteArray& data, uint32_t type) {
 MP4MemoryAtom MP4Tags::createDataAtom(uint32_t item, const QByteArray& data, uint32_t type,
                                       const std::optional<QString>& uuid) {
     MP4MemoryAtom dataAtom(FourCC("data"), bigEndian32(type) + bigEndian32(0) + data);
-    MP4MemoryAtom itemAtom(item, item == FourCC("uuid") && uuid ? dataWithUUID(*uuid) : QByteArray());
+    MP4MemoryAtom itemAtom(item,
+                           item == FourCC("uuid") && uuid ? dataWithUUID(*uuid) : QByteArray());
     itemAtom.addChild(dataAtom);
     return itemAtom;
 }
@@ -261,10 +277,12 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
                       const std::optional<QString>& uuid) {
     const bool isUUID = item == FourCC("uuid");
     if (!isUUID && uuid) {
-        throw InternalInconsistencyException("Invalid parameter not satisfying: uuid == nil", "MP4Tags", 0);
+        throw InternalInconsistencyException("Invalid parameter not satisfying: uuid == nil",
+                                             "MP4Tags", 0);
     }
     if (isUUID && !uuid) {
-        throw InternalInconsistencyException("Invalid parameter not satisfying: uuid != nil", "MP4Tags", 0);
+        throw InternalInconsistencyException("Invalid parameter not satisfying: uuid != nil",
+                                             "MP4Tags", 0);
     }
     const MP4ReadCache cache(mFileHandle); // every write through the editor drops it
     const auto mdat = MP4Atom::fileAtomWithType(FourCC("mdat"), mFileHandle);
@@ -285,7 +303,8 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
         const auto minf = mdia ? mdia->childFileAtomWithType(FourCC("minf")) : nullptr;
         const auto stbl = minf ? minf->childFileAtomWithType(FourCC("stbl")) : nullptr;
         if (!stbl) {
-            throw InternalInconsistencyException("The file has no chunk offsets to keep", "MP4Tags", 0);
+            throw InternalInconsistencyException("The file has no chunk offsets to keep", "MP4Tags",
+                                                 0);
         }
         requireEditable({trak.get(), mdia.get(), minf.get(), stbl.get()});
     }
@@ -367,9 +386,9 @@ MP4MemoryAtom MP4Tags::fixStco32(const MP4Atom& table, int32_t delta) {
 MP4MemoryAtom MP4Tags::fixStco64(const MP4Atom& table, int32_t delta) {
     QByteArray payload = table.childData();
     for (qsizetype at = 8; at + 8 <= payload.size(); at += 8) {
-        const uint64_t value = (uint64_t{readBigEndian32(payload, at)} << 32 |
-                                readBigEndian32(payload, at + 4)) +
-                               static_cast<uint64_t>(static_cast<int64_t>(delta));
+        const uint64_t value =
+            (uint64_t{readBigEndian32(payload, at)} << 32 | readBigEndian32(payload, at + 4)) +
+            static_cast<uint64_t>(static_cast<int64_t>(delta));
         payload.replace(at, 4, bigEndian32(static_cast<uint32_t>(value >> 32)));
         payload.replace(at + 4, 4, bigEndian32(static_cast<uint32_t>(value)));
     }

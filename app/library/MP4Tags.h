@@ -47,7 +47,9 @@ public:
     void setAlbum(const QString& value) { setData(value.toUtf8(), itemAlbum(), TypeText); }
     void setLyrics(const QString& value) { setData(value.toUtf8(), itemLyrics(), TypeText); }
     void setComment(const QString& value) { setData(value.toUtf8(), itemComment(), TypeText); }
-    void setReleaseDate(const QString& value) { setData(value.toUtf8(), itemReleaseDate(), TypeText); }
+    void setReleaseDate(const QString& value) {
+        setData(value.toUtf8(), itemReleaseDate(), TypeText);
+    }
     void setCoverArt(const QImage& image);
     void setTapeLetter(const TapeLetter& letter);
 

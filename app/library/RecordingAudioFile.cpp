@@ -7,7 +7,8 @@
 
 std::shared_ptr<VELKAudioDevice> recordingAudioDevice() {
     try {
-        const QString uid = UserDefaults::standard().stringForKey(QStringLiteral("RecordDeviceUID"));
+        const QString uid =
+            UserDefaults::standard().stringForKey(QStringLiteral("RecordDeviceUID"));
         if (!uid.isEmpty()) {
             return VELKAudioDevice::withDeviceUID(uid.toStdString());
         }

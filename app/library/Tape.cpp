@@ -177,7 +177,9 @@ void Tape::parseMP4FileHeaders() {
             length = uint64_t{bigEndian32(header, 24)} << 32 | bigEndian32(header, 28);
         }
         const double duration =
-            timeScale ? static_cast<double>(static_cast<float>(length) / static_cast<float>(timeScale)) : 0.0;
+            timeScale
+                ? static_cast<double>(static_cast<float>(length) / static_cast<float>(timeScale))
+                : 0.0;
         setHeaders(duration, mBitrate, mStereo, timeScale);
 
         const auto trak = moov->childFileAtomWithType(FourCC("trak"));
@@ -310,11 +312,11 @@ QString Tape::fileFriendlyName(const QString& name) {
 
 bool Tape::renameFile(const QString& title) {
     const QFileInfo current(mFilename);
-    const QString dateText = mDate.isValid()
-                                 ? mDate.toLocalTime().toString(QStringLiteral("[yyyy-MM-dd]"))
-                                 : QString();
+    const QString dateText =
+        mDate.isValid() ? mDate.toLocalTime().toString(QStringLiteral("[yyyy-MM-dd]")) : QString();
     const QString friendly = fileFriendlyName(QStringLiteral("%1 %2").arg(dateText, title));
-    const QString extension = current.suffix().isEmpty() ? QString() : QLatin1Char('.') + current.suffix();
+    const QString extension =
+        current.suffix().isEmpty() ? QString() : QLatin1Char('.') + current.suffix();
     QString candidate;
     for (int n = 0;; ++n) {
         const QString name = n == 0 ? friendly : QStringLiteral("%1 %2").arg(friendly).arg(n);

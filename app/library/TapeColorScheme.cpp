@@ -18,7 +18,8 @@ const std::array<SchemeRow, TapeColorScheme::SchemeCount>& schemeTable() {
         {"red", QColor::fromRgbF(1, 0, 0), Qt::white, QColor::fromRgbF(1, 0, 0)},
         {"blue", QColor::fromRgbF(0, 0, 1), Qt::white, QColor::fromRgbF(0, 0, 1)},
         {"yellow", QColor::fromRgbF(0.95f, 0.95f, 0.0f), Qt::black, Qt::black},
-        {"green", QColor::fromRgbF(0.0f, 0.7f, 0.0f), Qt::white, QColor::fromRgbF(0.0f, 0.5f, 0.0f)},
+        {"green", QColor::fromRgbF(0.0f, 0.7f, 0.0f), Qt::white,
+         QColor::fromRgbF(0.0f, 0.5f, 0.0f)},
         {"orange", QColor::fromRgbF(1, 0.5f, 0), Qt::white, QColor::fromRgbF(1, 0.5f, 0)},
         {"purple", QColor::fromRgbF(0.5f, 0, 0.5f), Qt::white, QColor::fromRgbF(0.5f, 0, 0.5f)},
         {"black", Qt::black, Qt::white, Qt::black},
@@ -82,7 +83,8 @@ void TapeColorScheme::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeInteger(QStringLiteral("index"), mIndex);
 }
 
-std::shared_ptr<TapeColorScheme> TapeColorScheme::initWithCoder(const KeyedUnarchiver::Object& coder) {
+std::shared_ptr<TapeColorScheme>
+TapeColorScheme::initWithCoder(const KeyedUnarchiver::Object& coder) {
     const auto index = coder.decodeInteger(QStringLiteral("index"));
     if (!index || *index < 0 || *index >= SchemeCount) {
         return nullptr;

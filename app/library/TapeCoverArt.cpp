@@ -56,7 +56,8 @@ QImage Tape::drawLabel(const Tape& tape) {
     painter.setFont(letterFont);
     painter.setPen(scheme->letterColor());
     const QString letter = tape.tapeLetter() ? tape.tapeLetter()->letter() : QStringLiteral("A");
-    painter.drawText(QRectF(band.left() + 8, band.top(), 56, band.height()), Qt::AlignCenter, letter);
+    painter.drawText(QRectF(band.left() + 8, band.top(), 56, band.height()), Qt::AlignCenter,
+                     letter);
 
     QFont titleFont(QStringLiteral("Sans"));
     titleFont.setBold(true);
@@ -76,10 +77,13 @@ QImage Tape::drawLabel(const Tape& tape) {
     painter.setPen(QColor(0x44, 0x44, 0x44));
     const QString details =
         QStringLiteral("%1   %2   %3")
-            .arg(tape.date().isValid() ? QLocale().toString(tape.date().toLocalTime(), QLocale::ShortFormat)
-                                       : QString(),
-                 DurationFormatter::durationToString(static_cast<int>(tape.duration())), tape.quality());
-    painter.drawText(QRectF(16, 80, card.width() - 32, 22), Qt::AlignLeft | Qt::AlignVCenter, details);
+            .arg(tape.date().isValid()
+                     ? QLocale().toString(tape.date().toLocalTime(), QLocale::ShortFormat)
+                     : QString(),
+                 DurationFormatter::durationToString(static_cast<int>(tape.duration())),
+                 tape.quality());
+    painter.drawText(QRectF(16, 80, card.width() - 32, 22), Qt::AlignLeft | Qt::AlignVCenter,
+                     details);
     painter.setPen(QPen(scheme->titleColor(), 0.8));
     for (qreal y = 104; y < card.height() - 12; y += 22) {
         painter.drawLine(QPointF(16, y), QPointF(card.width() - 16, y));

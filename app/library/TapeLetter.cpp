@@ -40,8 +40,8 @@ std::shared_ptr<TapeLetter> TapeLetter::initWithCoder(const KeyedUnarchiver::Obj
     if (!letter) {
         return nullptr;
     }
-    return std::make_shared<TapeLetter>(*letter, scheme ? scheme
-                                                        : TapeColorScheme::colorSchemeWithIndex(0));
+    return std::make_shared<TapeLetter>(*letter,
+                                        scheme ? scheme : TapeColorScheme::colorSchemeWithIndex(0));
 }
 
 QByteArray TapeLetter::archivedData() const {

@@ -12,13 +12,15 @@
 class TapeLetter : public KeyedArchivable {
 public:
     static std::shared_ptr<TapeLetter> tapeLetter(const QString& letter);
-    explicit TapeLetter(QString letter,
-                        std::shared_ptr<TapeColorScheme> scheme = TapeColorScheme::colorSchemeWithIndex(0));
+    explicit TapeLetter(QString letter, std::shared_ptr<TapeColorScheme> scheme =
+                                            TapeColorScheme::colorSchemeWithIndex(0));
 
     QString letter() const { return mLetter; }
     void setLetter(const QString& letter) { mLetter = letter; }
     std::shared_ptr<TapeColorScheme> colorScheme() const { return mColorScheme; }
-    void setColorScheme(std::shared_ptr<TapeColorScheme> scheme) { mColorScheme = std::move(scheme); }
+    void setColorScheme(std::shared_ptr<TapeColorScheme> scheme) {
+        mColorScheme = std::move(scheme);
+    }
 
     // The same string and the same scheme object.
     std::shared_ptr<TapeLetter> copy() const;

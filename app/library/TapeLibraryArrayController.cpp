@@ -24,7 +24,8 @@ TapeLibraryArrayController::TapeLibraryArrayController(QString folder, QObject* 
     : FilteringArrayController(parent), mFolder(std::move(folder)) {
     mCoalesce.setSingleShot(true);
     mCoalesce.setInterval(200);
-    connect(&mCoalesce, &QTimer::timeout, this, &TapeLibraryArrayController::checkRecordingDirectory);
+    connect(&mCoalesce, &QTimer::timeout, this,
+            &TapeLibraryArrayController::checkRecordingDirectory);
     checkRecordingDirectory();
 }
 
@@ -35,7 +36,8 @@ TapeLibraryArrayController::~TapeLibraryArrayController() {
 QStringList TapeLibraryArrayController::soundFileList() const {
     const QDir folder(mFolder);
     QStringList paths;
-    for (const QString& name : folder.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted)) {
+    for (const QString& name :
+         folder.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted)) {
         if (QFileInfo(name).suffix() == QLatin1String("m4a")) {
             paths << folder.filePath(name);
         }
@@ -129,7 +131,8 @@ QList<QUrl> TapeLibraryArrayController::acceptableDropURLs(const QMimeData* data
         if (!url.isLocalFile()) {
             continue;
         }
-        const QMimeType type = database.mimeTypeForFile(url.toLocalFile(), QMimeDatabase::MatchContent);
+        const QMimeType type =
+            database.mimeTypeForFile(url.toLocalFile(), QMimeDatabase::MatchContent);
         const bool audio = type.inherits(QStringLiteral("audio/mp4"));
         // A generic MPEG-4 brand ("isom") sniffs as video: it counts as audio
         // when it holds a sound track.
@@ -176,12 +179,14 @@ QString TapeLibraryArrayController::emailBody() {
 
 void TapeLibraryArrayController::emailTape(const Tape& tape) {
     if (!DesktopServices::composeMail(emailSubject(tape), emailBody(), tape.filename())) {
-        logError("TapeLibraryArrayController_TapeOperations", "no mail program (xdg-email) could be started");
+        logError("TapeLibraryArrayController_TapeOperations",
+                 "no mail program (xdg-email) could be started");
     }
 }
 
 void TapeLibraryArrayController::sendTapeToiTunes(const Tape& tape) {
     if (DesktopServices::addToMusicLibrary(tape.filename(), tr("Cassora")).isEmpty()) {
-        logError("TapeLibraryArrayController_TapeOperations", "could not add the tape to the music library");
+        logError("TapeLibraryArrayController_TapeOperations",
+                 "could not add the tape to the music library");
     }
 }

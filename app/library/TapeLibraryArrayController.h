@@ -39,7 +39,9 @@ public:
     static QList<QUrl> acceptableDropURLs(const QMimeData* data);
     bool validateDrop(const QMimeData* data) const { return !acceptableDropURLs(data).isEmpty(); }
     bool acceptDrop(const QMimeData* data);
-    void setImporter(std::function<void(const QList<QUrl>&)> importer) { mImporter = std::move(importer); }
+    void setImporter(std::function<void(const QList<QUrl>&)> importer) {
+        mImporter = std::move(importer);
+    }
 
     // Tape operations.
     void moveTapeToTrash(const std::shared_ptr<Tape>& tape);

@@ -94,6 +94,7 @@ TapeQuality::streamDescriptionForQuality(const QString& quality, bool stereo) {
 }
 
 bool TapeQuality::isSampleRateLocked() {
-    const QVariant locked = UserDefaults::standard().value(QStringLiteral("CRLockRecordingSampleRate"));
+    const QVariant locked =
+        UserDefaults::standard().value(QStringLiteral("CRLockRecordingSampleRate"));
     return locked.isValid() ? locked.toBool() : true;
 }

@@ -1,11 +1,11 @@
 #include "app/shell/AudioCommands.h"
 
 #include "app/library/RecordingAudioFile.h"
+#include "app/library/Tape.h"
 #include "app/library/TapeQuality.h"
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
 #include "app/shell/TapeCommands.h"
-#include "app/library/Tape.h"
 #include "audio/format/InternalInconsistencyException.h"
 #include "audio/format/NSXException.h"
 #include "audio/hardware/VELKAudioHardware.h"
@@ -34,7 +34,8 @@ QString clock(double milliseconds) {
 }
 
 QString decibels(double level) {
-    return std::isfinite(level) ? QString::asprintf("%6.1f dB", level) : QStringLiteral("  -inf dB");
+    return std::isfinite(level) ? QString::asprintf("%6.1f dB", level)
+                                : QStringLiteral("  -inf dB");
 }
 
 bool onTerminal() {
@@ -55,8 +56,8 @@ std::shared_ptr<VELKAudioDevice> deviceFor(const QString& uid, bool input, QStri
         }
         return device;
     }
-    const AudioDeviceID id =
-        input ? VELKAudioHardware::defaultInputDeviceID() : VELKAudioHardware::defaultOutputDeviceID();
+    const AudioDeviceID id = input ? VELKAudioHardware::defaultInputDeviceID()
+                                   : VELKAudioHardware::defaultOutputDeviceID();
     if (id == 0) {
         *error = input ? QStringLiteral("no input device") : QStringLiteral("no output device");
         return nullptr;
@@ -113,8 +114,8 @@ int runRecordCommand(const QStringList& arguments) {
     const QCommandLineOption channels(QStringLiteral("channels"),
                                       QStringLiteral("Device channels, from 1."),
                                       QStringLiteral("list"));
-    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after N seconds."),
-                                     QStringLiteral("n"));
+    const QCommandLineOption seconds(QStringLiteral("seconds"),
+                                     QStringLiteral("Stop after N seconds."), QStringLiteral("n"));
     const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("The file to write."),
                                     QStringLiteral("file"));
     parser.addOptions({quality, mono, device, channels, seconds, output});
@@ -133,8 +134,8 @@ int runRecordCommand(const QStringList& arguments) {
     }
     level = level.toUpper();
     if (TapeQuality::indexForQuality(level) < 0) {
-        return CommandSupport::fail(QStringLiteral("unknown quality \"%1\": use HQ, MQ or LQ")
-                                        .arg(parser.value(quality)));
+        return CommandSupport::fail(
+            QStringLiteral("unknown quality \"%1\": use HQ, MQ or LQ").arg(parser.value(quality)));
     }
     double limit = 0;
     if (parser.isSet(seconds)) {
@@ -164,9 +165,8 @@ int runRecordCommand(const QStringList& arguments) {
         if (recordChannels) {
             stereo = recordChannels->size() == 2;
         } else if (stereo && deviceChannels < 2) {
-            return CommandSupport::fail(
-                QStringLiteral("\"%1\" has one channel: record with --mono")
-                    .arg(QString::fromStdString(input->deviceUID())));
+            return CommandSupport::fail(QStringLiteral("\"%1\" has one channel: record with --mono")
+                                            .arg(QString::fromStdString(input->deviceUID())));
         }
         QString path = parser.value(output);
         if (path.isEmpty()) {
@@ -196,8 +196,8 @@ int runRecordCommand(const QStringList& arguments) {
             MainQueue::runPendingFor(kDisplayInterval);
             if (meter) {
                 const auto& levels = meter->levels();
-                QString line = QStringLiteral("REC %1  %2").arg(clock(recorder->currentTime()),
-                                                                 decibels(levels[0]));
+                QString line = QStringLiteral("REC %1  %2")
+                                   .arg(clock(recorder->currentTime()), decibels(levels[0]));
                 if (meter->channelCount() > 1) {
                     line += QStringLiteral("  %1").arg(decibels(levels[1]));
                 }
@@ -213,18 +213,20 @@ int runRecordCommand(const QStringList& arguments) {
             MainQueue::runPendingFor(0.05);
         }
         const bool writeFailed = recorder->audioFileWriter()->writeFailed();
-        const QString writeError = QString::fromStdString(recorder->audioFileWriter()->writeError());
+        const QString writeError =
+            QString::fromStdString(recorder->audioFileWriter()->writeError());
         recorder.reset();
         file->closeFile();
         if (writeFailed) {
-            return CommandSupport::fail(QStringLiteral("the recording in %1 is incomplete: %2")
-                                            .arg(path, writeError));
+            return CommandSupport::fail(
+                QStringLiteral("the recording in %1 is incomplete: %2").arg(path, writeError));
         }
         // Labelled as the deck labels a new tape, then named after it.
         Tape tape(path);
         tape.setCommitsOnDestruction(false);
         if (!labelNewRecording(tape)) {
-            std::fprintf(stderr, "cassora: the recording is complete but could not be labelled: %s\n",
+            std::fprintf(stderr,
+                         "cassora: the recording is complete but could not be labelled: %s\n",
                          tape.lastError().toUtf8().constData());
         }
         std::printf("%s\n", tape.filename().toUtf8().constData());
@@ -236,7 +238,8 @@ int runRecordCommand(const QStringList& arguments) {
 
 int runPlayCommand(const QStringList& arguments) {
     QCommandLineParser parser;
-    const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Speed, negative backwards."),
+    const QCommandLineOption speed(QStringLiteral("speed"),
+                                   QStringLiteral("Speed, negative backwards."),
                                    QStringLiteral("s"), QStringLiteral("1"));
     const QCommandLineOption from(QStringLiteral("from"), QStringLiteral("Start time in seconds."),
                                   QStringLiteral("seconds"));
@@ -255,11 +258,13 @@ int runPlayCommand(const QStringList& arguments) {
     bool ok = false;
     const double playbackSpeed = parser.value(speed).toDouble(&ok);
     if (!ok || std::fabs(playbackSpeed) < 0.125 || std::fabs(playbackSpeed) > 8.0) {
-        return CommandSupport::fail(QStringLiteral("--speed must be between 0.125 and 8 (or -8 and -0.125)"));
+        return CommandSupport::fail(
+            QStringLiteral("--speed must be between 0.125 and 8 (or -8 and -0.125)"));
     }
     const double gain = parser.value(volume).toDouble(&ok);
     if (!ok || gain > 24.0) {
-        return CommandSupport::fail(QStringLiteral("--volume must be a number of decibels up to 24"));
+        return CommandSupport::fail(
+            QStringLiteral("--volume must be a number of decibels up to 24"));
     }
     double start = -1;
     if (parser.isSet(from)) {
@@ -285,8 +290,8 @@ int runPlayCommand(const QStringList& arguments) {
         player->setPlaybackVolume(gain);
         if (start >= 0) {
             if (start * 1000.0 > player->maxTime()) {
-                return CommandSupport::fail(QStringLiteral("--from is past the end (%1)")
-                                                .arg(clock(player->maxTime())));
+                return CommandSupport::fail(
+                    QStringLiteral("--from is past the end (%1)").arg(clock(player->maxTime())));
             }
             player->setCurrentTime(start * 1000.0);
         } else if (playbackSpeed < 0) {
@@ -297,8 +302,8 @@ int runPlayCommand(const QStringList& arguments) {
         while (!CommandSupport::interrupted() && !observer.ended) {
             MainQueue::runPendingFor(kDisplayInterval);
             if (terminal) {
-                showStatus(QStringLiteral("PLAY %1 / %2").arg(clock(player->currentTime()),
-                                                              clock(player->maxTime())));
+                showStatus(QStringLiteral("PLAY %1 / %2")
+                               .arg(clock(player->currentTime()), clock(player->maxTime())));
             }
         }
         player->stopFilePlaying();
@@ -319,7 +324,7 @@ int runMeterCommand(const QStringList& arguments) {
                                       QStringLiteral("Device channels, from 1."),
                                       QStringLiteral("list"));
     parser.addOptions({device, channels});
-    if (!CommandSupport::parse(parser, QStringLiteral("meter"), arguments) ) {
+    if (!CommandSupport::parse(parser, QStringLiteral("meter"), arguments)) {
         return 1;
     }
     CommandSupport::catchInterrupts();

@@ -20,13 +20,13 @@ struct SegmentSetup {
 };
 
 constexpr SegmentSetup kSegments[] = {
-    {"REC", "recordTape:"},   {"PLAY", "playTape:"}, {"REW", "rewindTape:"},
+    {"REC", "recordTape:"},       {"PLAY", "playTape:"}, {"REW", "rewindTape:"},
     {"FFWD", "fastForwardTape:"}, {"STOP", "stopTape:"}, {"PAUSE", "pauseTape:"},
 };
 
-const char* const kSoundNames[] = {"TapeSpeeding",      "ButtonPress",       "ButtonClear",
-                                   "ButtonHitExtent",   "DrawerOpenStereo",  "DrawerCloseStereo",
-                                   "PausePress",        "PauseRelease",      "TossTape2"};
+const char* const kSoundNames[] = {"TapeSpeeding",    "ButtonPress",      "ButtonClear",
+                                   "ButtonHitExtent", "DrawerOpenStereo", "DrawerCloseStereo",
+                                   "PausePress",      "PauseRelease",     "TossTape2"};
 
 QString soundName(int effect) {
     if (effect >= 0 && effect < static_cast<int>(std::size(kSoundNames))) {
@@ -81,8 +81,8 @@ void DeckPreviewWindow::buildButtonStrip() {
     for (int segment = 0; segment < static_cast<int>(std::size(kSegments)); ++segment) {
         mButtonView->setLabel(tr(kSegments[segment].label), segment);
         mButtonView->setSelector(kSegments[segment].action, segment);
-        const QColor ink = segment == TransportSegmentRecord ? QColor(0xff, 0xf4, 0xf0)
-                                                             : QColor(0x30, 0x30, 0x32);
+        const QColor ink =
+            segment == TransportSegmentRecord ? QColor(0xff, 0xf4, 0xf0) : QColor(0x30, 0x30, 0x32);
         mButtonView->setImage(transportGlyph(segment, ink), segment);
     }
 }
@@ -172,21 +172,47 @@ void DeckPreviewWindow::setPlaybackSpeed(double speed) {
     mSpeedLabel->setText(tr("Speed: %1\u00d7").arg(speed, 0, 'g', 3));
 }
 
-void DeckPreviewWindow::startPlayingAudio() { note(tr("start playing")); }
-void DeckPreviewWindow::stopPlayingAudio() { note(tr("stop playing")); }
-void DeckPreviewWindow::muteAudio() { note(tr("mute")); }
-void DeckPreviewWindow::unmuteAudio() { note(tr("unmute")); }
-void DeckPreviewWindow::createTapePlayer() { note(tr("insert tape")); }
-void DeckPreviewWindow::destroyTapePlayer() { note(tr("eject tape")); }
-void DeckPreviewWindow::clearCurrentTime() { note(tr("clear time")); }
-void DeckPreviewWindow::startRecordingAudio() { note(tr("start recording")); }
-void DeckPreviewWindow::stopRecordingAudio() { note(tr("stop recording")); }
-void DeckPreviewWindow::pauseRecordingAudio() { note(tr("pause recording")); }
-void DeckPreviewWindow::resumeRecordingAudio() { note(tr("resume recording")); }
+void DeckPreviewWindow::startPlayingAudio() {
+    note(tr("start playing"));
+}
+void DeckPreviewWindow::stopPlayingAudio() {
+    note(tr("stop playing"));
+}
+void DeckPreviewWindow::muteAudio() {
+    note(tr("mute"));
+}
+void DeckPreviewWindow::unmuteAudio() {
+    note(tr("unmute"));
+}
+void DeckPreviewWindow::createTapePlayer() {
+    note(tr("insert tape"));
+}
+void DeckPreviewWindow::destroyTapePlayer() {
+    note(tr("eject tape"));
+}
+void DeckPreviewWindow::clearCurrentTime() {
+    note(tr("clear time"));
+}
+void DeckPreviewWindow::startRecordingAudio() {
+    note(tr("start recording"));
+}
+void DeckPreviewWindow::stopRecordingAudio() {
+    note(tr("stop recording"));
+}
+void DeckPreviewWindow::pauseRecordingAudio() {
+    note(tr("pause recording"));
+}
+void DeckPreviewWindow::resumeRecordingAudio() {
+    note(tr("resume recording"));
+}
 void DeckPreviewWindow::startHUDUpdates() {}
 void DeckPreviewWindow::stopHUDUpdates() {}
-void DeckPreviewWindow::startPlayAnimation() { note(tr("reels turn")); }
-void DeckPreviewWindow::stopPlayAnimation() { note(tr("reels stop")); }
+void DeckPreviewWindow::startPlayAnimation() {
+    note(tr("reels turn"));
+}
+void DeckPreviewWindow::stopPlayAnimation() {
+    note(tr("reels stop"));
+}
 void DeckPreviewWindow::playInsertionAnimation() {}
 void DeckPreviewWindow::playRemovalAnimation() {}
 void DeckPreviewWindow::selectCurrentTape() {}

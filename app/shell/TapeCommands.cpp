@@ -2,10 +2,10 @@
 
 #include "app/library/DurationFormatter.h"
 #include "app/library/MP4Tags.h"
-#include "app/library/TapeLibraryArrayController.h"
-#include "app/shell/LibraryLocation.h"
 #include "app/library/Tape.h"
+#include "app/library/TapeLibraryArrayController.h"
 #include "app/shell/CommandSupport.h"
+#include "app/shell/LibraryLocation.h"
 #include "platform/desktop/NaturalDateParser.h"
 #include "platform/desktop/UserDefaults.h"
 #include "platform/media/Mp4Boxes.h"
@@ -113,8 +113,9 @@ int runInfoCommand(const QStringList& arguments) {
     row("Title", tape.title());
     row("Artist", object.value("artist").toString());
     row("Notes", tape.notes());
-    row("Date", tape.date().isValid() ? QLocale().toString(tape.date().toLocalTime(), QLocale::LongFormat)
-                                      : QString());
+    row("Date", tape.date().isValid()
+                    ? QLocale().toString(tape.date().toLocalTime(), QLocale::LongFormat)
+                    : QString());
     row("Letter", object.value("letter").toString());
     row("Color", object.value("color").toString());
     row("Duration", DurationFormatter::durationToString(static_cast<int>(tape.duration())) +
@@ -128,11 +129,16 @@ int runInfoCommand(const QStringList& arguments) {
 
 int runLabelCommand(const QStringList& arguments) {
     QCommandLineParser parser;
-    const QCommandLineOption title(QStringLiteral("title"), QStringLiteral("Title."), QStringLiteral("text"));
-    const QCommandLineOption notes(QStringLiteral("notes"), QStringLiteral("Notes."), QStringLiteral("text"));
-    const QCommandLineOption artist(QStringLiteral("artist"), QStringLiteral("Artist."), QStringLiteral("text"));
-    const QCommandLineOption date(QStringLiteral("date"), QStringLiteral("Date."), QStringLiteral("date"));
-    const QCommandLineOption letter(QStringLiteral("letter"), QStringLiteral("Tape letter."), QStringLiteral("text"));
+    const QCommandLineOption title(QStringLiteral("title"), QStringLiteral("Title."),
+                                   QStringLiteral("text"));
+    const QCommandLineOption notes(QStringLiteral("notes"), QStringLiteral("Notes."),
+                                   QStringLiteral("text"));
+    const QCommandLineOption artist(QStringLiteral("artist"), QStringLiteral("Artist."),
+                                    QStringLiteral("text"));
+    const QCommandLineOption date(QStringLiteral("date"), QStringLiteral("Date."),
+                                  QStringLiteral("date"));
+    const QCommandLineOption letter(QStringLiteral("letter"), QStringLiteral("Tape letter."),
+                                    QStringLiteral("text"));
     const QCommandLineOption color(QStringLiteral("color"), QStringLiteral("Colour name or index."),
                                    QStringLiteral("color"));
     parser.addOptions({title, notes, artist, date, letter, color});
@@ -151,7 +157,8 @@ int runLabelCommand(const QStringList& arguments) {
     if (parser.isSet(date)) {
         newDate = NaturalDateParser::parseDate(parser.value(date));
         if (!newDate) {
-            return CommandSupport::fail(QStringLiteral("cannot read the date \"%1\"").arg(parser.value(date)));
+            return CommandSupport::fail(
+                QStringLiteral("cannot read the date \"%1\"").arg(parser.value(date)));
         }
     }
     std::optional<unsigned> colorIndex;
@@ -165,8 +172,9 @@ int runLabelCommand(const QStringList& arguments) {
         }
         if (!colorIndex) {
             return CommandSupport::fail(
-                QStringLiteral("unknown colour \"%1\": use red, blue, yellow, green, orange, purple, "
-                               "black, gray or 0 to 7")
+                QStringLiteral(
+                    "unknown colour \"%1\": use red, blue, yellow, green, orange, purple, "
+                    "black, gray or 0 to 7")
                     .arg(parser.value(color)));
         }
     }
@@ -185,14 +193,17 @@ int runLabelCommand(const QStringList& arguments) {
         tape.setDate(*newDate);
     }
     if (parser.isSet(letter) || colorIndex) {
-        auto current = tape.tapeLetter() ? tape.tapeLetter() : TapeLetter::tapeLetter(QStringLiteral("A"));
+        auto current =
+            tape.tapeLetter() ? tape.tapeLetter() : TapeLetter::tapeLetter(QStringLiteral("A"));
         auto changed = std::make_shared<TapeLetter>(
             parser.isSet(letter) ? parser.value(letter) : current->letter(),
-            colorIndex ? TapeColorScheme::colorSchemeWithIndex(*colorIndex) : current->colorScheme());
+            colorIndex ? TapeColorScheme::colorSchemeWithIndex(*colorIndex)
+                       : current->colorScheme());
         tape.setTapeLetter(changed);
     }
     if (!tape.commitAttributes()) {
-        return CommandSupport::fail(QStringLiteral("cannot label %1: %2").arg(path, tape.lastError()));
+        return CommandSupport::fail(
+            QStringLiteral("cannot label %1: %2").arg(path, tape.lastError()));
     }
     std::printf("%s\n", tape.filename().toUtf8().constData());
     return 0;
@@ -229,14 +240,17 @@ int runLibraryCommand(const QStringList& arguments) {
     }
     for (const auto& tape : library.arrangedObjects()) {
         const auto letter = tape->tapeLetter();
-        const QString date = tape->date().isValid()
-                                 ? tape->date().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-                                 : QStringLiteral("                ");
+        const QString date =
+            tape->date().isValid()
+                ? tape->date().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                : QStringLiteral("                ");
         std::printf("%s  %-2s %-6s  %s  %9s  %s\n", date.toUtf8().constData(),
                     letter ? letter->letter().toUtf8().constData() : "",
                     letter ? letter->colorScheme()->colorName().toUtf8().constData() : "",
                     tape->quality().toUtf8().constData(),
-                    DurationFormatter::durationToString(static_cast<int>(tape->duration())).toUtf8().constData(),
+                    DurationFormatter::durationToString(static_cast<int>(tape->duration()))
+                        .toUtf8()
+                        .constData(),
                     tape->title().toUtf8().constData());
     }
     return 0;

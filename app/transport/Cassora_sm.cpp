@@ -143,16 +143,36 @@ void exitCue(WindowControllerActions& owner, int segment) {
 
 void WindowControllerState::Entry(WindowControllerContext&) {}
 void WindowControllerState::Exit(WindowControllerContext&) {}
-void WindowControllerState::ffwdDown(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::ffwdUp(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::pauseDown(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::pauseUp(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::play(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::rec(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::rewindDown(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::rewindUp(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::stop(WindowControllerContext& context) { Default(context); }
-void WindowControllerState::tapeChosen(WindowControllerContext& context) { Default(context); }
+void WindowControllerState::ffwdDown(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::ffwdUp(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::pauseDown(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::pauseUp(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::play(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::rec(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::rewindDown(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::rewindUp(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::stop(WindowControllerContext& context) {
+    Default(context);
+}
+void WindowControllerState::tapeChosen(WindowControllerContext& context) {
+    Default(context);
+}
 void WindowControllerState::windowWillClose(WindowControllerContext& context) {
     Default(context);
 }
@@ -562,8 +582,7 @@ TapeMap_Paused* TapeMap::Paused() {
 
 // WindowControllerContext
 
-WindowControllerContext::WindowControllerContext(WindowControllerActions& owner)
-    : mOwner(owner) {
+WindowControllerContext::WindowControllerContext(WindowControllerActions& owner) : mOwner(owner) {
     setState(TapeMap::Idle());
     TapeMap::Idle()->Entry(*this);
 }
@@ -576,14 +595,36 @@ WindowControllerState& WindowControllerContext::state() const {
     return *static_cast<WindowControllerState*>(currentState());
 }
 
-void WindowControllerContext::ffwdDown() { state().ffwdDown(*this); }
-void WindowControllerContext::ffwdUp() { state().ffwdUp(*this); }
-void WindowControllerContext::pauseDown() { state().pauseDown(*this); }
-void WindowControllerContext::pauseUp() { state().pauseUp(*this); }
-void WindowControllerContext::play() { state().play(*this); }
-void WindowControllerContext::rec() { state().rec(*this); }
-void WindowControllerContext::rewindDown() { state().rewindDown(*this); }
-void WindowControllerContext::rewindUp() { state().rewindUp(*this); }
-void WindowControllerContext::stop() { state().stop(*this); }
-void WindowControllerContext::tapeChosen() { state().tapeChosen(*this); }
-void WindowControllerContext::windowWillClose() { state().windowWillClose(*this); }
+void WindowControllerContext::ffwdDown() {
+    state().ffwdDown(*this);
+}
+void WindowControllerContext::ffwdUp() {
+    state().ffwdUp(*this);
+}
+void WindowControllerContext::pauseDown() {
+    state().pauseDown(*this);
+}
+void WindowControllerContext::pauseUp() {
+    state().pauseUp(*this);
+}
+void WindowControllerContext::play() {
+    state().play(*this);
+}
+void WindowControllerContext::rec() {
+    state().rec(*this);
+}
+void WindowControllerContext::rewindDown() {
+    state().rewindDown(*this);
+}
+void WindowControllerContext::rewindUp() {
+    state().rewindUp(*this);
+}
+void WindowControllerContext::stop() {
+    state().stop(*this);
+}
+void WindowControllerContext::tapeChosen() {
+    state().tapeChosen(*this);
+}
+void WindowControllerContext::windowWillClose() {
+    state().windowWillClose(*this);
+}

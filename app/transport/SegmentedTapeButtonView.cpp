@@ -21,9 +21,9 @@ const QString kKeyboardTransportMap = QStringLiteral("KeyboardTransportMap");
 // The default keyboard map: action name -> virtual key code (Z X C V B N).
 QVariantMap defaultKeyboardTransportMap() {
     return {
-        {QStringLiteral("record"), 6},  {QStringLiteral("play"), 7},
-        {QStringLiteral("rewind"), 8},  {QStringLiteral("fastForward"), 9},
-        {QStringLiteral("stop"), 11},   {QStringLiteral("pause"), 45},
+        {QStringLiteral("record"), 6}, {QStringLiteral("play"), 7},
+        {QStringLiteral("rewind"), 8}, {QStringLiteral("fastForward"), 9},
+        {QStringLiteral("stop"), 11},  {QStringLiteral("pause"), 45},
     };
 }
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-std::unique_ptr<SMCStateEntry> SMCStateEntry::stateEntryWithState(
-    SMCState* state, std::unique_ptr<SMCStateEntry> next) {
+std::unique_ptr<SMCStateEntry>
+SMCStateEntry::stateEntryWithState(SMCState* state, std::unique_ptr<SMCStateEntry> next) {
     auto entry = std::make_unique<SMCStateEntry>();
     entry->setState(state);
     entry->setNext(std::move(next));

@@ -55,9 +55,8 @@ std::shared_ptr<VELKExtendedAudioFile> VELKExtendedAudioFile::forRecording(
         asbd.mFormatFlags |= kAudioFormatFlagIsBigEndian;
     }
     ExtAudioFileRef afRef = nullptr;
-    VELKThrowIfAudioFileError(ExtAudioFileCreateWithURL(filename.c_str(), audioFileType, &asbd,
-                                                        nullptr, kAudioFileFlags_EraseFile,
-                                                        &afRef));
+    VELKThrowIfAudioFileError(ExtAudioFileCreateWithURL(
+        filename.c_str(), audioFileType, &asbd, nullptr, kAudioFileFlags_EraseFile, &afRef));
     file->mAudioFile = afRef;
     // From here on the object closes the file if a later step raises.
     file->setClientDataFormatForRecordingWithDevice(audioDevice.get());
@@ -106,7 +105,8 @@ void VELKExtendedAudioFile::closeFile() {
 
 // Formats
 
-void VELKExtendedAudioFile::setClientDataFormatForRecordingWithDevice(const VELKAudioDevice* device) {
+void VELKExtendedAudioFile::setClientDataFormatForRecordingWithDevice(
+    const VELKAudioDevice* device) {
     auto client = VELKAudioStreamBasicDescription::nativeStreamDescription();
     client->setChannelsPerFrame(fileDataFormat().mChannelsPerFrame);
     client->setDefaultInputDeviceSampleRate();

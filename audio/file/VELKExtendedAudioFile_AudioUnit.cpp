@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-void VELKExtendedAudioFile::readIntoAudioBufferList(AudioBufferList* bufferList,
-                                                    int64_t startFrame, uint32_t* framesRead) {
+void VELKExtendedAudioFile::readIntoAudioBufferList(AudioBufferList* bufferList, int64_t startFrame,
+                                                    uint32_t* framesRead) {
     if (!framesRead) {
         throw InternalInconsistencyException("Invalid parameter not satisfying: ioNumFrames",
                                              "VELKExtendedAudioFile_AudioUnit", __LINE__);

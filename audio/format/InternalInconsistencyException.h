@@ -8,8 +8,7 @@
 // the invariant was checked.
 class InternalInconsistencyException : public std::logic_error {
 public:
-    InternalInconsistencyException(const std::string& description, std::string sourceUnit,
-                                   int line)
+    InternalInconsistencyException(const std::string& description, std::string sourceUnit, int line)
         : std::logic_error(description), mSourceUnit(std::move(sourceUnit)), mLine(line) {}
 
     std::string description() const { return what(); }

@@ -101,7 +101,8 @@ constexpr const char* NSXResultKind() {
         return "s";
     } else {
         // Objects: shared or unique pointers to engine objects.
-        static_assert(requires(const U& u) { u.get(); }, "no error kind for this result type");
+        static_assert(
+            requires(const U& u) { u.get(); }, "no error kind for this result type");
         return "@";
     }
 }
@@ -137,4 +138,5 @@ intptr_t NSXResultValue(const T& result) {
 
 // Raises NSXException with an "errstr_t" error carrying `message`.
 #define NSXThrowErrstr(message)                                                                    \
-    throw NSXException(NSXMakeErrorWithErrstr_tImp((message), __FILE__, __LINE__, __PRETTY_FUNCTION__))
+    throw NSXException(                                                                            \
+        NSXMakeErrorWithErrstr_tImp((message), __FILE__, __LINE__, __PRETTY_FUNCTION__))

@@ -30,7 +30,8 @@ VELKAudioStreamBasicDescription::VELKAudioStreamBasicDescription(
     const AudioStreamBasicDescription& asbd)
     : mASBD(asbd) {}
 
-std::shared_ptr<VELKAudioStreamBasicDescription> VELKAudioStreamBasicDescription::streamDescription() {
+std::shared_ptr<VELKAudioStreamBasicDescription>
+VELKAudioStreamBasicDescription::streamDescription() {
     return std::make_shared<VELKAudioStreamBasicDescription>();
 }
 

@@ -9,14 +9,15 @@
 
 namespace {
 
-constexpr AudioObjectPropertyAddress kDeviceListAddress{
-    kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
+constexpr AudioObjectPropertyAddress kDeviceListAddress{kAudioHardwarePropertyDevices,
+                                                        kAudioObjectPropertyScopeGlobal,
+                                                        kAudioObjectPropertyElementMain};
 constexpr AudioObjectPropertyAddress kDefaultInputAddress{kAudioHardwarePropertyDefaultInputDevice,
                                                           kAudioObjectPropertyScopeGlobal,
                                                           kAudioObjectPropertyElementMain};
-constexpr AudioObjectPropertyAddress kInputSampleRateAddress{
-    kAudioDevicePropertyNominalSampleRate, kAudioObjectPropertyScopeInput,
-    kAudioObjectPropertyElementMain};
+constexpr AudioObjectPropertyAddress kInputSampleRateAddress{kAudioDevicePropertyNominalSampleRate,
+                                                             kAudioObjectPropertyScopeInput,
+                                                             kAudioObjectPropertyElementMain};
 
 void postNotice(VELKAudioHardware* hardware, const char* name) {
     MainQueue::post([hardware, name] { hardware->notifyDelegatesWithSelectorString(name); });
@@ -35,9 +36,9 @@ VELKAudioHardware::VELKAudioHardware() {
     NSXThrowIfError(AudioObjectAddPropertyListener(kAudioObjectSystemObject, &kDeviceListAddress,
                                                    &VELKAudioHardware::hardwareListener, this));
     try {
-        NSXThrowIfError(AudioObjectAddPropertyListener(
-            kAudioObjectSystemObject, &kDefaultInputAddress, &VELKAudioHardware::hardwareListener,
-            this));
+        NSXThrowIfError(AudioObjectAddPropertyListener(kAudioObjectSystemObject,
+                                                       &kDefaultInputAddress,
+                                                       &VELKAudioHardware::hardwareListener, this));
         try {
             addDefaultInputListeners();
         } catch (...) {
@@ -181,7 +182,8 @@ void VELKAudioHardware::notifyDelegatesWithSelectorString(const std::string& nam
     const auto delegates = mDelegates;
     for (size_t i = 0; i < delegates.size(); ++i) {
         const auto remaining = std::count(mDelegates.begin(), mDelegates.end(), delegates[i]);
-        const auto heardAlready = std::count(delegates.begin(), delegates.begin() + i, delegates[i]);
+        const auto heardAlready =
+            std::count(delegates.begin(), delegates.begin() + i, delegates[i]);
         if (heardAlready < remaining) {
             (delegates[i]->*notice)();
         }

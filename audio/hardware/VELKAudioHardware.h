@@ -67,8 +67,7 @@ private:
     ~VELKAudioHardware() = delete;
 
     static OSStatus hardwareListener(AudioObjectID object, uint32_t numberAddresses,
-                                     const AudioObjectPropertyAddress* addresses,
-                                     void* clientData);
+                                     const AudioObjectPropertyAddress* addresses, void* clientData);
     static OSStatus deviceListener(AudioObjectID object, uint32_t numberAddresses,
                                    const AudioObjectPropertyAddress* addresses, void* clientData);
     static AudioDeviceID systemDeviceProperty(uint32_t selector);

@@ -30,20 +30,20 @@ VELKAudioInputMeter::VELKAudioInputMeter(std::shared_ptr<VELKAudioDevice> device
     mInputAudioUnit = std::make_unique<VELKInputAudioUnit>(format, std::move(device), channels);
     createBuffers();
     // Real-time: copies the slice into the rings.
-    mInputAudioUnit->setInputProcessingBlock(
-        [this](AudioUnitRenderActionFlags*, const AudioTimeStamp*, uint32_t, uint32_t,
-               AudioBufferList* data) {
-            const uint32_t frames = data->mBuffers[0].mDataByteSize / sizeof(float);
-            const auto rings = static_cast<uint32_t>(mPeakBuf.size());
-            uint64_t index = mPeakBufIndex.load(std::memory_order_relaxed);
-            for (uint32_t i = 0; i < frames; ++i) {
-                for (uint32_t c = 0; c < rings && c < data->mNumberBuffers; ++c) {
-                    mPeakBuf[c][index] = static_cast<const float*>(data->mBuffers[c].mData)[i];
-                }
-                index = index + 1 == mPeakBufLength ? 0 : index + 1;
+    mInputAudioUnit->setInputProcessingBlock([this](AudioUnitRenderActionFlags*,
+                                                    const AudioTimeStamp*, uint32_t, uint32_t,
+                                                    AudioBufferList* data) {
+        const uint32_t frames = data->mBuffers[0].mDataByteSize / sizeof(float);
+        const auto rings = static_cast<uint32_t>(mPeakBuf.size());
+        uint64_t index = mPeakBufIndex.load(std::memory_order_relaxed);
+        for (uint32_t i = 0; i < frames; ++i) {
+            for (uint32_t c = 0; c < rings && c < data->mNumberBuffers; ++c) {
+                mPeakBuf[c][index] = static_cast<const float*>(data->mBuffers[c].mData)[i];
             }
-            mPeakBufIndex.store(index, std::memory_order_relaxed);
-        });
+            index = index + 1 == mPeakBufLength ? 0 : index + 1;
+        }
+        mPeakBufIndex.store(index, std::memory_order_relaxed);
+    });
 }
 
 VELKAudioInputMeter::~VELKAudioInputMeter() {

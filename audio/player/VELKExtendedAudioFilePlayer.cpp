@@ -74,8 +74,9 @@ bool VELKExtendedAudioFilePlayer::isFilePlaying() const {
 
 void VELKExtendedAudioFilePlayer::setPlaybackSpeed(double speed) {
     if (!(speed > 0.0 || speed < 0.0)) {
-        throw InternalInconsistencyException("Invalid parameter not satisfying: speed > 0.0 || speed < 0.0",
-                                             "VELKExtendedAudioFilePlayer", __LINE__);
+        throw InternalInconsistencyException(
+            "Invalid parameter not satisfying: speed > 0.0 || speed < 0.0",
+            "VELKExtendedAudioFilePlayer", __LINE__);
     }
     mFileReader->setReverse(speed < 0);
     mOutputAudioUnit->setPlaybackRate(static_cast<float>(std::fabs(speed)));

@@ -21,10 +21,12 @@ public:
 // Plays one file to one output device at a variable speed, forwards or
 // backwards. Times are milliseconds, frames are at the file's own rate.
 // Call it from the main thread.
-class VELKExtendedAudioFilePlayer : public std::enable_shared_from_this<VELKExtendedAudioFilePlayer> {
+class VELKExtendedAudioFilePlayer
+    : public std::enable_shared_from_this<VELKExtendedAudioFilePlayer> {
 public:
     static std::shared_ptr<VELKExtendedAudioFilePlayer>
-    withAudioFile(std::shared_ptr<VELKExtendedAudioFile> file, std::shared_ptr<VELKAudioDevice> device);
+    withAudioFile(std::shared_ptr<VELKExtendedAudioFile> file,
+                  std::shared_ptr<VELKAudioDevice> device);
     // Raises NSXException when the file cannot be read.
     static std::shared_ptr<VELKExtendedAudioFilePlayer>
     withFilename(const std::string& filename, std::shared_ptr<VELKAudioDevice> device);
@@ -61,7 +63,8 @@ public:
 
 private:
     VELKExtendedAudioFilePlayer() = default;
-    void setUp(std::shared_ptr<VELKExtendedAudioFile> file, std::shared_ptr<VELKAudioDevice> device);
+    void setUp(std::shared_ptr<VELKExtendedAudioFile> file,
+               std::shared_ptr<VELKAudioDevice> device);
     double clientSampleRate() const;
 
     std::shared_ptr<VELKExtendedAudioFile> mAudioFile;

@@ -82,12 +82,12 @@ void SAudioBufferDealloc(SAudioBuffer* self) {
 }
 
 // Real-time: no allocation, no locks.
-bool SAudioBufferCopyInto(SAudioBuffer* self, AudioBufferList* destination,
-                          uint32_t bytesPerSample, uint32_t* framesProduced,
-                          uint32_t* framesRequired) {
+bool SAudioBufferCopyInto(SAudioBuffer* self, AudioBufferList* destination, uint32_t bytesPerSample,
+                          uint32_t* framesProduced, uint32_t* framesRequired) {
     const uint32_t held = SAudioBufferFrameCount(self);
     const uint32_t n = std::min(held, *framesRequired);
-    const uint32_t buffers = std::min(destination->mNumberBuffers, self->mBufferList->mNumberBuffers);
+    const uint32_t buffers =
+        std::min(destination->mNumberBuffers, self->mBufferList->mNumberBuffers);
     for (uint32_t b = 0; b < buffers; ++b) {
         const auto* source = static_cast<const uint8_t*>(self->mBufferList->mBuffers[b].mData);
         auto* target = static_cast<uint8_t*>(destination->mBuffers[b].mData);

@@ -41,9 +41,8 @@ inline void SAudioBufferSetEmpty(SAudioBuffer* self) {
 // Real-time. Copies what the buffer holds, up to `framesRequired`, into
 // `destination` at `framesProduced`; advances the counts. True when the
 // buffer is now drained and carries no end-of-stream mark.
-bool SAudioBufferCopyInto(SAudioBuffer* self, AudioBufferList* destination,
-                          uint32_t bytesPerSample, uint32_t* framesProduced,
-                          uint32_t* framesRequired);
+bool SAudioBufferCopyInto(SAudioBuffer* self, AudioBufferList* destination, uint32_t bytesPerSample,
+                          uint32_t* framesProduced, uint32_t* framesRequired);
 // Real-time. Appends from `source` at `framesProduced` as much as fits, up
 // to `framesRequired`; advances the counts. True when the buffer is full.
 bool SAudioBufferCopyFrom(SAudioBuffer* self, const AudioBufferList* source,

@@ -34,8 +34,8 @@ struct SQueueWorker {
 };
 
 // Starts the worker's thread at once; `label` names its guard.
-SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*),
-                                 void* (*nextOf)(void*), void (*setNext)(void*, void*));
+SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void* (*nextOf)(void*),
+                                 void (*setNext)(void*, void*));
 // Real-time: pushes the item (already marked in progress) and wakes the worker.
 void SQueueWorkerAdd(SQueueWorker* self, void* item);
 void SQueueWorkerStop(SQueueWorker* self);

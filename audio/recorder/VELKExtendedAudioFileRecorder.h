@@ -22,8 +22,9 @@ public:
 // Records from one input device into one file opened for recording. Start
 // and stop may alternate (pause and resume); the frame count runs on across
 // them. The file stays open until its owner closes it.
-class VELKExtendedAudioFileRecorder : public VELKAudioUnitDelegate,
-                                      public std::enable_shared_from_this<VELKExtendedAudioFileRecorder> {
+class VELKExtendedAudioFileRecorder
+    : public VELKAudioUnitDelegate,
+      public std::enable_shared_from_this<VELKExtendedAudioFileRecorder> {
 public:
     // `recordChannels`: zero-based device channels, one per file channel.
     static std::shared_ptr<VELKExtendedAudioFileRecorder>

@@ -12,9 +12,9 @@ VELKAudioUnit::VELKAudioUnit(std::shared_ptr<VELKAudioStreamBasicDescription> st
 VELKAudioUnit::~VELKAudioUnit() {
     if (mAudioUnit) {
         if (mListening) {
-            AudioUnitRemovePropertyListenerWithUserData(mAudioUnit,
-                                                        kAudioOutputUnitProperty_IsRunning,
-                                                        &VELKAudioUnit::AUPropertyListenerProc, this);
+            AudioUnitRemovePropertyListenerWithUserData(
+                mAudioUnit, kAudioOutputUnitProperty_IsRunning,
+                &VELKAudioUnit::AUPropertyListenerProc, this);
         }
         AudioOutputUnitStop(mAudioUnit);
         AudioUnitUninitialize(mAudioUnit);
@@ -58,9 +58,8 @@ void VELKAudioUnit::audioUnitUninitialize() {
 }
 
 AudioUnit VELKAudioUnit::openDefaultComponentType(uint32_t, uint32_t) {
-    const AudioComponentDescription description{kAudioUnitType_Output,
-                                                kAudioUnitSubType_DefaultOutput,
-                                                kAudioUnitManufacturer_Apple, 0, 0};
+    const AudioComponentDescription description{
+        kAudioUnitType_Output, kAudioUnitSubType_DefaultOutput, kAudioUnitManufacturer_Apple, 0, 0};
     AudioUnit unit = nullptr;
     NSXThrowIfError(AudioComponentInstanceNew(&description, &unit));
     return unit;

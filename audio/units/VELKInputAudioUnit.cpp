@@ -11,9 +11,9 @@ VELKInputAudioUnit::VELKInputAudioUnit(
     : VELKAudioUnit(std::move(streamDescription)), mDevice(std::move(device)),
       mChannels(std::move(channels)) {
     if (mChannels && mStreamDescription->channelsPerFrame() != mChannels->size()) {
-        throw InternalInconsistencyException(
-            "Invalid parameter not satisfying: !inChannels || sd.channelsPerFrame == [inChannels count]",
-            "VELKInputAudioUnit", __LINE__);
+        throw InternalInconsistencyException("Invalid parameter not satisfying: !inChannels || "
+                                             "sd.channelsPerFrame == [inChannels count]",
+                                             "VELKInputAudioUnit", __LINE__);
     }
     if (!mDevice) {
         throw InternalInconsistencyException("Invalid parameter not satisfying: device",
@@ -48,8 +48,7 @@ void VELKInputAudioUnit::audioUnitInitialize() {
     NSXThrowIfError(AudioUnitSetProperty(mAudioUnit, kAudioOutputUnitProperty_CurrentDevice,
                                          kAudioUnitScope_Global, 0, &deviceID, sizeof(deviceID)));
     const uint32_t atZero = 1;
-    NSXThrowIfError(AudioUnitSetProperty(mAudioUnit,
-                                         kAudioOutputUnitProperty_StartTimestampsAtZero,
+    NSXThrowIfError(AudioUnitSetProperty(mAudioUnit, kAudioOutputUnitProperty_StartTimestampsAtZero,
                                          kAudioUnitScope_Global, 0, &atZero, sizeof(uint32_t)));
     const AURenderCallbackStruct input{&VELKInputAudioUnit::IAUInputProc, this};
     NSXThrowIfError(AudioUnitSetProperty(mAudioUnit, kAudioOutputUnitProperty_SetInputCallback,

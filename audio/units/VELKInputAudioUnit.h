@@ -35,7 +35,9 @@ public:
     const std::optional<std::vector<int32_t>>& channels() const { return mChannels; }
     VELKAudioBuffer* inputAudioBuffer() const { return mInputAudioBuffer.get(); }
     // Set while the unit is stopped.
-    void setInputProcessingBlock(VELKInputProcessingBlock block) { mInputProcessingBlock = std::move(block); }
+    void setInputProcessingBlock(VELKInputProcessingBlock block) {
+        mInputProcessingBlock = std::move(block);
+    }
 
 private:
     static OSStatus IAUInputProc(void* refCon, AudioUnitRenderActionFlags* flags,

@@ -34,7 +34,8 @@ VELKOutputAudioUnit::VELKOutputAudioUnit(
         const AudioComponentDescription varispeed{kAudioUnitType_FormatConverter,
                                                   kAudioUnitSubType_Varispeed,
                                                   kAudioUnitManufacturer_Apple, 0, 0};
-        const AudioComponentDescription output{kAudioUnitType_Output, kAudioUnitSubType_DefaultOutput,
+        const AudioComponentDescription output{kAudioUnitType_Output,
+                                               kAudioUnitSubType_DefaultOutput,
                                                kAudioUnitManufacturer_Apple, 0, 0};
         NSXThrowIfError(AUGraphAddNode(mGraph, &varispeed, &mVarispeedNode));
         NSXThrowIfError(AUGraphAddNode(mGraph, &output, &mOutputNode));
@@ -68,11 +69,11 @@ VELKOutputAudioUnit::VELKOutputAudioUnit(
         size = sizeof(outputRate);
         NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kAudioUnitProperty_SampleRate,
                                              kAudioUnitScope_Output, 0, &outputRate, &size));
-        const uint32_t varispeedMaximum =
-            varispeedMaximumFramesPerSlice(maximum, inputRate, outputRate > 0 ? outputRate : inputRate);
-        NSXThrowIfError(AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_MaximumFramesPerSlice,
-                                             kAudioUnitScope_Global, 0, &varispeedMaximum,
-                                             sizeof(varispeedMaximum)));
+        const uint32_t varispeedMaximum = varispeedMaximumFramesPerSlice(
+            maximum, inputRate, outputRate > 0 ? outputRate : inputRate);
+        NSXThrowIfError(AudioUnitSetProperty(
+            mVarispeedUnit, kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0,
+            &varispeedMaximum, sizeof(varispeedMaximum)));
         NSXThrowIfError(AudioUnitSetParameter(mVarispeedUnit, kVarispeedParam_PlaybackRate,
                                               kAudioUnitScope_Global, 0, 1.0f, 0));
         NSXThrowIfError(AUGraphConnectNodeInput(mGraph, mVarispeedNode, 0, mOutputNode, 0));
@@ -135,8 +136,8 @@ void VELKOutputAudioUnit::setPlaybackLevel(double level) {
 
 void VELKOutputAudioUnit::setEndOfStreamNotificationBlock(std::function<void()> block) {
     SQueueableAudioNotificationDestroy(mAudioNotification);
-    mAudioNotification = SQueueableAudioNotificationCreate(
-        [block = std::move(block)](SQueueableAudioNotification*) {
+    mAudioNotification =
+        SQueueableAudioNotificationCreate([block = std::move(block)](SQueueableAudioNotification*) {
             if (block) {
                 block();
             }

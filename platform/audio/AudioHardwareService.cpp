@@ -86,8 +86,8 @@ AudioStreamBasicDescription streamFormatOf(const PulseDevice& device) {
     if (pa_sample_format_is_be(device.sampleFormat) == 1) {
         format.mFormatFlags |= kAudioFormatFlagIsBigEndian;
     }
-    format.mBytesPerFrame = pa_sample_spec_valid(&spec) ? static_cast<uint32_t>(pa_frame_size(&spec))
-                                                        : 0;
+    format.mBytesPerFrame =
+        pa_sample_spec_valid(&spec) ? static_cast<uint32_t>(pa_frame_size(&spec)) : 0;
     format.mBytesPerPacket = format.mBytesPerFrame;
     return format;
 }
@@ -190,7 +190,8 @@ OSStatus readProperty(AudioObjectID object, const AudioObjectPropertyAddress* ad
     if (!address) {
         return kAudioHardwareIllegalOperationError;
     }
-    if (const OSStatus status = PulseHardware::shared().connect(); status != kAudioHardwareNoError) {
+    if (const OSStatus status = PulseHardware::shared().connect();
+        status != kAudioHardwareNoError) {
         return status;
     }
     if (object == kAudioObjectSystemObject) {
@@ -274,7 +275,8 @@ OSStatus AudioObjectSetPropertyData(AudioObjectID object, const AudioObjectPrope
     if (!address || !data) {
         return kAudioHardwareIllegalOperationError;
     }
-    if (const OSStatus status = PulseHardware::shared().connect(); status != kAudioHardwareNoError) {
+    if (const OSStatus status = PulseHardware::shared().connect();
+        status != kAudioHardwareNoError) {
         return status;
     }
     if (address->mSelector != kAudioDevicePropertyBufferFrameSize ||

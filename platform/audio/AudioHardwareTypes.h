@@ -29,19 +29,20 @@ constexpr uint32_t kAudioObjectPropertyScopeWildcard = FourCC("****");
 constexpr uint32_t kAudioObjectPropertyElementMain = 0;
 
 // System object properties
-constexpr uint32_t kAudioHardwarePropertyDevices = FourCC("dev#");              // AudioDeviceID[]
-constexpr uint32_t kAudioHardwarePropertyDefaultInputDevice = FourCC("dIn ");   // AudioDeviceID
-constexpr uint32_t kAudioHardwarePropertyDefaultOutputDevice = FourCC("dOut");  // AudioDeviceID
+constexpr uint32_t kAudioHardwarePropertyDevices = FourCC("dev#");             // AudioDeviceID[]
+constexpr uint32_t kAudioHardwarePropertyDefaultInputDevice = FourCC("dIn ");  // AudioDeviceID
+constexpr uint32_t kAudioHardwarePropertyDefaultOutputDevice = FourCC("dOut"); // AudioDeviceID
 constexpr uint32_t kAudioHardwarePropertyDefaultSystemOutputDevice = FourCC("sOut");
-constexpr uint32_t kAudioHardwarePropertyTranslateUIDToDevice = FourCC("duid"); // AudioValueTranslation
+constexpr uint32_t kAudioHardwarePropertyTranslateUIDToDevice =
+    FourCC("duid"); // AudioValueTranslation
 
 // Device properties
-constexpr uint32_t kAudioDevicePropertyDeviceUID = FourCC("uid ");    // char*, caller frees
-constexpr uint32_t kAudioObjectPropertyName = FourCC("lnam");         // char*, caller frees
-constexpr uint32_t kAudioDevicePropertyNominalSampleRate = FourCC("nsrt"); // double
+constexpr uint32_t kAudioDevicePropertyDeviceUID = FourCC("uid ");           // char*, caller frees
+constexpr uint32_t kAudioObjectPropertyName = FourCC("lnam");                // char*, caller frees
+constexpr uint32_t kAudioDevicePropertyNominalSampleRate = FourCC("nsrt");   // double
 constexpr uint32_t kAudioDevicePropertyStreamConfiguration = FourCC("slay"); // AudioBufferList
-constexpr uint32_t kAudioDevicePropertyBufferFrameSize = FourCC("fsiz");    // uint32_t frames
-constexpr uint32_t kAudioDevicePropertySafetyOffset = FourCC("saft");       // uint32_t frames
+constexpr uint32_t kAudioDevicePropertyBufferFrameSize = FourCC("fsiz");     // uint32_t frames
+constexpr uint32_t kAudioDevicePropertySafetyOffset = FourCC("saft");        // uint32_t frames
 constexpr uint32_t kAudioDevicePropertyStreamFormat = FourCC("sfmt"); // AudioStreamBasicDescription
 constexpr uint32_t kAudioDevicePropertyStreams = FourCC("stm#");      // AudioObjectID[]
 constexpr uint32_t kAudioDevicePropertyLatency = FourCC("ltnc");      // uint32_t frames

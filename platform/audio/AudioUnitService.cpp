@@ -49,7 +49,8 @@ PulseAudioUnit* headOf(Graph* graph) {
 
 } // namespace
 
-int16_t AudioComponentInstanceNew(const AudioComponentDescription* description, AudioUnit* outUnit) {
+int16_t AudioComponentInstanceNew(const AudioComponentDescription* description,
+                                  AudioUnit* outUnit) {
     if (!description || !outUnit) {
         return static_cast<int16_t>(kAudio_ParamError);
     }
@@ -128,8 +129,7 @@ OSStatus AudioUnitAddPropertyListener(AudioUnit unit, uint32_t property,
 OSStatus AudioUnitRemovePropertyListenerWithUserData(AudioUnit unit, uint32_t property,
                                                      AudioUnitPropertyListenerProc proc,
                                                      void* refCon) {
-    return unit ? unitOf(unit)->removePropertyListener(property, proc, refCon)
-                : kAudio_ParamError;
+    return unit ? unitOf(unit)->removePropertyListener(property, proc, refCon) : kAudio_ParamError;
 }
 
 OSStatus AudioOutputUnitStart(AudioUnit unit) {

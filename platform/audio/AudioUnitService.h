@@ -23,10 +23,10 @@ OSStatus AudioUnitSetProperty(AudioUnit unit, uint32_t property, uint32_t scope,
                               const void* data, uint32_t size);
 OSStatus AudioUnitGetProperty(AudioUnit unit, uint32_t property, uint32_t scope, uint32_t element,
                               void* outData, uint32_t* ioSize);
-OSStatus AudioUnitSetParameter(AudioUnit unit, uint32_t parameter, uint32_t scope,
-                               uint32_t element, float value, uint32_t bufferOffsetFrames);
-OSStatus AudioUnitGetParameter(AudioUnit unit, uint32_t parameter, uint32_t scope,
-                               uint32_t element, float* outValue);
+OSStatus AudioUnitSetParameter(AudioUnit unit, uint32_t parameter, uint32_t scope, uint32_t element,
+                               float value, uint32_t bufferOffsetFrames);
+OSStatus AudioUnitGetParameter(AudioUnit unit, uint32_t parameter, uint32_t scope, uint32_t element,
+                               float* outValue);
 // Real-time: from within the unit's own callback.
 OSStatus AudioUnitRender(AudioUnit unit, AudioUnitRenderActionFlags* ioActionFlags,
                          const AudioTimeStamp* inTimeStamp, uint32_t inOutputBusNumber,

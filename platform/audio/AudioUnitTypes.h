@@ -35,14 +35,14 @@ constexpr uint32_t kAudioUnitScope_Input = 1;
 constexpr uint32_t kAudioUnitScope_Output = 2;
 
 // Properties
-constexpr uint32_t kAudioUnitProperty_SampleRate = 2;         // double
-constexpr uint32_t kAudioUnitProperty_StreamFormat = 8;       // AudioStreamBasicDescription
-constexpr uint32_t kAudioUnitProperty_MaximumFramesPerSlice = 14; // uint32_t
-constexpr uint32_t kAudioUnitProperty_SetRenderCallback = 23;  // AURenderCallbackStruct
-constexpr uint32_t kAudioOutputUnitProperty_CurrentDevice = 2000; // AudioDeviceID
-constexpr uint32_t kAudioOutputUnitProperty_IsRunning = 2001;     // uint32_t
-constexpr uint32_t kAudioOutputUnitProperty_ChannelMap = 2002;    // int32_t[]
-constexpr uint32_t kAudioOutputUnitProperty_EnableIO = 2003;      // uint32_t
+constexpr uint32_t kAudioUnitProperty_SampleRate = 2;                // double
+constexpr uint32_t kAudioUnitProperty_StreamFormat = 8;              // AudioStreamBasicDescription
+constexpr uint32_t kAudioUnitProperty_MaximumFramesPerSlice = 14;    // uint32_t
+constexpr uint32_t kAudioUnitProperty_SetRenderCallback = 23;        // AURenderCallbackStruct
+constexpr uint32_t kAudioOutputUnitProperty_CurrentDevice = 2000;    // AudioDeviceID
+constexpr uint32_t kAudioOutputUnitProperty_IsRunning = 2001;        // uint32_t
+constexpr uint32_t kAudioOutputUnitProperty_ChannelMap = 2002;       // int32_t[]
+constexpr uint32_t kAudioOutputUnitProperty_EnableIO = 2003;         // uint32_t
 constexpr uint32_t kAudioOutputUnitProperty_SetInputCallback = 2005; // AURenderCallbackStruct
 constexpr uint32_t kAudioOutputUnitProperty_StartTimestampsAtZero = 2007; // uint32_t
 

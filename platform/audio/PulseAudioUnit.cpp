@@ -32,8 +32,8 @@ void deadlinePassed(pa_mainloop_api* api, pa_time_event* event, const struct tim
 } // namespace
 
 bool isClientFormat(const AudioStreamBasicDescription& format) {
-    const bool oneBufferPerChannel = (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) ||
-                                     format.mChannelsPerFrame == 1;
+    const bool oneBufferPerChannel =
+        (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) || format.mChannelsPerFrame == 1;
     return format.mFormatID == kAudioFormatLinearPCM &&
            (format.mFormatFlags & kAudioFormatFlagIsFloat) && oneBufferPerChannel &&
            format.mBitsPerChannel == 32 && format.mChannelsPerFrame >= 1 &&
@@ -210,8 +210,8 @@ OSStatus PulseAudioUnit::pullInput(AudioUnitRenderActionFlags* flags,
 // Real-time: no allocation, no locks.
 void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds) {
     uint64_t longest = mLongestCallback.load(std::memory_order_relaxed);
-    while (nanoseconds > longest &&
-           !mLongestCallback.compare_exchange_weak(longest, nanoseconds, std::memory_order_relaxed)) {
+    while (nanoseconds > longest && !mLongestCallback.compare_exchange_weak(
+                                        longest, nanoseconds, std::memory_order_relaxed)) {
     }
 }
 

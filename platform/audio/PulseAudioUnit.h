@@ -16,8 +16,8 @@ public:
 
     virtual OSStatus setProperty(uint32_t property, uint32_t scope, uint32_t element,
                                  const void* data, uint32_t size);
-    virtual OSStatus getProperty(uint32_t property, uint32_t scope, uint32_t element,
-                                 void* outData, uint32_t* ioSize);
+    virtual OSStatus getProperty(uint32_t property, uint32_t scope, uint32_t element, void* outData,
+                                 uint32_t* ioSize);
     virtual OSStatus setParameter(uint32_t parameter, uint32_t scope, float value);
     virtual OSStatus getParameter(uint32_t parameter, uint32_t scope, float* outValue);
     virtual OSStatus initialize();

@@ -183,12 +183,12 @@ void PulseHardware::contextStateChanged(pa_context* context, void* userData) {
             self->mServerName = server ? server : "";
         }
         pa_context_set_subscribe_callback(context, &PulseHardware::subscriptionEvent, self);
-        dropOperation(pa_context_subscribe(
-            context,
-            static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                PA_SUBSCRIPTION_MASK_SOURCE |
-                                                PA_SUBSCRIPTION_MASK_SERVER),
-            nullptr, nullptr));
+        dropOperation(
+            pa_context_subscribe(context,
+                                 static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                                     PA_SUBSCRIPTION_MASK_SOURCE |
+                                                                     PA_SUBSCRIPTION_MASK_SERVER),
+                                 nullptr, nullptr));
         self->loadSnapshotLocked();
         break;
     }
@@ -410,11 +410,11 @@ void PulseHardware::subscriptionEvent(pa_context* context, pa_subscription_event
     if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
         self->removeDevice(isOutput, index);
     } else if (isOutput) {
-        dropOperation(
-            pa_context_get_sink_info_by_index(context, index, &PulseHardware::sinkInfoArrived, self));
+        dropOperation(pa_context_get_sink_info_by_index(context, index,
+                                                        &PulseHardware::sinkInfoArrived, self));
     } else {
-        dropOperation(pa_context_get_source_info_by_index(
-            context, index, &PulseHardware::sourceInfoArrived, self));
+        dropOperation(pa_context_get_source_info_by_index(context, index,
+                                                          &PulseHardware::sourceInfoArrived, self));
     }
 }
 
@@ -604,10 +604,11 @@ void PulseHardware::dispatch(AudioObjectID object, AudioObjectPropertyAddress ad
         bool stillRegistered = false;
         {
             std::lock_guard lock(mMutex);
-            stillRegistered = std::any_of(mListeners.begin(), mListeners.end(), [&](const Listener& l) {
-                return l.object == listener.object && l.proc == listener.proc &&
-                       l.clientData == listener.clientData;
-            });
+            stillRegistered =
+                std::any_of(mListeners.begin(), mListeners.end(), [&](const Listener& l) {
+                    return l.object == listener.object && l.proc == listener.proc &&
+                           l.clientData == listener.clientData;
+                });
         }
         if (stillRegistered) {
             listener.proc(object, 1, &address, listener.clientData);

@@ -94,8 +94,7 @@ private:
     static void subscriptionEvent(pa_context* context, pa_subscription_event_type_t type,
                                   uint32_t index, void* self);
     static void serverInfoArrived(pa_context* context, const pa_server_info* info, void* self);
-    static void sinkInfoArrived(pa_context* context, const pa_sink_info* info, int eol,
-                                void* self);
+    static void sinkInfoArrived(pa_context* context, const pa_sink_info* info, int eol, void* self);
     static void sourceInfoArrived(pa_context* context, const pa_source_info* info, int eol,
                                   void* self);
     static void reconnectTimerFired(pa_mainloop_api* api, pa_time_event* event,

@@ -124,8 +124,7 @@ OSStatus PulseInputUnit::start() {
     pa_threaded_mainloop* mainloop = hardware.mainloop();
     pa_threaded_mainloop_lock(mainloop);
     const auto device = hardware.device(mDevice);
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE,
-                              static_cast<uint32_t>(mOutputFormat.mSampleRate),
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mOutputFormat.mSampleRate),
                               static_cast<uint8_t>(mDeviceChannels)};
     pa_channel_map map;
     if (device && device->channels == mDeviceChannels) {
@@ -146,11 +145,11 @@ OSStatus PulseInputUnit::start() {
     attributes.fragsize = static_cast<uint32_t>(pa_frame_size(&spec) * mSliceFrames);
     pa_stream_set_read_callback(mStream, &PulseInputUnit::streamReadable, this);
     mSampleTime = 0;
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                      PA_STREAM_DONT_MOVE);
-    const bool connected = pa_stream_connect_record(mStream, mSourceName.c_str(), &attributes,
-                                                    flags) == 0 &&
-                           waitUntilStreamReady(mainloop, mStream);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const bool connected =
+        pa_stream_connect_record(mStream, mSourceName.c_str(), &attributes, flags) == 0 &&
+        waitUntilStreamReady(mainloop, mStream);
     if (!connected) {
         closeStream(mainloop, mStream); // the loop's lock is recursive
         pa_threaded_mainloop_unlock(mainloop);
@@ -184,7 +183,8 @@ void PulseInputUnit::streamReadable(pa_stream* stream, size_t, void* userData) {
         for (uint32_t done = 0; done < frames;) {
             const uint32_t count = std::min(frames - done, self->mSliceFrames);
             const float* samples =
-                data ? static_cast<const float*>(data) + static_cast<size_t>(done) * self->mDeviceChannels
+                data ? static_cast<const float*>(data) +
+                           static_cast<size_t>(done) * self->mDeviceChannels
                      : self->mSilence.data(); // a hole: the server lost these frames
             self->deliver(samples, count);
             done += count;

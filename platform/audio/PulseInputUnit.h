@@ -36,8 +36,8 @@ private:
     std::string mSourceName;
     uint32_t mDeviceChannels = 0;
     uint32_t mSliceFrames = 512;
-    std::vector<float> mCycle;    // the current cycle, interleaved as the device sends it
-    std::vector<float> mSilence;  // for holes in the stream
+    std::vector<float> mCycle;   // the current cycle, interleaved as the device sends it
+    std::vector<float> mSilence; // for holes in the stream
     uint32_t mCycleFrames = 0;
     double mSampleTime = 0;
     pa_stream* mStream = nullptr;

@@ -117,20 +117,18 @@ OSStatus PulseOutputUnit::start() {
     const size_t frameBytes = pa_frame_size(&spec);
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.tlength =
-        static_cast<uint32_t>(frameBytes * static_cast<size_t>(mInputFormat.mSampleRate *
-                                                                kTargetLatencySeconds));
+    attributes.tlength = static_cast<uint32_t>(
+        frameBytes * static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds));
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = static_cast<uint32_t>(frameBytes * mMaximumFramesPerSlice);
     attributes.fragsize = static_cast<uint32_t>(-1);
     pa_stream_set_write_callback(mStream, &PulseOutputUnit::streamWritable, this);
     mSampleTime = 0;
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                      PA_STREAM_DONT_MOVE);
-    const bool connected =
-        pa_stream_connect_playback(mStream, mSinkName.c_str(), &attributes, flags, nullptr,
-                                   nullptr) == 0 &&
-        waitUntilStreamReady(mainloop, mStream);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const bool connected = pa_stream_connect_playback(mStream, mSinkName.c_str(), &attributes,
+                                                      flags, nullptr, nullptr) == 0 &&
+                           waitUntilStreamReady(mainloop, mStream);
     if (!connected) {
         closeStream(mainloop, mStream); // the loop's lock is recursive
         pa_threaded_mainloop_unlock(mainloop);
@@ -164,8 +162,8 @@ void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
         if (pa_stream_begin_write(stream, &target, &space) < 0 || !target || space < frameBytes) {
             return;
         }
-        const auto frames = static_cast<uint32_t>(
-            std::min<size_t>(space / frameBytes, mMaximumFramesPerSlice));
+        const auto frames =
+            static_cast<uint32_t>(std::min<size_t>(space / frameBytes, mMaximumFramesPerSlice));
         {
             RealtimeScope realtime;
             const uint64_t began = AudioGetCurrentHostTime();
@@ -187,8 +185,8 @@ void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
 
 // Real-time: one slice of the pulled input into `data` (or the unit's own
 // slice buffers when `data` is null).
-OSStatus PulseOutputUnit::render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp*,
-                                 uint32_t, uint32_t frames, AudioBufferList* data) {
+OSStatus PulseOutputUnit::render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp*, uint32_t,
+                                 uint32_t frames, AudioBufferList* data) {
     if (frames > mMaximumFramesPerSlice) {
         return kAudioUnitErr_TooManyFramesToProcess;
     }

@@ -88,9 +88,9 @@ long PulseVarispeedUnit::supplyInput(void* userData, float** data) {
     auto* self = static_cast<PulseVarispeedUnit*>(userData);
     const uint32_t frames = self->mMaximumFramesPerSlice;
     for (uint32_t c = 0; c < self->mChannels; ++c) {
-        self->mInputList->mBuffers[c] = {
-            1, frames * static_cast<uint32_t>(sizeof(float)),
-            self->mInputPlanar.data() + static_cast<size_t>(c) * frames};
+        self->mInputList->mBuffers[c] = {1, frames * static_cast<uint32_t>(sizeof(float)),
+                                         self->mInputPlanar.data() +
+                                             static_cast<size_t>(c) * frames};
     }
     if (self->pullInput(self->mPullFlags, &self->mPullTimeStamp, frames, self->mInputList) != 0) {
         std::fill(self->mInputPlanar.begin(), self->mInputPlanar.end(), 0.0f);

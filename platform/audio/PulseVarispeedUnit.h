@@ -30,9 +30,9 @@ private:
 
     SRC_STATE* converterFor(float rate) const;
 
-    SRC_STATE* mConverting = nullptr; // the converter holding input from earlier slices
-    SRC_STATE* mConverter = nullptr;        // band-limited, for cueing and reviewing
-    SRC_STATE* mCoarseConverter = nullptr;  // linear, for fast winding
+    SRC_STATE* mConverting = nullptr;      // the converter holding input from earlier slices
+    SRC_STATE* mConverter = nullptr;       // band-limited, for cueing and reviewing
+    SRC_STATE* mCoarseConverter = nullptr; // linear, for fast winding
     uint32_t mChannels = 0;
     std::vector<float> mInputPlanar;      // one pull, channel after channel
     std::vector<float> mInputInterleaved; // the same for the converter

@@ -22,7 +22,8 @@ bool revealInFileManager(const QString& path) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
         QDBusMessage call = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"),
+            QStringLiteral("/org/freedesktop/FileManager1"),
             QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
         call << QStringList{uri} << QString();
         const QDBusMessage reply = bus.call(call, QDBus::Block, 3000);
@@ -34,8 +35,13 @@ bool revealInFileManager(const QString& path) {
 }
 
 QStringList mailCommand(const QString& subject, const QString& body, const QString& attachment) {
-    return {QStringLiteral("xdg-email"), QStringLiteral("--subject"), subject, QStringLiteral("--body"),
-            body, QStringLiteral("--attach"), attachment};
+    return {QStringLiteral("xdg-email"),
+            QStringLiteral("--subject"),
+            subject,
+            QStringLiteral("--body"),
+            body,
+            QStringLiteral("--attach"),
+            attachment};
 }
 
 bool composeMail(const QString& subject, const QString& body, const QString& attachment) {
@@ -69,7 +75,8 @@ QString addToMusicLibrary(const QString& path, const QString& playlistName,
     QFile playlist(folder.filePath(playlistName + QStringLiteral(".m3u")));
     QStringList entries;
     if (playlist.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        entries = QString::fromUtf8(playlist.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        entries =
+            QString::fromUtf8(playlist.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         playlist.close();
     }
     if (entries.contains(track)) {

@@ -184,7 +184,8 @@ std::optional<qint64> KeyedUnarchiver::Object::decodeInteger(const QString& key)
 }
 
 std::optional<QString> KeyedUnarchiver::Object::decodeString(const QString& key) const {
-    plist_t node = resolve(mArchive.get(), plist_dict_get_item(asPlist(mNode), key.toUtf8().constData()));
+    plist_t node =
+        resolve(mArchive.get(), plist_dict_get_item(asPlist(mNode), key.toUtf8().constData()));
     if (auto text = stringOf(node)) {
         return text;
     }
@@ -195,11 +196,13 @@ std::optional<QString> KeyedUnarchiver::Object::decodeString(const QString& key)
     return std::nullopt;
 }
 
-std::optional<KeyedUnarchiver::Object> KeyedUnarchiver::Object::decodeObject(const QString& key) const {
+std::optional<KeyedUnarchiver::Object>
+KeyedUnarchiver::Object::decodeObject(const QString& key) const {
     if (mDepth >= kMaxDepth) {
         return std::nullopt;
     }
-    plist_t node = resolve(mArchive.get(), plist_dict_get_item(asPlist(mNode), key.toUtf8().constData()));
+    plist_t node =
+        resolve(mArchive.get(), plist_dict_get_item(asPlist(mNode), key.toUtf8().constData()));
     if (!node || plist_get_node_type(node) != PLIST_DICT) {
         return std::nullopt;
     }

@@ -8,9 +8,10 @@ namespace {
 using Result = NaturalDateParser::Result;
 using Precision = NaturalDateParser::Precision;
 
-const char* const kEnglishMonths[] = {"january", "february", "march",     "april",   "may",      "june",
-                                      "july",    "august",   "september", "october", "november", "december"};
-const char* const kEnglishWeekdays[] = {"monday", "tuesday", "wednesday", "thursday",
+const char* const kEnglishMonths[] = {"january",   "february", "march",    "april",
+                                      "may",       "june",     "july",     "august",
+                                      "september", "october",  "november", "december"};
+const char* const kEnglishWeekdays[] = {"monday", "tuesday",  "wednesday", "thursday",
                                         "friday", "saturday", "sunday"};
 
 std::optional<int> matchName(const QString& word, const QStringList& names) {
@@ -34,10 +35,12 @@ Result day(const QDate& date, const QDateTime& now) {
 std::optional<Result> storedOrIso(const QString& text) {
     // "2012-03-04 10:20:30 +0000", with or without seconds and zone.
     static const QRegularExpression stored(
-        QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})[ T](\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*(Z|[+-]\\d{2}:?\\d{2})?$"));
+        QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})[ "
+                       "T](\\d{1,2}):(\\d{2})(?::(\\d{2}))?\\s*(Z|[+-]\\d{2}:?\\d{2})?$"));
     const auto match = stored.match(text);
     if (match.hasMatch()) {
-        const QDate date(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
+        const QDate date(match.captured(1).toInt(), match.captured(2).toInt(),
+                         match.captured(3).toInt());
         const QTime time(match.captured(4).toInt(), match.captured(5).toInt(),
                          match.captured(6).isEmpty() ? 0 : match.captured(6).toInt());
         if (!date.isValid() || !time.isValid()) {
@@ -60,21 +63,24 @@ std::optional<Result> storedOrIso(const QString& text) {
     if (dayMatch.hasMatch()) {
         const QDate date(dayMatch.captured(1).toInt(), dayMatch.captured(2).toInt(),
                          dayMatch.captured(3).toInt());
-        return date.isValid() ? std::optional<Result>(Result{QDateTime(date, QTime(0, 0)), Precision::Day})
-                              : std::nullopt;
+        return date.isValid()
+                   ? std::optional<Result>(Result{QDateTime(date, QTime(0, 0)), Precision::Day})
+                   : std::nullopt;
     }
     static const QRegularExpression isoMonth(QStringLiteral("^(\\d{4})-(\\d{1,2})$"));
     const auto monthMatch = isoMonth.match(text);
     if (monthMatch.hasMatch()) {
         const QDate date(monthMatch.captured(1).toInt(), monthMatch.captured(2).toInt(), 1);
-        return date.isValid() ? std::optional<Result>(Result{QDateTime(date, QTime(0, 0)), Precision::Month})
-                              : std::nullopt;
+        return date.isValid()
+                   ? std::optional<Result>(Result{QDateTime(date, QTime(0, 0)), Precision::Month})
+                   : std::nullopt;
     }
     return std::nullopt;
 }
 
 // Numbers and names in any order: "March 4, 2012", "4 March 2012", "Mar 2012".
-std::optional<Result> written(const QStringList& words, const QDateTime& now, const QLocale& locale) {
+std::optional<Result> written(const QStringList& words, const QDateTime& now,
+                              const QLocale& locale) {
     std::optional<int> month;
     std::optional<int> dayOfMonth;
     std::optional<int> year;
@@ -92,7 +98,8 @@ std::optional<Result> written(const QStringList& words, const QDateTime& now, co
             } else {
                 return std::nullopt;
             }
-        } else if (const auto found = NaturalDateParser::monthForName(word, locale); found && !month) {
+        } else if (const auto found = NaturalDateParser::monthForName(word, locale);
+                   found && !month) {
             month = found;
         } else {
             return std::nullopt;
@@ -113,12 +120,14 @@ std::optional<Result> written(const QStringList& words, const QDateTime& now, co
     if (!date.isValid()) {
         return std::nullopt;
     }
-    return Result{QDateTime(date, QTime(0, 0), now.timeZone()), dayOfMonth ? Precision::Day : Precision::Month};
+    return Result{QDateTime(date, QTime(0, 0), now.timeZone()),
+                  dayOfMonth ? Precision::Day : Precision::Month};
 }
 
 // "3/4/2012", "3/4" or "3.4.2012", in the locale's order of day and month.
 std::optional<Result> numeric(const QString& text, const QDateTime& now, const QLocale& locale) {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,2})[/.](\\d{1,2})(?:[/.](\\d{2}|\\d{4}))?$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{1,2})[/.](\\d{1,2})(?:[/.](\\d{2}|\\d{4}))?$"));
     const auto match = pattern.match(text);
     if (!match.hasMatch()) {
         return std::nullopt;
@@ -206,5 +215,6 @@ std::optional<QDateTime> NaturalDateParser::parseDate(const QString& text) {
 }
 
 QString NaturalDateParser::storedForm(const QDateTime& dateTime) {
-    return dateTime.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" +0000");
+    return dateTime.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+           QStringLiteral(" +0000");
 }

@@ -22,7 +22,8 @@ public:
         Precision precision;
     };
 
-    static std::optional<Result> parse(const QString& text, const QDateTime& now = QDateTime::currentDateTime(),
+    static std::optional<Result> parse(const QString& text,
+                                       const QDateTime& now = QDateTime::currentDateTime(),
                                        const QLocale& locale = QLocale());
     static std::optional<QDateTime> parseDate(const QString& text);
 
@@ -31,5 +32,6 @@ public:
     // 1..12 for a month name or abbreviation (English or the locale's).
     static std::optional<int> monthForName(const QString& name, const QLocale& locale = QLocale());
     // 1..7 (Monday first) for a weekday name or abbreviation.
-    static std::optional<int> weekdayForName(const QString& name, const QLocale& locale = QLocale());
+    static std::optional<int> weekdayForName(const QString& name,
+                                             const QLocale& locale = QLocale());
 };

@@ -1,9 +1,8 @@
 #include "platform/desktop/UserDefaults.h"
 
 UserDefaults& UserDefaults::standard() {
-    static UserDefaults* defaults =
-        new UserDefaults(std::make_unique<QSettings>(QStringLiteral("Cassora"),
-                                                     QStringLiteral("Cassora")));
+    static UserDefaults* defaults = new UserDefaults(
+        std::make_unique<QSettings>(QStringLiteral("Cassora"), QStringLiteral("Cassora")));
     return *defaults;
 }
 

@@ -32,15 +32,15 @@ constexpr uint32_t kExtAudioFileProperty_FileLengthFrames = FourCC("#frm");
 
 // Audio-file properties
 constexpr uint32_t kAudioFilePropertyAudioDataPacketCount = FourCC("pcnt"); // uint64_t
-constexpr uint32_t kAudioFilePropertyDataFormat = FourCC("dfmt");  // AudioStreamBasicDescription
+constexpr uint32_t kAudioFilePropertyDataFormat = FourCC("dfmt"); // AudioStreamBasicDescription
 constexpr uint32_t kAudioFilePropertyPacketTableInfo = FourCC("pnfo"); // AudioFilePacketTableInfo
 constexpr uint32_t kAudioFilePropertyPacketToFrame = FourCC("pkfr"); // AudioFramePacketTranslation
 constexpr uint32_t kAudioFilePropertyMaximumPacketSize = FourCC("psze"); // uint32_t
 constexpr uint32_t kAudioFilePropertyBitRate = FourCC("brat");           // uint32_t
 
 // Converter properties
-constexpr uint32_t kAudioConverterPrimeInfo = FourCC("prim");       // AudioConverterPrimeInfo
-constexpr uint32_t kAudioConverterEncodeBitRate = FourCC("brat");   // uint32_t
+constexpr uint32_t kAudioConverterPrimeInfo = FourCC("prim");     // AudioConverterPrimeInfo
+constexpr uint32_t kAudioConverterEncodeBitRate = FourCC("brat"); // uint32_t
 
 // Audio-format and audio-file global queries
 constexpr uint32_t kAudioFormatProperty_FormatInfo = FourCC("fmti");

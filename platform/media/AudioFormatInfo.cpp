@@ -35,7 +35,8 @@ OSStatus AudioFormatGetProperty(uint32_t property, uint32_t, const void*, uint32
         const bool nonInterleaved = format.mFormatFlags & kAudioFormatFlagIsNonInterleaved;
         const uint32_t sampleBytes = (format.mBitsPerChannel + 7) / 8;
         format.mFramesPerPacket = 1;
-        format.mBytesPerFrame = nonInterleaved ? sampleBytes : sampleBytes * format.mChannelsPerFrame;
+        format.mBytesPerFrame =
+            nonInterleaved ? sampleBytes : sampleBytes * format.mChannelsPerFrame;
         format.mBytesPerPacket = format.mBytesPerFrame;
         break;
     }
@@ -71,7 +72,8 @@ OSStatus AudioFileGetGlobalInfoSize(uint32_t property, uint32_t specifierSize,
 OSStatus AudioFileGetGlobalInfo(uint32_t property, uint32_t specifierSize, const void* specifier,
                                 uint32_t* ioSize, void* outData) {
     uint32_t size = 0;
-    if (const OSStatus status = AudioFileGetGlobalInfoSize(property, specifierSize, specifier, &size);
+    if (const OSStatus status =
+            AudioFileGetGlobalInfoSize(property, specifierSize, specifier, &size);
         status != kAudioHardwareNoError) {
         return status;
     }

@@ -88,8 +88,8 @@ OSStatus ExtAudioFileGetPropertyInfo(ExtAudioFileRef file, uint32_t property, ui
         break;
     case kExtAudioFileProperty_ClientMaxPacketSize:
     case kExtAudioFileProperty_FileLengthFrames:
-        size = property == kExtAudioFileProperty_FileLengthFrames ? sizeof(int64_t)
-                                                                   : sizeof(uint32_t);
+        size =
+            property == kExtAudioFileProperty_FileLengthFrames ? sizeof(int64_t) : sizeof(uint32_t);
         break;
     default:
         return kExtAudioFileError_InvalidProperty;
@@ -216,8 +216,8 @@ OSStatus AudioFileGetProperty(AudioFileID file, uint32_t property, uint32_t* ioS
     }
 }
 
-OSStatus AudioConverterGetProperty(AudioConverterRef converter, uint32_t property,
-                                   uint32_t* ioSize, void* outData) {
+OSStatus AudioConverterGetProperty(AudioConverterRef converter, uint32_t property, uint32_t* ioSize,
+                                   void* outData) {
     if (!converter) {
         return kAudio_ParamError;
     }

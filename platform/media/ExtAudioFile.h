@@ -35,10 +35,9 @@ OSStatus ExtAudioFileWriteAsync(ExtAudioFileRef file, uint32_t frames, const Aud
 OSStatus ExtAudioFileSeek(ExtAudioFileRef file, int64_t frame);
 OSStatus ExtAudioFileTell(ExtAudioFileRef file, int64_t* outFrame);
 
-OSStatus AudioFileGetProperty(AudioFileID file, uint32_t property, uint32_t* ioSize,
-                              void* outData);
-OSStatus AudioConverterGetProperty(AudioConverterRef converter, uint32_t property,
-                                   uint32_t* ioSize, void* outData);
+OSStatus AudioFileGetProperty(AudioFileID file, uint32_t property, uint32_t* ioSize, void* outData);
+OSStatus AudioConverterGetProperty(AudioConverterRef converter, uint32_t property, uint32_t* ioSize,
+                                   void* outData);
 OSStatus AudioConverterSetProperty(AudioConverterRef converter, uint32_t property, uint32_t size,
                                    const void* data);
 

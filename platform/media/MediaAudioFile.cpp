@@ -254,8 +254,7 @@ uint32_t MediaAudioFile::encodeBitRate() const {
         if (mFileFormat.mFormatID != kAudioFormatMPEG4AAC) {
             return mBitRate;
         }
-        return mBitRate ? mBitRate
-                        : kDefaultStereoAACBitRate * mFileFormat.mChannelsPerFrame / 2;
+        return mBitRate ? mBitRate : kDefaultStereoAACBitRate * mFileFormat.mChannelsPerFrame / 2;
     }
     return mBitRate;
 }
@@ -308,8 +307,7 @@ OSStatus MediaAudioFile::startEncoding() {
     result = avcodec_open2(mCodec, encoder, &encoderOptions);
     av_dict_free(&encoderOptions);
     if (result < 0) {
-        return fail(kAudioFileUnsupportedDataFormatError, "the encoder refused the format",
-                    result);
+        return fail(kAudioFileUnsupportedDataFormatError, "the encoder refused the format", result);
     }
     AVStream* stream = avformat_new_stream(mFormat, nullptr);
     avcodec_parameters_from_context(stream->codecpar, mCodec);
@@ -328,10 +326,9 @@ OSStatus MediaAudioFile::startEncoding() {
 
     AVChannelLayout clientLayout;
     av_channel_layout_default(&clientLayout, channels);
-    result = swr_alloc_set_opts2(&mResampler, &mCodec->ch_layout, mCodec->sample_fmt, rate,
-                                 &clientLayout, AV_SAMPLE_FMT_FLTP,
-                                 static_cast<int>(std::lround(mClientFormat.mSampleRate)), 0,
-                                 nullptr);
+    result = swr_alloc_set_opts2(
+        &mResampler, &mCodec->ch_layout, mCodec->sample_fmt, rate, &clientLayout,
+        AV_SAMPLE_FMT_FLTP, static_cast<int>(std::lround(mClientFormat.mSampleRate)), 0, nullptr);
     av_channel_layout_uninit(&clientLayout);
     if (result < 0 || (result = swr_init(mResampler)) < 0) {
         return fail(kAudioFileUnsupportedDataFormatError, "cannot convert to the file's rate",
@@ -480,8 +477,8 @@ OSStatus MediaAudioFile::finishWriting() {
     if (mIO) {
         avio_flush(mIO);
         const int error = mIO->error;
-        if (const int closed = avio_closep(&mIO); (closed < 0 || error < 0) &&
-                                                  status == kAudioHardwareNoError) {
+        if (const int closed = avio_closep(&mIO);
+            (closed < 0 || error < 0) && status == kAudioHardwareNoError) {
             const int cause = error < 0 ? error : closed;
             status = fail(statusForWriteError(cause), "cannot finish " + mPath, cause);
         }
@@ -574,8 +571,9 @@ OSStatus MediaAudioFile::openForReading(const std::string& path) {
     }
     const int64_t packed = static_cast<int64_t>(mPacketCount) * mFramesPerPacket;
     mRemainder = std::max<int64_t>(0, (packed >= total ? packed : total) - mPriming - mValidFrames);
-    mBitRate = track->esdsAvgBitrate ? track->esdsAvgBitrate
-                                     : static_cast<uint32_t>(std::max<int64_t>(0, parameters->bit_rate));
+    mBitRate = track->esdsAvgBitrate
+                   ? track->esdsAvgBitrate
+                   : static_cast<uint32_t>(std::max<int64_t>(0, parameters->bit_rate));
 
     mFileFormat = AudioStreamBasicDescription{};
     mFileFormat.mSampleRate = rate;
@@ -583,8 +581,8 @@ OSStatus MediaAudioFile::openForReading(const std::string& path) {
     mFileFormat.mChannelsPerFrame = static_cast<uint32_t>(channels);
     mFileFormat.mFramesPerPacket = mFramesPerPacket;
     if (parameters->codec_id == AV_CODEC_ID_ALAC) {
-        const int bits = track->alacBitDepth ? track->alacBitDepth
-                                             : parameters->bits_per_raw_sample;
+        const int bits =
+            track->alacBitDepth ? track->alacBitDepth : parameters->bits_per_raw_sample;
         mFileFormat.mFormatFlags = alacFlagsForBits(bits);
     }
     mClientFormat = clientFormatFor(static_cast<uint32_t>(channels), rate);
@@ -629,9 +627,8 @@ void MediaAudioFile::appendDecoded(const AVFrame* frame) {
             av_freep(&mConverted);
         }
         mConvertedCapacity = 0;
-        if (av_samples_alloc_array_and_samples(&mConverted, nullptr,
-                                               frame->ch_layout.nb_channels, count,
-                                               AV_SAMPLE_FMT_FLTP, 0) < 0) {
+        if (av_samples_alloc_array_and_samples(&mConverted, nullptr, frame->ch_layout.nb_channels,
+                                               count, AV_SAMPLE_FMT_FLTP, 0) < 0) {
             return;
         }
         mConvertedCapacity = count;

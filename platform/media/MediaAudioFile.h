@@ -113,8 +113,8 @@ private:
     int64_t mRemainder = 0;
     uint64_t mPacketCount = 0;
     uint32_t mFramesPerPacket = 0;
-    int64_t mPosition = 0;       // next frame a read delivers
-    int64_t mSkipUntil = 0;      // media sample where delivery starts after a seek
+    int64_t mPosition = 0;  // next frame a read delivers
+    int64_t mSkipUntil = 0; // media sample where delivery starts after a seek
     int64_t mNextMediaSample = 0;
     bool mInputEnded = false;
     bool mDecoderDrained = false;

@@ -133,9 +133,8 @@ void readEditList(const Mp4BoxReader& reader, const Mp4Box& edts, Mp4AudioTrackI
     uint64_t at = elst->payloadOffset() + 8;
     for (uint32_t i = 0; i < entries && at + entrySize <= elst->end(); ++i, at += entrySize) {
         const uint64_t duration = wide ? reader.u64(at).value_or(0) : reader.u32(at).value_or(0);
-        const int64_t mediaTime =
-            wide ? static_cast<int64_t>(reader.u64(at + 8).value_or(0))
-                 : static_cast<int32_t>(reader.u32(at + 4).value_or(0));
+        const int64_t mediaTime = wide ? static_cast<int64_t>(reader.u64(at + 8).value_or(0))
+                                       : static_cast<int32_t>(reader.u32(at + 4).value_or(0));
         if (mediaTime == -1) {
             continue; // an empty edit: a delay before the media starts
         }

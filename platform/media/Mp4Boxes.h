@@ -61,8 +61,8 @@ struct Mp4AudioTrackInfo {
     uint32_t firstSampleDelta = 0; // frames per packet, in the media timescale
     uint64_t totalSampleDuration = 0;
     bool hasEdit = false;
-    int64_t editMediaTime = 0;      // media timescale
-    uint64_t editDuration = 0;      // movie timescale
+    int64_t editMediaTime = 0;       // media timescale
+    uint64_t editDuration = 0;       // movie timescale
     uint64_t editDurationOffset = 0; // where the duration field is, for patching
     bool editIsVersion1 = false;
     uint32_t sampleEntryType = 0; // 'mp4a', 'alac', ...

@@ -59,7 +59,8 @@ TEST(MP4MemoryAtom, LengthAndSerialisation) {
     ASSERT_EQ(data.size(), 62);
     EXPECT_EQ(data.left(8), be32(62) + "test");
     EXPECT_EQ(data.mid(8, 4), "abcd");
-    EXPECT_EQ(parent.replaceChildAtomOfType(FourCC("one_"), MP4MemoryAtom(FourCC("one_"), {})), -12);
+    EXPECT_EQ(parent.replaceChildAtomOfType(FourCC("one_"), MP4MemoryAtom(FourCC("one_"), {})),
+              -12);
     EXPECT_EQ(parent.description(), "{(50),('test')}");
     EXPECT_THROW(parent.setLength(3), InternalInconsistencyException);
     EXPECT_THROW(parent.offset(), InternalInconsistencyException);
@@ -67,11 +68,13 @@ TEST(MP4MemoryAtom, LengthAndSerialisation) {
 
 TEST(MP4FileAtom, ReplacingWithAShorterChildShrinksEverything) {
     const QByteArray tail = box("mdat", QByteArray(5000, 'm'));
-    AtomFile file(box("moov", box("aaaa", QByteArray(32, 'a')) + box("bbbb", QByteArray(4, 'b'))) + tail);
+    AtomFile file(box("moov", box("aaaa", QByteArray(32, 'a')) + box("bbbb", QByteArray(4, 'b'))) +
+                  tail);
     auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), file.fd());
     ASSERT_TRUE(moov);
     const auto before = file.bytes().size();
-    const int32_t d = moov->replaceChildAtomOfType(FourCC("aaaa"), MP4MemoryAtom(FourCC("aaaa"), QByteArray(22, 'A')));
+    const int32_t d = moov->replaceChildAtomOfType(
+        FourCC("aaaa"), MP4MemoryAtom(FourCC("aaaa"), QByteArray(22, 'A')));
     EXPECT_EQ(d, -10);
     EXPECT_EQ(static_cast<uint32_t>(d), 0xFFFFFFF6u);
     const QByteArray after = file.bytes();
@@ -81,7 +84,8 @@ TEST(MP4FileAtom, ReplacingWithAShorterChildShrinksEverything) {
     EXPECT_EQ(after.mid(16, 22), QByteArray(22, 'A'));
 
     // Same length: rewritten in place.
-    EXPECT_EQ(moov->replaceChildAtomOfType(FourCC("bbbb"), MP4MemoryAtom(FourCC("bbbb"), "BBBB")), 0);
+    EXPECT_EQ(moov->replaceChildAtomOfType(FourCC("bbbb"), MP4MemoryAtom(FourCC("bbbb"), "BBBB")),
+              0);
     EXPECT_EQ(file.bytes().size(), after.size());
     EXPECT_TRUE(file.bytes().contains("bbbbBBBB"));
 }
@@ -99,7 +103,8 @@ TEST(MP4FileAtom, WalksAndScans) {
     // 'meta' children start after its version word; an 'esds' hides inside
     // an 'mp4a' entry that has fields before its children.
     const QByteArray entry = box("mp4a", QByteArray(28, 0) + box("esds", QByteArray(10, 1)));
-    AtomFile file(box("moov", box("meta", be32(0) + box("ilst", {})) + box("stsd", be32(0) + be32(1) + entry)));
+    AtomFile file(box("moov", box("meta", be32(0) + box("ilst", {})) +
+                                  box("stsd", be32(0) + be32(1) + entry)));
     auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), file.fd());
     auto meta = moov->childFileAtomWithType(FourCC("meta"));
     ASSERT_TRUE(meta);
@@ -127,7 +132,8 @@ TEST(MP4FileAtom, SixtyFourBitSizesAndOpenEndedAtoms) {
     ASSERT_TRUE(mdat);
     EXPECT_EQ(mdat->extent(), 108u);
     const QByteArray before = file.bytes();
-    EXPECT_THROW(found->addChild(MP4MemoryAtom(FourCC("udta"), {})), InternalInconsistencyException);
+    EXPECT_THROW(found->addChild(MP4MemoryAtom(FourCC("udta"), {})),
+                 InternalInconsistencyException);
     EXPECT_EQ(file.bytes(), before) << "a refused edit leaves the file as it was";
 }
 

@@ -27,21 +27,36 @@ QString run(const QString& program, const QStringList& arguments, int* status = 
     if (status) {
         *status = process.exitCode();
     }
-    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError()).trimmed();
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
+        .trimmed();
 }
 
 // A tape written by the ffmpeg command line.
 QString makeFile(const QString& path, const QString& codec, bool faststart, bool withMetadata) {
-    QStringList arguments = {"-v", "error", "-y", "-f", "lavfi", "-i",
-                             "sine=frequency=440:sample_rate=44100:duration=2", "-ac", "2"};
+    QStringList arguments = {"-v",
+                             "error",
+                             "-y",
+                             "-f",
+                             "lavfi",
+                             "-i",
+                             "sine=frequency=440:sample_rate=44100:duration=2",
+                             "-ac",
+                             "2"};
     arguments << codec.split(' ');
     if (faststart) {
-        arguments << "-movflags" << "+faststart";
+        arguments << "-movflags"
+                  << "+faststart";
     }
     if (withMetadata) {
-        arguments << "-metadata" << "title=Original title that is long" << "-metadata" << "comment=hi";
+        arguments << "-metadata"
+                  << "title=Original title that is long"
+                  << "-metadata"
+                  << "comment=hi";
     } else {
-        arguments << "-fflags" << "+bitexact" << "-map_metadata" << "-1";
+        arguments << "-fflags"
+                  << "+bitexact"
+                  << "-map_metadata"
+                  << "-1";
     }
     arguments << path;
     int status = 0;
@@ -51,7 +66,8 @@ QString makeFile(const QString& path, const QString& codec, bool faststart, bool
 }
 
 QString audioChecksum(const QString& path) {
-    return run("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a", "-c", "copy", "-f", "md5", "-"});
+    return run("ffmpeg",
+               {"-v", "error", "-i", path, "-map", "0:a", "-c", "copy", "-f", "md5", "-"});
 }
 
 bool decodesCleanly(const QString& path) {
@@ -91,7 +107,8 @@ protected:
 // whichever side of the audio the metadata is on.
 TEST_P(TagsOnForeignFiles, EditsKeepTheAudio) {
     const Layout& layout = GetParam();
-    const QString path = makeFile(folder.filePath("tape.m4a"), layout.codec, layout.faststart, layout.withMetadata);
+    const QString path =
+        makeFile(folder.filePath("tape.m4a"), layout.codec, layout.faststart, layout.withMetadata);
     const QString checksum = audioChecksum(path);
     ASSERT_TRUE(checksum.startsWith("MD5=")) << checksum.toStdString();
     {
@@ -132,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
     Layouts, TagsOnForeignFiles,
     ::testing::Values(Layout{"AAC_metadata_after_audio", "-c:a aac -b:a 128k", false, false},
                       Layout{"AAC_metadata_before_audio", "-c:a aac -b:a 128k", true, false},
-                      Layout{"AAC_with_existing_tags_before_audio", "-c:a aac -b:a 128k", true, true},
+                      Layout{"AAC_with_existing_tags_before_audio", "-c:a aac -b:a 128k", true,
+                             true},
                       Layout{"ALAC_with_existing_tags_after_audio", "-c:a alac", false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -141,12 +159,14 @@ TEST(MP4Tags, ChunkOffsetTablesFollowTheDelta) {
     payload[7] = 2; // two entries
     payload.append(QByteArray::fromHex("0000100000001000"));
     const MP4MemoryAtom stco(FourCC("stco"), payload);
-    EXPECT_EQ(MP4Tags::fixStco32(stco, -6).childData().mid(8), QByteArray::fromHex("00000ffa00000ffa"));
+    EXPECT_EQ(MP4Tags::fixStco32(stco, -6).childData().mid(8),
+              QByteArray::fromHex("00000ffa00000ffa"));
     QByteArray wide(8, 0);
     wide[7] = 1;
     wide.append(QByteArray::fromHex("00000001fffffff0"));
     const MP4MemoryAtom co64(FourCC("co64"), wide);
-    EXPECT_EQ(MP4Tags::fixStco64(co64, 32).childData().mid(8), QByteArray::fromHex("0000000200000010"));
+    EXPECT_EQ(MP4Tags::fixStco64(co64, 32).childData().mid(8),
+              QByteArray::fromHex("0000000200000010"));
 }
 
 TEST(MP4Tags, NoFileMakesAnEmptyOneAndNoValues) {
@@ -155,7 +175,9 @@ TEST(MP4Tags, NoFileMakesAnEmptyOneAndNoValues) {
     auto tags = MP4Tags::withMP4File(path);
     ASSERT_TRUE(tags);
     EXPECT_TRUE(QFileInfo::exists(path));
-    EXPECT_EQ(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup), 0);
+    EXPECT_EQ(QFileInfo(path).permissions() &
+                  (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup),
+              0);
     EXPECT_FALSE(tags->title());
     EXPECT_FALSE(tags->tapeLetter());
     EXPECT_ANY_THROW(tags->setTitle("x")) << "no moov: refused";
@@ -229,9 +251,10 @@ TEST_F(Tapes, ArtistAloneNeitherDrawsNorRenames) {
     }
     Tape tape(path);
     EXPECT_FALSE(tape.dirty());
-    const QByteArray cover = MP4Tags::withMP4File(path)->readAtom(FourCC("covr")).value<QImage>().isNull()
-                                 ? QByteArray()
-                                 : QByteArray("x");
+    const QByteArray cover =
+        MP4Tags::withMP4File(path)->readAtom(FourCC("covr")).value<QImage>().isNull()
+            ? QByteArray()
+            : QByteArray("x");
     tape.setArtist("Someone");
     ASSERT_TRUE(tape.commitAttributes());
     EXPECT_EQ(tape.filename(), path);
@@ -303,10 +326,9 @@ TEST_F(Tapes, DamagedFilesNeverCrashAndAreNeverChanged) {
 // Formatters and dates
 
 TEST(Formatters, Durations) {
-    const std::pair<int, const char*> compact[] = {{0, "0s"},      {5, "5s"},         {59, "59s"},
-                                                   {60, "1m0s"},   {65, "1m5s"},      {3599, "59m59s"},
-                                                   {3600, "1h0s"}, {3601, "1h1s"},    {3725, "1h2m5s"},
-                                                   {-5, "-5s"}};
+    const std::pair<int, const char*> compact[] = {
+        {0, "0s"},        {5, "5s"},      {59, "59s"},    {60, "1m0s"},     {65, "1m5s"},
+        {3599, "59m59s"}, {3600, "1h0s"}, {3601, "1h1s"}, {3725, "1h2m5s"}, {-5, "-5s"}};
     for (const auto& [seconds, text] : compact) {
         EXPECT_EQ(DurationFormatter::durationToString(seconds), QString(text)) << seconds;
     }
@@ -319,10 +341,13 @@ TEST(Formatters, Durations) {
 TEST(Formatters, FuzzyDates) {
     const QDateTime now(QDate(2026, 12, 8), QTime(15, 0));
     const FuzzyDateFormatter formatter("yyyy-MM-dd HH:mm", QLocale::c());
-    EXPECT_EQ(formatter.stringFromDate(QDateTime(QDate(2026, 12, 8), QTime(9, 30)), now), "Today 09:30");
-    EXPECT_EQ(formatter.stringFromDate(QDateTime(QDate(2026, 12, 7), QTime(9, 30)), now), "Yesterday 09:30");
+    EXPECT_EQ(formatter.stringFromDate(QDateTime(QDate(2026, 12, 8), QTime(9, 30)), now),
+              "Today 09:30");
+    EXPECT_EQ(formatter.stringFromDate(QDateTime(QDate(2026, 12, 7), QTime(9, 30)), now),
+              "Yesterday 09:30");
     EXPECT_EQ(formatter.stringFromDate(QDateTime(QDate(2025, 12, 8), QTime(9, 30)), now),
-              "2025-12-08 09:30") << "a year back is not today";
+              "2025-12-08 09:30")
+        << "a year back is not today";
     const FuzzyDateFormatter dateOnly("yyyy-MM-dd", QLocale::c());
     EXPECT_EQ(dateOnly.stringFromDate(QDateTime(QDate(2026, 12, 8), QTime(9, 30)), now), "Today");
 }
@@ -349,7 +374,8 @@ TEST(NaturalDates, StoredFormAndWrittenDates) {
     EXPECT_EQ(dayOf("Mar 2012"), QDate(2012, 3, 1));
     EXPECT_EQ(dayOf("3/4/2012"), QDate(2012, 3, 4));
     EXPECT_EQ(dayOf("2011"), QDate(2011, 1, 1));
-    EXPECT_EQ(NaturalDateParser::parse("march", now, us)->precision, NaturalDateParser::Precision::Month);
+    EXPECT_EQ(NaturalDateParser::parse("march", now, us)->precision,
+              NaturalDateParser::Precision::Month);
     EXPECT_EQ(NaturalDateParser::parse("3/4/2012", now, QLocale(QLocale::German))->dateTime.date(),
               QDate(2012, 4, 3));
     EXPECT_FALSE(NaturalDateParser::parse("not a date", now, us));

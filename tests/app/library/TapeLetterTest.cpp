@@ -9,7 +9,8 @@
 namespace {
 
 TEST(TapeColorScheme, CyclesThroughEightSchemes) {
-    const QStringList order = {"red", "blue", "yellow", "green", "orange", "purple", "black", "gray"};
+    const QStringList order = {"red",    "blue",   "yellow", "green",
+                               "orange", "purple", "black",  "gray"};
     TapeColorScheme scheme(0);
     for (int step = 0; step < 9; ++step) {
         EXPECT_EQ(scheme.colorName(), order[step % 8]);
@@ -54,7 +55,8 @@ TEST(TapeLetter, ArchiveRoundTrip) {
 // Our archive has the original layout: a keyed-archiver dictionary whose
 // $top names the letter object, with classes and UIDs.
 TEST(TapeLetter, ArchiveLayout) {
-    const QByteArray data = TapeLetter("Q", TapeColorScheme::colorSchemeWithIndex(5)).archivedData();
+    const QByteArray data =
+        TapeLetter("Q", TapeColorScheme::colorSchemeWithIndex(5)).archivedData();
     plist_t root = nullptr;
     plist_from_bin(data.constData(), static_cast<uint32_t>(data.size()), &root);
     ASSERT_NE(root, nullptr);

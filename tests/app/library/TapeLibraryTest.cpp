@@ -22,7 +22,8 @@ std::shared_ptr<Tape> tape(const QDir& folder, const QString& name, const QStrin
     made->setTitle(title);
     made->setNotes(notes);
     made->setDate(date);
-    made->setTapeLetter(std::make_shared<TapeLetter>("A", TapeColorScheme::colorSchemeWithIndex(color)));
+    made->setTapeLetter(
+        std::make_shared<TapeLetter>("A", TapeColorScheme::colorSchemeWithIndex(color)));
     return made;
 }
 
@@ -44,8 +45,10 @@ protected:
     void SetUp() override {
         controller.setContent({
             tape(dir, "1.m4a", "Interview with Ann", "notes on the garden", now.addDays(-1), 1),
-            tape(dir, "2.m4a", "Interview with Bob", "", QDateTime(QDate(2011, 3, 9), QTime(12, 0)), 0),
-            tape(dir, "3.m4a", "Lecture", "some notes", QDateTime(QDate(2012, 3, 4), QTime(9, 0)), 1),
+            tape(dir, "2.m4a", "Interview with Bob", "", QDateTime(QDate(2011, 3, 9), QTime(12, 0)),
+                 0),
+            tape(dir, "3.m4a", "Lecture", "some notes", QDateTime(QDate(2012, 3, 4), QTime(9, 0)),
+                 1),
             tape(dir, "4.m4a", "Band practice", "", QDateTime(QDate(2011, 7, 1), QTime(20, 0)), 3),
         });
     }

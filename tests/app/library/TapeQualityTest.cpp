@@ -42,10 +42,10 @@ TEST_F(Quality, QualityOfABitRate) {
         bool stereo;
         const char* quality;
     } rows[] = {
-        {0, true, "HQ"},       {0, false, "HQ"},      {128000, true, "MQ"}, {64000, false, "MQ"},
-        {48000, true, "LQ"},   {24000, false, "LQ"},  {100000, true, "HQ"}, {500000, true, "HQ"},
-        {80000, true, "LQ"},   {80001, true, "HQ"},   {30000, true, "LQ"},  {29999, true, "HQ"},
-        {112000, true, "MQ"},  {40000, false, "LQ"},  {56000, false, "MQ"}, {200001, false, "HQ"},
+        {0, true, "HQ"},      {0, false, "HQ"},     {128000, true, "MQ"}, {64000, false, "MQ"},
+        {48000, true, "LQ"},  {24000, false, "LQ"}, {100000, true, "HQ"}, {500000, true, "HQ"},
+        {80000, true, "LQ"},  {80001, true, "HQ"},  {30000, true, "LQ"},  {29999, true, "HQ"},
+        {112000, true, "MQ"}, {40000, false, "LQ"}, {56000, false, "MQ"}, {200001, false, "HQ"},
         {15000, false, "LQ"},
     };
     for (const auto& row : rows) {

@@ -27,18 +27,17 @@ const Calls kStoppedExit = {"destroyTapePlayer", "playRemovalAnimation", "clearS
 const Calls kPlayingEntry = {"setPlaybackSpeed 1", "startPlayingAudio", "startHUDUpdates",
                              "startPlayAnimation"};
 const Calls kPlayingExit = {"stopPlayingAudio", "stopHUDUpdates", "stopPlayAnimation"};
-const Calls kFastForwardEntry = {"playSoundEffect 1",   "playSoundEffect 0",
-                                 "setPlaybackSpeed 8",  "setSelectedButton 3",
-                                 "startHUDUpdates",     "startPlayAnimation",
+const Calls kFastForwardEntry = {"playSoundEffect 1",   "playSoundEffect 0", "setPlaybackSpeed 8",
+                                 "setSelectedButton 3", "startHUDUpdates",   "startPlayAnimation",
                                  "muteAudio",           "startPlayingAudio"};
-const Calls kFastForwardExit = {"stopPlayingAudio",  "unmuteAudio",        "stopPlayAnimation",
-                                "stopHUDUpdates",    "stopSoundEffect 0",  "playSoundEffect 2",
+const Calls kFastForwardExit = {"stopPlayingAudio",   "unmuteAudio",          "stopPlayAnimation",
+                                "stopHUDUpdates",     "stopSoundEffect 0",    "playSoundEffect 2",
                                 "setPlaybackSpeed 1", "clearSelectedButton 3"};
-const Calls kRewindEntry = {"playSoundEffect 1",  "playSoundEffect 0", "setPlaybackSpeed -8",
+const Calls kRewindEntry = {"playSoundEffect 1",   "playSoundEffect 0", "setPlaybackSpeed -8",
                             "setSelectedButton 2", "startHUDUpdates",   "startPlayAnimation",
                             "muteAudio",           "startPlayingAudio"};
-const Calls kRewindExit = {"stopPlayingAudio",  "unmuteAudio",       "stopPlayAnimation",
-                           "stopHUDUpdates",    "stopSoundEffect 0", "playSoundEffect 2",
+const Calls kRewindExit = {"stopPlayingAudio",   "unmuteAudio",          "stopPlayAnimation",
+                           "stopHUDUpdates",     "stopSoundEffect 0",    "playSoundEffect 2",
                            "setPlaybackSpeed 1", "clearSelectedButton 2"};
 const Calls kCueEntry = {"playSoundEffect 6", "setPlaybackSpeed 2", "setSelectedButton 3"};
 const Calls kCueExit = {"playSoundEffect 7", "setPlaybackSpeed 1", "clearSelectedButton 3"};
@@ -185,10 +184,10 @@ TEST_F(Transport, FromTapeStopped) {
 TEST_F(Transport, FromPlaying) {
     check({"Playing", "play", join({kPlayingExit, {"clearButtons"}}), "TapeStopped", 1});
     check({"Playing", "stop", join({kPlayingExit, kStopPlaying}), "TapeStopped", 1});
-    check({"Playing", "tapeChosen",
-           join({kPlayingExit, kStopPlaying, kStoppedExit, kStoppedEntry}), "TapeStopped", 1});
-    check({"Playing", "rec",
-           join({kPlayingExit, kStoppedExit, kStartRecording, kRecordingEntry}), "Recording", 1});
+    check({"Playing", "tapeChosen", join({kPlayingExit, kStopPlaying, kStoppedExit, kStoppedEntry}),
+           "TapeStopped", 1});
+    check({"Playing", "rec", join({kPlayingExit, kStoppedExit, kStartRecording, kRecordingEntry}),
+           "Recording", 1});
     check({"Playing", "windowWillClose", kPlayingExit, "TapeStopped", 1});
     check({"Playing", "ffwdDown", kCueEntry, "Cueing", 3});
     check({"Playing", "rewindDown", kReviewEntry, "Reviewing", 3});
@@ -200,11 +199,10 @@ TEST_F(Transport, FromFastForwarding) {
     check({"FastForwarding", "ffwdUp", kFastForwardExit, "TapeStopped", 1});
     check({"FastForwarding", "play", join({kFastForwardExit, kStartPlaying, kPlayingEntry}),
            "Playing", 2});
-    check({"FastForwarding", "rewindDown", join({kFastForwardExit, kRewindEntry}), "Rewinding",
-           2});
+    check({"FastForwarding", "rewindDown", join({kFastForwardExit, kRewindEntry}), "Rewinding", 2});
     check({"FastForwarding", "stop", kFastForwardExit, "TapeStopped", 1});
-    check({"FastForwarding", "tapeChosen",
-           join({kFastForwardExit, kStoppedExit, kStoppedEntry}), "TapeStopped", 1});
+    check({"FastForwarding", "tapeChosen", join({kFastForwardExit, kStoppedExit, kStoppedEntry}),
+           "TapeStopped", 1});
     check({"FastForwarding", "windowWillClose", kFastForwardExit, "TapeStopped", 1});
     checkIgnored("FastForwarding", "FastForwarding", 2,
                  {"ffwdDown", "rewindUp", "rec", "pauseDown", "pauseUp"});
@@ -212,10 +210,8 @@ TEST_F(Transport, FromFastForwarding) {
 
 TEST_F(Transport, FromRewinding) {
     check({"Rewinding", "rewindUp", kRewindExit, "TapeStopped", 1});
-    check({"Rewinding", "play", join({kRewindExit, kStartPlaying, kPlayingEntry}), "Playing",
-           2});
-    check({"Rewinding", "ffwdDown", join({kRewindExit, kFastForwardEntry}), "FastForwarding",
-           2});
+    check({"Rewinding", "play", join({kRewindExit, kStartPlaying, kPlayingEntry}), "Playing", 2});
+    check({"Rewinding", "ffwdDown", join({kRewindExit, kFastForwardEntry}), "FastForwarding", 2});
     check({"Rewinding", "stop", kRewindExit, "TapeStopped", 1});
     check({"Rewinding", "tapeChosen", join({kRewindExit, kStoppedExit, kStoppedEntry}),
            "TapeStopped", 1});
@@ -230,19 +226,18 @@ TEST_F(Transport, FromCueing) {
     check({"Cueing", "rewindDown", join({kCueExit, kReviewEntry}), "Reviewing", 3});
     check({"Cueing", "stop", join({kCueExit, kPlayingExit, kStopPlaying}), "TapeStopped", 1});
     check({"Cueing", "tapeChosen",
-           join({kCueExit, kPlayingExit, kStopPlaying, kStoppedExit, kStoppedEntry}),
-           "TapeStopped", 1});
+           join({kCueExit, kPlayingExit, kStopPlaying, kStoppedExit, kStoppedEntry}), "TapeStopped",
+           1});
     check({"Cueing", "windowWillClose", join({kCueExit, kPlayingExit}), "TapeStopped", 1});
     checkIgnored("Cueing", "Cueing", 3, {"ffwdDown", "rewindUp", "rec", "pauseDown", "pauseUp"});
 }
 
 TEST_F(Transport, FromReviewing) {
     check({"Reviewing", "rewindUp", kReviewExit, "Playing", 2});
-    check({"Reviewing", "play", join({kReviewExit, kPlayingExit, {"clearButtons"}}),
-           "TapeStopped", 1});
-    check({"Reviewing", "ffwdDown", join({kReviewExit, kCueEntry}), "Cueing", 3});
-    check({"Reviewing", "stop", join({kReviewExit, kPlayingExit, kStopPlaying}), "TapeStopped",
+    check({"Reviewing", "play", join({kReviewExit, kPlayingExit, {"clearButtons"}}), "TapeStopped",
            1});
+    check({"Reviewing", "ffwdDown", join({kReviewExit, kCueEntry}), "Cueing", 3});
+    check({"Reviewing", "stop", join({kReviewExit, kPlayingExit, kStopPlaying}), "TapeStopped", 1});
     check({"Reviewing", "tapeChosen",
            join({kReviewExit, kPlayingExit, kStopPlaying, kStoppedExit, kStoppedEntry}),
            "TapeStopped", 1});
@@ -256,28 +251,28 @@ TEST_F(Transport, FromRecording) {
            "TapeStopped", 1});
     check({"Recording", "stop", join({kRecordingExit, kStopRecording}), "Idle", 0, false});
     check({"Recording", "windowWillClose", kRecordingExit, "Idle", 0});
-    check({"Recording", "pauseDown", join({{"pauseRecordingAudio"}, kPausedEntry}), "Paused",
-           2});
+    check({"Recording", "pauseDown", join({{"pauseRecordingAudio"}, kPausedEntry}), "Paused", 2});
     check({"Recording", "pauseUp", {"resumeRecordingAudio"}, "Recording", 1});
-    checkIgnored("Recording", "Recording", 1, {"ffwdDown", "rewindDown", "play", "rec", "tapeChosen"});
+    checkIgnored("Recording", "Recording", 1,
+                 {"ffwdDown", "rewindDown", "play", "rec", "tapeChosen"});
 }
 
 TEST_F(Transport, FromPausedOverPlaying) {
     check({"PausedPlaying", "pauseUp", join({kPausedExit, {"startPlayingAudio"}}), "Playing", 2});
-    check({"PausedPlaying", "stop", join({kPausedExit, kPlayingExit, kStopPlaying}),
-           "TapeStopped", 1});
+    check({"PausedPlaying", "stop", join({kPausedExit, kPlayingExit, kStopPlaying}), "TapeStopped",
+           1});
     check({"PausedPlaying", "tapeChosen",
            join({kPausedExit, kPlayingExit, kStopPlaying, kStoppedExit, kStoppedEntry}),
            "TapeStopped", 1});
-    check({"PausedPlaying", "windowWillClose", join({kPausedExit, kPlayingExit}), "TapeStopped",
-           1});
+    check(
+        {"PausedPlaying", "windowWillClose", join({kPausedExit, kPlayingExit}), "TapeStopped", 1});
     checkIgnored("PausedPlaying", "Paused", 3,
                  {"pauseDown", "play", "rec", "ffwdDown", "ffwdUp", "rewindDown", "rewindUp"});
 }
 
 TEST_F(Transport, FromPausedOverRecording) {
-    check({"PausedRecording", "pauseUp", join({kPausedExit, {"resumeRecordingAudio"}}),
-           "Recording", 1});
+    check({"PausedRecording", "pauseUp", join({kPausedExit, {"resumeRecordingAudio"}}), "Recording",
+           1});
     check({"PausedRecording", "stop",
            join({kPausedExit, kRecordingExit, kStopRecording, kStoppedEntry}), "TapeStopped", 1});
     check({"PausedRecording", "tapeChosen", kPausedExit, "Recording", 1});
@@ -328,8 +323,8 @@ TEST_F(Transport, PauseToggleDuringRecordingResumesTheRecorder) {
     reach("Recording");
     send("pauseDown");
     send("pauseUp");
-    EXPECT_EQ(owner.calls, join({{"pauseRecordingAudio"}, kPausedEntry, kPausedExit,
-                                 {"resumeRecordingAudio"}}));
+    EXPECT_EQ(owner.calls,
+              join({{"pauseRecordingAudio"}, kPausedEntry, kPausedExit, {"resumeRecordingAudio"}}));
     EXPECT_EQ(stateName(), "TapeMap::Recording");
 }
 

@@ -55,7 +55,7 @@ protected:
         view.resize(600, 80);
         view.setSegments(6);
         view.setTarget(&target);
-        const char* actions[] = {"recordTape:", "playTape:", "rewindTape:",
+        const char* actions[] = {"recordTape:",      "playTape:", "rewindTape:",
                                  "fastForwardTape:", "stopTape:", "pauseTape:"};
         for (int segment = 0; segment < 6; ++segment) {
             view.setSelector(actions[segment], segment);
@@ -160,7 +160,7 @@ TEST_F(ButtonStrip, LatchedSetDuringAPress) {
 
 TEST_F(ButtonStrip, KeysFollowTheKeyboardMap) {
     const std::pair<quint32, QString> keys[] = {
-        {kX11Z, "recordTape"}, {kX11X, "playTape"},  {kX11C, "rewindTape"},
+        {kX11Z, "recordTape"},      {kX11X, "playTape"},  {kX11C, "rewindTape"},
         {kX11V, "fastForwardTape"}, {kX11N, "pauseTape"}, {56 /* B */, "stopTape"},
     };
     for (const auto& [code, action] : keys) {

@@ -46,7 +46,8 @@ TEST_P(RecordingFiles, RoundTrip) {
     auto file = VELKExtendedAudioFile::forRecording(path, descriptionFor(c), c.bitrate, nullptr);
     const double clientRate = file->clientDataFormat().mSampleRate;
     ASSERT_GT(clientRate, 0);
-    const Channels written = makeSine(c.channels, static_cast<int64_t>(2 * clientRate), clientRate, 440);
+    const Channels written =
+        makeSine(c.channels, static_cast<int64_t>(2 * clientRate), clientRate, 440);
     writeChannels(*file, written);
     file->closeFile();
     EXPECT_FALSE(file->isOpen());
@@ -88,17 +89,16 @@ TEST_P(RecordingFiles, RoundTrip) {
 const uint32_t kALAC = kAudioFormatAppleLossless;
 const uint32_t kAAC = kAudioFormatMPEG4AAC;
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryQuality, RecordingFiles,
-    ::testing::Values(Case{"HQ_at_device_rate_stereo", kALAC, 0, 0, 2, 0},
-                      Case{"HQ_at_device_rate_mono", kALAC, 0, 0, 1, 0},
-                      Case{"HQ_16bit_stereo", kALAC, 1, 0, 2, 0},
-                      Case{"HQ_locked_44100_stereo", kALAC, 1, 44100, 2, 0},
-                      Case{"MQ_stereo", kAAC, 0, 44100, 2, 128000},
-                      Case{"MQ_mono", kAAC, 0, 44100, 1, 128000},
-                      Case{"LQ_stereo", kAAC, 0, 22050, 2, 48000},
-                      Case{"LQ_mono", kAAC, 0, 22050, 1, 48000}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryQuality, RecordingFiles,
+                         ::testing::Values(Case{"HQ_at_device_rate_stereo", kALAC, 0, 0, 2, 0},
+                                           Case{"HQ_at_device_rate_mono", kALAC, 0, 0, 1, 0},
+                                           Case{"HQ_16bit_stereo", kALAC, 1, 0, 2, 0},
+                                           Case{"HQ_locked_44100_stereo", kALAC, 1, 44100, 2, 0},
+                                           Case{"MQ_stereo", kAAC, 0, 44100, 2, 128000},
+                                           Case{"MQ_mono", kAAC, 0, 44100, 1, 128000},
+                                           Case{"LQ_stereo", kAAC, 0, 22050, 2, 48000},
+                                           Case{"LQ_mono", kAAC, 0, 22050, 1, 48000}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class AudioFile : public ::testing::Test {
 protected:
@@ -107,13 +107,15 @@ protected:
     std::string record(const std::string& name, uint32_t format, uint32_t channels, double rate,
                        uint64_t bitrate, double seconds, Channels* written = nullptr) {
         const std::string path = folder.path(name);
-        auto description = format == kALAC ? VELKAudioStreamBasicDescription::alacStreamDescription()
-                                           : VELKAudioStreamBasicDescription::aacStreamDescription();
+        auto description = format == kALAC
+                               ? VELKAudioStreamBasicDescription::alacStreamDescription()
+                               : VELKAudioStreamBasicDescription::aacStreamDescription();
         description->setChannelsPerFrame(channels);
         description->setSampleRate(rate);
         auto file = VELKExtendedAudioFile::forRecording(path, description, bitrate, nullptr);
         const double clientRate = file->clientDataFormat().mSampleRate;
-        Channels signal = makeSine(channels, static_cast<int64_t>(seconds * clientRate), clientRate, 440);
+        Channels signal =
+            makeSine(channels, static_cast<int64_t>(seconds * clientRate), clientRate, 440);
         writeChannels(*file, signal);
         file->closeFile();
         if (written) {
@@ -125,8 +127,8 @@ protected:
 
 TEST_F(AudioFile, BitRateIsTheNominalOneAndHalvedForMono) {
     for (const auto& [channels, expected] : {std::pair{2u, 128000u}, std::pair{1u, 64000u}}) {
-        const std::string path = record("rate" + std::to_string(channels) + ".m4a", kAAC, channels,
-                                        44100, 128000, 0.5);
+        const std::string path =
+            record("rate" + std::to_string(channels) + ".m4a", kAAC, channels, 44100, 128000, 0.5);
         auto played = VELKExtendedAudioFile::forPlayback(path);
         EXPECT_EQ(played->fileDataFormat().mFormatID, kAAC);
         // The esds names the encoder's nominal rate, not the measured one
@@ -166,8 +168,8 @@ TEST_F(AudioFile, RecordingFileReportsWhatItWrote) {
 
 TEST_F(AudioFile, SeeksAreSampleAccurate) {
     for (const uint32_t format : {kALAC, kAAC}) {
-        const std::string path =
-            record(format == kALAC ? "seek.alac.m4a" : "seek.aac.m4a", format, 2, 44100, 128000, 1.5);
+        const std::string path = record(format == kALAC ? "seek.alac.m4a" : "seek.aac.m4a", format,
+                                        2, 44100, 128000, 1.5);
         auto straight = VELKExtendedAudioFile::forPlayback(path);
         const Channels all = readAll(*straight, 2, 777);
         ASSERT_EQ(static_cast<int64_t>(all[0].size()), straight->frameCount());
@@ -252,15 +254,16 @@ TEST_F(AudioFile, BadFilesRaiseTheEnginesErrorAndMakeNoObject) {
             EXPECT_FALSE(exception.error().localizedDescription().empty());
         }
     }
-    EXPECT_THROW(VELKExtendedAudioFile::forRecording(folder.path("no/such/dir/x.m4a"),
-                                                     VELKAudioStreamBasicDescription::aacStreamDescription(),
-                                                     128000, nullptr),
+    EXPECT_THROW(VELKExtendedAudioFile::forRecording(
+                     folder.path("no/such/dir/x.m4a"),
+                     VELKAudioStreamBasicDescription::aacStreamDescription(), 128000, nullptr),
                  NSXException);
 }
 
 TEST_F(AudioFile, WritingWithoutACountIsAnInconsistency) {
     auto file = VELKExtendedAudioFile::forRecording(
-        folder.path("assert.m4a"), VELKAudioStreamBasicDescription::alacStreamDescription(), 0, nullptr);
+        folder.path("assert.m4a"), VELKAudioStreamBasicDescription::alacStreamDescription(), 0,
+        nullptr);
     EXPECT_THROW(file->writeAudioBufferList(nullptr, nullptr), InternalInconsistencyException);
 }
 
@@ -270,12 +273,24 @@ TEST_F(AudioFile, ForeignFilesWithAndWithoutEditLists) {
     const std::string withEdits = folder.path("ffmpeg.m4a");
     const std::string faststart = folder.path("faststart.m4a");
     const std::string mono = folder.path("mono48.m4a");
-    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=1 "
-                           "-ac 2 -c:a aac -b:a 128k '" + withEdits + "'").c_str()), 0);
-    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=1 "
-                           "-ac 2 -c:a alac -movflags +faststart '" + faststart + "'").c_str()), 0);
-    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=frequency=500:sample_rate=48000:duration=0.5 "
-                           "-c:a aac -b:a 64k '" + mono + "'").c_str()), 0);
+    ASSERT_EQ(
+        std::system(("ffmpeg -v error -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=1 "
+                     "-ac 2 -c:a aac -b:a 128k '" +
+                     withEdits + "'")
+                        .c_str()),
+        0);
+    ASSERT_EQ(
+        std::system(("ffmpeg -v error -f lavfi -i sine=frequency=1000:sample_rate=44100:duration=1 "
+                     "-ac 2 -c:a alac -movflags +faststart '" +
+                     faststart + "'")
+                        .c_str()),
+        0);
+    ASSERT_EQ(std::system(
+                  ("ffmpeg -v error -f lavfi -i sine=frequency=500:sample_rate=48000:duration=0.5 "
+                   "-c:a aac -b:a 64k '" +
+                   mono + "'")
+                      .c_str()),
+              0);
     for (const auto& [path, rate, channels, frames, frequency] :
          {std::tuple{withEdits, 44100.0, 2u, 44100, 1000.0},
           std::tuple{faststart, 44100.0, 2u, 44100, 1000.0},

@@ -86,7 +86,8 @@ TEST(StreamDescription, Description) {
 
     auto odd = Description::streamDescription();
     odd->setFormatFlags(kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsAlignedHigh);
-    EXPECT_EQ(odd->description(), "2ch-0.00hz-0bit-'lpcm' unsigned-integer big-endian aligned-high");
+    EXPECT_EQ(odd->description(),
+              "2ch-0.00hz-0bit-'lpcm' unsigned-integer big-endian aligned-high");
     odd->setFormatFlags(0);
     EXPECT_EQ(odd->description(),
               "2ch-0.00hz-0bit-'lpcm' unsigned-integer little-endian aligned-low");

@@ -153,8 +153,8 @@ protected:
     }
 
     void loadNullSink(const std::string& name) {
-        modules.push_back(run("pactl load-module module-null-sink sink_name=" + name +
-                              " rate=48000 channels=2"));
+        modules.push_back(
+            run("pactl load-module module-null-sink sink_name=" + name + " rate=48000 channels=2"));
     }
 
     size_t count(const std::string& notice) const {
@@ -204,7 +204,8 @@ TEST_F(HardwareNotices, NewDefaultInputMovesTheRateWatch) {
     ASSERT_TRUE(pumpUntil([&] { return count("defaultInputDeviceDidChange") >= 3; }));
     expectDeliveredInOrder("defaultInputDeviceDidChange");
     for (const auto& entry : log) {
-        EXPECT_NE(entry.watchedInput, monitor) << "delegates hear of the change before the watch moves";
+        EXPECT_NE(entry.watchedInput, monitor)
+            << "delegates hear of the change before the watch moves";
     }
     EXPECT_EQ(hardware.watchedInputDevice(), monitor);
     EXPECT_EQ(VELKAudioHardware::defaultInputDeviceID(), monitor);
@@ -223,9 +224,9 @@ TEST_F(HardwareNotices, DefaultInputRateChange) {
         "paplay --device=cassora_probe_rate");
     ASSERT_TRUE(pumpUntil([&] { return count("defaultInputDeviceSampleRateDidChange") >= 3; }));
     expectDeliveredInOrder("defaultInputDeviceSampleRateDidChange");
-    EXPECT_EQ(VELKAudioHardware::defaultInputDevice()->sampleRateForDirection(
-                  kVELKAudioDirectionInput),
-              96000.0);
+    EXPECT_EQ(
+        VELKAudioHardware::defaultInputDevice()->sampleRateForDirection(kVELKAudioDirectionInput),
+        96000.0);
 }
 
 TEST_F(HardwareNotices, RemovingADelegateRemovesEveryOccurrence) {

@@ -40,7 +40,8 @@ std::shared_ptr<VELKAudioDevice> device(const char* uid) {
     return found;
 }
 
-std::shared_ptr<VELKAudioStreamBasicDescription> oneChannelOf(const std::shared_ptr<VELKAudioDevice>& input) {
+std::shared_ptr<VELKAudioStreamBasicDescription>
+oneChannelOf(const std::shared_ptr<VELKAudioDevice>& input) {
     return VELKAudioStreamBasicDescription::clientStreamDescription(
         1, input->sampleRateForDirection(kVELKAudioDirectionInput));
 }
@@ -76,7 +77,8 @@ public:
         const size_t count = mCount.load(std::memory_order_acquire);
         const auto begin = std::min(count, mStartOffset + static_cast<size_t>(from * rate()));
         const auto end = std::min(count, mStartOffset + static_cast<size_t>(to * rate()));
-        return {mSamples.begin() + static_cast<long>(begin), mSamples.begin() + static_cast<long>(end)};
+        return {mSamples.begin() + static_cast<long>(begin),
+                mSamples.begin() + static_cast<long>(end)};
     }
     size_t count() const { return mCount.load(); }
 
@@ -95,7 +97,8 @@ double peak(const std::vector<float>& samples) {
     return level;
 }
 
-class Observer : public VELKExtendedAudioFilePlayerDelegate, public VELKExtendedAudioFileRecorderDelegate {
+class Observer : public VELKExtendedAudioFilePlayerDelegate,
+                 public VELKExtendedAudioFileRecorderDelegate {
 public:
     int endOfFile = 0;
     int recorderStops = 0;
@@ -160,7 +163,8 @@ TEST_P(Recording, ThreeSecondsFromTheSineSource) {
 
 INSTANTIATE_TEST_SUITE_P(EveryQuality, Recording,
                          ::testing::Values(Quality{"HQ", kAudioFormatAppleLossless, 0, 2, 0},
-                                           Quality{"HQ_locked", kAudioFormatAppleLossless, 44100, 1, 0},
+                                           Quality{"HQ_locked", kAudioFormatAppleLossless, 44100, 1,
+                                                   0},
                                            Quality{"MQ", kAudioFormatMPEG4AAC, 44100, 2, 128000},
                                            Quality{"LQ", kAudioFormatMPEG4AAC, 22050, 1, 48000}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -282,8 +286,9 @@ TEST_F(RealtimeTest, PlayerSpeedVolumeAndTime) {
     EXPECT_TRUE(player->fileReader()->reverse());
     EXPECT_EQ(player->playbackSpeed(), 2.0);
     EXPECT_NO_THROW(player->setPlaybackVolume(-20));
-    EXPECT_THROW(VELKExtendedAudioFilePlayer::withFilename(folder.path("none.m4a"), device("cassora_null")),
-                 NSXException);
+    EXPECT_THROW(
+        VELKExtendedAudioFilePlayer::withFilename(folder.path("none.m4a"), device("cassora_null")),
+        NSXException);
 }
 
 TEST(OutputUnit, VarispeedSliceLimit) {
@@ -300,7 +305,8 @@ TEST_F(RealtimeTest, MeterLevels) {
     }
     EXPECT_NEAR(VELKAudioInputMeter::levelOfSamples(square.data(), square.size()), 0.0, 1e-6);
     EXPECT_NEAR(VELKAudioInputMeter::levelOfSamples(sine.data(), sine.size()), -3.01, 0.01);
-    EXPECT_TRUE(std::isinf(VELKAudioInputMeter::levelOfSamples(std::vector<float>(100).data(), 100)));
+    EXPECT_TRUE(
+        std::isinf(VELKAudioInputMeter::levelOfSamples(std::vector<float>(100).data(), 100)));
 
     VELKAudioInputMeter meter(device("cassora_sine"));
     EXPECT_EQ(meter.channelCount(), 1u);

@@ -1,5 +1,5 @@
-#include "audio/realtime/AtomicStack.h"
 #include "audio/realtime/SAtomicStack.h"
+#include "audio/realtime/AtomicStack.h"
 
 #include <gtest/gtest.h>
 
@@ -15,12 +15,11 @@ struct Node {
 };
 
 SAtomicStack* makeStack() {
-    return SAtomicStackCreate([](SAtomicStackNode node) -> SAtomicStackNode {
-                                  return static_cast<Node*>(node)->link;
-                              },
-                              [](SAtomicStackNode node, SAtomicStackNode next) {
-                                  static_cast<Node*>(node)->link = static_cast<Node*>(next);
-                              });
+    return SAtomicStackCreate(
+        [](SAtomicStackNode node) -> SAtomicStackNode { return static_cast<Node*>(node)->link; },
+        [](SAtomicStackNode node, SAtomicStackNode next) {
+            static_cast<Node*>(node)->link = static_cast<Node*>(next);
+        });
 }
 
 std::vector<int> sequences(SAtomicStackNode first) {

@@ -1,6 +1,6 @@
+#include "audio/realtime/SMutex.h"
 #include "audio/realtime/SGuard.h"
 #include "audio/realtime/SGuardLocker.h"
-#include "audio/realtime/SMutex.h"
 
 #include <gtest/gtest.h>
 

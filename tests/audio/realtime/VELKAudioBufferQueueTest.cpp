@@ -20,7 +20,8 @@ namespace {
 class CountingQueue : public VELKAudioBufferQueue {
 public:
     CountingQueue(uint32_t buffers, uint32_t frames, int64_t total)
-        : VELKAudioBufferQueue(buffers, frames, *VELKAudioStreamBasicDescription::clientStreamDescription(1, 48000)),
+        : VELKAudioBufferQueue(buffers, frames,
+                               *VELKAudioStreamBasicDescription::clientStreamDescription(1, 48000)),
           mTotal(total) {}
     ~CountingQueue() override { teardownWorkerThread(); }
 
@@ -29,7 +30,8 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         auto* samples = static_cast<float*>(buffer->mBuffer.mBufferList->mBuffers[0].mData);
-        const auto frames = static_cast<uint32_t>(std::min<int64_t>(bufferSizeFrames(), mTotal - mNext));
+        const auto frames =
+            static_cast<uint32_t>(std::min<int64_t>(bufferSizeFrames(), mTotal - mNext));
         for (uint32_t i = 0; i < frames; ++i) {
             samples[i] = static_cast<float>(mNext++);
         }
@@ -94,7 +96,8 @@ TEST(BufferQueue, PlaybackCopiesAcrossBuffers) {
     EXPECT_EQ(frames, 4000u);
     EXPECT_EQ(big.samples[3583], 4095.0f);
     EXPECT_EQ(big.samples[3584], 4096.0f);
-    EXPECT_TRUE(waitFor([&] { return queue.mFills.load() == 4; })) << "the drained buffer is refilled";
+    EXPECT_TRUE(waitFor([&] { return queue.mFills.load() == 4; }))
+        << "the drained buffer is refilled";
     EXPECT_EQ(queue.errorCount(), 0u);
 }
 
@@ -127,12 +130,15 @@ TEST(BufferQueue, EndOfStreamStopsEveryLaterCopy) {
 class CollectingQueue : public VELKAudioBufferQueue {
 public:
     CollectingQueue(uint32_t buffers, uint32_t frames)
-        : VELKAudioBufferQueue(buffers, frames, *VELKAudioStreamBasicDescription::clientStreamDescription(1, 48000)) {}
+        : VELKAudioBufferQueue(
+              buffers, frames,
+              *VELKAudioStreamBasicDescription::clientStreamDescription(1, 48000)) {}
     ~CollectingQueue() override { teardownWorkerThread(); }
 
     void processBuffer(SQueueableAudioBuffer* buffer) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(mDelayMs));
-        const auto* samples = static_cast<const float*>(buffer->mBuffer.mBufferList->mBuffers[0].mData);
+        const auto* samples =
+            static_cast<const float*>(buffer->mBuffer.mBufferList->mBuffers[0].mData);
         std::lock_guard lock(mLock);
         for (uint32_t i = buffer->mBuffer.mStartFrame; i < buffer->mBuffer.mEndFrame; ++i) {
             mWritten.push_back(samples[i]);
@@ -176,7 +182,8 @@ TEST(BufferQueue, OverrunDropsAndCounts) {
 }
 
 TEST(BufferQueue, TeardownTwiceAndAbstractProcessing) {
-    VELKAudioBufferQueue queue(2, 64, *VELKAudioStreamBasicDescription::clientStreamDescription(2, 44100));
+    VELKAudioBufferQueue queue(2, 64,
+                               *VELKAudioStreamBasicDescription::clientStreamDescription(2, 44100));
     queue.teardownWorkerThread();
     queue.teardownWorkerThread(); // harmless
     EXPECT_FALSE(queue.hasWorker());
@@ -195,7 +202,8 @@ TEST(BufferQueue, WorkerRunsEveryNoticeItIsHanded) {
     std::atomic<int> runs{0};
     std::vector<SQueueableAudioNotification*> notices;
     for (int i = 0; i < 50; ++i) {
-        notices.push_back(SQueueableAudioNotificationCreate([&](SQueueableAudioNotification*) { ++runs; }));
+        notices.push_back(
+            SQueueableAudioNotificationCreate([&](SQueueableAudioNotification*) { ++runs; }));
     }
     for (int round = 0; round < 20; ++round) {
         for (auto* notice : notices) {

@@ -109,9 +109,9 @@ TEST(PulseHardware, NoServerIsAClearErrorNotAHang) {
     uint32_t size = sizeof(device);
     const AudioObjectPropertyAddress address{kAudioHardwarePropertyDefaultInputDevice,
                                              kAudioObjectPropertyScopeGlobal, 0};
-    EXPECT_EQ(AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size,
-                                         &device),
-              kAudioHardwareNotRunningError);
+    EXPECT_EQ(
+        AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size, &device),
+        kAudioHardwareNotRunningError);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
     EXPECT_NE(AudioHardwareStatusDescription(kAudioHardwareNotRunningError)
                   .find("unix:/nonexistent/cassora/native"),

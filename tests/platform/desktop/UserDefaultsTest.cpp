@@ -12,8 +12,8 @@ protected:
     std::unique_ptr<UserDefaults> defaults = open();
 
     std::unique_ptr<UserDefaults> open() {
-        return std::make_unique<UserDefaults>(std::make_unique<QSettings>(
-            folder.filePath("Cassora.conf"), QSettings::IniFormat));
+        return std::make_unique<UserDefaults>(
+            std::make_unique<QSettings>(folder.filePath("Cassora.conf"), QSettings::IniFormat));
     }
 };
 
@@ -42,7 +42,8 @@ TEST_F(Defaults, ObserversHearOnlyTheirKey) {
     QObject receiver;
     QVariantList heard;
     defaults->registerDefaults({{"Monitoring", false}});
-    defaults->observe("Monitoring", &receiver, [&](const QVariant& v) { heard << v; }, true);
+    defaults->observe(
+        "Monitoring", &receiver, [&](const QVariant& v) { heard << v; }, true);
     EXPECT_EQ(heard, QVariantList({false})) << "the initial value is delivered at once";
     defaults->setValue("Other", 1);
     defaults->setValue("Monitoring", true);

@@ -495,14 +495,22 @@ OSStatus MediaAudioFile::finishWriting() {
         return fail(kAudioFileInvalidFileError, "cannot read back " + mPath);
     }
     bool patched = true;
-    if (track->hasEdit && track->movieTimescale > 0) {
+    const auto patchDuration = [&](uint64_t offset, bool wide, uint64_t duration) {
+        if (offset != 0 && patched) {
+            patched = wide ? patchMp4UInt64(mPath, offset, duration)
+                           : patchMp4UInt32(mPath, offset, static_cast<uint32_t>(duration));
+        }
+    };
+    if (track->movieTimescale > 0) {
+        // The movie, the track and the edit all last exactly the frames written.
         const auto duration = static_cast<uint64_t>(
             scaled(mFramesEncoded, std::lround(mFileFormat.mSampleRate), track->movieTimescale));
-        if (duration != track->editDuration) {
-            patched = track->editIsVersion1
-                          ? patchMp4UInt64(mPath, track->editDurationOffset, duration)
-                          : patchMp4UInt32(mPath, track->editDurationOffset,
-                                           static_cast<uint32_t>(duration));
+        if (track->hasEdit && duration != track->editDuration) {
+            patchDuration(track->editDurationOffset, track->editIsVersion1, duration);
+        }
+        if (duration != track->movieDuration) {
+            patchDuration(track->movieDurationOffset, track->movieHeaderIsVersion1, duration);
+            patchDuration(track->trackDurationOffset, track->trackHeaderIsVersion1, duration);
         }
     }
     if (patched && mFileFormat.mFormatID == kAudioFormatMPEG4AAC && track->esdsAvgBitrateOffset) {

@@ -295,7 +295,9 @@ std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path) 
     }
     Mp4AudioTrackInfo info;
     if (const auto mvhd = reader.child(*moov, FourCC("mvhd"))) {
-        info.movieTimescale = timescaleOf(reader, *mvhd, nullptr);
+        info.movieTimescale = timescaleOf(reader, *mvhd, &info.movieDuration);
+        info.movieHeaderIsVersion1 = reader.u8(mvhd->payloadOffset()) == 1;
+        info.movieDurationOffset = mvhd->payloadOffset() + (info.movieHeaderIsVersion1 ? 24 : 16);
     }
     for (const Mp4Box& trak : reader.children(moov->payloadOffset(), moov->end())) {
         if (trak.type != FourCC("trak")) {
@@ -307,6 +309,10 @@ std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path) 
         }
         if (const auto mdhd = reader.child(*mdia, FourCC("mdhd"))) {
             info.mediaTimescale = timescaleOf(reader, *mdhd, &info.mediaDuration);
+        }
+        if (const auto tkhd = reader.child(trak, FourCC("tkhd"))) {
+            info.trackHeaderIsVersion1 = reader.u8(tkhd->payloadOffset()) == 1;
+            info.trackDurationOffset = tkhd->payloadOffset() + (info.trackHeaderIsVersion1 ? 28 : 20);
         }
         if (const auto edts = reader.child(trak, FourCC("edts"))) {
             readEditList(reader, *edts, info);

@@ -65,6 +65,12 @@ struct Mp4AudioTrackInfo {
     uint64_t editDuration = 0;       // movie timescale
     uint64_t editDurationOffset = 0; // where the duration field is, for patching
     bool editIsVersion1 = false;
+    // The duration fields of the movie and track headers (movie timescale).
+    uint64_t movieDuration = 0;
+    uint64_t movieDurationOffset = 0;
+    bool movieHeaderIsVersion1 = false;
+    uint64_t trackDurationOffset = 0;
+    bool trackHeaderIsVersion1 = false;
     uint32_t sampleEntryType = 0; // 'mp4a', 'alac', ...
     uint16_t channels = 0;
     uint32_t esdsMaxBitrate = 0;

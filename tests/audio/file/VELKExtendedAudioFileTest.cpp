@@ -3,6 +3,7 @@
 #include "AudioFileTestSupport.h"
 #include "audio/format/InternalInconsistencyException.h"
 #include "audio/format/NSXException.h"
+#include "platform/media/Mp4Boxes.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,10 @@ TEST_P(RecordingFiles, RoundTrip) {
     EXPECT_EQ(played->clientDataFormat().mSampleRate, fileRate);
     EXPECT_NEAR(static_cast<double>(played->frameCount()), 2 * fileRate, 1.0);
     EXPECT_NEAR(played->estimatedDuration(), 2000.0, 0.05);
+    const auto headers = readMp4AudioTrackInfo(path);
+    ASSERT_TRUE(headers.has_value());
+    EXPECT_EQ(headers->movieDuration, static_cast<uint64_t>(played->frameCount()))
+        << "the movie header lasts the frames written";
 
     const std::string codec = c.format == kAudioFormatAppleLossless ? "alac" : "aac";
     EXPECT_EQ(probe(path), codec + " " + std::to_string(static_cast<int>(fileRate)) + " " +

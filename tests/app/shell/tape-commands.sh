@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# record, info, label, library and play against the private test server.
+set -u
+program=$1
+fail() { echo "FAIL: $*" >&2; exit 1; }
+folder=$(mktemp -d)
+trap 'rm -rf "$folder"' EXIT
+export XDG_CONFIG_HOME=$folder/config HOME=$folder/home
+mkdir -p "$HOME"
+
+# A new tape in the library folder: labelled and named after its date and title.
+path=$("$program" record --quality LQ --mono --seconds 1) || fail "record exited with $?"
+[[ $path == "$HOME/Music/Cassora/["*"] Untitled.m4a" ]] || fail "record made $path"
+json=$("$program" info "$path" --json) || fail "info exited with $?"
+python3 - "$json" <<'PY' || fail "info: $json"
+import json, sys
+tape = json.loads(sys.argv[1])
+assert tape["title"] == "Untitled" and tape["letter"] == "A" and tape["color"] == "red"
+assert tape["quality"] == "LQ" and tape["samplerate"] == 22050 and not tape["stereo"]
+assert 0.9 < tape["duration"] < 1.2
+PY
+
+# Labelling renames; the library lists and searches.
+renamed=$("$program" label "$path" --title "Talk: A/B" --notes "garden" --date "2012-03-04" --color blue) \
+  || fail "label exited with $?"
+[[ $(basename "$renamed") == "[2012-03-04] Talk_ A_B.m4a" ]] || fail "label made $renamed"
+[[ ! -e $path ]] || fail "the old name is still there"
+listing=$("$program" library --search "color:blue garden") || fail "library exited with $?"
+grep -q "Talk: A/B" <<<"$listing" || fail "library: $listing"
+[[ -z $("$program" library --search "color:red") ]] || fail "a red search found the blue tape"
+
+# Playing at twice speed ends by itself; bad input is one line and status 1.
+timeout 20 "$program" play "$renamed" --speed 2 || fail "play exited with $?"
+for bad in "play $folder/none.m4a" "play $renamed --speed 0" "info /etc/hostname" \
+           "label $renamed --color mauve" "record --quality XQ" "library $folder/none"; do
+  # shellcheck disable=SC2086
+  message=$("$program" $bad 2>&1 >/dev/null)
+  status=$?
+  [[ $status -eq 1 && $(wc -l <<<"$message") -eq 1 ]] || fail "\"$bad\": status $status, $message"
+done
+exit 0

@@ -1,5 +1,6 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/DeckPreviewWindow.h"
+#include "platform/audio/MainQueue.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     nameApplication();
+    // The engine's notices for the main thread run in Qt's event loop.
+    MainQueue::setDispatcher([](MainQueue::Job job) {
+        QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
+    });
     DeckPreviewWindow window;
     window.show();
     return QApplication::exec();

@@ -107,11 +107,8 @@ void VELKAudioBufferQueue::flush() {
     }
 }
 
-void VELKAudioBufferQueue::startWorker() {
-    if (mQueueWorker) {
-        SAudioNotificationQueueWorkerStart(mQueueWorker);
-    }
-}
+// The worker runs from creation; starting it asks nothing of it.
+void VELKAudioBufferQueue::startWorker() {}
 
 void VELKAudioBufferQueue::stopWorker() {
     if (mQueueWorker) {

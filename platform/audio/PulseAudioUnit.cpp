@@ -1,5 +1,6 @@
 #include "platform/audio/PulseAudioUnit.h"
 
+#include "platform/audio/PulseHardware.h"
 #include "platform/audio/SerialQueue.h"
 
 #include <algorithm>
@@ -222,6 +223,53 @@ void PulseAudioUnit::setRunning(bool running) {
     if (mRunning.exchange(running, std::memory_order_acq_rel) != running) {
         notifyListeners(kAudioOutputUnitProperty_IsRunning);
     }
+}
+
+OSStatus PulseAudioUnit::startStream(const StreamRequest& request) {
+    if (!mInitialized) {
+        return kAudioUnitErr_Uninitialized;
+    }
+    if (isRunning()) {
+        return kAudioHardwareNoError;
+    }
+    PulseHardware& hardware = PulseHardware::shared();
+    if (const OSStatus status = hardware.connect(); status != kAudioHardwareNoError) {
+        return status;
+    }
+    pa_threaded_mainloop* mainloop = hardware.mainloop();
+    pa_threaded_mainloop_lock(mainloop);
+    mStream = pa_stream_new(hardware.context(), request.name, &request.spec, &request.map);
+    if (!mStream) {
+        pa_threaded_mainloop_unlock(mainloop);
+        return kAudioHardwareNotRunningError;
+    }
+    attachCallbacks(mStream);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const int connecting =
+        request.record
+            ? pa_stream_connect_record(mStream, request.device.c_str(), &request.attributes, flags)
+            : pa_stream_connect_playback(mStream, request.device.c_str(), &request.attributes,
+                                         flags, nullptr, nullptr);
+    const bool connected = connecting == 0 && waitUntilStreamReady(mainloop, mStream);
+    if (!connected) {
+        closeStream(mainloop, mStream); // the loop's lock is recursive
+    }
+    pa_threaded_mainloop_unlock(mainloop);
+    if (!connected) {
+        return kAudioHardwareBadDeviceError;
+    }
+    setRunning(true);
+    return kAudioHardwareNoError;
+}
+
+OSStatus PulseAudioUnit::stopStream() {
+    if (!mStream) {
+        return kAudioHardwareNoError;
+    }
+    closeStream(PulseHardware::shared().mainloop(), mStream);
+    setRunning(false);
+    return kAudioHardwareNoError;
 }
 
 OSStatus PulseAudioUnit::addPropertyListener(uint32_t property, AudioUnitPropertyListenerProc proc,

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // The base of the service's units: properties the units share, property
@@ -40,6 +41,23 @@ public:
     AudioUnit handle() { return reinterpret_cast<AudioUnit>(this); }
 
 protected:
+    // What a unit's stream on the server is.
+    struct StreamRequest {
+        const char* name;
+        bool record; // a record stream on a source, else playback on a sink
+        std::string device;
+        pa_sample_spec spec;
+        pa_channel_map map;
+        pa_buffer_attr attributes;
+    };
+    // Starts the unit: creates and connects `mStream` (after `attachCallbacks`)
+    // and waits until it is ready. An already running unit stays as it is.
+    OSStatus startStream(const StreamRequest& request);
+    // Stops the unit; when this returns, none of its callbacks runs again.
+    OSStatus stopStream();
+    // Installs the stream's I/O callback, with the loop locked.
+    virtual void attachCallbacks(pa_stream*) {}
+
     // Real-time: pulls input from the render callback or the source unit.
     OSStatus pullInput(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                        uint32_t frames, AudioBufferList* data);
@@ -54,6 +72,7 @@ protected:
     PulseAudioUnit* mSourceUnit = nullptr;
     uint32_t mMaximumFramesPerSlice = 512;
     bool mInitialized = false;
+    pa_stream* mStream = nullptr;
 
 private:
     struct Listener {

@@ -111,62 +111,29 @@ OSStatus PulseInputUnit::initialize() {
 }
 
 OSStatus PulseInputUnit::start() {
-    if (!mInitialized) {
-        return kAudioUnitErr_Uninitialized;
-    }
-    if (isRunning()) {
-        return kAudioHardwareNoError;
-    }
-    PulseHardware& hardware = PulseHardware::shared();
-    if (const OSStatus status = hardware.connect(); status != kAudioHardwareNoError) {
-        return status;
-    }
-    pa_threaded_mainloop* mainloop = hardware.mainloop();
-    pa_threaded_mainloop_lock(mainloop);
-    const auto device = hardware.device(mDevice);
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mOutputFormat.mSampleRate),
-                              static_cast<uint8_t>(mDeviceChannels)};
-    pa_channel_map map;
+    StreamRequest request{"Cassora input", true, mSourceName, {}, {}, {}};
+    request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mOutputFormat.mSampleRate),
+                    static_cast<uint8_t>(mDeviceChannels)};
+    const auto device = PulseHardware::shared().device(mDevice);
     if (device && device->channels == mDeviceChannels) {
-        map = device->channelMap;
+        request.map = device->channelMap;
     } else {
-        pa_channel_map_init_auto(&map, mDeviceChannels, PA_CHANNEL_MAP_DEFAULT);
+        pa_channel_map_init_auto(&request.map, mDeviceChannels, PA_CHANNEL_MAP_DEFAULT);
     }
-    mStream = pa_stream_new(hardware.context(), "Cassora input", &spec, &map);
-    if (!mStream) {
-        pa_threaded_mainloop_unlock(mainloop);
-        return kAudioHardwareNotRunningError;
-    }
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.tlength = static_cast<uint32_t>(-1);
-    attributes.prebuf = static_cast<uint32_t>(-1);
-    attributes.minreq = static_cast<uint32_t>(-1);
-    attributes.fragsize = static_cast<uint32_t>(pa_frame_size(&spec) * mSliceFrames);
-    pa_stream_set_read_callback(mStream, &PulseInputUnit::streamReadable, this);
-    mSampleTime = 0;
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    const bool connected =
-        pa_stream_connect_record(mStream, mSourceName.c_str(), &attributes, flags) == 0 &&
-        waitUntilStreamReady(mainloop, mStream);
-    if (!connected) {
-        closeStream(mainloop, mStream); // the loop's lock is recursive
-        pa_threaded_mainloop_unlock(mainloop);
-        return kAudioHardwareBadDeviceError;
-    }
-    pa_threaded_mainloop_unlock(mainloop);
-    setRunning(true);
-    return kAudioHardwareNoError;
+    // Cycles of one slice; the server's defaults for the rest.
+    request.attributes = {static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+                          static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+                          static_cast<uint32_t>(pa_frame_size(&request.spec) * mSliceFrames)};
+    return startStream(request);
 }
 
 OSStatus PulseInputUnit::stop() {
-    if (!mStream) {
-        return kAudioHardwareNoError;
-    }
-    closeStream(PulseHardware::shared().mainloop(), mStream);
-    setRunning(false);
-    return kAudioHardwareNoError;
+    return stopStream();
+}
+
+void PulseInputUnit::attachCallbacks(pa_stream* stream) {
+    mSampleTime = 0;
+    pa_stream_set_read_callback(stream, &PulseInputUnit::streamReadable, this);
 }
 
 // Real-time (the server connection's thread): hands each slice to the callback.

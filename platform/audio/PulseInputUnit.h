@@ -21,6 +21,9 @@ public:
     OSStatus render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                     uint32_t bus, uint32_t frames, AudioBufferList* data) override;
 
+protected:
+    void attachCallbacks(pa_stream* stream) override;
+
 private:
     static void streamReadable(pa_stream* stream, size_t bytes, void* self);
     void deliver(const float* interleaved, uint32_t frames);
@@ -40,5 +43,4 @@ private:
     std::vector<float> mSilence; // for holes in the stream
     uint32_t mCycleFrames = 0;
     double mSampleTime = 0;
-    pa_stream* mStream = nullptr;
 };

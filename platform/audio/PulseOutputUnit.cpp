@@ -93,59 +93,28 @@ OSStatus PulseOutputUnit::initialize() {
 }
 
 OSStatus PulseOutputUnit::start() {
-    if (!mInitialized) {
-        return kAudioUnitErr_Uninitialized;
-    }
-    if (isRunning()) {
-        return kAudioHardwareNoError;
-    }
-    PulseHardware& hardware = PulseHardware::shared();
-    if (const OSStatus status = hardware.connect(); status != kAudioHardwareNoError) {
-        return status;
-    }
-    pa_threaded_mainloop* mainloop = hardware.mainloop();
-    pa_threaded_mainloop_lock(mainloop);
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
-                              static_cast<uint8_t>(mChannels)};
-    pa_channel_map map;
-    pa_channel_map_init_auto(&map, mChannels, PA_CHANNEL_MAP_DEFAULT);
-    mStream = pa_stream_new(hardware.context(), "Cassora output", &spec, &map);
-    if (!mStream) {
-        pa_threaded_mainloop_unlock(mainloop);
-        return kAudioHardwareNotRunningError;
-    }
-    const size_t frameBytes = pa_frame_size(&spec);
-    pa_buffer_attr attributes;
-    attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.tlength = static_cast<uint32_t>(
-        frameBytes * static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds));
-    attributes.prebuf = static_cast<uint32_t>(-1);
-    attributes.minreq = static_cast<uint32_t>(frameBytes * mMaximumFramesPerSlice);
-    attributes.fragsize = static_cast<uint32_t>(-1);
-    pa_stream_set_write_callback(mStream, &PulseOutputUnit::streamWritable, this);
-    mSampleTime = 0;
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    const bool connected = pa_stream_connect_playback(mStream, mSinkName.c_str(), &attributes,
-                                                      flags, nullptr, nullptr) == 0 &&
-                           waitUntilStreamReady(mainloop, mStream);
-    if (!connected) {
-        closeStream(mainloop, mStream); // the loop's lock is recursive
-        pa_threaded_mainloop_unlock(mainloop);
-        return kAudioHardwareBadDeviceError;
-    }
-    pa_threaded_mainloop_unlock(mainloop);
-    setRunning(true);
-    return kAudioHardwareNoError;
+    StreamRequest request{"Cassora output", false, mSinkName, {}, {}, {}};
+    request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
+                    static_cast<uint8_t>(mChannels)};
+    pa_channel_map_init_auto(&request.map, mChannels, PA_CHANNEL_MAP_DEFAULT);
+    // A buffer of kTargetLatencySeconds, asked for a slice at a time.
+    const size_t frameBytes = pa_frame_size(&request.spec);
+    request.attributes = {
+        static_cast<uint32_t>(-1),
+        static_cast<uint32_t>(
+            frameBytes * static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds)),
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * mMaximumFramesPerSlice),
+        static_cast<uint32_t>(-1)};
+    return startStream(request);
 }
 
 OSStatus PulseOutputUnit::stop() {
-    if (!mStream) {
-        return kAudioHardwareNoError;
-    }
-    closeStream(PulseHardware::shared().mainloop(), mStream);
-    setRunning(false);
-    return kAudioHardwareNoError;
+    return stopStream();
+}
+
+void PulseOutputUnit::attachCallbacks(pa_stream* stream) {
+    mSampleTime = 0;
+    pa_stream_set_write_callback(stream, &PulseOutputUnit::streamWritable, this);
 }
 
 void PulseOutputUnit::streamWritable(pa_stream* stream, size_t bytes, void* userData) {

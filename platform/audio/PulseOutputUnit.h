@@ -23,6 +23,9 @@ public:
     OSStatus render(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                     uint32_t bus, uint32_t frames, AudioBufferList* data) override;
 
+protected:
+    void attachCallbacks(pa_stream* stream) override;
+
 private:
     static void streamWritable(pa_stream* stream, size_t bytes, void* self);
     void fill(pa_stream* stream, size_t bytes);
@@ -38,5 +41,4 @@ private:
     std::vector<uint8_t> mListStorage;
     AudioBufferList* mList = nullptr;
     double mSampleTime = 0;
-    pa_stream* mStream = nullptr;
 };

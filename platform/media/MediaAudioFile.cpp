@@ -197,11 +197,29 @@ OSStatus MediaAudioFile::close() {
     }
     av_frame_free(&mFrame);
     av_packet_free(&mPacket);
+    reserveConverted(0, 0, AV_SAMPLE_FMT_NONE);
+    return status;
+}
+
+// Grows the conversion buffer to `frames` (never shrinks it); frees it for 0 frames.
+bool MediaAudioFile::reserveConverted(int channels, int frames, int sampleFormat) {
+    if (frames > 0 && frames <= mConvertedCapacity) {
+        return true;
+    }
     if (mConverted) {
         av_freep(&mConverted[0]);
         av_freep(&mConverted);
     }
-    return status;
+    mConvertedCapacity = 0;
+    if (frames <= 0) {
+        return true;
+    }
+    if (av_samples_alloc_array_and_samples(&mConverted, nullptr, channels, frames,
+                                           static_cast<AVSampleFormat>(sampleFormat), 0) < 0) {
+        return false;
+    }
+    mConvertedCapacity = frames;
+    return true;
 }
 
 OSStatus MediaAudioFile::fail(OSStatus status, const std::string& what, int ffmpegError) {
@@ -373,17 +391,8 @@ OSStatus MediaAudioFile::write(uint32_t frames, const AudioBufferList* data) {
         planes[channel] = static_cast<const uint8_t*>(buffer.mData);
     }
     const int capacity = swr_get_out_samples(mResampler, static_cast<int>(frames));
-    if (capacity > mConvertedCapacity) {
-        if (mConverted) {
-            av_freep(&mConverted[0]);
-            av_freep(&mConverted);
-        }
-        if (av_samples_alloc_array_and_samples(&mConverted, nullptr, static_cast<int>(channels),
-                                               capacity, mCodec->sample_fmt, 0) < 0) {
-            mConvertedCapacity = 0;
-            return fail(kAudioFileUnspecifiedError, "out of memory");
-        }
-        mConvertedCapacity = capacity;
+    if (!reserveConverted(static_cast<int>(channels), capacity, mCodec->sample_fmt)) {
+        return fail(kAudioFileUnspecifiedError, "out of memory");
     }
     const int converted =
         swr_convert(mResampler, mConverted, capacity, planes, static_cast<int>(frames));
@@ -629,17 +638,8 @@ void MediaAudioFile::appendDecoded(const AVFrame* frame) {
     if (skip == count) {
         return;
     }
-    if (count > mConvertedCapacity) {
-        if (mConverted) {
-            av_freep(&mConverted[0]);
-            av_freep(&mConverted);
-        }
-        mConvertedCapacity = 0;
-        if (av_samples_alloc_array_and_samples(&mConverted, nullptr, frame->ch_layout.nb_channels,
-                                               count, AV_SAMPLE_FMT_FLTP, 0) < 0) {
-            return;
-        }
-        mConvertedCapacity = count;
+    if (!reserveConverted(frame->ch_layout.nb_channels, count, AV_SAMPLE_FMT_FLTP)) {
+        return;
     }
     const int converted = swr_convert(mResampler, mConverted, count,
                                       const_cast<const uint8_t**>(frame->extended_data), count);

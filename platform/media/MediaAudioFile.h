@@ -70,6 +70,7 @@ private:
     MediaAudioFile() = default;
 
     OSStatus startEncoding();
+    bool reserveConverted(int channels, int frames, int sampleFormat);
     OSStatus drainResampler();
     OSStatus encodeFrames(bool flush);
     OSStatus writePackets();

@@ -19,13 +19,6 @@ namespace {
     throw InternalInconsistencyException(message, source, 0);
 }
 
-void putUInt32(QByteArray& bytes, uint32_t value) {
-    bytes.append(static_cast<char>(value >> 24));
-    bytes.append(static_cast<char>(value >> 16));
-    bytes.append(static_cast<char>(value >> 8));
-    bytes.append(static_cast<char>(value));
-}
-
 // Moves of file data read straight from the file, past any cache.
 bool readDirect(int fd, char* data, size_t size, uint64_t offset) {
     size_t done = 0;
@@ -147,8 +140,8 @@ uint32_t MP4MemoryAtom::length() const {
 QByteArray MP4MemoryAtom::data() const {
     QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(length()));
-    putUInt32(bytes, length());
-    putUInt32(bytes, mType);
+    bytes.append(mp4UInt32(length()));
+    bytes.append(mp4UInt32(mType));
     bytes.append(mChildData);
     for (const MP4MemoryAtom& child : mChildArray) {
         bytes.append(child.data());
@@ -466,6 +459,20 @@ void MP4ReadCache::invalidate(int fileHandle) {
 }
 
 // Supporting pieces
+
+uint32_t mp4ReadUInt32(const QByteArray& bytes, qsizetype at) {
+    if (at < 0 || at + 4 > bytes.size()) {
+        return 0;
+    }
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData() + at);
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+}
+
+QByteArray mp4UInt32(uint32_t value) {
+    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    return QByteArray(bytes, 4);
+}
 
 QByteArray dataWithUUID(const QString& uuid) {
     return QUuid::fromString(uuid).toRfc4122();

@@ -138,6 +138,10 @@ private:
     std::vector<char> mBlock;
 };
 
+// Big-endian 32-bit fields of atom payloads. Reading past the end gives 0.
+uint32_t mp4ReadUInt32(const QByteArray& bytes, qsizetype at);
+QByteArray mp4UInt32(uint32_t value);
+
 // The 16 bytes of a UUID written as text ("400006E8-76A0-...") in text order.
 QByteArray dataWithUUID(const QString& uuid);
 

@@ -21,20 +21,6 @@ constexpr uint32_t itemCode(char b, char c, char d) {
            static_cast<uint32_t>(static_cast<unsigned char>(d));
 }
 
-QByteArray bigEndian32(uint32_t value) {
-    QByteArray bytes(4, 0);
-    bytes[0] = static_cast<char>(value >> 24);
-    bytes[1] = static_cast<char>(value >> 16);
-    bytes[2] = static_cast<char>(value >> 8);
-    bytes[3] = static_cast<char>(value);
-    return bytes;
-}
-
-uint32_t readBigEndian32(const QByteArray& bytes, qsizetype at) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData() + at);
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-}
-
 void logError(const char* message) {
     std::fprintf(stderr, "MP4Tags : (ERROR) %s\n", message);
 }
@@ -153,21 +139,21 @@ std::map<uint32_t, QVariant> MP4Tags::readAllAtoms() const {
         const QByteArray list = ilst->childData();
         qsizetype at = 0;
         while (at + 8 <= list.size()) {
-            const uint32_t size = readBigEndian32(list, at);
-            const uint32_t item = readBigEndian32(list, at + 4);
+            const uint32_t size = mp4ReadUInt32(list, at);
+            const uint32_t item = mp4ReadUInt32(list, at + 4);
             if (size < 8 || size > list.size() - at) {
                 break;
             }
             // The item's first 'data' child.
             qsizetype child = at + 8;
             while (child + 8 <= at + size) {
-                const uint32_t childSize = readBigEndian32(list, child);
+                const uint32_t childSize = mp4ReadUInt32(list, child);
                 if (childSize < 8 || childSize > at + size - child) {
                     break;
                 }
-                if (readBigEndian32(list, child + 4) == FourCC("data")) {
+                if (mp4ReadUInt32(list, child + 4) == FourCC("data")) {
                     if (childSize >= 16 && !items.count(item)) {
-                        const uint32_t type = readBigEndian32(list, child + 8);
+                        const uint32_t type = mp4ReadUInt32(list, child + 8);
                         items[item] = valueForData(list.mid(child + 16, childSize - 16), type);
                     }
                     break;
@@ -223,7 +209,7 @@ QByteArray MP4Tags::readDataAtom(const MP4Atom& atom, uint32_t* flags) {
         *flags = ~0u; // no type: reads as nothing
         return {};
     }
-    *flags = readBigEndian32(payload, 0);
+    *flags = mp4ReadUInt32(payload, 0);
     return payload.mid(8);
 }
 
@@ -250,7 +236,7 @@ QVariant MP4Tags::valueForData(const QByteArray& data, uint32_t type) {
 
 MP4MemoryAtom MP4Tags::createDataAtom(uint32_t item, const QByteArray& data, uint32_t type,
                                       const std::optional<QString>& uuid) {
-    MP4MemoryAtom dataAtom(FourCC("data"), bigEndian32(type) + bigEndian32(0) + data);
+    MP4MemoryAtom dataAtom(FourCC("data"), mp4UInt32(type) + mp4UInt32(0) + data);
     MP4MemoryAtom itemAtom(item,
                            item == FourCC("uuid") && uuid ? dataWithUUID(*uuid) : QByteArray());
     itemAtom.addChild(dataAtom);
@@ -318,7 +304,7 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
     if (!isUUID) {
         const MP4MemoryAtom itemAtom = createDataAtom(item, data, type);
         if (!meta) {
-            const int32_t grown = udta->addChild(MP4MemoryAtom(FourCC("meta"), bigEndian32(0)));
+            const int32_t grown = udta->addChild(MP4MemoryAtom(FourCC("meta"), mp4UInt32(0)));
             moov->setLength(moov->length() + grown);
             g += grown;
             meta = requireChild(*udta, FourCC("meta"));
@@ -377,8 +363,8 @@ void MP4Tags::fixStco(int32_t delta) {
 MP4MemoryAtom MP4Tags::fixStco32(const MP4Atom& table, int32_t delta) {
     QByteArray payload = table.childData();
     for (qsizetype at = 8; at + 4 <= payload.size(); at += 4) {
-        const uint32_t value = readBigEndian32(payload, at) + static_cast<uint32_t>(delta);
-        payload.replace(at, 4, bigEndian32(value));
+        const uint32_t value = mp4ReadUInt32(payload, at) + static_cast<uint32_t>(delta);
+        payload.replace(at, 4, mp4UInt32(value));
     }
     return MP4MemoryAtom(table.type(), payload);
 }
@@ -387,10 +373,10 @@ MP4MemoryAtom MP4Tags::fixStco64(const MP4Atom& table, int32_t delta) {
     QByteArray payload = table.childData();
     for (qsizetype at = 8; at + 8 <= payload.size(); at += 8) {
         const uint64_t value =
-            (uint64_t{readBigEndian32(payload, at)} << 32 | readBigEndian32(payload, at + 4)) +
+            (uint64_t{mp4ReadUInt32(payload, at)} << 32 | mp4ReadUInt32(payload, at + 4)) +
             static_cast<uint64_t>(static_cast<int64_t>(delta));
-        payload.replace(at, 4, bigEndian32(static_cast<uint32_t>(value >> 32)));
-        payload.replace(at + 4, 4, bigEndian32(static_cast<uint32_t>(value)));
+        payload.replace(at, 4, mp4UInt32(static_cast<uint32_t>(value >> 32)));
+        payload.replace(at + 4, 4, mp4UInt32(static_cast<uint32_t>(value)));
     }
     return MP4MemoryAtom(table.type(), payload);
 }

@@ -23,14 +23,6 @@ void logError(const QString& message) {
     std::fprintf(stderr, "(ERROR) Tape : %s\n", message.toUtf8().constData());
 }
 
-uint32_t bigEndian32(const QByteArray& bytes, qsizetype at) {
-    if (at < 0 || at + 4 > bytes.size()) {
-        return 0;
-    }
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData() + at);
-    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-}
-
 // Closes the descriptor of a header walk on every path.
 class Descriptor {
 public:
@@ -169,12 +161,12 @@ void Tape::parseMP4FileHeaders() {
         const QByteArray header = mvhd->childData();
         uint32_t timeScale = 0;
         uint64_t length = 0;
-        if (bigEndian32(header, 0) == 0) {
-            timeScale = bigEndian32(header, 12);
-            length = bigEndian32(header, 16);
+        if (mp4ReadUInt32(header, 0) == 0) {
+            timeScale = mp4ReadUInt32(header, 12);
+            length = mp4ReadUInt32(header, 16);
         } else {
-            timeScale = bigEndian32(header, 20);
-            length = uint64_t{bigEndian32(header, 24)} << 32 | bigEndian32(header, 28);
+            timeScale = mp4ReadUInt32(header, 20);
+            length = uint64_t{mp4ReadUInt32(header, 24)} << 32 | mp4ReadUInt32(header, 28);
         }
         const double duration =
             timeScale
@@ -188,7 +180,7 @@ void Tape::parseMP4FileHeaders() {
         // it so (many use 1000); the audio track's own time scale is its rate.
         if (const auto mdhd = mdia ? mdia->childFileAtomWithType(FourCC("mdhd")) : nullptr) {
             const QByteArray media = mdhd->childData();
-            const uint32_t rate = bigEndian32(media, bigEndian32(media, 0) == 0 ? 12 : 20);
+            const uint32_t rate = mp4ReadUInt32(media, mp4ReadUInt32(media, 0) == 0 ? 12 : 20);
             if (rate > 0) {
                 setHeaders(mDuration, mBitrate, mStereo, rate);
             }
@@ -206,7 +198,7 @@ void Tape::parseMP4FileHeaders() {
         } else if (const auto alac = stsd->findChildFileAtomWithType(FourCC("alac"))) {
             // A lossless entry says its channels in the sample entry itself.
             const QByteArray entry = alac->childData();
-            mStereo = bigEndian32(entry, 16) >> 16 >= 2;
+            mStereo = mp4ReadUInt32(entry, 16) >> 16 >= 2;
         }
         mQuality = TapeQuality::qualityForBitrate(mBitrate, mSamplerate, mStereo);
         emit headersChanged();
@@ -217,7 +209,7 @@ void Tape::parseMP4FileHeaders() {
 }
 
 void Tape::parseESDS(const QByteArray& payload) {
-    if (bigEndian32(payload, 0) != 0) {
+    if (mp4ReadUInt32(payload, 0) != 0) {
         logError(QStringLiteral("Encountered unexpected ESDS version. Bailing."));
         return;
     }
@@ -229,12 +221,12 @@ void Tape::parseESDS(const QByteArray& payload) {
     };
     qsizetype p = 4;
     do {
-        const uint32_t header = bigEndian32(payload, p);
+        const uint32_t header = mp4ReadUInt32(payload, p);
         if (header == 0x03808080) {
             p += 8;
         } else if (header == 0x04808080) {
             if (p + 18 <= payload.size()) {
-                mBitrate = bigEndian32(payload, p + 14);
+                mBitrate = mp4ReadUInt32(payload, p + 14);
             }
             p += 18;
         } else if (header == 0x05808080) {

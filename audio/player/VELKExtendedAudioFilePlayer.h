@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 class VELKExtendedAudioFilePlayer;
 
@@ -16,6 +17,10 @@ public:
     virtual ~VELKExtendedAudioFilePlayerDelegate() = default;
     virtual void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer*) {}
     virtual void audioFilePlayerDidStop(VELKExtendedAudioFilePlayer*) {}
+    // Playback stopped by itself before the end: the file could not be read
+    // or the output device went away. `reason` says what happened, in words.
+    virtual void audioFilePlayerDidFail(VELKExtendedAudioFilePlayer*,
+                                        const std::string& /*reason*/) {}
 };
 
 // Plays one file to one output device at a variable speed, forwards or

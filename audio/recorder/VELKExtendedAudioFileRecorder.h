@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class VELKExtendedAudioFileRecorder;
@@ -17,6 +18,11 @@ class VELKExtendedAudioFileRecorderDelegate {
 public:
     virtual ~VELKExtendedAudioFileRecorderDelegate() = default;
     virtual void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder*) {}
+    // Recording stopped by itself: the disk is full, the file cannot be
+    // written, or the input device went away. Everything captured up to then
+    // is in the file; `reason` says what happened, in words.
+    virtual void audioFileRecorderDidFail(VELKExtendedAudioFileRecorder*,
+                                          const std::string& /*reason*/) {}
 };
 
 // Records from one input device into one file opened for recording. Start

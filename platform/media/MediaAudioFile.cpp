@@ -15,6 +15,7 @@ extern "C" {
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -43,6 +44,7 @@ OSStatus statusForOpenError(int error) {
     case AVERROR(EACCES):
     case AVERROR(EPERM):
     case AVERROR(EROFS):
+    case AVERROR(EBUSY):
         return kAudioFilePermissionsError;
     case AVERROR(ENOSPC):
         return kAudioFileDiskFullError;
@@ -52,9 +54,18 @@ OSStatus statusForOpenError(int error) {
 }
 
 OSStatus statusForWriteError(int error) {
-    return error == AVERROR(ENOSPC) || error == AVERROR(EDQUOT) ? kAudioFileDiskFullError
-                                                                : kAudioFileUnspecifiedError;
+    return error == AVERROR(ENOSPC) || error == AVERROR(EDQUOT) || error == AVERROR(EFBIG)
+               ? kAudioFileDiskFullError
+               : kAudioFileUnspecifiedError;
 }
+
+// How much of the coming audio is written before the next checkpoint can
+// notice a full disk, and how much room the index takes per packet.
+constexpr double kSecondsWrittenAhead = 3.0;
+constexpr uint64_t kIndexBytesPerPacket = 12;
+constexpr uint64_t kIndexBytesFixed = 64 * 1024;
+// Audio synced to the disk at least this often (in seconds of audio).
+constexpr double kCheckpointInterval = 0.25;
 
 bool isFloatNonInterleaved(const AudioStreamBasicDescription& format) {
     const bool nonInterleaved = (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) != 0 ||
@@ -143,10 +154,14 @@ OSStatus MediaAudioFile::create(const std::string& path, uint32_t fileType,
     made->mFileFormat.mFramesPerPacket = format.mFormatID == kAudioFormatMPEG4AAC ? 1024 : 4096;
     made->mClientFormat = clientFormatFor(format.mChannelsPerFrame, format.mSampleRate);
     // Creating (and erasing) the file now reports a bad path at once.
-    const int opened = avio_open(&made->mIO, path.c_str(), AVIO_FLAG_WRITE);
-    if (opened < 0) {
-        return made->fail(statusForOpenError(opened), "cannot create " + path, opened);
+    if (const int error = made->mOutput.open(path)) {
+        made->mClosed = true; // nothing to finish
+        const std::string why = error == EBUSY ? path + " is being recorded by another process"
+                                               : "cannot create " + path;
+        return made->fail(statusForOpenError(AVERROR(error)), why,
+                          error == EBUSY ? 0 : AVERROR(error));
     }
+    made->mStartedAt = static_cast<int64_t>(std::time(nullptr));
     *file = std::move(made);
     return kAudioHardwareNoError;
 }
@@ -186,9 +201,7 @@ OSStatus MediaAudioFile::close() {
         }
         mFormat = nullptr;
     }
-    if (mIO) {
-        avio_closep(&mIO);
-    }
+    mOutput.close();
     avcodec_free_context(&mCodec);
     swr_free(&mResampler);
     if (mFifo) {
@@ -293,7 +306,7 @@ OSStatus MediaAudioFile::startEncoding() {
     if (!encoder || result < 0) {
         return fail(kAudioFileUnsupportedDataFormatError, "no MPEG-4 encoder", result);
     }
-    mFormat->pb = mIO;
+    mFormat->pb = mOutput.context();
     mCodec = avcodec_alloc_context3(encoder);
     mCodec->sample_rate = rate;
     av_channel_layout_default(&mCodec->ch_layout, channels);
@@ -341,6 +354,9 @@ OSStatus MediaAudioFile::startEncoding() {
     }
     mPriming = mCodec->initial_padding;
     mFileFormat.mFramesPerPacket = static_cast<uint32_t>(mCodec->frame_size);
+    if (const OSStatus status = beginJournal(); status != kAudioHardwareNoError) {
+        return status;
+    }
 
     AVChannelLayout clientLayout;
     av_channel_layout_default(&clientLayout, channels);
@@ -369,6 +385,9 @@ OSStatus MediaAudioFile::startEncoding() {
 OSStatus MediaAudioFile::write(uint32_t frames, const AudioBufferList* data) {
     if (!mWriting || mClosed) {
         return kAudioFileNotOpenError;
+    }
+    if (mWriteFailure) {
+        return mWriteFailure;
     }
     if (!mStarted) {
         if (const OSStatus status = startEncoding(); status != kAudioHardwareNoError) {
@@ -400,7 +419,14 @@ OSStatus MediaAudioFile::write(uint32_t frames, const AudioBufferList* data) {
         av_audio_fifo_write(mFifo, reinterpret_cast<void**>(mConverted), converted) < converted) {
         return fail(kAudioFileUnspecifiedError, "cannot convert the frames", converted);
     }
-    return encodeFrames(false);
+    if (const OSStatus status = encodeFrames(false); status != kAudioHardwareNoError) {
+        return status;
+    }
+    const double rate = mFileFormat.mSampleRate;
+    if (static_cast<double>(mFramesEncoded - mFramesAtCheckpoint) >= rate * kCheckpointInterval) {
+        return checkpoint();
+    }
+    return kAudioHardwareNoError;
 }
 
 // The frames a rate conversion still holds at the end.
@@ -461,11 +487,12 @@ OSStatus MediaAudioFile::writePackets() {
         mPacket->stream_index = mStreamIndex;
         mMaxPacketSize = std::max(mMaxPacketSize, static_cast<uint32_t>(mPacket->size));
         ++mPacketsWritten;
+        mUnsyncedPackets.push_back(static_cast<uint32_t>(mPacket->size));
         const int written = av_write_frame(mFormat, mPacket);
         av_packet_unref(mPacket);
-        if (written < 0 || mIO->error < 0) {
-            const int error = written < 0 ? written : mIO->error;
-            return fail(statusForWriteError(error), "cannot write " + mPath, error);
+        if (written < 0 || mOutput.error()) {
+            return failWriting(mOutput.error() ? mOutput.error() : AVUNERROR(written),
+                               "cannot write " + mPath);
         }
     }
 }
@@ -479,55 +506,109 @@ OSStatus MediaAudioFile::finishWriting() {
         status = encodeFrames(true);
     }
     if (status == kAudioHardwareNoError) {
-        if (const int result = av_write_trailer(mFormat); result < 0) {
-            status = fail(statusForWriteError(result), "cannot finish " + mPath, result);
+        const int result = av_write_trailer(mFormat);
+        avio_flush(mOutput.context());
+        if (result < 0 || mOutput.error()) {
+            status = failWriting(mOutput.error() ? mOutput.error() : AVUNERROR(result),
+                                 "cannot finish " + mPath);
         }
-    }
-    if (mIO) {
-        avio_flush(mIO);
-        const int error = mIO->error;
-        if (const int closed = avio_closep(&mIO);
-            (closed < 0 || error < 0) && status == kAudioHardwareNoError) {
-            const int cause = error < 0 ? error : closed;
-            status = fail(statusForWriteError(cause), "cannot finish " + mPath, cause);
-        }
-    }
-    if (status != kAudioHardwareNoError) {
-        return status;
-    }
-    if (mPacketsWritten == 0) {
-        return kAudioHardwareNoError; // nothing recorded: the file holds no track
     }
     // Exactly the written frames play, and an AAC file names its nominal rate.
-    const auto track = readMp4AudioTrackInfo(mPath);
-    if (!track) {
-        return fail(kAudioFileInvalidFileError, "cannot read back " + mPath);
+    const uint32_t nominalBitRate = mFileFormat.mFormatID == kAudioFormatMPEG4AAC && mCodec
+                                        ? static_cast<uint32_t>(mCodec->bit_rate)
+                                        : 0;
+    const int fileRate = static_cast<int>(std::lround(mFileFormat.mSampleRate));
+    if (status == kAudioHardwareNoError && mPacketsWritten > 0 &&
+        !correctMp4AudioTrackTiming(mPath, mFramesEncoded, fileRate, nominalBitRate)) {
+        status = fail(kAudioFileInvalidFileError, "cannot finish " + mPath);
     }
-    bool patched = true;
-    const auto patchDuration = [&](uint64_t offset, bool wide, uint64_t duration) {
-        if (offset != 0 && patched) {
-            patched = wide ? patchMp4UInt64(mPath, offset, duration)
-                           : patchMp4UInt32(mPath, offset, static_cast<uint32_t>(duration));
-        }
-    };
-    if (track->movieTimescale > 0) {
-        // The movie, the track and the edit all last exactly the frames written.
-        const auto duration = static_cast<uint64_t>(
-            scaled(mFramesEncoded, std::lround(mFileFormat.mSampleRate), track->movieTimescale));
-        if (track->hasEdit && duration != track->editDuration) {
-            patchDuration(track->editDurationOffset, track->editIsVersion1, duration);
-        }
-        if (duration != track->movieDuration) {
-            patchDuration(track->movieDurationOffset, track->movieHeaderIsVersion1, duration);
-            patchDuration(track->trackDurationOffset, track->trackHeaderIsVersion1, duration);
-        }
+    if (status != kAudioHardwareNoError) {
+        // What reached the disk stays, and so does the journal: the
+        // recording is finished by recovery once the problem is gone.
+        mOutput.close();
+        return status;
     }
-    if (patched && mFileFormat.mFormatID == kAudioFormatMPEG4AAC && track->esdsAvgBitrateOffset) {
-        patched = patchMp4UInt32(mPath, track->esdsAvgBitrateOffset,
-                                 static_cast<uint32_t>(mCodec->bit_rate));
+    if (const int error = mOutput.finish()) {
+        return failWriting(error, "cannot finish " + mPath);
     }
-    return patched ? kAudioHardwareNoError
-                   : fail(kAudioFilePermissionsError, "cannot finish " + mPath);
+    mJournal.remove();
+    return kAudioHardwareNoError;
+}
+
+OSStatus MediaAudioFile::failWriting(int error, const std::string& what) {
+    const OSStatus status =
+        fail(statusForWriteError(AVERROR(error)), what, error ? AVERROR(error) : 0);
+    if (!mWriteFailure) {
+        mWriteFailure = status;
+    }
+    return status;
+}
+
+// The journal starts once the muxer has written the file's header: from
+// then on the audio can be found again.
+OSStatus MediaAudioFile::beginJournal() {
+    if (const int error = mOutput.sync()) {
+        return failWriting(error, "cannot write " + mPath);
+    }
+    RecordingJournalHeader header;
+    header.codec = mCodec->codec_id == AV_CODEC_ID_AAC ? "aac" : "alac";
+    header.muxer = mFileType == kAudioFileM4AType ? "ipod" : "mp4";
+    header.sampleRate = mCodec->sample_rate;
+    header.channels = mCodec->ch_layout.nb_channels;
+    header.bitsPerRawSample = mCodec->bits_per_raw_sample;
+    header.bitRate = mCodec->bit_rate;
+    header.framesPerPacket = mCodec->frame_size;
+    header.priming = mCodec->initial_padding;
+    if (mCodec->extradata && mCodec->extradata_size > 0) {
+        header.extradata.assign(mCodec->extradata, mCodec->extradata + mCodec->extradata_size);
+    }
+    header.dataOffset = mOutput.end();
+    header.startedAt = mStartedAt;
+    header.fileHeader.resize(header.dataOffset);
+    Mp4BoxReader reader(mPath);
+    if (!reader.read(0, header.fileHeader.data(), header.fileHeader.size())) {
+        return fail(kAudioFileUnspecifiedError, "cannot read back " + mPath);
+    }
+    if (const int error = mJournal.create(mPath, header)) {
+        return failWriting(error, "cannot write the journal of " + mPath);
+    }
+    if (const int error = mOutput.reserve(reservationBytes())) {
+        return failWriting(error, "no room to record " + mPath);
+    }
+    return kAudioHardwareNoError;
+}
+
+// Makes everything written so far durable and findable, and makes sure the
+// file can still be finished after the next stretch of audio.
+OSStatus MediaAudioFile::checkpoint() {
+    mFramesAtCheckpoint = mFramesEncoded;
+    if (const int error = mOutput.sync()) {
+        return failWriting(error, "cannot write " + mPath);
+    }
+    const int journalled = mJournal.append(mUnsyncedPackets);
+    mUnsyncedPackets.clear();
+    if (journalled) {
+        return failWriting(journalled, "cannot write the journal of " + mPath);
+    }
+    if (const int error = mOutput.reserve(reservationBytes())) {
+        return failWriting(error, "no room left to record " + mPath);
+    }
+    return kAudioHardwareNoError;
+}
+
+// Room for the coming seconds of audio at the encoder's largest packets,
+// and for the index of every packet so far and of those.
+uint64_t MediaAudioFile::reservationBytes() const {
+    const double rate = mFileFormat.mSampleRate > 0 ? mFileFormat.mSampleRate : 48000;
+    const int perPacket = std::max(mCodec ? mCodec->frame_size : 0, 1);
+    const auto channels = static_cast<uint64_t>(mFileFormat.mChannelsPerFrame);
+    const bool aac = mFileFormat.mFormatID == kAudioFormatMPEG4AAC;
+    // AAC allows at most 6144 bits per channel in a packet; ALAC stores at
+    // most 32 bits a sample plus a little framing.
+    const uint64_t largestPacket = aac ? 768 * channels : perPacket * channels * 4 + 64;
+    const auto packetsAhead = static_cast<uint64_t>(std::ceil(kSecondsWrittenAhead * rate / perPacket));
+    return packetsAhead * largestPacket +
+           (mPacketsWritten + packetsAhead) * kIndexBytesPerPacket + kIndexBytesFixed;
 }
 
 // Reading

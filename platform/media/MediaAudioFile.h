@@ -1,11 +1,14 @@
 #pragma once
 
 #include "platform/media/AudioFileTypes.h"
+#include "platform/media/RecordingJournal.h"
+#include "platform/media/RecordingOutput.h"
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct AVAudioFifo;
 struct AVCodecContext;
@@ -24,6 +27,13 @@ struct SwrContext;
 // encoder, writes the 'moov' box after the audio, and corrects what FFmpeg's
 // muxer leaves imprecise: the edit list's duration (so exactly the written
 // frames play) and, for AAC, the nominal bit rate in the 'esds'.
+//
+// A file being written survives a crash: several times a second the audio
+// is synced to the disk and its packets are listed in a journal beside the
+// file (see RecordingJournal), from which an interrupted recording is
+// finished later. Disk space for finishing is reserved ahead, so a full disk
+// (or the file size limit) stops the writing while the file can still be
+// finished; every write after such a failure fails the same way.
 //
 // Reading: frames count from the first frame after the encoder's priming, as
 // the edit list says; reads after a seek to frame n give exactly the samples
@@ -75,6 +85,10 @@ private:
     OSStatus encodeFrames(bool flush);
     OSStatus writePackets();
     OSStatus finishWriting();
+    OSStatus beginJournal();
+    OSStatus checkpoint();
+    uint64_t reservationBytes() const;
+    OSStatus failWriting(int error, const std::string& what);
     OSStatus fail(OSStatus status, const std::string& what, int ffmpegError = 0);
 
     OSStatus openForReading(const std::string& path);
@@ -91,7 +105,6 @@ private:
     std::string mLastError;
 
     AVFormatContext* mFormat = nullptr;
-    AVIOContext* mIO = nullptr;
     AVCodecContext* mCodec = nullptr;
     SwrContext* mResampler = nullptr;
     AVAudioFifo* mFifo = nullptr;
@@ -108,6 +121,12 @@ private:
     uint64_t mPacketsWritten = 0;
     uint32_t mMaxPacketSize = 0;
     int64_t mPriming = 0;
+    RecordingOutput mOutput;
+    RecordingJournal mJournal;
+    std::vector<uint32_t> mUnsyncedPackets; // written since the last checkpoint
+    int64_t mFramesAtCheckpoint = 0;
+    int64_t mStartedAt = 0;
+    OSStatus mWriteFailure = 0; // the first failure of writing; nothing is written after it
 
     // Reading
     int64_t mValidFrames = 0;

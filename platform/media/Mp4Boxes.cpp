@@ -340,3 +340,33 @@ bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value) {
     }
     return patch(path, offset, bytes, sizeof(bytes));
 }
+
+bool correctMp4AudioTrackTiming(const std::string& path, int64_t frames, int sampleRate,
+                                uint32_t nominalBitRate) {
+    const auto track = readMp4AudioTrackInfo(path);
+    if (!track) {
+        return false;
+    }
+    bool patched = true;
+    const auto patchDuration = [&](uint64_t offset, bool wide, uint64_t duration) {
+        if (offset != 0 && patched) {
+            patched = wide ? patchMp4UInt64(path, offset, duration)
+                           : patchMp4UInt32(path, offset, static_cast<uint32_t>(duration));
+        }
+    };
+    if (track->movieTimescale > 0 && sampleRate > 0 && frames >= 0) {
+        const auto duration = static_cast<uint64_t>(
+            (static_cast<__int128>(frames) * track->movieTimescale + sampleRate / 2) / sampleRate);
+        if (track->hasEdit && duration != track->editDuration) {
+            patchDuration(track->editDurationOffset, track->editIsVersion1, duration);
+        }
+        if (duration != track->movieDuration) {
+            patchDuration(track->movieDurationOffset, track->movieHeaderIsVersion1, duration);
+            patchDuration(track->trackDurationOffset, track->trackHeaderIsVersion1, duration);
+        }
+    }
+    if (patched && nominalBitRate != 0 && track->esdsAvgBitrateOffset) {
+        patched = patchMp4UInt32(path, track->esdsAvgBitrateOffset, nominalBitRate);
+    }
+    return patched;
+}

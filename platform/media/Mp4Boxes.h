@@ -88,3 +88,10 @@ std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path);
 // written there.
 bool patchMp4UInt32(const std::string& path, uint64_t offset, uint32_t value);
 bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value);
+
+// Makes the movie, the track and the edit list of the file's audio track
+// last exactly `frames` frames at `sampleRate`, and, when `nominalBitRate` is
+// not 0, writes it as the 'esds' average bit rate. False when the file cannot
+// be read or patched.
+bool correctMp4AudioTrackTiming(const std::string& path, int64_t frames, int sampleRate,
+                                uint32_t nominalBitRate);

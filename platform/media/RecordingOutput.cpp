@@ -1,0 +1,227 @@
+#include "platform/media/RecordingOutput.h"
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+#include <libavutil/mem.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kBufferSize = 64 * 1024;
+
+int writeAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
+    while (size > 0) {
+        const ssize_t written = pwrite(fd, data, size, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+        offset += static_cast<uint64_t>(written);
+    }
+    return 0;
+}
+
+// The largest file this process may write, from RLIMIT_FSIZE.
+uint64_t fileSizeLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return UINT64_MAX;
+    }
+    return limit.rlim_cur;
+}
+
+} // namespace
+
+RecordingOutput::~RecordingOutput() {
+    close();
+}
+
+int RecordingOutput::open(const std::string& path) {
+    close();
+    // Not O_TRUNC: a file that another recorder holds must stay as it is.
+    mFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (mFd < 0) {
+        return mError = errno;
+    }
+    if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        close();
+        return mError = error;
+    }
+    if (ftruncate(mFd, 0) != 0) {
+        const int error = errno;
+        close();
+        return mError = error;
+    }
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+    mContext = buffer ? avio_alloc_context(buffer, kBufferSize, 1, this, nullptr,
+                                           &RecordingOutput::writePacket, &RecordingOutput::seek)
+                      : nullptr;
+    if (!mContext) {
+        av_free(buffer);
+        close();
+        return mError = ENOMEM;
+    }
+    mContext->seekable = AVIO_SEEKABLE_NORMAL;
+    return 0;
+}
+
+void RecordingOutput::close() {
+    if (mContext) {
+        av_freep(&mContext->buffer);
+        avio_context_free(&mContext);
+    }
+    if (mFd >= 0) {
+        ::close(mFd); // releases the lock
+        mFd = -1;
+    }
+}
+
+int RecordingOutput::writePacket(void* opaque, uint8_t* data, int size) {
+    auto* self = static_cast<RecordingOutput*>(opaque);
+    const int error = self->write(data, static_cast<size_t>(size));
+    return error ? AVERROR(error) : size;
+}
+
+int RecordingOutput::write(const uint8_t* data, size_t size) {
+    if (mError) {
+        return mError;
+    }
+    if (mPosition + size > fileSizeLimit()) {
+        return mError = EFBIG;
+    }
+    if (const int error = writeAll(mFd, data, size, mPosition)) {
+        return mError = error;
+    }
+    mPosition += size;
+    mEnd = std::max(mEnd, mPosition);
+    return 0;
+}
+
+int64_t RecordingOutput::seek(void* opaque, int64_t offset, int whence) {
+    auto* self = static_cast<RecordingOutput*>(opaque);
+    switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += static_cast<int64_t>(self->mPosition);
+        break;
+    case SEEK_END:
+        offset += static_cast<int64_t>(self->mEnd);
+        break;
+    case AVSEEK_SIZE:
+        return static_cast<int64_t>(self->mEnd);
+    default:
+        return AVERROR(EINVAL);
+    }
+    if (offset < 0) {
+        return AVERROR(EINVAL);
+    }
+    self->mPosition = static_cast<uint64_t>(offset);
+    return offset;
+}
+
+int RecordingOutput::sync() {
+    if (!mContext || mFd < 0) {
+        return EBADF;
+    }
+    avio_flush(mContext);
+    if (mError) {
+        return mError;
+    }
+    if (fdatasync(mFd) != 0) {
+        return mError = errno;
+    }
+    return 0;
+}
+
+int RecordingOutput::reserve(uint64_t bytes) {
+    if (mFd < 0) {
+        return EBADF;
+    }
+    if (mError) {
+        return mError;
+    }
+    const uint64_t wanted = mEnd + bytes;
+    if (wanted > fileSizeLimit()) {
+        return EFBIG;
+    }
+    if (wanted <= mReservedEnd) {
+        return 0;
+    }
+    // Past the end, without growing the file: a crash leaves no padding.
+    const uint64_t from = std::max(mEnd, mReservedEnd);
+    if (fallocate(mFd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                  static_cast<off_t>(wanted - from)) != 0) {
+        const int error = errno;
+        if (error == EOPNOTSUPP || error == ENOSYS) {
+            mReservedEnd = wanted; // this file system cannot reserve; write and see
+            return 0;
+        }
+        return error;
+    }
+    mReservedEnd = wanted;
+    return 0;
+}
+
+int RecordingOutput::finish() {
+    if (mFd < 0) {
+        return EBADF;
+    }
+    if (mContext) {
+        avio_flush(mContext);
+    }
+    int error = mError;
+    if (!error && ftruncate(mFd, static_cast<off_t>(mEnd)) != 0) {
+        error = errno;
+    }
+    if (!error && fsync(mFd) != 0) {
+        error = errno;
+    }
+    close();
+    return error;
+}
+
+// FileLock
+
+FileLock::FileLock(const std::string& path, bool writable) {
+    mFd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (mFd < 0) {
+        mError = errno;
+        return;
+    }
+    if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {
+        mError = errno;
+        return;
+    }
+    mLocked = true;
+}
+
+FileLock::~FileLock() {
+    if (mFd >= 0) {
+        ::close(mFd);
+    }
+}
+
+void syncParentFolder(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        ::close(fd);
+    }
+}

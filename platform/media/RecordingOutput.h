@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct AVIOContext;
+
+// The file a recording is written to, as FFmpeg's muxer sees it: an output
+// context on a descriptor of our own, so that the recording can be made
+// durable as it goes.
+//
+// - The file is locked (flock, exclusive) for the writer's whole life, so
+//   that recovery and label edits leave a live recording alone.
+// - `sync` pushes everything written so far to the disk.
+// - `reserve` allocates disk space past the end without growing the file,
+//   so that finishing never needs space that the disk no longer has; it
+//   also honours the process's file size limit.
+// - The first failure (its errno) is kept; nothing is written after it.
+class RecordingOutput {
+public:
+    RecordingOutput() = default;
+    ~RecordingOutput();
+    RecordingOutput(const RecordingOutput&) = delete;
+    RecordingOutput& operator=(const RecordingOutput&) = delete;
+
+    // Creates (or empties) `path` and locks it. Fails, leaving an existing
+    // file as it was, when another process is recording into it.
+    // Returns 0 or an errno value.
+    int open(const std::string& path);
+    AVIOContext* context() const { return mContext; }
+
+    // Hands everything the muxer buffered to the file and the file to the
+    // disk. Returns 0 or an errno value.
+    int sync();
+    // Makes sure `bytes` past the current end are allocated. ENOSPC, EDQUOT
+    // or EFBIG when they are not to be had.
+    int reserve(uint64_t bytes);
+    // Cuts the file after its last written byte (dropping the reservation),
+    // syncs it and releases the lock. Returns 0 or an errno value.
+    int finish();
+    // Releases everything without touching the file further.
+    void close();
+
+    uint64_t end() const { return mEnd; }
+    int error() const { return mError; }
+
+private:
+    static int writePacket(void* opaque, uint8_t* data, int size);
+    static int64_t seek(void* opaque, int64_t offset, int whence);
+    int write(const uint8_t* data, size_t size);
+
+    int mFd = -1;
+    AVIOContext* mContext = nullptr;
+    uint64_t mPosition = 0;
+    uint64_t mEnd = 0;
+    uint64_t mReservedEnd = 0;
+    int mError = 0;
+};
+
+// Holds an exclusive lock on a file while it lives; `locked()` tells whether
+// the lock was had without waiting.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path, bool writable = true);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool locked() const { return mLocked; }
+    // Why not: an errno value (EWOULDBLOCK when someone else holds it).
+    int error() const { return mError; }
+    int descriptor() const { return mFd; }
+
+private:
+    int mFd = -1;
+    bool mLocked = false;
+    int mError = 0;
+};
+
+// fsync of the folder that holds `path`, so that a rename or an unlink in it
+// survives a power cut.
+void syncParentFolder(const std::string& path);

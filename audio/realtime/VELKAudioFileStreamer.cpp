@@ -162,22 +162,33 @@ void VELKAudioFileWriter::stop() {
 }
 
 void VELKAudioFileWriter::processBuffer(SQueueableAudioBuffer* buffer) {
-    AudioBufferList* list = VELKAudioBufferListCopy(buffer->mBuffer.mBufferList);
     uint32_t frames = SAudioBufferFrameCount(&buffer->mBuffer);
+    if (frames == 0 || mWriteFailed.load()) {
+        SAudioBufferSetEmpty(&buffer->mBuffer);
+        return;
+    }
+    AudioBufferList* list = VELKAudioBufferListCopy(buffer->mBuffer.mBufferList);
+    std::string failure;
     try {
-        if (frames > 0) {
-            audioFile()->writeAudioBufferList(list, &frames);
-        }
+        audioFile()->writeAudioBufferList(list, &frames);
     } catch (const NSXException& exception) {
-        // A worker has nobody to raise to: remember it for the recorder.
-        if (!mWriteFailed.exchange(true)) {
-            std::lock_guard lock(mErrorLock);
-            mWriteError = exception.error().localizedDescription();
-            std::fprintf(stderr, "(ERROR) VELKAudioFileWriter : %s\n", mWriteError.c_str());
-        }
+        failure = exception.error().localizedDescription();
+    } catch (const std::exception& exception) {
+        failure = exception.what();
     }
     std::free(list);
     SAudioBufferSetEmpty(&buffer->mBuffer);
+    // A worker has nobody to raise to: remember it and tell the recorder.
+    if (!failure.empty() && !mWriteFailed.exchange(true)) {
+        {
+            std::lock_guard lock(mErrorLock);
+            mWriteError = failure;
+        }
+        std::fprintf(stderr, "(ERROR) VELKAudioFileWriter : %s\n", failure.c_str());
+        if (mFailureHandler) {
+            mFailureHandler(failure);
+        }
+    }
 }
 
 std::string VELKAudioFileWriter::writeError() const {

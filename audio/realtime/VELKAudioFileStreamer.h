@@ -4,6 +4,7 @@
 #include "audio/realtime/VELKAudioBufferQueue.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,10 +69,12 @@ private:
 };
 
 // Writes the ring to the file. A write that fails (a full disk, say) is
-// reported once on standard error and remembered; nothing crashes.
+// reported once on standard error, remembered and handed to the failure
+// handler; nothing crashes, and nothing more is written.
 class VELKAudioFileWriter : public VELKAudioFileStreamer {
 public:
     using VELKAudioFileStreamer::VELKAudioFileStreamer;
+    using FailureHandler = std::function<void(const std::string& reason)>;
 
     void start() override;
     void stop() override;
@@ -79,9 +82,13 @@ public:
 
     bool writeFailed() const { return mWriteFailed.load(); }
     std::string writeError() const;
+    // Called once, on the thread whose write failed (the worker, or the
+    // caller of `stop`). Set it before `start`.
+    void setFailureHandler(FailureHandler handler) { mFailureHandler = std::move(handler); }
 
 private:
     std::atomic<bool> mWriteFailed{false};
     mutable std::mutex mErrorLock;
     std::string mWriteError;
+    FailureHandler mFailureHandler;
 };

@@ -27,6 +27,14 @@ VELKExtendedAudioFileRecorder::withFile(std::shared_ptr<VELKExtendedAudioFile> f
     recorder->mInputAudioUnit->setDelegate(recorder.get());
     recorder->mAudioFileWriter = std::make_shared<VELKAudioFileWriter>(
         kWriterBuffers, kWriterBufferFrames, *description, recorder->mRecordFile);
+    std::weak_ptr<VELKExtendedAudioFileRecorder> weak = recorder;
+    recorder->mAudioFileWriter->setFailureHandler([weak](const std::string& reason) {
+        MainQueue::post([weak, reason] {
+            if (auto self = weak.lock()) {
+                self->stopAfterFailure(reason);
+            }
+        });
+    });
     VELKAudioFileWriter* writer = recorder->mAudioFileWriter.get();
     std::atomic<int64_t>* count = &recorder->mCurrentFrame;
     // Real-time: copies the slice into the ring and counts it.
@@ -51,13 +59,45 @@ VELKExtendedAudioFileRecorder::~VELKExtendedAudioFileRecorder() {
 }
 
 void VELKExtendedAudioFileRecorder::startRecording() {
+    if (didFail()) {
+        return;
+    }
     mAudioFileWriter->start();
     mInputAudioUnit->start();
+    mRecording = true;
 }
 
 void VELKExtendedAudioFileRecorder::stopRecording() {
+    mRecording = false;
     mInputAudioUnit->stop();
     mAudioFileWriter->stop();
+}
+
+void VELKExtendedAudioFileRecorder::stopAfterFailure(const std::string& reason) {
+    if (didFail()) {
+        return;
+    }
+    mFailureReason = reason;
+    const bool wasRecording = mRecording;
+    if (mAudioFileWriter->running()) {
+        stopRecording(); // writes what was captured, as far as the file takes it
+    }
+    if (mDelegate) {
+        mDelegate->audioFileRecorderDidFail(this, reason);
+    }
+    if (wasRecording && !mInputAudioUnit->isRunning()) {
+        // Capture ended without our stop: no other notice of it comes.
+        notifyDelegateOfStop();
+    }
+}
+
+// On the main thread, after the input unit reported that it stopped.
+void VELKExtendedAudioFileRecorder::inputDidStop() {
+    if (mRecording && !mInputAudioUnit->isRunning()) {
+        stopAfterFailure("the input device went away");
+        return;
+    }
+    notifyDelegateOfStop();
 }
 
 bool VELKExtendedAudioFileRecorder::isFileRecording() const {
@@ -74,7 +114,7 @@ void VELKExtendedAudioFileRecorder::audioUnitDidStop(VELKAudioUnit*) {
     std::weak_ptr<VELKExtendedAudioFileRecorder> weak = weak_from_this();
     MainQueue::post([weak] {
         if (auto recorder = weak.lock()) {
-            recorder->notifyDelegateOfStop();
+            recorder->inputDidStop();
         }
     });
 }

@@ -28,6 +28,11 @@ public:
 // Records from one input device into one file opened for recording. Start
 // and stop may alternate (pause and resume); the frame count runs on across
 // them. The file stays open until its owner closes it.
+//
+// When the file cannot be written (a full disk) or the input device goes
+// away, recording stops by itself, everything captured until then is
+// written, and the delegate hears `audioFileRecorderDidFail`, then
+// `audioFileRecorderDidStop`. Such a recorder does not start again.
 class VELKExtendedAudioFileRecorder
     : public VELKAudioUnitDelegate,
       public std::enable_shared_from_this<VELKExtendedAudioFileRecorder> {
@@ -57,8 +62,15 @@ public:
     void audioUnitDidStop(VELKAudioUnit* unit) override;
     void notifyDelegateOfStop();
 
+    // Whether recording stopped by itself, and why.
+    bool didFail() const { return !mFailureReason.empty(); }
+    const std::string& failureReason() const { return mFailureReason; }
+
 private:
     VELKExtendedAudioFileRecorder() = default;
+    // On the main thread: capture ended without being asked to.
+    void stopAfterFailure(const std::string& reason);
+    void inputDidStop();
 
     std::shared_ptr<VELKExtendedAudioFile> mRecordFile;
     std::unique_ptr<VELKInputAudioUnit> mInputAudioUnit;
@@ -66,4 +78,6 @@ private:
     std::atomic<int64_t> mCurrentFrame{0};
     double mClientSampleRate = 0;
     VELKExtendedAudioFileRecorderDelegate* mDelegate = nullptr;
+    bool mRecording = false; // between startRecording and stopRecording (main thread)
+    std::string mFailureReason;
 };

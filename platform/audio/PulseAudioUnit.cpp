@@ -255,12 +255,28 @@ OSStatus PulseAudioUnit::startStream(const StreamRequest& request) {
     if (!connected) {
         closeStream(mainloop, mStream); // the loop's lock is recursive
     }
+    if (connected) {
+        // From now on a stream that fails means the device or the server went away.
+        mStreamLost.store(false, std::memory_order_relaxed);
+        pa_stream_set_state_callback(mStream, &PulseAudioUnit::streamStateChanged, this);
+    }
     pa_threaded_mainloop_unlock(mainloop);
     if (!connected) {
         return kAudioHardwareBadDeviceError;
     }
     setRunning(true);
     return kAudioHardwareNoError;
+}
+
+// On the server connection's thread.
+void PulseAudioUnit::streamStateChanged(pa_stream* stream, void* userData) {
+    auto* self = static_cast<PulseAudioUnit*>(userData);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        self->mStreamLost.store(true, std::memory_order_relaxed);
+        self->setRunning(false);
+    }
 }
 
 OSStatus PulseAudioUnit::stopStream() {

@@ -38,6 +38,8 @@ public:
     void setSourceUnit(PulseAudioUnit* source) { mSourceUnit = source; }
     bool isInitialized() const { return mInitialized; }
     bool isRunning() const { return mRunning.load(std::memory_order_acquire); }
+    // Whether the unit stopped because its device or the server went away.
+    bool streamLost() const { return mStreamLost.load(std::memory_order_relaxed); }
     AudioUnit handle() { return reinterpret_cast<AudioUnit>(this); }
 
 protected:
@@ -81,8 +83,10 @@ private:
         void* refCon;
     };
     void notifyListeners(uint32_t property);
+    static void streamStateChanged(pa_stream* stream, void* userData);
 
     std::atomic<bool> mRunning{false};
+    std::atomic<bool> mStreamLost{false};
     std::atomic<uint64_t> mLongestCallback{0};
     std::mutex mListenerLock;
     std::vector<Listener> mListeners;

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include <csignal>
+
 namespace {
 
 void nameApplication() {
@@ -25,6 +27,9 @@ QStringList rawArguments(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file that reaches the size limit fails its write (and the recording
+    // is finished) instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (CommandLine::isCommand(rawArguments(argc, argv))) {
         // Commands draw (cover art) but show no window: no display needed.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -93,8 +93,52 @@ std::optional<std::vector<int32_t>> channelsFrom(const QString& text, uint32_t d
 class RecordingObserver : public VELKExtendedAudioFileRecorderDelegate {
 public:
     bool stopped = false;
+    bool failed = false;
+    QString reason;
     void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder*) override { stopped = true; }
+    void audioFileRecorderDidFail(VELKExtendedAudioFileRecorder*,
+                                  const std::string& why) override {
+        failed = true;
+        reason = QString::fromStdString(why);
+    }
 };
+
+// The rules for `record --output`: a new .m4a file in a folder that exists.
+QString problemWithOutputPath(const QString& path) {
+    const QFileInfo info(path);
+    if (!path.endsWith(QStringLiteral(".m4a"), Qt::CaseInsensitive) ||
+        info.completeBaseName().isEmpty()) {
+        return QStringLiteral("%1: a tape is an MPEG-4 audio file; give a name ending in .m4a")
+            .arg(path);
+    }
+    if (info.exists() || info.isSymLink()) {
+        return QStringLiteral("%1 exists").arg(path);
+    }
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.exists()) {
+        return QStringLiteral("no such folder: %1").arg(folder.filePath());
+    }
+    if (!folder.isDir()) {
+        return QStringLiteral("not a folder: %1").arg(folder.filePath());
+    }
+    if (!folder.isWritable()) {
+        return QStringLiteral("cannot write in %1").arg(folder.filePath());
+    }
+    return {};
+}
+
+// Labels a finished recording as the deck labels a new tape; prints its path.
+void labelRecording(const QString& path, bool keepsName) {
+    Tape tape(path);
+    tape.setCommitsOnDestruction(false);
+    tape.setKeepsFileName(keepsName);
+    if (!labelNewRecording(tape)) {
+        std::fprintf(stderr, "cassora: the recording is complete but could not be labelled: %s\n",
+                     tape.lastError().toUtf8().constData());
+    }
+    std::printf("%s\n", tape.filename().toUtf8().constData());
+    std::fflush(stdout);
+}
 
 class PlaybackObserver : public VELKExtendedAudioFilePlayerDelegate {
 public:
@@ -169,7 +213,12 @@ int runRecordCommand(const QStringList& arguments) {
                                             .arg(QString::fromStdString(input->deviceUID())));
         }
         QString path = parser.value(output);
-        if (path.isEmpty()) {
+        const bool chosenName = !path.isEmpty();
+        if (chosenName) {
+            if (const QString problem = problemWithOutputPath(path); !problem.isEmpty()) {
+                return CommandSupport::fail(problem);
+            }
+        } else {
             const QString folder = tapeLibraryPath();
             if (folder.isEmpty()) {
                 return CommandSupport::fail(QStringLiteral("cannot make the library folder"));
@@ -185,15 +234,22 @@ int runRecordCommand(const QStringList& arguments) {
         RecordingObserver observer;
         recorder->setDelegate(&observer);
         std::unique_ptr<VELKAudioInputMeter> meter;
-        if (onTerminal()) {
+        const bool terminal = onTerminal();
+        if (terminal) {
             meter = std::make_unique<VELKAudioInputMeter>(input, recordChannels);
             meter->start();
         }
         const double rate = file->clientDataFormat().mSampleRate;
         recorder->startRecording();
-        while (!CommandSupport::interrupted() &&
+        bool announced = false;
+        while (!CommandSupport::interrupted() && !observer.failed &&
                !(limit > 0 && recorder->currentFrame() >= static_cast<int64_t>(limit * rate))) {
-            MainQueue::runPendingFor(kDisplayInterval);
+            MainQueue::runPendingFor(limit > 0 ? 0.01 : kDisplayInterval);
+            if (terminal && !announced && recorder->currentFrame() > 0) {
+                std::printf("\rRecording to %s (Ctrl-C stops)\033[K\n",
+                            path.toUtf8().constData());
+                announced = true;
+            }
             if (meter) {
                 const auto& levels = meter->levels();
                 QString line = QStringLiteral("REC %1  %2")
@@ -212,24 +268,26 @@ int runRecordCommand(const QStringList& arguments) {
         for (int i = 0; i < 40 && !observer.stopped; ++i) {
             MainQueue::runPendingFor(0.05);
         }
-        const bool writeFailed = recorder->audioFileWriter()->writeFailed();
-        const QString writeError =
-            QString::fromStdString(recorder->audioFileWriter()->writeError());
+        QString failure = observer.reason;
+        if (failure.isEmpty() && recorder->audioFileWriter()->writeFailed()) {
+            failure = QString::fromStdString(recorder->audioFileWriter()->writeError());
+        }
         recorder.reset();
-        file->closeFile();
-        if (writeFailed) {
+        try {
+            file->closeFile();
+        } catch (const NSXException& exception) {
             return CommandSupport::fail(
-                QStringLiteral("the recording in %1 is incomplete: %2").arg(path, writeError));
+                QStringLiteral("the recording in %1 could not be finished (%2); it is kept, and "
+                               "\"cassora recover\" finishes it once the problem is solved")
+                    .arg(path, CommandSupport::describe(exception)));
         }
-        // Labelled as the deck labels a new tape, then named after it.
-        Tape tape(path);
-        tape.setCommitsOnDestruction(false);
-        if (!labelNewRecording(tape)) {
-            std::fprintf(stderr,
-                         "cassora: the recording is complete but could not be labelled: %s\n",
-                         tape.lastError().toUtf8().constData());
+        labelRecording(path, chosenName);
+        if (!failure.isEmpty()) {
+            return CommandSupport::fail(
+                QStringLiteral("recording stopped: %1; the tape above holds what was recorded "
+                               "until then")
+                    .arg(failure));
         }
-        std::printf("%s\n", tape.filename().toUtf8().constData());
         return 0;
     } catch (const NSXException& exception) {
         return CommandSupport::fail(CommandSupport::describe(exception));

@@ -2,6 +2,7 @@
 
 #include "app/shell/AudioCommands.h"
 #include "app/shell/DevicesCommand.h"
+#include "app/shell/RecoverCommand.h"
 #include "app/shell/TapeCommands.h"
 
 #include <QTextStream>
@@ -61,6 +62,10 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
         {QStringLiteral("library"), QStringLiteral("[DIR] [--search QUERY] [--json]"),
          QStringLiteral("list the library's tapes, newest first, narrowed by a search"),
          runLibraryCommand},
+        {QStringLiteral("recover"), QStringLiteral("[DIR|FILE]"),
+         QStringLiteral("finish recordings that were interrupted (in the library folder unless "
+                        "a folder or file is given)"),
+         runRecoverCommand},
         {QStringLiteral("meter"), QStringLiteral("[--device UID] [--channels 1,2]"),
          QStringLiteral("print the input levels 15 times a second"), runMeterCommand},
     };

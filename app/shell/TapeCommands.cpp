@@ -6,6 +6,7 @@
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
+#include "app/shell/RecoverCommand.h"
 #include "platform/desktop/NaturalDateParser.h"
 #include "platform/desktop/UserDefaults.h"
 #include "platform/media/Mp4Boxes.h"
@@ -228,6 +229,7 @@ int runLibraryCommand(const QStringList& arguments) {
         return CommandSupport::fail(QStringLiteral("no such folder: %1").arg(folder));
     }
     folder = QFileInfo(folder).absoluteFilePath();
+    recoverInterruptedRecordings(folder);
     TapeLibraryArrayController library(folder);
     library.setFilterString(parser.value(search));
     if (parser.isSet(json)) {

@@ -1,0 +1,93 @@
+#include "app/shell/RecoverCommand.h"
+
+#include "app/library/DurationFormatter.h"
+#include "app/library/TapeRecovery.h"
+#include "app/shell/CommandSupport.h"
+#include "app/shell/LibraryLocation.h"
+#include "app/shell/TapeCommands.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+QString describe(const TapeRecovery::Result& result) {
+    using Outcome = TapeRecovery::Result::Outcome;
+    const QString name = result.filename;
+    switch (result.outcome) {
+    case Outcome::Recovered: {
+        QString line = QStringLiteral("recovered %1 (%2)").arg(
+            name, DurationFormatter::durationToString(static_cast<int>(result.duration)));
+        if (!result.error.isEmpty()) {
+            line += QStringLiteral("; ") + result.error;
+        }
+        return line;
+    }
+    case Outcome::Removed:
+        return QStringLiteral("removed %1: the recording was interrupted before any audio "
+                              "reached the disk")
+            .arg(name);
+    case Outcome::InUse:
+        return QStringLiteral("left %1 alone: it is still being recorded").arg(name);
+    case Outcome::Failed:
+        return QStringLiteral("cannot recover %1: %2").arg(name, result.error);
+    }
+    return {};
+}
+
+bool anyFailed(const QList<TapeRecovery::Result>& results) {
+    for (const auto& result : results) {
+        if (result.outcome == TapeRecovery::Result::Outcome::Failed) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int runRecoverCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    if (!CommandSupport::parse(parser, QStringLiteral("recover"), arguments)) {
+        return 1;
+    }
+    if (parser.positionalArguments().size() > 1) {
+        return CommandSupport::fail(QStringLiteral("recover takes one folder or file"));
+    }
+    QString target = parser.positionalArguments().value(0);
+    if (target.isEmpty()) {
+        target = tapeLibraryPath();
+        if (target.isEmpty()) {
+            return CommandSupport::fail(QStringLiteral("cannot find the library folder"));
+        }
+    }
+    const QFileInfo info(target);
+    QList<TapeRecovery::Result> results;
+    if (info.isDir()) {
+        results = TapeRecovery::recoverFolder(info.absoluteFilePath(), tapeAuthor());
+    } else if (info.exists()) {
+        results = TapeRecovery::recoverFile(info.absoluteFilePath(), tapeAuthor());
+    } else {
+        return CommandSupport::fail(QStringLiteral("no such file or folder: %1").arg(target));
+    }
+    if (results.isEmpty()) {
+        std::printf("nothing to recover in %s\n", info.absoluteFilePath().toUtf8().constData());
+        return 0;
+    }
+    for (const auto& result : results) {
+        std::printf("%s\n", describe(result).toUtf8().constData());
+    }
+    return anyFailed(results) ? 1 : 0;
+}
+
+bool recoverInterruptedRecordings(const QString& folder) {
+    const auto results = TapeRecovery::recoverFolder(folder, tapeAuthor());
+    for (const auto& result : results) {
+        if (result.outcome != TapeRecovery::Result::Outcome::InUse) {
+            std::fprintf(stderr, "cassora: %s\n", describe(result).toUtf8().constData());
+        }
+    }
+    return !anyFailed(results);
+}

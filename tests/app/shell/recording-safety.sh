@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Recordings survive kills, full files and lost devices; the output path is
+# the user's and nothing that exists is overwritten. Runs against the private
+# test server; the devices it unloads are its own.
+set -u
+program=$1
+fail() { echo "FAIL: $*" >&2; exit 1; }
+folder=$(mktemp -d)
+module=""
+cleanup() {
+  [[ -n $module ]] && pactl unload-module "$module" 2>/dev/null
+  rm -rf "$folder"
+}
+trap cleanup EXIT
+export XDG_CONFIG_HOME=$folder/config HOME=$folder/home
+mkdir -p "$HOME"
+library=$HOME/Music/Cassora
+duration() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"; }
+decodes() { ffmpeg -v error -xerror -i "$1" -f null - 2>&1 | grep -q . && return 1; return 0; }
+at_least() { python3 -c "import sys; sys.exit(0 if float('$1') >= float('$2') else 1)"; }
+
+# Killed at random moments: each recording comes back when the library is
+# next listed, playable, holding the audio up to about a second before the kill.
+mkdir -p "$library"
+for round in 1 2 3; do
+  quality=$(printf 'HQ\nMQ\nLQ\n' | sed -n "${round}p")
+  "$program" record --quality "$quality" --mono >/dev/null 2>&1 &
+  pid=$!
+  lifetime=$(python3 -c "import random; print(round(random.uniform(1.5, 3.5), 2))")
+  sleep "$lifetime"
+  kill -9 "$pid"
+  wait "$pid" 2>/dev/null
+  # Capture begins well within half a second of the start.
+  expected=$(python3 -c "print($lifetime - 1.6)")
+  listing=$("$program" library 2>"$folder/recovery.txt") || fail "library exited with $?"
+  grep -q "recovered" "$folder/recovery.txt" || fail "round $round: nothing recovered: $(cat "$folder/recovery.txt")"
+  tape=$(sed -n 's/^cassora: recovered \(.*\) ([^)]*)$/\1/p' "$folder/recovery.txt")
+  [[ -f $tape ]] || fail "round $round: no tape at $tape"
+  [[ $(basename "$tape") == "["*"] Untitled"*.m4a ]] || fail "round $round: named $tape"
+  decodes "$tape" || fail "round $round: $tape does not decode"
+  at_least "$(duration "$tape")" "$expected" || fail "round $round ($quality): $(duration "$tape") s of $lifetime s"
+  "$program" info "$tape" | grep -q "Recovered after an interruption" || fail "round $round: no note"
+  ls -a "$library" | grep -q journal && fail "round $round: a journal was left"
+done
+[[ $(ls "$library" | wc -l) -eq 3 ]] || fail "the library holds $(ls "$library")"
+"$program" recover | grep -q "nothing to recover" || fail "recover found more to do"
+
+# The output path is the final path; nothing that exists is overwritten.
+out=$folder/mytake.m4a
+made=$("$program" record --mono --quality LQ --seconds 2 --output "$out") || fail "record --output exited with $?"
+[[ $made == "$out" ]] || fail "record --output made $made"
+seconds=$(duration "$out")
+python3 -c "import sys; sys.exit(0 if abs($seconds - 2) <= 0.1 else 1)" || fail "--seconds 2 gave $seconds s"
+"$program" info "$out" | grep -q "Untitled" || fail "the tape is not labelled"
+echo "a letter" >"$folder/letter.m4a"
+for bad in "--output $folder/letter.m4a" "--output $out" "--output $folder/out.wav" \
+           "--output /no/such/folder/x.m4a" "--output $folder"; do
+  # shellcheck disable=SC2086
+  message=$("$program" record --mono --seconds 1 $bad 2>&1 >/dev/null)
+  status=$?
+  [[ $status -eq 1 && $(wc -l <<<"$message") -eq 1 ]] || fail "\"record $bad\": status $status, $message"
+done
+[[ $(cat "$folder/letter.m4a") == "a letter" ]] || fail "an existing file was overwritten"
+[[ $(duration "$out") == "$seconds" ]] || fail "an existing tape was overwritten"
+[[ ! -e $folder/out.wav ]] || fail "a .wav name was used"
+
+# A file that reaches the size limit: the recording stops, says why and
+# keeps what fitted.
+limited=$folder/limited.m4a
+message=$(ulimit -f 200; "$program" record --mono --quality MQ --seconds 60 --output "$limited" 2>&1)
+status=$?
+[[ $status -eq 1 ]] || fail "a full file: status $status"
+grep -q "recording stopped" <<<"$message" || fail "a full file: $message"
+decodes "$limited" || fail "the partial tape does not decode"
+at_least "$(duration "$limited")" 1 || fail "the partial tape holds $(duration "$limited") s"
+
+# The input device goes away: the recording ends within two seconds, and
+# what was captured stays.
+module=$(pactl load-module module-null-sink sink_name=cassora_vanishing)
+pactl load-module module-sine sink=cassora_vanishing frequency=660 >/dev/null
+lost=$folder/lost.m4a
+"$program" record --device cassora_vanishing.monitor --quality LQ --output "$lost" \
+  >"$folder/lost.txt" 2>&1 &
+pid=$!
+sleep 2.5
+pactl unload-module "$module"
+module=""
+gone=$(date +%s.%N)
+wait "$pid"
+status=$?
+took=$(python3 -c "print($(date +%s.%N) - $gone)")
+[[ $status -eq 1 ]] || fail "a lost device: status $status"
+grep -q "input device went away" "$folder/lost.txt" || fail "a lost device: $(cat "$folder/lost.txt")"
+python3 -c "import sys; sys.exit(0 if $took < 2 else 1)" || fail "a lost device took $took s to notice"
+decodes "$lost" || fail "the tape of the lost device does not decode"
+at_least "$(duration "$lost")" 0.5 || fail "the tape of the lost device holds $(duration "$lost") s"
+exit 0

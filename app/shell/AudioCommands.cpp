@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -45,6 +46,17 @@ bool onTerminal() {
 void showStatus(const QString& line) {
     std::printf("\r%s\033[K", line.toUtf8().constData());
     std::fflush(stdout);
+}
+
+// A finite number within [lowest, highest]; nothing for text that is not one
+// ("nan" and "inf" included).
+std::optional<double> numberIn(const QString& text, double lowest, double highest) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < lowest || value > highest) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 // A device by UID, or the default of the direction.
@@ -183,11 +195,12 @@ int runRecordCommand(const QStringList& arguments) {
     }
     double limit = 0;
     if (parser.isSet(seconds)) {
-        bool ok = false;
-        limit = parser.value(seconds).toDouble(&ok);
-        if (!ok || !(limit > 0)) {
-            return CommandSupport::fail(QStringLiteral("--seconds needs a positive number"));
+        const auto value = numberIn(parser.value(seconds), 0, 7 * 24 * 3600.0);
+        if (!value || *value <= 0) {
+            return CommandSupport::fail(
+                QStringLiteral("--seconds needs a number of seconds above 0 (at most a week)"));
         }
+        limit = *value;
     }
     CommandSupport::catchInterrupts();
     try {
@@ -313,23 +326,24 @@ int runPlayCommand(const QStringList& arguments) {
         return CommandSupport::fail(QStringLiteral("play needs one file"));
     }
     const QString path = parser.positionalArguments().front();
-    bool ok = false;
-    const double playbackSpeed = parser.value(speed).toDouble(&ok);
-    if (!ok || std::fabs(playbackSpeed) < 0.125 || std::fabs(playbackSpeed) > 8.0) {
+    const auto playbackSpeed = numberIn(parser.value(speed), -8.0, 8.0);
+    if (!playbackSpeed || std::fabs(*playbackSpeed) < 0.125) {
         return CommandSupport::fail(
             QStringLiteral("--speed must be between 0.125 and 8 (or -8 and -0.125)"));
     }
-    const double gain = parser.value(volume).toDouble(&ok);
-    if (!ok || gain > 24.0) {
+    const auto gain = numberIn(parser.value(volume), -96.0, 24.0);
+    if (!gain) {
         return CommandSupport::fail(
-            QStringLiteral("--volume must be a number of decibels up to 24"));
+            QStringLiteral("--volume must be a number of decibels from -96 to 24"));
     }
     double start = -1;
     if (parser.isSet(from)) {
-        start = parser.value(from).toDouble(&ok);
-        if (!ok || start < 0) {
-            return CommandSupport::fail(QStringLiteral("--from needs a time in seconds"));
+        const auto value = numberIn(parser.value(from), 0, 1e9);
+        if (!value) {
+            return CommandSupport::fail(
+                QStringLiteral("--from needs a time in seconds from the start (0 or more)"));
         }
+        start = *value;
     }
     if (!QFileInfo::exists(path)) {
         return CommandSupport::fail(QStringLiteral("no such file: %1").arg(path));
@@ -344,15 +358,15 @@ int runPlayCommand(const QStringList& arguments) {
         auto player = VELKExtendedAudioFilePlayer::withFilename(path.toStdString(), output);
         PlaybackObserver observer;
         player->setDelegate(&observer);
-        player->setPlaybackSpeed(playbackSpeed);
-        player->setPlaybackVolume(gain);
+        player->setPlaybackSpeed(*playbackSpeed);
+        player->setPlaybackVolume(*gain);
         if (start >= 0) {
             if (start * 1000.0 > player->maxTime()) {
                 return CommandSupport::fail(
                     QStringLiteral("--from is past the end (%1)").arg(clock(player->maxTime())));
             }
             player->setCurrentTime(start * 1000.0);
-        } else if (playbackSpeed < 0) {
+        } else if (*playbackSpeed < 0) {
             player->setCurrentFrame(player->audioFile()->frameCount());
         }
         player->startFilePlaying();

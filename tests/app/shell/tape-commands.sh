@@ -32,7 +32,9 @@ grep -q "Talk: A/B" <<<"$listing" || fail "library: $listing"
 # Playing at twice speed ends by itself; bad input is one line and status 1.
 timeout 20 "$program" play "$renamed" --speed 2 || fail "play exited with $?"
 for bad in "play $folder/none.m4a" "play $renamed --speed 0" "info /etc/hostname" \
-           "label $renamed --color mauve" "record --quality XQ" "library $folder/none"; do
+           "label $renamed --color mauve" "record --quality XQ" "library $folder/none" \
+           "play $renamed --speed nan" "play $renamed --speed inf" "play $renamed --volume nan" \
+           "play $renamed --from nan" "play $renamed --from -1" "record --seconds inf"; do
   # shellcheck disable=SC2086
   message=$("$program" $bad 2>&1 >/dev/null)
   status=$?

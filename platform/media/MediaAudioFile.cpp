@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -22,6 +23,7 @@ namespace {
 constexpr uint32_t kDefaultStereoAACBitRate = 128000;
 
 thread_local std::string tLastError;
+std::atomic<bool> gCrashSafeWriting{true};
 
 // FFmpeg reports problems through our statuses; its own chatter stays quiet.
 const bool gQuietFFmpeg = [] {
@@ -243,6 +245,10 @@ OSStatus MediaAudioFile::fail(OSStatus status, const std::string& what, int ffmp
 
 const std::string& MediaAudioFile::lastErrorOnThisThread() {
     return tLastError;
+}
+
+void MediaAudioFile::setCrashSafeWriting(bool safe) {
+    gCrashSafeWriting = safe;
 }
 
 OSStatus MediaAudioFile::setClientFormat(const AudioStreamBasicDescription& format) {
@@ -528,6 +534,10 @@ OSStatus MediaAudioFile::finishWriting() {
         mOutput.close();
         return status;
     }
+    if (!mCrashSafe) {
+        mOutput.close();
+        return kAudioHardwareNoError;
+    }
     if (const int error = mOutput.finish()) {
         return failWriting(error, "cannot finish " + mPath);
     }
@@ -547,6 +557,10 @@ OSStatus MediaAudioFile::failWriting(int error, const std::string& what) {
 // The journal starts once the muxer has written the file's header: from
 // then on the audio can be found again.
 OSStatus MediaAudioFile::beginJournal() {
+    mCrashSafe = gCrashSafeWriting;
+    if (!mCrashSafe) {
+        return kAudioHardwareNoError;
+    }
     if (const int error = mOutput.sync()) {
         return failWriting(error, "cannot write " + mPath);
     }
@@ -582,6 +596,10 @@ OSStatus MediaAudioFile::beginJournal() {
 // file can still be finished after the next stretch of audio.
 OSStatus MediaAudioFile::checkpoint() {
     mFramesAtCheckpoint = mFramesEncoded;
+    if (!mCrashSafe) {
+        mUnsyncedPackets.clear();
+        return kAudioHardwareNoError;
+    }
     if (const int error = mOutput.sync()) {
         return failWriting(error, "cannot write " + mPath);
     }

@@ -75,6 +75,10 @@ public:
     // The same for the last failure of any file on the calling thread,
     // including files that could not be created or opened.
     static const std::string& lastErrorOnThisThread();
+    // Files created afterwards keep (or, for measuring what it costs, skip)
+    // the journal, the syncing and the reservation that make a recording
+    // survive a crash. On by default.
+    static void setCrashSafeWriting(bool safe);
 
 private:
     MediaAudioFile() = default;
@@ -126,6 +130,7 @@ private:
     std::vector<uint32_t> mUnsyncedPackets; // written since the last checkpoint
     int64_t mFramesAtCheckpoint = 0;
     int64_t mStartedAt = 0;
+    bool mCrashSafe = true;
     OSStatus mWriteFailure = 0; // the first failure of writing; nothing is written after it
 
     // Reading

@@ -9,11 +9,7 @@
 namespace {
 
 void runBuffer(void* item) {
-    auto* buffer = static_cast<SQueueableAudioBuffer*>(item);
-    if (buffer->mProcess) {
-        buffer->mProcess(buffer);
-    }
-    buffer->mInProgress.store(false, std::memory_order_release);
+    SQueueWorkerProcessItem(static_cast<SQueueableAudioBuffer*>(item));
 }
 
 void* nextBuffer(void* item) {

@@ -77,7 +77,8 @@ VELKOutputAudioUnit::VELKOutputAudioUnit(
         NSXThrowIfError(AudioUnitSetParameter(mVarispeedUnit, kVarispeedParam_PlaybackRate,
                                               kAudioUnitScope_Global, 0, 1.0f, 0));
         NSXThrowIfError(AUGraphConnectNodeInput(mGraph, mVarispeedNode, 0, mOutputNode, 0));
-        mAudioNotificationQueueWorker = SAudioNotificationQueueWorkerCreate();
+        // A unit always has its worker: start and stop rely on it.
+        NSXThrowIfError(mAudioNotificationQueueWorker = SAudioNotificationQueueWorkerCreate());
         NSXThrowIfError(AUGraphInitialize(mGraph));
     } catch (...) {
         if (mAudioNotificationQueueWorker) {

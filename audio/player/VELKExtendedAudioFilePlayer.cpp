@@ -33,13 +33,13 @@ void VELKExtendedAudioFilePlayer::setUp(std::shared_ptr<VELKExtendedAudioFile> f
     mFileReader = std::make_shared<VELKAudioFileReader>(kReaderBuffers, kReaderBufferFrames,
                                                         *description, mAudioFile);
     mOutputAudioUnit->setAudioBufferQueue(mFileReader);
-    // On the notification worker: hand the end of file to the main thread,
-    // where a player that is gone by then is not told.
+    // On the notification worker: hand the end of the stream to the main
+    // thread, where a player that is gone by then is not told.
     std::weak_ptr<VELKExtendedAudioFilePlayer> weak = weak_from_this();
     mOutputAudioUnit->setEndOfStreamNotificationBlock([weak] {
         MainQueue::post([weak] {
             if (auto player = weak.lock()) {
-                player->notifyDelegateOfEOF();
+                player->endOfStreamReached();
             }
         });
     });
@@ -116,6 +116,23 @@ void VELKExtendedAudioFilePlayer::setCurrentTime(double milliseconds) {
 
 double VELKExtendedAudioFilePlayer::maxTime() const {
     return static_cast<double>(mAudioFile->frameCount()) / clientSampleRate() * 1000.0;
+}
+
+// The stream ends at the end of the file, or where the reader could not read
+// on: that is a failure, and the player stops.
+void VELKExtendedAudioFilePlayer::endOfStreamReached() {
+    if (mFileReader->failed()) {
+        stopFilePlaying();
+        notifyDelegateOfFailure(mFileReader->failureReason());
+    } else {
+        notifyDelegateOfEOF();
+    }
+}
+
+void VELKExtendedAudioFilePlayer::notifyDelegateOfFailure(const std::string& reason) {
+    if (mDelegate) {
+        mDelegate->audioFilePlayerDidFail(this, reason);
+    }
 }
 
 void VELKExtendedAudioFilePlayer::notifyDelegateOfEOF() {

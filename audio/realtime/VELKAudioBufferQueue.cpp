@@ -59,6 +59,10 @@ VELKAudioBufferQueue::VELKAudioBufferQueue(uint32_t bufferCount, uint32_t numFra
 }
 
 VELKAudioBufferQueue::~VELKAudioBufferQueue() {
+    teardownForgottenWorker();
+}
+
+void VELKAudioBufferQueue::teardownForgottenWorker() {
     if (mQueueWorker) {
         std::fprintf(stderr, "WARNING - QUEUE WORKER NOT TORN DOWN\n");
         teardownWorkerThread();

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <string>
 
 // Against the private test server: the sine source plays 440 Hz; what is
 // played to the null sink comes back on its monitor.
@@ -101,8 +102,14 @@ class Observer : public VELKExtendedAudioFilePlayerDelegate,
                  public VELKExtendedAudioFileRecorderDelegate {
 public:
     int endOfFile = 0;
+    int playerFailures = 0;
+    std::string playerFailure;
     int recorderStops = 0;
     void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer*) override { ++endOfFile; }
+    void audioFilePlayerDidFail(VELKExtendedAudioFilePlayer*, const std::string& reason) override {
+        ++playerFailures;
+        playerFailure = reason;
+    }
     void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder*) override { ++recorderStops; }
 };
 
@@ -273,6 +280,26 @@ TEST_F(RealtimeTest, SeekingWhilePlayingContinuesThere) {
     const double stoppedAt = player->currentTime();
     pumpFor(0.2);
     EXPECT_EQ(player->currentTime(), stoppedAt);
+}
+
+// A file that can no longer be read while it plays (here: closed under the
+// player) stops the player, which says so; it is not the end of the file.
+TEST_F(RealtimeTest, PlayerReportsAFileItCannotReadAsAFailure) {
+    const std::string path = toneFile(folder, 4.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    Observer observer;
+    player->setDelegate(&observer);
+    player->setPlaybackSpeed(-1.0); // backwards, every refill seeks
+    player->setCurrentFrame(player->audioFile()->frameCount());
+    player->startFilePlaying();
+    ASSERT_TRUE(pumpUntil([&] { return player->currentTime() < 3800.0; }, 5.0));
+    player->audioFile()->closeFile();
+    EXPECT_TRUE(pumpUntil([&] { return observer.playerFailures > 0; }, 5.0));
+    pumpFor(0.2);
+    EXPECT_EQ(observer.playerFailures, 1);
+    EXPECT_FALSE(observer.playerFailure.empty());
+    EXPECT_EQ(observer.endOfFile, 0);
+    EXPECT_FALSE(player->isFilePlaying());
 }
 
 TEST_F(RealtimeTest, PlayerSpeedVolumeAndTime) {

@@ -1,9 +1,12 @@
 #include "audio/player/VELKExtendedAudioFilePlayer.h"
 
 #include "audio/format/InternalInconsistencyException.h"
+#include "audio/format/NSXException.h"
 #include "platform/audio/MainQueue.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 constexpr uint32_t kReaderBuffers = 3;
@@ -65,7 +68,31 @@ void VELKExtendedAudioFilePlayer::startFilePlaying() {
 
 void VELKExtendedAudioFilePlayer::stopFilePlaying() {
     mOutputAudioUnit->stop();
+    const bool wasPlaying = mFileReader->running() && !mFileReader->endOfStream();
     mFileReader->stop();
+    if (wasPlaying) {
+        stepBackOverUnplayedFrames();
+    }
+}
+
+// The frames the output had rendered but the device had not played went with
+// the stop: the listener never heard them, so the position goes back before
+// them and the next start plays them.
+void VELKExtendedAudioFilePlayer::stepBackOverUnplayedFrames() {
+    const auto unplayed = static_cast<int64_t>(
+        std::llround(mOutputAudioUnit->unplayedFramesAtStop() * playbackSpeed()));
+    if (unplayed <= 0) {
+        return;
+    }
+    const int64_t reached = currentFrame();
+    const int64_t heard = mFileReader->reverse() ? reached + unplayed : reached - unplayed;
+    try {
+        setCurrentFrame(std::clamp<int64_t>(heard, 0, mAudioFile->frameCount()));
+    } catch (const NSXException& exception) {
+        // The position stays where the output got to.
+        std::fprintf(stderr, "(ERROR) VELKExtendedAudioFilePlayer : %s\n",
+                     exception.reason().c_str());
+    }
 }
 
 bool VELKExtendedAudioFilePlayer::isFilePlaying() const {

@@ -49,7 +49,7 @@ public:
     void setPlaybackVolume(double decibels);
 
     // The frame the output has reached, kept across a stop: a later start
-    // plays on from it.
+    // plays on from it, so a pause skips nothing.
     int64_t currentFrame() const;
     // Raises NSXException for a frame the file refuses; the position stays.
     void setCurrentFrame(int64_t frame);
@@ -76,6 +76,7 @@ private:
                std::shared_ptr<VELKAudioDevice> device);
     double clientSampleRate() const;
     void endOfStreamReached();
+    void stepBackOverUnplayedFrames();
 
     std::shared_ptr<VELKExtendedAudioFile> mAudioFile;
     std::shared_ptr<VELKAudioFileReader> mFileReader;

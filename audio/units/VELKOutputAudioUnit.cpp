@@ -135,6 +135,14 @@ void VELKOutputAudioUnit::setPlaybackLevel(double level) {
                                           kAudioUnitScope_Global, 0, static_cast<float>(level), 0));
 }
 
+uint32_t VELKOutputAudioUnit::unplayedFramesAtStop() const {
+    uint32_t frames = 0;
+    uint32_t size = sizeof(frames);
+    NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_UnplayedFramesAtStop,
+                                         kAudioUnitScope_Global, 0, &frames, &size));
+    return frames;
+}
+
 void VELKOutputAudioUnit::setEndOfStreamNotificationBlock(std::function<void()> block) {
     SQueueableAudioNotificationDestroy(mAudioNotification);
     mAudioNotification =

@@ -45,6 +45,13 @@ OSStatus PulseOutputUnit::getProperty(uint32_t property, uint32_t scope, uint32_
         *ioSize = sizeof(rate);
         return kAudioHardwareNoError;
     }
+    if (property == kPulseOutputUnitProperty_UnplayedFramesAtStop && outData && ioSize &&
+        *ioSize >= sizeof(uint32_t)) {
+        const uint32_t frames = mUnplayedAtStop.load();
+        std::memcpy(outData, &frames, sizeof(frames));
+        *ioSize = sizeof(frames);
+        return kAudioHardwareNoError;
+    }
     return PulseAudioUnit::getProperty(property, scope, element, outData, ioSize);
 }
 
@@ -109,7 +116,37 @@ OSStatus PulseOutputUnit::start() {
 }
 
 OSStatus PulseOutputUnit::stop() {
+    mUnplayedAtStop.store(mStream ? unplayedFrames() : 0);
     return stopStream();
+}
+
+uint32_t PulseOutputUnit::unplayedFrames() {
+    pa_threaded_mainloop* mainloop = PulseHardware::shared().mainloop();
+    if (pa_threaded_mainloop_in_thread(mainloop)) {
+        return 0; // the answer would come on this very thread
+    }
+    pa_threaded_mainloop_lock(mainloop);
+    pa_stream_set_write_callback(mStream, nullptr, nullptr);
+    pa_operation* update = pa_stream_update_timing_info(
+        mStream,
+        [](pa_stream*, int, void* loop) {
+            pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+        },
+        mainloop);
+    while (update && pa_operation_get_state(update) == PA_OPERATION_RUNNING) {
+        pa_threaded_mainloop_wait(mainloop);
+    }
+    pa_usec_t latency = 0;
+    int negative = 0;
+    const bool known = update && pa_operation_get_state(update) == PA_OPERATION_DONE &&
+                       pa_stream_get_latency(mStream, &latency, &negative) == 0 && !negative;
+    if (update) {
+        pa_operation_unref(update);
+    }
+    pa_threaded_mainloop_unlock(mainloop);
+    return known ? static_cast<uint32_t>(static_cast<double>(latency) * mInputFormat.mSampleRate /
+                                         1e6)
+                 : 0;
 }
 
 void PulseOutputUnit::attachCallbacks(pa_stream* stream) {

@@ -4,6 +4,7 @@
 #include "audio/hardware/VELKAudioDevice.h"
 #include "platform/media/AudioFileTypes.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -64,13 +65,18 @@ public:
     // a failed read delivers 0 frames.
     void readIntoAudioBufferList(AudioBufferList* bufferList, int64_t startFrame,
                                  uint32_t* framesRead);
+    // The same in the direction given, whatever `reverse` says meanwhile.
+    void readIntoAudioBufferList(AudioBufferList* bufferList, int64_t startFrame,
+                                 uint32_t* framesRead, bool reverse);
     // Writes `*framesWritten` frames; raises on failure.
     void writeAudioBufferList(AudioBufferList* bufferList, uint32_t* framesWritten);
 
     ExtAudioFileRef audioFile() const { return mAudioFile; }
     std::string filename() const;
-    bool reverse() const { return mReverse; }
-    void setReverse(bool reverse) { mReverse = reverse; }
+    bool reverse() const { return mReverse.load(); }
+    // May be called while another thread reads; a read in progress keeps the
+    // direction it began with.
+    void setReverse(bool reverse) { mReverse.store(reverse); }
     std::shared_ptr<VELKAudioStreamBasicDescription> preferredClientDataFormat() const {
         return mPreferredClientDataFormat;
     }
@@ -89,6 +95,6 @@ private:
     std::shared_ptr<VELKAudioStreamBasicDescription> mPreferredClientDataFormat;
     mutable std::mutex mFilenameLock;
     std::string mFilename;
-    bool mReverse = false;
+    std::atomic<bool> mReverse{false};
     mutable std::recursive_mutex mReadLock; // reads and seeks
 };

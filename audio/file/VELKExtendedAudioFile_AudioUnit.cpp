@@ -9,13 +9,18 @@
 
 void VELKExtendedAudioFile::readIntoAudioBufferList(AudioBufferList* bufferList, int64_t startFrame,
                                                     uint32_t* framesRead) {
+    readIntoAudioBufferList(bufferList, startFrame, framesRead, mReverse.load());
+}
+
+void VELKExtendedAudioFile::readIntoAudioBufferList(AudioBufferList* bufferList, int64_t startFrame,
+                                                    uint32_t* framesRead, bool reverse) {
     if (!framesRead) {
         throw InternalInconsistencyException("Invalid parameter not satisfying: ioNumFrames",
                                              "VELKExtendedAudioFile_AudioUnit", __LINE__);
     }
     std::lock_guard lock(mReadLock);
     uint32_t count = *framesRead;
-    if (mReverse) {
+    if (reverse) {
         int64_t begin = startFrame - count;
         if (begin < 0) {
             count = static_cast<uint32_t>(std::max<int64_t>(startFrame, 0));
@@ -30,7 +35,7 @@ void VELKExtendedAudioFile::readIntoAudioBufferList(AudioBufferList* bufferList,
     if (!mAudioFile || ExtAudioFileRead(mAudioFile, &count, bufferList) != 0) {
         count = 0;
     }
-    if (mReverse) {
+    if (reverse) {
         reverseBufferList(bufferList);
     }
     *framesRead = count;

@@ -1,5 +1,7 @@
 #include "audio/meter/VELKAudioInputMeter.h"
 
+#include "audio/format/NSXException.h"
+
 #include <cmath>
 #include <limits>
 
@@ -19,6 +21,9 @@ double VELKAudioInputMeter::levelOfSamples(const float* samples, uint64_t count)
 
 VELKAudioInputMeter::VELKAudioInputMeter(std::shared_ptr<VELKAudioDevice> device,
                                          std::optional<std::vector<int32_t>> channels) {
+    if (!device) {
+        NSXThrowErrstr("The audio input meter has no input device.");
+    }
     auto format = device->deviceNativeRecordStreamDescription();
     if (channels && !channels->empty()) {
         format->setChannelsPerFrame(static_cast<uint32_t>(channels->size()));

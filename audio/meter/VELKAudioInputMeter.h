@@ -13,6 +13,8 @@
 // (one or two) and its RMS level in decibels on request.
 class VELKAudioInputMeter {
 public:
+    // Raises NSXException when the device is missing, cannot record or
+    // cannot be opened.
     VELKAudioInputMeter(std::shared_ptr<VELKAudioDevice> device,
                         std::optional<std::vector<int32_t>> channels = std::nullopt);
     ~VELKAudioInputMeter();

@@ -1,9 +1,12 @@
 #include "audio/player/VELKExtendedAudioFilePlayer.h"
 
 #include "audio/format/InternalInconsistencyException.h"
+#include "audio/format/NSXException.h"
 #include "platform/audio/MainQueue.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 constexpr uint32_t kReaderBuffers = 3;
@@ -33,13 +36,13 @@ void VELKExtendedAudioFilePlayer::setUp(std::shared_ptr<VELKExtendedAudioFile> f
     mFileReader = std::make_shared<VELKAudioFileReader>(kReaderBuffers, kReaderBufferFrames,
                                                         *description, mAudioFile);
     mOutputAudioUnit->setAudioBufferQueue(mFileReader);
-    // On the notification worker: hand the end of file to the main thread,
-    // where a player that is gone by then is not told.
+    // On the notification worker: hand the end of the stream to the main
+    // thread, where a player that is gone by then is not told.
     std::weak_ptr<VELKExtendedAudioFilePlayer> weak = weak_from_this();
     mOutputAudioUnit->setEndOfStreamNotificationBlock([weak] {
         MainQueue::post([weak] {
             if (auto player = weak.lock()) {
-                player->notifyDelegateOfEOF();
+                player->endOfStreamReached();
             }
         });
     });
@@ -65,7 +68,31 @@ void VELKExtendedAudioFilePlayer::startFilePlaying() {
 
 void VELKExtendedAudioFilePlayer::stopFilePlaying() {
     mOutputAudioUnit->stop();
+    const bool wasPlaying = mFileReader->running() && !mFileReader->endOfStream();
     mFileReader->stop();
+    if (wasPlaying) {
+        stepBackOverUnplayedFrames();
+    }
+}
+
+// The frames the output had rendered but the device had not played went with
+// the stop: the listener never heard them, so the position goes back before
+// them and the next start plays them.
+void VELKExtendedAudioFilePlayer::stepBackOverUnplayedFrames() {
+    const auto unplayed = static_cast<int64_t>(
+        std::llround(mOutputAudioUnit->unplayedFramesAtStop() * playbackSpeed()));
+    if (unplayed <= 0) {
+        return;
+    }
+    const int64_t reached = currentFrame();
+    const int64_t heard = mFileReader->reverse() ? reached + unplayed : reached - unplayed;
+    try {
+        setCurrentFrame(std::clamp<int64_t>(heard, 0, mAudioFile->frameCount()));
+    } catch (const NSXException& exception) {
+        // The position stays where the output got to.
+        std::fprintf(stderr, "(ERROR) VELKExtendedAudioFilePlayer : %s\n",
+                     exception.reason().c_str());
+    }
 }
 
 bool VELKExtendedAudioFilePlayer::isFilePlaying() const {
@@ -116,6 +143,23 @@ void VELKExtendedAudioFilePlayer::setCurrentTime(double milliseconds) {
 
 double VELKExtendedAudioFilePlayer::maxTime() const {
     return static_cast<double>(mAudioFile->frameCount()) / clientSampleRate() * 1000.0;
+}
+
+// The stream ends at the end of the file, or where the reader could not read
+// on: that is a failure, and the player stops.
+void VELKExtendedAudioFilePlayer::endOfStreamReached() {
+    if (mFileReader->failed()) {
+        stopFilePlaying();
+        notifyDelegateOfFailure(mFileReader->failureReason());
+    } else {
+        notifyDelegateOfEOF();
+    }
+}
+
+void VELKExtendedAudioFilePlayer::notifyDelegateOfFailure(const std::string& reason) {
+    if (mDelegate) {
+        mDelegate->audioFilePlayerDidFail(this, reason);
+    }
 }
 
 void VELKExtendedAudioFilePlayer::notifyDelegateOfEOF() {

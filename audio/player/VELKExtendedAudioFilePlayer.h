@@ -48,7 +48,10 @@ public:
     void setPlaybackLevel(double level);
     void setPlaybackVolume(double decibels);
 
+    // The frame the output has reached, kept across a stop: a later start
+    // plays on from it, so a pause skips nothing.
     int64_t currentFrame() const;
+    // Raises NSXException for a frame the file refuses; the position stays.
     void setCurrentFrame(int64_t frame);
     double currentTime() const;
     // Rounds down to a whole frame.
@@ -65,12 +68,15 @@ public:
 
     void notifyDelegateOfEOF();
     void notifyDelegateOfStop();
+    void notifyDelegateOfFailure(const std::string& reason);
 
 private:
     VELKExtendedAudioFilePlayer() = default;
     void setUp(std::shared_ptr<VELKExtendedAudioFile> file,
                std::shared_ptr<VELKAudioDevice> device);
     double clientSampleRate() const;
+    void endOfStreamReached();
+    void stepBackOverUnplayedFrames();
 
     std::shared_ptr<VELKExtendedAudioFile> mAudioFile;
     std::shared_ptr<VELKAudioFileReader> mFileReader;

@@ -3,6 +3,7 @@
 #include "audio/realtime/SGuardLocker.h"
 #include "platform/audio/PulseHardware.h"
 
+#include <cstdio>
 #include <sched.h>
 #include <string>
 
@@ -13,6 +14,19 @@ namespace {
 // delays work by no more than this.
 constexpr double kWakeInterval = 0.01;
 
+// Processes the item and clears its in-progress mark. The item kinds catch
+// what their callbacks raise; this is the last line, so that nothing ever
+// ends the process from a worker.
+void runItemCaught(SQueueWorker* self, void* item) {
+    try {
+        self->mRunItem(item);
+    } catch (const std::exception& exception) {
+        SQueueWorkerLogException(exception.what());
+    } catch (...) {
+        SQueueWorkerLogException("unknown exception");
+    }
+}
+
 void* workerMain(void* argument) {
     auto* self = static_cast<SQueueWorker*>(argument);
     {
@@ -22,7 +36,7 @@ void* workerMain(void* argument) {
                 void* item = SAtomicStackPopAllReversed(self->mStack);
                 while (item) {
                     void* next = self->mNextOf(item);
-                    self->mRunItem(item); // processes and clears the in-progress mark
+                    runItemCaught(self, item);
                     item = next;
                 }
                 scope.notifyAll(); // owners waiting for pending items
@@ -51,11 +65,7 @@ void raisePriority(pthread_t thread) {
 }
 
 void runNotification(void* item) {
-    auto* notification = static_cast<SQueueableAudioNotification*>(item);
-    if (notification->mProcess) {
-        notification->mProcess(notification);
-    }
-    notification->mInProgress.store(false, std::memory_order_release);
+    SQueueWorkerProcessItem(static_cast<SQueueableAudioNotification*>(item));
 }
 
 void* nextNotification(void* item) {
@@ -93,6 +103,10 @@ SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void
     pthread_attr_destroy(&attributes);
     raisePriority(self->mThread);
     return self;
+}
+
+void SQueueWorkerLogException(const char* reason) {
+    std::fprintf(stderr, "(ERROR) SQueueWorker : %s\n", reason);
 }
 
 // Real-time: no allocation, no locks.

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <pthread.h>
 
@@ -46,6 +47,27 @@ void SQueueWorkerDestroy(SQueueWorker* self);
 // Blocks the caller until `done` holds, re-checking it whenever the worker
 // finishes a batch (and at least every 10 ms).
 void SQueueWorkerWaitUntil(SQueueWorker* self, const std::function<bool()>& done);
+
+// Logs what a worker's item raised: "(ERROR) SQueueWorker : <reason>".
+void SQueueWorkerLogException(const char* reason);
+
+// Runs an item's processing callback on the worker and hands the item back by
+// clearing its in-progress mark. A worker has nobody to raise to: what the
+// callback raises is logged, and the owner learns of a failure through the
+// item (a reader marks its buffer, for instance), never through the thread.
+template <typename Item>
+void SQueueWorkerProcessItem(Item* item) {
+    try {
+        if (item->mProcess) {
+            item->mProcess(item);
+        }
+    } catch (const std::exception& exception) {
+        SQueueWorkerLogException(exception.what());
+    } catch (...) {
+        SQueueWorkerLogException("unknown exception");
+    }
+    item->mInProgress.store(false, std::memory_order_release);
+}
 
 // The notification worker.
 using SAudioNotificationQueueWorker = SQueueWorker;

@@ -9,11 +9,7 @@
 namespace {
 
 void runBuffer(void* item) {
-    auto* buffer = static_cast<SQueueableAudioBuffer*>(item);
-    if (buffer->mProcess) {
-        buffer->mProcess(buffer);
-    }
-    buffer->mInProgress.store(false, std::memory_order_release);
+    SQueueWorkerProcessItem(static_cast<SQueueableAudioBuffer*>(item));
 }
 
 void* nextBuffer(void* item) {
@@ -63,6 +59,10 @@ VELKAudioBufferQueue::VELKAudioBufferQueue(uint32_t bufferCount, uint32_t numFra
 }
 
 VELKAudioBufferQueue::~VELKAudioBufferQueue() {
+    teardownForgottenWorker();
+}
+
+void VELKAudioBufferQueue::teardownForgottenWorker() {
     if (mQueueWorker) {
         std::fprintf(stderr, "WARNING - QUEUE WORKER NOT TORN DOWN\n");
         teardownWorkerThread();

@@ -16,6 +16,7 @@ struct SQueueableAudioBuffer {
     std::function<void(SQueueableAudioBuffer*)> mProcess;
     std::atomic<bool> mInProgress{false}; // owned by the worker while set
     int64_t mFileStartFrame = 0;          // the file frame of the buffer's first frame
+    bool mReverse = false;                // filled backwards from mFileStartFrame
     double mPlaybackRate = 1.0;
     SQueueableAudioBuffer* mNext = nullptr;
 };
@@ -67,6 +68,10 @@ public:
     void resumeRenderSide();
 
 protected:
+    // For destructors: a worker still running when its queue goes is torn
+    // down (with a warning). A subclass whose processBuffer the worker calls
+    // does this in its own destructor, while that processBuffer still exists.
+    void teardownForgottenWorker();
     void setEndOfStream(bool endOfStream) { mEndOfStream.store(endOfStream); }
     void waitForPendingBuffers();
 

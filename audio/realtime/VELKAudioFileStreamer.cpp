@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 VELKAudioFileStreamer::VELKAudioFileStreamer(
@@ -15,11 +16,7 @@ VELKAudioFileStreamer::VELKAudioFileStreamer(
       mAudioFile(std::move(audioFile)) {}
 
 VELKAudioFileStreamer::~VELKAudioFileStreamer() {
-    // The worker may be inside processBuffer of this object: it ends first.
-    if (hasWorker()) {
-        std::fprintf(stderr, "WARNING - QUEUE WORKER NOT TORN DOWN\n");
-        teardownWorkerThread();
-    }
+    teardownForgottenWorker();
 }
 
 void VELKAudioFileStreamer::start() {
@@ -42,93 +39,158 @@ void VELKAudioFileStreamer::setAudioFile(std::shared_ptr<VELKExtendedAudioFile> 
 
 // Reader
 
+VELKAudioFileReader::VELKAudioFileReader(uint32_t bufferCount, uint32_t numFrames,
+                                         const VELKAudioStreamBasicDescription& streamDescription,
+                                         std::shared_ptr<VELKExtendedAudioFile> audioFile)
+    : VELKAudioFileStreamer(bufferCount, numFrames, streamDescription, std::move(audioFile)) {
+    suspendRenderSide(); // the ring holds nothing to play before the first start
+}
+
+VELKAudioFileReader::~VELKAudioFileReader() {
+    teardownForgottenWorker();
+}
+
 void VELKAudioFileReader::start() {
+    if (running()) {
+        stop();
+    }
     setErrorCount(0);
     setEndOfStream(false);
+    mFailed.store(false);
     prime();
     setRunning(true);
     startWorker();
+    resumeRenderSide();
 }
 
 void VELKAudioFileReader::stop() {
+    suspendRenderSide();
     stopWorker();
+    waitForPendingBuffers(); // no refill moves the position after this
+    if (running()) {
+        mCurrentFrame.store(frameReachedByRenderSide());
+        mFileAtCurrentFrame.store(false); // the file stands where the reading got to
+    }
     setRunning(false);
 }
 
 void VELKAudioFileReader::processBuffer(SQueueableAudioBuffer* buffer) {
     SAudioBufferSetEmpty(&buffer->mBuffer);
-    // The file read may change byte sizes: it works on a copy of the header.
-    AudioBufferList* list = VELKAudioBufferListCopy(buffer->mBuffer.mBufferList);
+    buffer->mFileStartFrame = mCurrentFrame.load();
+    if (!mFailed.load()) {
+        try {
+            fillBuffer(buffer);
+            return;
+        } catch (const std::exception& exception) {
+            noteFailure(exception.what());
+        }
+    }
+    // Nothing more can be read until the next start: the stream ends here.
+    buffer->mBuffer.mEndFrame = 0;
+    buffer->mBuffer.mReachedEndOfStream = true;
+}
+
+namespace {
+
+struct FreeBufferList {
+    void operator()(AudioBufferList* list) const { std::free(list); }
+};
+
+} // namespace
+
+void VELKAudioFileReader::fillBuffer(SQueueableAudioBuffer* buffer) {
     const std::shared_ptr<VELKExtendedAudioFile> file = audioFile();
+    // One direction for the whole refill, whatever the owner sets meanwhile.
+    const bool reverse = file->reverse();
     const VELKLoopRange range = loopRange();
     const bool looping = mLooping.load();
     const int64_t loopEnd = range.location + range.length;
     int64_t current = mCurrentFrame.load();
+    buffer->mFileStartFrame = current;
+    buffer->mReverse = reverse;
 
     auto frames = static_cast<uint32_t>(mBufferSizeFrames);
-    if (looping && !file->reverse() && current + frames > loopEnd) {
+    if (looping && !reverse && current + frames > loopEnd) {
         frames = static_cast<uint32_t>(std::max<int64_t>(loopEnd - current, 0));
     }
-    file->readIntoAudioBufferList(list, current, &frames);
-    std::free(list);
-    buffer->mFileStartFrame = current;
+    if (!reverse && !mFileAtCurrentFrame.load()) {
+        file->seekToFrame(current);
+    }
+    mFileAtCurrentFrame.store(false);
+    // The file read may change byte sizes: it works on a copy of the header.
+    const std::unique_ptr<AudioBufferList, FreeBufferList> list(
+        VELKAudioBufferListCopy(buffer->mBuffer.mBufferList));
+    file->readIntoAudioBufferList(list.get(), current, &frames, reverse);
+    mFileAtCurrentFrame.store(!reverse);
 
-    try {
-        if (frames > 0) {
-            if (file->reverse()) {
-                current -= frames;
-                if (looping && current == range.location) {
-                    current = loopEnd;
-                    file->seekToFrame(current);
-                }
-            } else {
-                current += frames;
-                if (looping && current == loopEnd) {
-                    current = range.location;
-                    file->seekToFrame(current);
-                }
+    if (frames > 0) {
+        if (reverse) {
+            current -= frames;
+            if (looping && current == range.location) {
+                current = loopEnd;
+                file->seekToFrame(current);
             }
-        } else if (looping) {
-            current = file->reverse() ? loopEnd : range.location;
-            file->seekToFrame(current);
+        } else {
+            current += frames;
+            if (looping && current == loopEnd) {
+                current = range.location;
+                file->seekToFrame(current);
+                mFileAtCurrentFrame.store(true);
+            }
         }
-    } catch (const NSXException& exception) {
-        std::fprintf(stderr, "(ERROR) VELKAudioFileReader : %s\n", exception.reason().c_str());
+    } else if (looping) {
+        current = reverse ? loopEnd : range.location;
+        file->seekToFrame(current);
+        mFileAtCurrentFrame.store(true);
     }
     mCurrentFrame.store(current);
     buffer->mBuffer.mEndFrame = frames;
     buffer->mBuffer.mReachedEndOfStream = !looping && frames == 0;
 }
 
-int64_t VELKAudioFileReader::currentFrame() const {
-    if (running()) {
-        const SQueueableAudioBuffer* current = buffer(static_cast<uint32_t>(currentBufferIndex()));
-        const int64_t offset = current->mBuffer.mStartFrame;
-        return audioFile()->reverse() ? current->mFileStartFrame - offset
-                                      : current->mFileStartFrame + offset;
+void VELKAudioFileReader::noteFailure(const std::string& reason) {
+    {
+        std::lock_guard lock(mFailureLock);
+        mFailureReason = reason;
     }
-    return mCurrentFrame.load();
+    mFailed.store(true);
+    std::fprintf(stderr, "(ERROR) VELKAudioFileReader : %s\n", reason.c_str());
+}
+
+std::string VELKAudioFileReader::failureReason() const {
+    std::lock_guard lock(mFailureLock);
+    return mFailureReason;
+}
+
+int64_t VELKAudioFileReader::frameReachedByRenderSide() const {
+    const SQueueableAudioBuffer* current = buffer(static_cast<uint32_t>(currentBufferIndex()));
+    const int64_t offset = current->mBuffer.mStartFrame;
+    return current->mReverse ? current->mFileStartFrame - offset
+                             : current->mFileStartFrame + offset;
+}
+
+int64_t VELKAudioFileReader::currentFrame() const {
+    return running() ? frameReachedByRenderSide() : mCurrentFrame.load();
 }
 
 void VELKAudioFileReader::setCurrentFrame(int64_t frame) {
     const bool wasRunning = running();
-    // The output may go on pulling: it hears silence while the ring refills.
-    suspendRenderSide();
-    if (wasRunning) {
-        stop();
-    }
-    waitForPendingBuffers(); // no refill may run while the file moves
+    stop(); // the render side takes nothing and no refill runs while the file moves
     try {
-        mCurrentFrame.store(frame);
         audioFile()->seekToFrame(frame);
+    } catch (...) {
+        // Refused: the reader goes on from where it was.
+        mFileAtCurrentFrame.store(false);
         if (wasRunning) {
             start();
         }
-    } catch (...) {
-        resumeRenderSide();
         throw;
     }
-    resumeRenderSide();
+    mCurrentFrame.store(frame);
+    mFileAtCurrentFrame.store(true);
+    if (wasRunning) {
+        start();
+    }
 }
 
 bool VELKAudioFileReader::reverse() const {
@@ -150,6 +212,10 @@ void VELKAudioFileReader::setLoopRange(VELKLoopRange range) {
 }
 
 // Writer
+
+VELKAudioFileWriter::~VELKAudioFileWriter() {
+    teardownForgottenWorker();
+}
 
 void VELKAudioFileWriter::start() {
     setErrorCount(0);

@@ -16,7 +16,8 @@ public:
     VELKAudioFileStreamer(uint32_t bufferCount, uint32_t numFrames,
                           const VELKAudioStreamBasicDescription& streamDescription,
                           std::shared_ptr<VELKExtendedAudioFile> audioFile);
-    // The worker stops before the file goes.
+    // The worker stops before the file goes. Subclasses stop it earlier, in
+    // their own destructors, while their processBuffer still exists.
     ~VELKAudioFileStreamer() override;
 
     virtual void start();
@@ -41,31 +42,58 @@ struct VELKLoopRange {
 };
 
 // Fills the ring from the file: forwards, or backwards when the file reads
-// in reverse; optionally looping over a range.
+// in reverse; optionally looping over a range. A stopped reader delivers no
+// frames to the render side.
 class VELKAudioFileReader : public VELKAudioFileStreamer {
 public:
-    using VELKAudioFileStreamer::VELKAudioFileStreamer;
+    VELKAudioFileReader(uint32_t bufferCount, uint32_t numFrames,
+                        const VELKAudioStreamBasicDescription& streamDescription,
+                        std::shared_ptr<VELKExtendedAudioFile> audioFile);
+    // The worker ends while this reader's processBuffer still exists.
+    ~VELKAudioFileReader() override;
 
+    // Fills every buffer from the current frame and clears an earlier failure.
     void start() override;
+    // Keeps the frame the render side has reached, so that `start` goes on
+    // from there: nothing read ahead is skipped.
     void stop() override;
+    // Never raises. A file that cannot be read gives an empty buffer with the
+    // end-of-stream mark, so the stream ends; `failed` says it was a failure.
     void processBuffer(SQueueableAudioBuffer* buffer) override;
 
-    // The file frame the listener hears now when running, else the next to read.
+    // The file frame the render side has reached (running), or the frame the
+    // next `start` plays first (stopped).
     int64_t currentFrame() const;
-    // Stops, seeks and restarts (refilling every buffer) when running.
+    // Stops, seeks and restarts (refilling every buffer) when running. A frame
+    // the file refuses raises NSXException and changes nothing.
     void setCurrentFrame(int64_t frame);
     bool reverse() const;
+    // Takes effect from the next refill; each refill reads in one direction.
     void setReverse(bool reverse);
     bool isLooping() const { return mLooping; }
     void setLooping(bool looping) { mLooping = looping; }
     VELKLoopRange loopRange() const;
     void setLoopRange(VELKLoopRange range);
 
+    // Whether a refill since the last start could not read the file, and why.
+    bool failed() const { return mFailed.load(); }
+    std::string failureReason() const;
+
 private:
+    void fillBuffer(SQueueableAudioBuffer* buffer);
+    int64_t frameReachedByRenderSide() const;
+    void noteFailure(const std::string& reason);
+
     std::atomic<int64_t> mCurrentFrame{0};
+    // Whether the file stands at mCurrentFrame, where a forward read begins
+    // (a reverse read leaves it at the end of the block it read).
+    std::atomic<bool> mFileAtCurrentFrame{false};
     mutable std::mutex mLoopLock;
     VELKLoopRange mLoopRange;
     std::atomic<bool> mLooping{false};
+    std::atomic<bool> mFailed{false};
+    mutable std::mutex mFailureLock;
+    std::string mFailureReason;
 };
 
 // Writes the ring to the file. A write that fails (a full disk, say) is
@@ -75,6 +103,8 @@ class VELKAudioFileWriter : public VELKAudioFileStreamer {
 public:
     using VELKAudioFileStreamer::VELKAudioFileStreamer;
     using FailureHandler = std::function<void(const std::string& reason)>;
+    // The worker ends while this writer's processBuffer still exists.
+    ~VELKAudioFileWriter() override;
 
     void start() override;
     void stop() override;

@@ -77,7 +77,8 @@ VELKOutputAudioUnit::VELKOutputAudioUnit(
         NSXThrowIfError(AudioUnitSetParameter(mVarispeedUnit, kVarispeedParam_PlaybackRate,
                                               kAudioUnitScope_Global, 0, 1.0f, 0));
         NSXThrowIfError(AUGraphConnectNodeInput(mGraph, mVarispeedNode, 0, mOutputNode, 0));
-        mAudioNotificationQueueWorker = SAudioNotificationQueueWorkerCreate();
+        // A unit always has its worker: start and stop rely on it.
+        NSXThrowIfError(mAudioNotificationQueueWorker = SAudioNotificationQueueWorkerCreate());
         NSXThrowIfError(AUGraphInitialize(mGraph));
     } catch (...) {
         if (mAudioNotificationQueueWorker) {
@@ -132,6 +133,14 @@ double VELKOutputAudioUnit::playbackRate() const {
 void VELKOutputAudioUnit::setPlaybackLevel(double level) {
     NSXThrowIfError(AudioUnitSetParameter(mOutputUnit, kHALOutputParam_Volume,
                                           kAudioUnitScope_Global, 0, static_cast<float>(level), 0));
+}
+
+uint32_t VELKOutputAudioUnit::unplayedFramesAtStop() const {
+    uint32_t frames = 0;
+    uint32_t size = sizeof(frames);
+    NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_UnplayedFramesAtStop,
+                                         kAudioUnitScope_Global, 0, &frames, &size));
+    return frames;
 }
 
 void VELKOutputAudioUnit::setEndOfStreamNotificationBlock(std::function<void()> block) {

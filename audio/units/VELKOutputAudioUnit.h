@@ -28,6 +28,10 @@ public:
     double playbackRate() const;
     // Linear gain.
     void setPlaybackLevel(double level);
+    // What the device had not yet played of what the unit rendered when it
+    // last stopped, in frames at the stream description's rate; it is lost
+    // with the stop.
+    uint32_t unplayedFramesAtStop() const;
     void setEndOfStreamNotificationBlock(std::function<void()> block);
 
     std::shared_ptr<VELKAudioStreamBasicDescription> streamDescription() const {

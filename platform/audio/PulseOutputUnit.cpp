@@ -8,8 +8,34 @@
 #include <cstring>
 
 namespace {
+
 constexpr double kTargetLatencySeconds = 0.1; // server-side buffer ahead of playback
-}
+constexpr double kTimingAnswerWait = 0.5;     // seconds; a lost server does not hold a stop
+
+// A question to the server about a stream's timing, waited for with the
+// main loop locked.
+struct TimingRequest {
+    pa_threaded_mainloop* mainloop;
+    bool answered = false;
+    bool success = false;
+    bool timedOut = false;
+
+    static void onAnswer(pa_stream*, int success, void* data) {
+        auto* request = static_cast<TimingRequest*>(data);
+        request->answered = true;
+        request->success = success != 0;
+        pa_threaded_mainloop_signal(request->mainloop, 0);
+    }
+    static void onDeadline(pa_mainloop_api* api, pa_time_event* event, const struct timeval*,
+                           void* data) {
+        auto* request = static_cast<TimingRequest*>(data);
+        request->timedOut = true;
+        api->time_free(event);
+        pa_threaded_mainloop_signal(request->mainloop, 0);
+    }
+};
+
+} // namespace
 
 PulseOutputUnit::~PulseOutputUnit() {
     stop();
@@ -43,6 +69,13 @@ OSStatus PulseOutputUnit::getProperty(uint32_t property, uint32_t scope, uint32_
         const double rate = mDeviceRate > 0 ? mDeviceRate : mInputFormat.mSampleRate;
         std::memcpy(outData, &rate, sizeof(rate));
         *ioSize = sizeof(rate);
+        return kAudioHardwareNoError;
+    }
+    if (property == kPulseOutputUnitProperty_UnplayedFramesAtStop && outData && ioSize &&
+        *ioSize >= sizeof(uint32_t)) {
+        const uint32_t frames = mUnplayedAtStop.load();
+        std::memcpy(outData, &frames, sizeof(frames));
+        *ioSize = sizeof(frames);
         return kAudioHardwareNoError;
     }
     return PulseAudioUnit::getProperty(property, scope, element, outData, ioSize);
@@ -109,7 +142,42 @@ OSStatus PulseOutputUnit::start() {
 }
 
 OSStatus PulseOutputUnit::stop() {
+    mUnplayedAtStop.store(mStream ? unplayedFrames() : 0);
     return stopStream();
+}
+
+uint32_t PulseOutputUnit::unplayedFrames() {
+    pa_threaded_mainloop* mainloop = PulseHardware::shared().mainloop();
+    if (pa_threaded_mainloop_in_thread(mainloop)) {
+        return 0; // the answer would come on this very thread
+    }
+    pa_threaded_mainloop_lock(mainloop);
+    pa_stream_set_write_callback(mStream, nullptr, nullptr);
+    TimingRequest request{mainloop};
+    pa_operation* update =
+        pa_stream_update_timing_info(mStream, &TimingRequest::onAnswer, &request);
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
+    struct timeval deadline {};
+    pa_timeval_add(pa_gettimeofday(&deadline), kTimingAnswerWait * PA_USEC_PER_SEC);
+    pa_time_event* timer = api->time_new(api, &deadline, &TimingRequest::onDeadline, &request);
+    while (update && !request.answered && !request.timedOut) {
+        pa_threaded_mainloop_wait(mainloop);
+    }
+    if (!request.timedOut) {
+        api->time_free(timer);
+    }
+    pa_usec_t latency = 0;
+    int negative = 0;
+    const bool known = request.answered && request.success &&
+                       pa_stream_get_latency(mStream, &latency, &negative) == 0 && !negative;
+    if (update) {
+        pa_operation_cancel(update); // no answer may come after this returns
+        pa_operation_unref(update);
+    }
+    pa_threaded_mainloop_unlock(mainloop);
+    return known ? static_cast<uint32_t>(static_cast<double>(latency) * mInputFormat.mSampleRate /
+                                         1e6)
+                 : 0;
 }
 
 void PulseOutputUnit::attachCallbacks(pa_stream* stream) {

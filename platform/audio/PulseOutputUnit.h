@@ -2,7 +2,9 @@
 
 #include "platform/audio/PulseAudioUnit.h"
 
+#include <atomic>
 #include <string>
+#include <vector>
 
 // The output unit: a playback stream on one sink, pulled through the render
 // callback or the graph connection in slices of at most the maximum frames
@@ -29,6 +31,9 @@ protected:
 private:
     static void streamWritable(pa_stream* stream, size_t bytes, void* self);
     void fill(pa_stream* stream, size_t bytes);
+    // Stops writing and asks the server how much of what was written the
+    // device has yet to play.
+    uint32_t unplayedFrames();
 
     AudioDeviceID mDevice = kAudioObjectUnknown;
     std::atomic<float> mVolume{1.0f};
@@ -41,4 +46,5 @@ private:
     std::vector<uint8_t> mListStorage;
     AudioBufferList* mList = nullptr;
     double mSampleTime = 0;
+    std::atomic<uint32_t> mUnplayedAtStop{0};
 };

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <string>
 
 // Against the private test server: the sine source plays 440 Hz; what is
 // played to the null sink comes back on its monitor.
@@ -101,8 +102,14 @@ class Observer : public VELKExtendedAudioFilePlayerDelegate,
                  public VELKExtendedAudioFileRecorderDelegate {
 public:
     int endOfFile = 0;
+    int playerFailures = 0;
+    std::string playerFailure;
     int recorderStops = 0;
     void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer*) override { ++endOfFile; }
+    void audioFilePlayerDidFail(VELKExtendedAudioFilePlayer*, const std::string& reason) override {
+        ++playerFailures;
+        playerFailure = reason;
+    }
     void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder*) override { ++recorderStops; }
 };
 
@@ -273,6 +280,95 @@ TEST_F(RealtimeTest, SeekingWhilePlayingContinuesThere) {
     const double stoppedAt = player->currentTime();
     pumpFor(0.2);
     EXPECT_EQ(player->currentTime(), stoppedAt);
+}
+
+// A file that can no longer be read while it plays (here: closed under the
+// player) stops the player, which says so; it is not the end of the file.
+TEST_F(RealtimeTest, PlayerReportsAFileItCannotReadAsAFailure) {
+    const std::string path = toneFile(folder, 4.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    Observer observer;
+    player->setDelegate(&observer);
+    player->setPlaybackSpeed(-1.0); // backwards, every refill seeks
+    player->setCurrentFrame(player->audioFile()->frameCount());
+    player->startFilePlaying();
+    ASSERT_TRUE(pumpUntil([&] { return player->currentTime() < 3800.0; }, 5.0));
+    player->audioFile()->closeFile();
+    EXPECT_TRUE(pumpUntil([&] { return observer.playerFailures > 0; }, 5.0));
+    pumpFor(0.2);
+    EXPECT_EQ(observer.playerFailures, 1);
+    EXPECT_FALSE(observer.playerFailure.empty());
+    EXPECT_EQ(observer.endOfFile, 0);
+    EXPECT_FALSE(player->isFilePlaying());
+}
+
+// A stereo file whose samples count its frames (modulo 65536), as heard
+// back through the null sink's monitor.
+std::string countingFile(const ScratchFolder& folder, double seconds) {
+    const std::string path = folder.path("count.m4a");
+    auto description = VELKAudioStreamBasicDescription::alacStreamDescription();
+    description->setSampleRate(48000);
+    auto file = VELKExtendedAudioFile::forRecording(path, description, 0, nullptr);
+    Channels count(2, std::vector<float>(static_cast<size_t>(seconds * 48000)));
+    for (size_t i = 0; i < count[0].size(); ++i) {
+        count[0][i] = count[1][i] =
+            static_cast<float>(static_cast<int64_t>(i % 65536) - 32768) / 32768.0f;
+    }
+    writeChannels(*file, count, 4096);
+    file->closeFile();
+    return path;
+}
+
+int64_t frameOf(float sample) {
+    return std::lround(sample * 32768.0f) + 32768;
+}
+
+// Pausing keeps the frame the listener has reached; resuming plays on from
+// it. What the device had not played when the pause came is played after it.
+TEST_F(RealtimeTest, PauseAndResumePlayOnFromWhatWasHeard) {
+    const std::string path = countingFile(folder, 6.0);
+    Capture capture("cassora_null.monitor", 5.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    capture.start();
+    player->startFilePlaying();
+    ASSERT_TRUE(pumpUntil([&] { return player->currentTime() > 1000.0; }, 5.0));
+    const int64_t beforePause = player->currentFrame();
+    player->stopFilePlaying();
+    const int64_t paused = player->currentFrame();
+    // What the device played: behind what the output took by at most the
+    // output's buffer, never at the reading ahead.
+    EXPECT_LT(paused, beforePause + 1024);
+    EXPECT_GT(paused, beforePause - 0.2 * 48000);
+    pumpFor(0.4);
+    EXPECT_EQ(player->currentFrame(), paused);
+    player->startFilePlaying();
+    pumpFor(1.0);
+    player->stopFilePlaying();
+    capture.stop();
+
+    // The heard frames: one run before the pause, silence, one run after.
+    const std::vector<float> heard = capture.between(0.0, 4.9);
+    std::vector<std::pair<size_t, size_t>> runs; // [begin, end) of sound
+    size_t silent = 0;
+    for (size_t i = 0; i < heard.size(); ++i) {
+        if (heard[i] == 0.0f) {
+            ++silent;
+            continue;
+        }
+        if (runs.empty() || silent > 2000) {
+            runs.emplace_back(i, i + 1);
+        }
+        runs.back().second = i + 1;
+        silent = 0;
+    }
+    ASSERT_EQ(runs.size(), 2u);
+    const int64_t lastBefore = frameOf(heard[runs[0].second - 1]);
+    const int64_t firstAfter = frameOf(heard[runs[1].first]);
+    // Frames skipped (negative: heard twice). The server reports what its
+    // device has played in steps of a few milliseconds.
+    const int64_t skipped = (firstAfter - lastBefore - 1 + 65536 + 32768) % 65536 - 32768;
+    EXPECT_LE(std::abs(skipped), 0.02 * 48000)
+        << "heard up to frame " << lastBefore << ", resumed at " << firstAfter;
 }
 
 TEST_F(RealtimeTest, PlayerSpeedVolumeAndTime) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -220,6 +221,28 @@ TEST(BufferQueue, WorkerRunsEveryNoticeItIsHanded) {
     for (auto* notice : notices) {
         SQueueableAudioNotificationDestroy(notice);
     }
+}
+
+// A job that raises on a worker is logged; the worker lives on, hands the
+// job back and runs the next one.
+TEST(BufferQueue, WorkerOutlivesAJobThatRaises) {
+    SAudioNotificationQueueWorker* worker = SAudioNotificationQueueWorkerCreate();
+    auto* failing = SQueueableAudioNotificationCreate(
+        [](SQueueableAudioNotification*) { throw std::runtime_error("no such frame"); });
+    std::atomic<int> runs{0};
+    auto* counting =
+        SQueueableAudioNotificationCreate([&](SQueueableAudioNotification*) { ++runs; });
+    testing::internal::CaptureStderr();
+    SAudioNotificationQueueWorkerAddNotification(worker, failing);
+    EXPECT_TRUE(waitFor([&] { return !failing->mInProgress.load(); }));
+    SAudioNotificationQueueWorkerAddNotification(worker, counting);
+    EXPECT_TRUE(waitFor([&] { return runs.load() == 1; }));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("(ERROR) SQueueWorker : no such frame"),
+              std::string::npos);
+    SAudioNotificationQueueWorkerTeardown(worker);
+    SAudioNotificationQueueWorkerDestroy(worker);
+    SQueueableAudioNotificationDestroy(failing);
+    SQueueableAudioNotificationDestroy(counting);
 }
 
 TEST(FileReader, LoopsWithinItsRange) {

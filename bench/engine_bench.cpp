@@ -8,6 +8,7 @@
 #include "BenchReport.h"
 #include "ChildProcess.h"
 #include "ProgrammeSignal.h"
+#include "ProgrammeSource.h"
 
 #include "audio/file/VELKExtendedAudioFile.h"
 #include "audio/hardware/VELKAudioHardware.h"
@@ -38,7 +39,6 @@ constexpr double kRecordingGoal = 1.10; // our CPU ÷ ffmpeg's PulseAudio record
 constexpr double kPlayingGoal = 1.00;   // our CPU ÷ ffmpeg playing to PulseAudio
 constexpr double kCallbackGoal = 0.05;  // longest callback ÷ buffer period
 constexpr double kWarmUpSeconds = 2.0;  // left out of CPU figures: start-up, an idle sink's start
-constexpr const char* kProgrammeSink = "cassora_bench_programme";
 constexpr const char* kOutputSink = "cassora_null";
 
 struct Options {
@@ -56,21 +56,6 @@ void runFor(double seconds) {
 
 void sleepFor(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-std::string shellOutput(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof(buffer), pipe)) {
-            output += buffer;
-        }
-        pclose(pipe);
-    }
-    while (!output.empty() && output.back() == '\n') {
-        output.pop_back();
-    }
-    return output;
 }
 
 std::string loadAverage() {
@@ -245,37 +230,6 @@ void benchEncoding(BenchReport& report, const std::string& folder, double second
                     ours, theirs, kEncodingGoal);
     }
 }
-
-// The programme, played in real time into a null sink of its own whose
-// monitor both recorders record from.
-class ProgrammeSource {
-public:
-    ProgrammeSource(const std::string& folder, double seconds) : mRaw(folder + "/live.f32") {
-        mModule = shellOutput(formatted("pactl load-module module-null-sink sink_name=%s "
-                                        "format=float32le rate=48000 channels=2",
-                                        kProgrammeSink));
-        ProgrammeSignal::writeRawFloat(ProgrammeSignal::generate(seconds, 48000), mRaw);
-    }
-    ~ProgrammeSource() {
-        if (!mModule.empty()) {
-            shellOutput("pactl unload-module " + mModule);
-        }
-    }
-    bool loaded() const { return !mModule.empty(); }
-    std::string monitor() const { return std::string(kProgrammeSink) + ".monitor"; }
-    // Starts playing the programme from its beginning.
-    std::unique_ptr<ChildProcess> play() const {
-        auto player = std::make_unique<ChildProcess>(std::vector<std::string>{
-            "pacat", "--playback", std::string("--device=") + kProgrammeSink, "--format=float32le",
-            "--rate=48000", "--channels=2", "--raw", mRaw});
-        sleepFor(0.5);
-        return player;
-    }
-
-private:
-    std::string mRaw;
-    std::string mModule;
-};
 
 struct RecordingRun {
     double cpuShare = 0; // of one core

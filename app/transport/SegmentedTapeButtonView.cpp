@@ -274,7 +274,10 @@ void SegmentedTapeButtonView::keyPressEvent(QKeyEvent* event) {
 }
 
 void SegmentedTapeButtonView::keyReleaseEvent(QKeyEvent* event) {
+    // Repeats never touch the buttons, but the key-up still goes on to the
+    // base class, which leaves it for the enclosing window.
     if (event->isAutoRepeat()) {
+        QWidget::keyReleaseEvent(event);
         return;
     }
     const auto code = keyCodeForEvent(event);

@@ -182,6 +182,30 @@ TEST_F(ButtonStrip, AutoRepeatedKeysAreIgnored) {
     EXPECT_EQ(target.actions, QStringList({"rewindTape", "rewindTape"}));
 }
 
+// The window around the strip hears every key-up the strip does not take,
+// repeated or not.
+class KeyUpWitness : public QWidget {
+public:
+    QList<bool> keyUps; // auto-repeat flag of each key-up heard
+protected:
+    void keyReleaseEvent(QKeyEvent* event) override { keyUps << event->isAutoRepeat(); }
+};
+
+TEST_F(ButtonStrip, KeyUpsReachTheEnclosingWindowRepeatsIncluded) {
+    KeyUpWitness window;
+    view.setParent(&window);
+    key(QEvent::KeyPress, kX11C);
+    key(QEvent::KeyRelease, kX11C, true);
+    key(QEvent::KeyPress, kX11C, true);
+    EXPECT_EQ(shown(), QSet<int>({2})) << "a repeat changes nothing on the strip";
+    key(QEvent::KeyRelease, kX11C);
+    key(QEvent::KeyRelease, kX11Q, true);
+    EXPECT_EQ(window.keyUps, QList<bool>({true, false, true}));
+    EXPECT_EQ(target.actions, QStringList({"rewindTape"}));
+    EXPECT_TRUE(shown().isEmpty());
+    view.setParent(nullptr);
+}
+
 TEST_F(ButtonStrip, PlayKeyStopsWhatPlayStarted) {
     EXPECT_EQ(view.segmentForKeyCode(7), 1);
     EXPECT_EQ(view.segmentForKeyCode(49), 1) << "space acts like play";

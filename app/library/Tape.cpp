@@ -288,7 +288,9 @@ bool Tape::commitAttributes() {
     }
     bool renamed = true;
     if (mTitleDirty) {
-        renamed = renameFile(mTitle);
+        if (!mKeepsFileName) {
+            renamed = renameFile(mTitle);
+        }
         mTitleDirty = false;
     }
     emit dirtyChanged();

@@ -39,6 +39,11 @@ public:
     ~Tape() override;
     // A tape only looked at (a listing, an info query) leaves its file alone.
     void setCommitsOnDestruction(bool commits) { mCommitsOnDestruction = commits; }
+    // A tape that keeps its file name commits its label without renaming the
+    // file after a title change (a recording made to a name the user chose).
+    // Off by default.
+    void setKeepsFileName(bool keeps) { mKeepsFileName = keeps; }
+    bool keepsFileName() const { return mKeepsFileName; }
 
     const QString& filename() const { return mFilename; }
     void setFilename(const QString& filename);
@@ -123,6 +128,7 @@ private:
     bool mTapeLetterDirty = false;
     bool mLoading = false;
     bool mCommitsOnDestruction = true;
+    bool mKeepsFileName = false;
     QString mLastError;
 };
 

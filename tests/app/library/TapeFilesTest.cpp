@@ -243,6 +243,20 @@ TEST_F(Tapes, CommitRenamesAfterDateAndTitleAndReloadStaysClean) {
     EXPECT_EQ(QFileInfo(second.filename()).fileName(), "[2012-03-04] Talk_ A_B 1.m4a");
 }
 
+TEST_F(Tapes, ATapeThatKeepsItsFileNameCommitsTheTitleWithoutRenaming) {
+    const QString path = makeFile(folder.filePath("chosen.m4a"), "-c:a aac -b:a 48k", false, false);
+    Tape tape(path);
+    EXPECT_FALSE(tape.keepsFileName()) << "renaming is the default";
+    tape.setKeepsFileName(true);
+    EXPECT_TRUE(tape.keepsFileName());
+    tape.setTitle("Something else");
+    tape.setDate(QDateTime(QDate(2012, 3, 4), QTime(10, 0)));
+    ASSERT_TRUE(tape.commitAttributes());
+    EXPECT_EQ(tape.filename(), path);
+    EXPECT_FALSE(tape.titleDirty());
+    EXPECT_EQ(MP4Tags::withMP4File(path)->title(), QString("Something else"));
+}
+
 TEST_F(Tapes, ArtistAloneNeitherDrawsNorRenames) {
     const QString path = makeFile(folder.filePath("a.m4a"), "-c:a aac -b:a 128k", false, false);
     {

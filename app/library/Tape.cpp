@@ -128,7 +128,16 @@ void Tape::loadAttributes() {
     mLoading = true;
     // Reading never writes and never creates: a read-only tape reads
     // whole, and a file that vanished stays gone.
-    if (const auto tags = MP4Tags::forReading(mFilename)) {
+    const auto tags = MP4Tags::forReading(mFilename);
+    if (!tags && !mTapeLetter) {
+        // No file yet (a new recording's) or none any more: the default
+        // letter, to be stored by the next commit.
+        setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
+        mLoading = false;
+        markDirty(mTapeLetterDirty);
+        mLoading = true;
+    }
+    if (tags) {
         const auto items = tags->readAllAtoms();
         const auto text = [&](uint32_t item) -> std::optional<QString> {
             const auto found = items.find(item);

@@ -6,14 +6,31 @@
 
 namespace {
 
+// The date text keeps its case: an ISO date and time ("2012-03-04T10:00")
+// does not parse lower-cased.
 std::optional<QDateTime> dateAfter(const QString& term, const QString& prefix,
                                    const QDateTime& now) {
-    const auto parsed =
-        NaturalDateParser::parse(term.mid(term.indexOf(prefix) + prefix.size()), now);
+    const auto parsed = NaturalDateParser::parse(
+        term.mid(term.indexOf(prefix, 0, Qt::CaseInsensitive) + prefix.size()), now);
     return parsed ? std::optional<QDateTime>(parsed->dateTime) : std::nullopt;
 }
 
-bool termMatches(const Tape& tape, const QString& term, const QDateTime& now) {
+// Terms are separated by any space character, the no-break and the other
+// Unicode spaces included; two spaces in a row give an empty term.
+QStringList splitTerms(const QString& filter) {
+    QStringList terms(QString{});
+    for (const QChar c : filter) {
+        if (c.isSpace()) {
+            terms.append(QString());
+        } else {
+            terms.back().append(c);
+        }
+    }
+    return terms;
+}
+
+bool termMatches(const Tape& tape, const QString& original, const QDateTime& now) {
+    const QString term = original.toLower();
     if (term.isEmpty()) {
         return false;
     }
@@ -28,16 +45,16 @@ bool termMatches(const Tape& tape, const QString& term, const QDateTime& now) {
     }
     const QDateTime date = tape.date().toLocalTime();
     if (term.contains(QLatin1String("date:"))) {
-        const auto wanted = dateAfter(term, QStringLiteral("date:"), now);
+        const auto wanted = dateAfter(original, QStringLiteral("date:"), now);
         return wanted && date.isValid() && std::llabs(wanted->secsTo(date)) <= 86400 &&
                wanted->date().dayOfYear() == date.date().dayOfYear();
     }
     if (term.contains(QLatin1String("month:"))) {
-        const auto wanted = dateAfter(term, QStringLiteral("month:"), now);
+        const auto wanted = dateAfter(original, QStringLiteral("month:"), now);
         return wanted && date.isValid() && wanted->date().month() == date.date().month();
     }
     if (term.contains(QLatin1String("year:"))) {
-        const auto wanted = dateAfter(term, QStringLiteral("year:"), now);
+        const auto wanted = dateAfter(original, QStringLiteral("year:"), now);
         return wanted && date.isValid() && wanted->date().year() == date.date().year();
     }
     return tape.title().toLower().contains(term) || tape.notes().toLower().contains(term);
@@ -52,6 +69,17 @@ void FilteringArrayController::setFilterString(const QString& filter) {
     rearrangeObjects();
 }
 
+void FilteringArrayController::keepVisible(const TapeList& tapes) {
+    if (mFilterString.isEmpty()) {
+        return;
+    }
+    for (const auto& tape : tapes) {
+        if (tape) {
+            mNewlyAdded.push_back(tape);
+        }
+    }
+}
+
 void FilteringArrayController::addObject(const std::shared_ptr<Tape>& tape) {
     if (!mFilterString.isEmpty() && tape) {
         mNewlyAdded.push_back(tape);
@@ -64,8 +92,7 @@ bool FilteringArrayController::matches(const Tape& tape, const QString& filter,
     if (filter.isEmpty()) {
         return true;
     }
-    static const QRegularExpression whitespace(QStringLiteral("\\s"));
-    QStringList terms = filter.toLower().split(whitespace); // keeps empty terms
+    QStringList terms = splitTerms(filter); // keeps empty terms
     const bool anyTerm = terms.removeOne(QStringLiteral("|"));
     int matched = 0;
     for (const QString& term : terms) {

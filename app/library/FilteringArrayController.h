@@ -17,6 +17,8 @@ public:
     QString filterString() const { return mFilterString; }
     void setFilterString(const QString& filter);
     void addObject(const std::shared_ptr<Tape>& tape) override;
+    // Tapes about to be added that stay visible while the filter is active.
+    void keepVisible(const TapeList& tapes);
 
     // Whether a tape passes the search (the newly-added rule aside).
     static bool matches(const Tape& tape, const QString& filter,

@@ -295,6 +295,11 @@ uint64_t MP4FileAtom::offsetOfChildAtom(uint32_t type, uint64_t start, uint64_t 
     while (p + 8 <= end) {
         const MP4FileAtom atom(p, mFileHandle);
         const uint32_t size = atom.length();
+        // The type first: a box whose size runs past the end (the audio of
+        // a cut-off file) is still found.
+        if (atom.type() == type && size != 0 && (size >= 8 || size == 1)) {
+            return p;
+        }
         const uint64_t step = size == 0 ? end - p : size == 1 ? atom.extent() : size;
         if (step < 8 || step > end - p) {
             return NotFound; // a damaged size: stop rather than loop or run off

@@ -49,6 +49,51 @@ std::unique_ptr<MP4FileAtom> requireChild(const MP4FileAtom& parent, uint32_t ty
     return child;
 }
 
+// The offset of the last top-level 'mdat' (0 when there is none), found also
+// when its size runs past the end of a cut-off file.
+uint64_t lastMdatOffset(int fileHandle) {
+    const MP4FileAtom probe(0, fileHandle);
+    const uint64_t end = probe.fileLength();
+    uint64_t last = 0;
+    for (uint64_t at = 0; at < end;) {
+        const uint64_t found = probe.offsetOfChildAtom(FourCC("mdat"), at, end);
+        if (found == MP4Atom::NotFound) {
+            break;
+        }
+        last = found;
+        const MP4FileAtom mdat(found, fileHandle);
+        const uint64_t size = mdat.extent();
+        if (size < 8 || size > end - found) {
+            break;
+        }
+        at = found + size;
+    }
+    return last;
+}
+
+// The sample table of every track ('trak'/'mdia'/'minf'/'stbl'); nullptr for
+// a track without one.
+std::vector<std::unique_ptr<MP4FileAtom>> sampleTables(const MP4FileAtom& moov) {
+    std::vector<std::unique_ptr<MP4FileAtom>> tables;
+    const uint64_t end = moov.offset() + moov.extent();
+    for (uint64_t at = moov.offset() + moov.childDataOffset(); at < end;) {
+        const uint64_t found = moov.offsetOfChildAtom(FourCC("trak"), at, end);
+        if (found == MP4Atom::NotFound) {
+            break;
+        }
+        const MP4FileAtom trak(found, moov.fileHandle());
+        const auto mdia = trak.childFileAtomWithType(FourCC("mdia"));
+        const auto minf = mdia ? mdia->childFileAtomWithType(FourCC("minf")) : nullptr;
+        auto stbl = minf ? minf->childFileAtomWithType(FourCC("stbl")) : nullptr;
+        if (stbl) {
+            requireEditable({&trak, mdia.get(), minf.get()});
+        }
+        tables.push_back(std::move(stbl));
+        at = found + std::max<uint64_t>(trak.extent(), 8);
+    }
+    return tables;
+}
+
 } // namespace
 
 uint32_t MP4Tags::itemTitle() {
@@ -72,6 +117,14 @@ uint32_t MP4Tags::itemReleaseDate() {
 
 std::unique_ptr<MP4Tags> MP4Tags::withMP4File(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return nullptr;
+    }
+    return std::unique_ptr<MP4Tags>(new MP4Tags(fd));
+}
+
+std::unique_ptr<MP4Tags> MP4Tags::forReading(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;
     }
@@ -152,8 +205,10 @@ std::map<uint32_t, QVariant> MP4Tags::readAllAtoms() const {
                     break;
                 }
                 if (mp4ReadUInt32(list, child + 4) == FourCC("data")) {
-                    if (childSize >= 16 && !items.count(item)) {
-                        const uint32_t type = mp4ReadUInt32(list, child + 8);
+                    const uint32_t type = mp4ReadUInt32(list, child + 8);
+                    const bool image = (type & 0x00FFFFFF) == TypeJPEG ||
+                                       (type & 0x00FFFFFF) == TypePNG;
+                    if (childSize >= 16 && !items.count(item) && !image) {
                         items[item] = valueForData(list.mid(child + 16, childSize - 16), type);
                     }
                     break;
@@ -243,12 +298,16 @@ MP4MemoryAtom MP4Tags::createDataAtom(uint32_t item, const QByteArray& data, uin
     return itemAtom;
 }
 
-void MP4Tags::setCoverArt(const QImage& image) {
+QByteArray MP4Tags::pngData(const QImage& image) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    setData(png, FourCC("covr"), TypePNG);
+    return png;
+}
+
+void MP4Tags::setCoverArt(const QImage& image) {
+    setData(pngData(image), FourCC("covr"), TypePNG);
 }
 
 void MP4Tags::setTapeLetter(const TapeLetter& letter) {
@@ -271,8 +330,6 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
                                              "MP4Tags", 0);
     }
     const MP4ReadCache cache(mFileHandle); // every write through the editor drops it
-    const auto mdat = MP4Atom::fileAtomWithType(FourCC("mdat"), mFileHandle);
-    const uint64_t mdatOffset = mdat ? mdat->offset() : 0;
     const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
     if (!moov) {
         logError("No moov atom found in file!");
@@ -283,16 +340,19 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
     auto meta = udta ? udta->childFileAtomWithType(FourCC("meta")) : nullptr;
     auto ilst = meta ? meta->childFileAtomWithType(FourCC("ilst")) : nullptr;
     requireEditable({moov.get(), udta.get(), meta.get(), ilst.get()});
-    if (mdatOffset > moov->offset()) {
-        const auto trak = moov->childFileAtomWithType(FourCC("trak"));
-        const auto mdia = trak ? trak->childFileAtomWithType(FourCC("mdia")) : nullptr;
-        const auto minf = mdia ? mdia->childFileAtomWithType(FourCC("minf")) : nullptr;
-        const auto stbl = minf ? minf->childFileAtomWithType(FourCC("stbl")) : nullptr;
-        if (!stbl) {
-            throw InternalInconsistencyException("The file has no chunk offsets to keep", "MP4Tags",
-                                                 0);
+    // Audio after the metadata moves with it: every track's chunk offsets
+    // must be there to follow, or nothing is changed.
+    const uint64_t moovEnd = moov->offset() + moov->extent();
+    const bool audioFollows = lastMdatOffset(mFileHandle) > moov->offset();
+    if (audioFollows) {
+        for (const auto& stbl : sampleTables(*moov)) {
+            if (!stbl || (!stbl->childFileAtomWithType(FourCC("stco")) &&
+                          !stbl->childFileAtomWithType(FourCC("co64")))) {
+                throw InternalInconsistencyException(
+                    "A track of the file has no chunk offsets to keep", "MP4Tags", 0);
+            }
+            requireEditable({stbl.get()});
         }
-        requireEditable({trak.get(), mdia.get(), minf.get(), stbl.get()});
     }
 
     int32_t g = 0;
@@ -333,48 +393,59 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
         d = udta->replaceChildAtomOfType(FourCC("uuid"), createDataAtom(item, data, type, uuid));
     }
     moov->setLength(moov->length() + d);
-    if (mdatOffset > moov->offset()) {
-        fixStco(g + d);
+    if (audioFollows) {
+        fixChunkOffsets(g + d, moovEnd);
     }
 }
 
 void MP4Tags::fixStco(int32_t delta) {
+    fixChunkOffsets(delta, 0);
+}
+
+void MP4Tags::fixChunkOffsets(int32_t delta, uint64_t from) {
     if (delta == 0) {
         return;
     }
     const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
-    const auto trak = moov ? moov->childFileAtomWithType(FourCC("trak")) : nullptr;
-    const auto mdia = trak ? trak->childFileAtomWithType(FourCC("mdia")) : nullptr;
-    const auto minf = mdia ? mdia->childFileAtomWithType(FourCC("minf")) : nullptr;
-    const auto stbl = minf ? minf->childFileAtomWithType(FourCC("stbl")) : nullptr;
-    if (!stbl) {
-        logError("Could not find stco or co64");
-        return;
+    bool any = false;
+    for (const auto& stbl : moov ? sampleTables(*moov) : std::vector<std::unique_ptr<MP4FileAtom>>{}) {
+        if (!stbl) {
+            continue;
+        }
+        if (const auto stco = stbl->childFileAtomWithType(FourCC("stco"))) {
+            stbl->replaceChildAtomOfType(FourCC("stco"), fixStco32(*stco, delta, from));
+            any = true;
+        } else if (const auto co64 = stbl->childFileAtomWithType(FourCC("co64"))) {
+            stbl->replaceChildAtomOfType(FourCC("co64"), fixStco64(*co64, delta, from));
+            any = true;
+        }
     }
-    if (const auto stco = stbl->childFileAtomWithType(FourCC("stco"))) {
-        stbl->replaceChildAtomOfType(FourCC("stco"), fixStco32(*stco, delta));
-    } else if (const auto co64 = stbl->childFileAtomWithType(FourCC("co64"))) {
-        stbl->replaceChildAtomOfType(FourCC("co64"), fixStco64(*co64, delta));
-    } else {
+    if (!any) {
         logError("Could not find stco or co64");
     }
 }
 
-MP4MemoryAtom MP4Tags::fixStco32(const MP4Atom& table, int32_t delta) {
+MP4MemoryAtom MP4Tags::fixStco32(const MP4Atom& table, int32_t delta, uint64_t from) {
     QByteArray payload = table.childData();
     for (qsizetype at = 8; at + 4 <= payload.size(); at += 4) {
+        if (mp4ReadUInt32(payload, at) < from) {
+            continue; // audio in front of the metadata stays where it is
+        }
         const uint32_t value = mp4ReadUInt32(payload, at) + static_cast<uint32_t>(delta);
         payload.replace(at, 4, mp4UInt32(value));
     }
     return MP4MemoryAtom(table.type(), payload);
 }
 
-MP4MemoryAtom MP4Tags::fixStco64(const MP4Atom& table, int32_t delta) {
+MP4MemoryAtom MP4Tags::fixStco64(const MP4Atom& table, int32_t delta, uint64_t from) {
     QByteArray payload = table.childData();
     for (qsizetype at = 8; at + 8 <= payload.size(); at += 8) {
-        const uint64_t value =
-            (uint64_t{mp4ReadUInt32(payload, at)} << 32 | mp4ReadUInt32(payload, at + 4)) +
-            static_cast<uint64_t>(static_cast<int64_t>(delta));
+        const uint64_t old =
+            uint64_t{mp4ReadUInt32(payload, at)} << 32 | mp4ReadUInt32(payload, at + 4);
+        if (old < from) {
+            continue;
+        }
+        const uint64_t value = old + static_cast<uint64_t>(static_cast<int64_t>(delta));
         payload.replace(at, 4, mp4UInt32(static_cast<uint32_t>(value >> 32)));
         payload.replace(at + 4, 4, mp4UInt32(static_cast<uint32_t>(value)));
     }

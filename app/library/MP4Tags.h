@@ -27,6 +27,8 @@ public:
 
     // Nothing when the file cannot be opened (it is created, 0600, when missing).
     static std::unique_ptr<MP4Tags> withMP4File(const QString& path);
+    // Opens an existing file for reading only; nothing when there is none.
+    static std::unique_ptr<MP4Tags> forReading(const QString& path);
     ~MP4Tags();
     MP4Tags(const MP4Tags&) = delete;
     MP4Tags& operator=(const MP4Tags&) = delete;
@@ -58,8 +60,10 @@ public:
                  const std::optional<QString>& uuid = std::nullopt);
     void setUserData(const QByteArray& data, const QString& uuid, uint32_t type);
     // Every item of 'ilst' (item code -> value) in one walk, as `readAtom`
-    // reads them one by one.
+    // reads them one by one, except images, which are decoded only when
+    // asked for (`coverArt`).
     std::map<uint32_t, QVariant> readAllAtoms() const;
+    static QByteArray pngData(const QImage& image);
 
     // The value of an item: QString for text, QImage for images, QByteArray
     // for binary data; invalid when missing or of another type.
@@ -69,10 +73,11 @@ public:
     static QByteArray readDataAtom(const MP4Atom& atom, uint32_t* flags);
     static MP4MemoryAtom createDataAtom(uint32_t item, const QByteArray& data, uint32_t type,
                                         const std::optional<QString>& uuid = std::nullopt);
-    // Moves every chunk offset of the first track by `delta`.
+    // Moves every chunk offset of every track by `delta`.
     void fixStco(int32_t delta);
-    static MP4MemoryAtom fixStco32(const MP4Atom& table, int32_t delta);
-    static MP4MemoryAtom fixStco64(const MP4Atom& table, int32_t delta);
+    // Only offsets at or after `from` move.
+    static MP4MemoryAtom fixStco32(const MP4Atom& table, int32_t delta, uint64_t from = 0);
+    static MP4MemoryAtom fixStco64(const MP4Atom& table, int32_t delta, uint64_t from = 0);
 
     static uint32_t itemTitle();
     static uint32_t itemArtist();
@@ -84,6 +89,7 @@ public:
 private:
     explicit MP4Tags(int fileHandle) : mFileHandle(fileHandle) {}
     std::optional<QString> text(uint32_t item) const;
+    void fixChunkOffsets(int32_t delta, uint64_t from);
 
     int mFileHandle = -1;
 };

@@ -1,6 +1,7 @@
 #include "app/library/Tape.h"
 
 #include "app/library/MP4Atom.h"
+#include "app/library/MP4LabelWriter.h"
 #include "app/library/MP4Tags.h"
 #include "app/library/TapeQuality.h"
 #include "audio/format/InternalInconsistencyException.h"
@@ -11,9 +12,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QUrl>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -43,6 +47,15 @@ private:
 
 Tape::Tape(const QString& filename, QObject* parent) : QObject(parent), mFilename(filename) {
     loadAttributes();
+}
+
+std::shared_ptr<Tape> Tape::forNewRecording(const QString& filename) {
+    const int fd =
+        ::open(QFile::encodeName(filename).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return std::make_shared<Tape>(filename);
 }
 
 Tape::~Tape() {
@@ -113,7 +126,18 @@ void Tape::setHeaders(double duration, uint bitrate, bool stereo, uint samplerat
 
 void Tape::loadAttributes() {
     mLoading = true;
-    if (const auto tags = MP4Tags::withMP4File(mFilename)) {
+    // Reading never writes and never creates: a read-only tape reads
+    // whole, and a file that vanished stays gone.
+    const auto tags = MP4Tags::forReading(mFilename);
+    if (!tags && !mTapeLetter) {
+        // No file yet (a new recording's) or none any more: the default
+        // letter, to be stored by the next commit.
+        setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
+        mLoading = false;
+        markDirty(mTapeLetterDirty);
+        mLoading = true;
+    }
+    if (tags) {
         const auto items = tags->readAllAtoms();
         const auto text = [&](uint32_t item) -> std::optional<QString> {
             const auto found = items.find(item);
@@ -243,89 +267,172 @@ void Tape::parseESDS(const QByteArray& payload) {
 
 // Committing
 
+MP4LabelEdit Tape::labelEdit() const {
+    MP4LabelEdit edit;
+    if (mTitleDirty) {
+        edit.setItem(MP4Tags::itemTitle(), MP4Tags::TypeText, mTitle.toUtf8());
+    }
+    if (mNotesDirty) {
+        edit.setItem(MP4Tags::itemLyrics(), MP4Tags::TypeText, mNotes.toUtf8());
+    }
+    if (mDateDirty) {
+        edit.setItem(MP4Tags::itemReleaseDate(), MP4Tags::TypeText,
+                     NaturalDateParser::storedForm(mDate).toUtf8());
+    }
+    if (mArtistDirty) {
+        edit.setItem(MP4Tags::itemArtist(), MP4Tags::TypeText, mArtist.toUtf8());
+    }
+    // The cover shows the title, notes, date and letter; the artist alone
+    // does not redraw it.
+    if (mTapeLetterDirty || mTitleDirty || mNotesDirty || mDateDirty) {
+        edit.setItem(FourCC("covr"), MP4Tags::TypePNG, MP4Tags::pngData(renderCoverArt(*this)));
+    }
+    if (mTapeLetterDirty && mTapeLetter) {
+        edit.setUserData(dataWithUUID(QString::fromLatin1(MP4Tags::TapeLetterUUID)),
+                         MP4Tags::TypeBinary, mTapeLetter->archivedData());
+    }
+    return edit;
+}
+
 bool Tape::commitAttributes() {
     mLastError.clear();
     if (!QFileInfo::exists(mFilename)) {
         mLastError = QStringLiteral("%1 does not exist").arg(mFilename);
         return false;
     }
-    const auto tags = MP4Tags::withMP4File(mFilename);
-    if (!tags) {
-        mLastError = QStringLiteral("cannot open %1").arg(mFilename);
+    if (!dirty()) {
+        return true;
+    }
+    // Everything that could refuse the commit is checked before the file
+    // changes: a rename the folder will not allow is refused here.
+    const bool renames = mTitleDirty && !mKeepsFileName && !nameFitsTitle(mTitle);
+    const QString folder = QFileInfo(mFilename).absolutePath();
+    if (renames && ::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+        mLastError = QStringLiteral("cannot rename %1 after its title: the folder %2 is not "
+                                    "writable; nothing was changed")
+                         .arg(mFilename, folder);
+        logError(mLastError);
         return false;
     }
-    const bool titleWasDirty = mTitleDirty;
-    const bool notesWereDirty = mNotesDirty;
-    const bool dateWasDirty = mDateDirty;
-    try {
-        if (mTitleDirty) {
-            tags->setTitle(mTitle);
-        }
-        if (mNotesDirty) {
-            tags->setLyrics(mNotes);
-            mNotesDirty = false;
-        }
-        if (mDateDirty) {
-            tags->setReleaseDate(NaturalDateParser::storedForm(mDate));
-            mDateDirty = false;
-        }
-        if (mArtistDirty) {
-            tags->setArtist(mArtist);
-            mArtistDirty = false;
-        }
-        if (mTapeLetterDirty || titleWasDirty || notesWereDirty || dateWasDirty) {
-            tags->setCoverArt(renderCoverArt(*this));
-        }
-        if (mTapeLetterDirty && mTapeLetter) {
-            tags->setTapeLetter(*mTapeLetter);
-            mTapeLetterDirty = false;
-        }
-    } catch (const InternalInconsistencyException& failure) {
-        mLastError = QString::fromUtf8(failure.what());
-        logError(QStringLiteral("%1: %2").arg(mFilename, mLastError));
-        emit dirtyChanged();
+    MP4LabelWriter writer(mFilename);
+    if (!writer.lock() || !writer.commit(labelEdit())) {
+        mLastError = writer.error();
+        logError(mLastError);
         return false;
     }
-    bool renamed = true;
-    if (mTitleDirty) {
-        if (!mKeepsFileName) {
-            renamed = renameFile(mTitle);
-        }
-        mTitleDirty = false;
-    }
+    mTitleDirty = mNotesDirty = mDateDirty = mArtistDirty = mTapeLetterDirty = false;
     emit dirtyChanged();
-    return renamed;
+    // Renamed while the file is still locked, so that no other commit
+    // starts on the old name.
+    if (renames && !renameFile(mTitle)) {
+        mLastError = QStringLiteral("the label of %1 was written, but %2").arg(mFilename, mLastError);
+        return false;
+    }
+    return true;
 }
 
+namespace {
+
+// A file name is at most this many bytes.
+constexpr qsizetype kNameLimit = 255;
+// Room kept for " 12345", the number a taken name gets.
+constexpr qsizetype kNumberRoom = 8;
+
+// Cut at a character boundary so that the UTF-8 form fits `bytes`.
+QString cutToBytes(const QString& text, qsizetype bytes) {
+    if (text.toUtf8().size() <= bytes) {
+        return text;
+    }
+    QString cut;
+    qsizetype used = 0;
+    for (const char32_t codePoint : text.toUcs4()) {
+        const QString character = QString::fromUcs4(&codePoint, 1);
+        used += character.toUtf8().size();
+        if (used > bytes) {
+            break;
+        }
+        cut += character;
+    }
+    return cut.trimmed();
+}
+
+} // namespace
+
 QString Tape::fileFriendlyName(const QString& name) {
-    QString friendly = name;
-    friendly.replace(QLatin1Char(':'), QLatin1Char('_'));
-    friendly.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QString friendly;
+    friendly.reserve(name.size());
+    bool lastWasSpace = false;
+    for (const QChar c : name) {
+        // Control characters and every kind of space become one plain space.
+        const bool space = c.isSpace() || c.category() == QChar::Other_Control;
+        if (space) {
+            if (!lastWasSpace) {
+                friendly += QLatin1Char(' ');
+            }
+        } else if (c == QLatin1Char(':') || c == QLatin1Char('/')) {
+            friendly += QLatin1Char('_');
+        } else {
+            friendly += c;
+        }
+        lastWasSpace = space;
+    }
+    friendly = friendly.trimmed();
+    // No hidden files, and never "." or "..".
+    for (qsizetype i = 0; i < friendly.size() && friendly[i] == QLatin1Char('.'); ++i) {
+        friendly[i] = QLatin1Char('_');
+    }
     return friendly;
+}
+
+QString Tape::fileNameForTitle(const QString& title) const {
+    const QString dateText =
+        mDate.isValid() ? mDate.toLocalTime().toString(QStringLiteral("[yyyy-MM-dd]")) : QString();
+    QString friendly = fileFriendlyName(
+        dateText.isEmpty() ? title : title.isEmpty() ? dateText : dateText + QLatin1Char(' ') + title);
+    if (friendly.isEmpty()) {
+        friendly = QStringLiteral("Untitled");
+    }
+    const QString suffix = QFileInfo(mFilename).suffix();
+    const qsizetype extension = suffix.isEmpty() ? 0 : suffix.toUtf8().size() + 1;
+    return cutToBytes(friendly, kNameLimit - extension - kNumberRoom);
+}
+
+bool Tape::nameFitsTitle(const QString& title) const {
+    const QString wanted = fileNameForTitle(title);
+    const QString current = QFileInfo(mFilename).completeBaseName();
+    if (current == wanted) {
+        return true;
+    }
+    // The same name with the number a taken name gets.
+    static const QRegularExpression numbered(QStringLiteral("^(.*) [0-9]+$"));
+    const auto match = numbered.match(current);
+    return match.hasMatch() && match.captured(1) == wanted;
 }
 
 bool Tape::renameFile(const QString& title) {
     const QFileInfo current(mFilename);
-    const QString dateText =
-        mDate.isValid() ? mDate.toLocalTime().toString(QStringLiteral("[yyyy-MM-dd]")) : QString();
-    const QString friendly = fileFriendlyName(QStringLiteral("%1 %2").arg(dateText, title));
+    const QString friendly = fileNameForTitle(title);
     const QString extension =
         current.suffix().isEmpty() ? QString() : QLatin1Char('.') + current.suffix();
-    QString candidate;
     for (int n = 0;; ++n) {
         const QString name = n == 0 ? friendly : QStringLiteral("%1 %2").arg(friendly).arg(n);
-        candidate = current.dir().filePath(name + extension);
-        if (!QFileInfo::exists(candidate)) {
-            break;
+        const QString candidate = current.dir().filePath(name + extension);
+        if (QFileInfo::exists(candidate)) {
+            continue;
+        }
+        // Never over a file that appeared since the check.
+        if (::renameat2(AT_FDCWD, QFile::encodeName(mFilename).constData(), AT_FDCWD,
+                        QFile::encodeName(candidate).constData(), RENAME_NOREPLACE) == 0) {
+            setFilename(candidate);
+            return true;
+        }
+        if (errno != EEXIST) {
+            mLastError = QStringLiteral("cannot rename it to %1: %2")
+                             .arg(candidate, QString::fromLocal8Bit(strerror(errno)));
+            logError(mLastError);
+            return false;
         }
     }
-    if (!QFile::rename(mFilename, candidate)) {
-        mLastError = QStringLiteral("cannot rename %1 to %2").arg(mFilename, candidate);
-        logError(mLastError);
-        return false;
-    }
-    setFilename(candidate);
-    return true;
 }
 
 QString Tape::description() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/library/MP4LabelEdit.h"
 #include "app/library/TapeLetter.h"
 
 #include <QDateTime>
@@ -32,9 +33,11 @@ class Tape : public QObject {
     Q_PROPERTY(bool dirty READ dirty NOTIFY dirtyChanged)
 
 public:
-    // Loads the file's label and headers; a path with no file yet is allowed
-    // (the file is created empty) and the tape starts clean.
+    // Loads the file's label and headers, reading only; a path with no file
+    // is allowed (nothing is loaded, and no file is made).
     explicit Tape(const QString& filename, QObject* parent = nullptr);
+    // A tape for a new recording: its file is created (empty, 0600) when missing.
+    static std::shared_ptr<Tape> forNewRecording(const QString& filename);
     // Commits what is dirty first, unless told not to.
     ~Tape() override;
     // A tape only looked at (a listing, an info query) leaves its file alone.
@@ -77,12 +80,20 @@ public:
     void loadAttributes();
     void parseMP4FileHeaders();
     void parseESDS(const QByteArray& payload);
-    // Writes what is dirty. False (flags kept, `lastError` says why) when
-    // the file is missing or cannot be edited.
+    // Writes everything dirty in one commit, under the file's lock, then
+    // renames the file when the title changed (unless it keeps its name).
+    // False when the commit was refused (flags kept, the file unchanged,
+    // `lastError` says why), or when the label was written but the rename
+    // failed (flags cleared; `lastError` says so).
     bool commitAttributes();
     // Renames the file to "[date] title" (a number added on collisions).
     bool renameFile(const QString& title);
+    // Control characters and runs of spaces become one space, ':' and '/'
+    // become '_', the ends are trimmed and leading dots become '_'.
     static QString fileFriendlyName(const QString& name);
+    // The file name (without extension) for a title: "[date] title", or the
+    // title alone for an undated tape, cut to fit a file name.
+    QString fileNameForTitle(const QString& title) const;
     QString lastError() const { return mLastError; }
 
     bool isEqualToTape(const Tape& other) const { return mFilename == other.mFilename; }
@@ -108,6 +119,8 @@ signals:
 
 private:
     void markDirty(bool& flag);
+    MP4LabelEdit labelEdit() const;
+    bool nameFitsTitle(const QString& title) const;
     void setHeaders(double duration, uint bitrate, bool stereo, uint samplerate);
 
     QString mFilename;

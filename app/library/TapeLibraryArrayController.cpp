@@ -60,11 +60,14 @@ void TapeLibraryArrayController::checkRecordingDirectory() {
         if (!known.contains(path)) {
             auto tape = std::make_shared<Tape>(path);
             tape->setCommitsOnDestruction(false); // a listing does not write
-            fresh.push_back(tape);
+            if (QFileInfo::exists(path)) { // gone since the listing: dropped
+                fresh.push_back(tape);
+            }
         }
     }
     removeObjects(gone);
     if (!fresh.empty()) {
+        keepVisible(fresh); // new tapes show while a search is active
         setSelectsInsertedObjects(false);
         addObjects(fresh);
         setSelectionIndexes({0});

@@ -11,7 +11,9 @@
 #include "platform/desktop/UserDefaults.h"
 #include "platform/media/Mp4Boxes.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,6 +40,43 @@ QString checkTapeFile(const QString& path) {
     return {};
 }
 
+// Control characters are shown escaped, so that a label cannot move the
+// cursor, clear the screen or forge lines of output.
+QString printable(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() != QChar::Other_Control) {
+            shown += c;
+        } else if (c == QLatin1Char('\n')) {
+            shown += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\t')) {
+            shown += QLatin1String("\\t");
+        } else if (c == QLatin1Char('\r')) {
+            shown += QLatin1String("\\r");
+        } else {
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        }
+    }
+    return shown;
+}
+
+// JSON escapes the controls below 0x20 itself; DEL and the C1 controls are
+// escaped here as well.
+QByteArray printableJson(const QJsonDocument& document) {
+    const QString text = QString::fromUtf8(document.toJson(QJsonDocument::Indented));
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control && c.unicode() >= 0x7F) {
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
+    }
+    return shown.toUtf8();
+}
+
 QJsonObject attributes(const Tape& tape, const QString& artist) {
     const auto letter = tape.tapeLetter();
     return {
@@ -57,8 +96,29 @@ QJsonObject attributes(const Tape& tape, const QString& artist) {
 }
 
 QString storedArtist(const QString& path) {
-    const auto tags = MP4Tags::withMP4File(path);
+    const auto tags = MP4Tags::forReading(path);
     return tags ? tags->artist().value_or(QString()) : QString();
+}
+
+// Notes as UTF-8 text from a file, or from standard input for "-".
+std::optional<QString> readNotesFile(const QString& name) {
+    QFile file;
+    const bool opened = name == QLatin1String("-")
+                            ? file.open(stdin, QIODevice::ReadOnly)
+                            : (file.setFileName(name), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return std::nullopt;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(bytes);
+    if (decoder.hasError()) {
+        return std::nullopt;
+    }
+    return text;
 }
 
 } // namespace
@@ -104,11 +164,11 @@ int runInfoCommand(const QStringList& arguments) {
     tape.setCommitsOnDestruction(false); // looking changes nothing
     const QJsonObject object = attributes(tape, storedArtist(path));
     if (parser.isSet(json)) {
-        std::fputs(QJsonDocument(object).toJson(QJsonDocument::Indented).constData(), stdout);
+        std::fputs(printableJson(QJsonDocument(object)).constData(), stdout);
         return 0;
     }
     const auto row = [](const char* name, const QString& value) {
-        std::printf("%-11s %s\n", name, value.toUtf8().constData());
+        std::printf("%-11s %s\n", name, printable(value).toUtf8().constData());
     };
     row("File", tape.filename());
     row("Title", tape.title());
@@ -142,7 +202,10 @@ int runLabelCommand(const QStringList& arguments) {
                                     QStringLiteral("text"));
     const QCommandLineOption color(QStringLiteral("color"), QStringLiteral("Colour name or index."),
                                    QStringLiteral("color"));
-    parser.addOptions({title, notes, artist, date, letter, color});
+    const QCommandLineOption notesFile(QStringLiteral("notes-file"),
+                                       QStringLiteral("Notes read from a file (- for standard input)."),
+                                       QStringLiteral("file"));
+    parser.addOptions({title, notes, notesFile, artist, date, letter, color});
     if (!CommandSupport::parse(parser, QStringLiteral("label"), arguments)) {
         return 1;
     }
@@ -154,6 +217,24 @@ int runLabelCommand(const QStringList& arguments) {
         return CommandSupport::fail(problem);
     }
     // Everything is checked before the file is touched.
+    if (parser.isSet(letter) && parser.value(letter).toUcs4().size() != 1) {
+        return CommandSupport::fail(
+            QStringLiteral("the tape letter must be exactly one character, not \"%1\"")
+                .arg(printable(parser.value(letter))));
+    }
+    std::optional<QString> newNotes;
+    if (parser.isSet(notes) && parser.isSet(notesFile)) {
+        return CommandSupport::fail(QStringLiteral("give --notes or --notes-file, not both"));
+    }
+    if (parser.isSet(notes)) {
+        newNotes = parser.value(notes);
+    } else if (parser.isSet(notesFile)) {
+        newNotes = readNotesFile(parser.value(notesFile));
+        if (!newNotes) {
+            return CommandSupport::fail(
+                QStringLiteral("cannot read notes from %1").arg(parser.value(notesFile)));
+        }
+    }
     std::optional<QDateTime> newDate;
     if (parser.isSet(date)) {
         newDate = NaturalDateParser::parseDate(parser.value(date));
@@ -184,8 +265,8 @@ int runLabelCommand(const QStringList& arguments) {
     if (parser.isSet(title)) {
         tape.setTitle(parser.value(title));
     }
-    if (parser.isSet(notes)) {
-        tape.setNotes(parser.value(notes));
+    if (newNotes) {
+        tape.setNotes(*newNotes);
     }
     if (parser.isSet(artist)) {
         tape.setArtist(parser.value(artist));
@@ -203,10 +284,12 @@ int runLabelCommand(const QStringList& arguments) {
         tape.setTapeLetter(changed);
     }
     if (!tape.commitAttributes()) {
+        // Either refused with the file unchanged, or written but not renamed:
+        // the error says which.
         return CommandSupport::fail(
-            QStringLiteral("cannot label %1: %2").arg(path, tape.lastError()));
+            QStringLiteral("cannot label %1: %2").arg(printable(path), printable(tape.lastError())));
     }
-    std::printf("%s\n", tape.filename().toUtf8().constData());
+    std::printf("%s\n", printable(tape.filename()).toUtf8().constData());
     return 0;
 }
 
@@ -237,7 +320,7 @@ int runLibraryCommand(const QStringList& arguments) {
         for (const auto& tape : library.arrangedObjects()) {
             array.append(attributes(*tape, storedArtist(tape->filename())));
         }
-        std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+        std::fputs(printableJson(QJsonDocument(array)).constData(), stdout);
         return 0;
     }
     for (const auto& tape : library.arrangedObjects()) {
@@ -247,13 +330,13 @@ int runLibraryCommand(const QStringList& arguments) {
                 ? tape->date().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                 : QStringLiteral("                ");
         std::printf("%s  %-2s %-6s  %s  %9s  %s\n", date.toUtf8().constData(),
-                    letter ? letter->letter().toUtf8().constData() : "",
+                    letter ? printable(letter->letter()).toUtf8().constData() : "",
                     letter ? letter->colorScheme()->colorName().toUtf8().constData() : "",
                     tape->quality().toUtf8().constData(),
                     DurationFormatter::durationToString(static_cast<int>(tape->duration()))
                         .toUtf8()
                         .constData(),
-                    tape->title().toUtf8().constData());
+                    printable(tape->title()).toUtf8().constData());
     }
     return 0;
 }

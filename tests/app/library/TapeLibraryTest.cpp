@@ -67,6 +67,15 @@ TEST_F(Search, TermsAreAllRequiredUnlessOrIsAsked) {
     EXPECT_EQ(titles(controller), "") << "an empty term matches nothing";
 }
 
+TEST_F(Search, AnySpaceSeparatesTermsAndDatesKeepTheirCase) {
+    controller.setFilterString(QString::fromUtf8("interview\u00a0notes"));
+    EXPECT_EQ(titles(controller), "Interview with Ann") << "a no-break space separates terms";
+    controller.setFilterString(QString::fromUtf8("interview\u2003|\u2003notes"));
+    EXPECT_EQ(titles(controller), "Interview with Ann,Lecture,Interview with Bob");
+    controller.setFilterString("date:2012-03-04T09:00:00");
+    EXPECT_EQ(titles(controller), "Lecture") << "an ISO date with a time parses";
+}
+
 TEST_F(Search, ColourQualityAndDates) {
     controller.setFilterString("color:blue");
     EXPECT_EQ(titles(controller), "Interview with Ann,Lecture");
@@ -158,6 +167,18 @@ TEST_F(LibraryFolder, FollowsTheFolder) {
     controller.stopMonitoringRecordingDirectory(); // harmless twice
     controller.checkRecordingDirectory();
     EXPECT_EQ(controller.arrangedObjects().size(), 2u);
+}
+
+TEST_F(LibraryFolder, TapesThatAppearDuringASearchStayVisible) {
+    makeTapeFile(QDir(library.path()).filePath("first.m4a"));
+    TapeLibraryArrayController controller(library.path());
+    controller.setFilterString("nothing-matches-this");
+    EXPECT_TRUE(controller.arrangedObjects().empty());
+    makeTapeFile(QDir(library.path()).filePath("second.m4a"));
+    controller.checkRecordingDirectory();
+    ASSERT_EQ(controller.arrangedObjects().size(), 1u);
+    EXPECT_TRUE(controller.arrangedObjects().front()->filename().endsWith("second.m4a"));
+    EXPECT_FALSE(QFile::exists(QDir(library.path()).filePath("gone.m4a")));
 }
 
 TEST_F(LibraryFolder, AnUnreadableFolderIsEmpty) {

@@ -1,0 +1,545 @@
+#include "app/library/MP4LabelWriter.h"
+
+#include "app/library/MP4Atom.h"
+#include "app/library/MP4MovieBox.h"
+#include "audio/format/InternalInconsistencyException.h"
+#include "platform/audio/FourCharCode.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::function<void(const char*)>& stepObserver() {
+    static std::function<void(const char*)> observer;
+    return observer;
+}
+
+void step(const char* name) {
+    if (stepObserver()) {
+        stepObserver()(name);
+    }
+}
+
+// A movie box larger than this is not a tape's; reading it whole would be unwise.
+constexpr uint64_t kLargestMovieBox = 256ull << 20;
+
+bool isFree(uint32_t type) {
+    return type == FourCC("free") || type == FourCC("skip");
+}
+
+// A box placed at `offset` starts 8-byte aligned, so that its 4-byte type
+// field never straddles a disk sector; the gap before it is a 'free' box of
+// at least 8 bytes.
+uint64_t leadBefore(uint64_t offset) {
+    return offset % 8 == 0 ? 0 : 8 + (8 - offset % 8);
+}
+
+QByteArray freeHeader(uint64_t size) {
+    return mp4UInt32(static_cast<uint32_t>(size)) + QByteArray("free");
+}
+
+bool readExactly(int fd, char* data, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+uint32_t readUInt32(int fd, uint64_t offset) {
+    unsigned char b[4];
+    if (!readExactly(fd, reinterpret_cast<char*>(b), 4, offset)) {
+        throw InternalInconsistencyException("Did not read 4 bytes successfully.", "MP4LabelWriter",
+                                             __LINE__);
+    }
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+}
+
+uint64_t fileLength(int fd) {
+    struct stat status {};
+    return fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+bool writeExactly(int fd, const char* data, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t put = pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Copies [from, from + length) of `in` to `to` in `out`, in the kernel when it can.
+bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
+    auto inAt = static_cast<off_t>(from);
+    auto outAt = static_cast<off_t>(to);
+    while (length > 0) {
+        const ssize_t copied = copy_file_range(in, &inAt, out, &outAt,
+                                               std::min<uint64_t>(length, 1u << 30), 0);
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied <= 0) {
+            break; // not supported here, or the source ended early: copy by hand
+        }
+        length -= static_cast<uint64_t>(copied);
+    }
+    std::vector<char> buffer(1 << 20);
+    while (length > 0) {
+        const auto chunk = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+        const ssize_t got = pread(in, buffer.data(), chunk, inAt);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0 || !writeExactly(out, buffer.data(), static_cast<size_t>(got),
+                                      static_cast<uint64_t>(outAt))) {
+            return false;
+        }
+        inAt += got;
+        outAt += got;
+        length -= static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+void syncFolder(const QString& folder) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+void MP4LabelWriter::setStepObserver(std::function<void(const char*)> observer) {
+    stepObserver() = std::move(observer);
+}
+
+MP4LabelWriter::MP4LabelWriter(QString path) : mPath(std::move(path)) {}
+
+MP4LabelWriter::~MP4LabelWriter() {
+    if (mFileHandle >= 0) {
+        ::close(mFileHandle);
+    }
+    for (const int fd : mRetiredHandles) {
+        ::close(fd);
+    }
+}
+
+bool MP4LabelWriter::fail(const QString& message) {
+    mError = message;
+    return false;
+}
+
+// Locking
+
+bool MP4LabelWriter::lock(std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    const QByteArray path = QFile::encodeName(mPath);
+    for (;;) {
+        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            const int cause = errno;
+            if (cause == ENOENT) {
+                return fail(QStringLiteral("%1 does not exist").arg(mPath));
+            }
+            if (cause == EACCES || cause == EROFS || cause == EPERM) {
+                return fail(QStringLiteral("%1 is read-only").arg(mPath));
+            }
+            return fail(QStringLiteral("cannot open %1: %2").arg(mPath, strerror(cause)));
+        }
+        struct stat opened {};
+        if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            ::close(fd);
+            return fail(QStringLiteral("%1 is not a regular file").arg(mPath));
+        }
+        while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                const int cause = errno;
+                ::close(fd);
+                return fail(QStringLiteral("cannot lock %1: %2").arg(mPath, strerror(cause)));
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::close(fd);
+                return fail(
+                    QStringLiteral("%1 is being edited by another program; try again").arg(mPath));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // The path may now name another file (a commit renamed one over
+        // it) or none (a tape renamed after its title): read it again.
+        struct stat named {};
+        if (::stat(path.constData(), &named) != 0) {
+            ::close(fd);
+            return fail(QStringLiteral("%1 was moved or deleted by another program").arg(mPath));
+        }
+        if (named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+            mFileHandle = fd;
+            return true;
+        }
+        ::close(fd);
+    }
+}
+
+// Surveying the top level
+
+MP4LabelWriter::Layout MP4LabelWriter::survey() const {
+    Layout layout;
+    const uint64_t length = fileLength(mFileHandle);
+    uint64_t p = 0;
+    while (length - p >= 8) {
+        const uint32_t size32 = readUInt32(mFileHandle, p);
+        const uint32_t type = readUInt32(mFileHandle, p + 4);
+        uint64_t size = size32;
+        if (size32 == 1) {
+            if (length - p < 16) {
+                break;
+            }
+            size = uint64_t{readUInt32(mFileHandle, p + 8)} << 32 | readUInt32(mFileHandle, p + 12);
+            if (size < 16) {
+                break;
+            }
+        } else if (size32 == 0) {
+            layout.boxes.push_back({p, length - p, type});
+            layout.openEnded = true;
+            layout.end = length;
+            return layout;
+        } else if (size < 8) {
+            break; // damage: nothing after it can be found
+        }
+        if (size > length - p) {
+            if (type == FourCC("mdat")) {
+                // A cut-off file: its audio runs to the end.
+                layout.boxes.push_back({p, size, type});
+                layout.openEnded = true;
+                layout.end = length;
+                return layout;
+            }
+            break; // a box cut short at the end, such as an interrupted append
+        }
+        layout.boxes.push_back({p, size, type});
+        p += size;
+    }
+    layout.end = p;
+    if (length - p >= 8) {
+        const uint32_t type = readUInt32(mFileHandle, p + 4);
+        layout.reclaimableTail = type == FourCC("moov") || type == FourCC("free");
+    }
+    return layout;
+}
+
+// Committing
+
+bool MP4LabelWriter::commit(const MP4LabelEdit& edit) {
+    mError.clear();
+    mMovedAudio = false;
+    if (mFileHandle < 0) {
+        return fail(QStringLiteral("%1 is not locked for writing").arg(mPath));
+    }
+    try {
+        return commitLocked(edit);
+    } catch (const InternalInconsistencyException& failure) {
+        return fail(QString::fromUtf8(failure.what()));
+    } catch (const std::bad_alloc&) {
+        return fail(QStringLiteral("not enough memory to edit %1").arg(mPath));
+    }
+}
+
+bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
+    const Layout layout = survey();
+    const auto isType = [](uint32_t type) { return [type](const Box& b) { return b.type == type; }; };
+    const auto liveAt = std::find_if(layout.boxes.begin(), layout.boxes.end(), isType(FourCC("moov")));
+    if (liveAt == layout.boxes.end()) {
+        return fail(QStringLiteral("%1 has no movie box (moov); it is left as it is").arg(mPath));
+    }
+    const Box live = *liveAt;
+    if (std::any_of(layout.boxes.begin(), layout.boxes.end(), isType(FourCC("moof")))) {
+        return fail(QStringLiteral("%1 is a fragmented MPEG-4 file, which cannot be labelled").arg(mPath));
+    }
+    if (readUInt32(mFileHandle, live.offset) != live.size || live.size > kLargestMovieBox ||
+        (layout.openEnded && live.offset == layout.boxes.back().offset)) {
+        return fail(QStringLiteral("%1 has a movie box the editor cannot change").arg(mPath));
+    }
+    QByteArray bytes(static_cast<qsizetype>(live.size), Qt::Uninitialized);
+    if (!readExactly(mFileHandle, bytes.data(), bytes.size(), live.offset)) {
+        return fail(QStringLiteral("cannot read %1").arg(mPath));
+    }
+    MP4MovieBox moov = MP4MovieBox::parse(bytes);
+    if (moov.child(FourCC("mvex"))) {
+        return fail(QStringLiteral("%1 is a fragmented MPEG-4 file, which cannot be labelled").arg(mPath));
+    }
+    if (!moov.everyTrackHasChunkOffsets()) {
+        return fail(QStringLiteral("a track of %1 has no chunk offsets; it is left as it is").arg(mPath));
+    }
+    // Every chunk the index points at must lie in the audio data, where no
+    // commit writes; otherwise the commit could overwrite audio.
+    std::vector<Box> audio;
+    std::copy_if(layout.boxes.begin(), layout.boxes.end(), std::back_inserter(audio),
+                 isType(FourCC("mdat")));
+    for (const uint64_t offset : moov.chunkOffsets()) {
+        const bool inAudio = std::any_of(audio.begin(), audio.end(), [&](const Box& b) {
+            return offset >= b.offset + 8 && offset < b.offset + b.size;
+        });
+        if (!inAudio) {
+            return fail(QStringLiteral("the audio of %1 is not where its index says; "
+                                       "it is left as it is")
+                            .arg(mPath));
+        }
+    }
+    edit.applyTo(moov);
+    const QByteArray newMovie = moov.serialized();
+
+    const bool inFront = !audio.empty() && live.offset < audio.front().offset;
+    const uint64_t frontLimit = inFront ? audio.front().offset : std::numeric_limits<uint64_t>::max();
+    retireStaleMovieBoxes(live.offset);
+
+    // The smallest run of 'free' boxes the new movie box fits in.
+    std::optional<Slot> best;
+    for (size_t i = 0; i < layout.boxes.size(); ++i) {
+        if (!isFree(layout.boxes[i].type) || readUInt32(mFileHandle, layout.boxes[i].offset) == 1) {
+            continue;
+        }
+        Slot slot{layout.boxes[i].offset, 0, i, 0};
+        for (size_t j = i; j < layout.boxes.size() && isFree(layout.boxes[j].type) &&
+                           !(layout.openEnded && j + 1 == layout.boxes.size()) &&
+                           readUInt32(mFileHandle, layout.boxes[j].offset) != 1;
+             ++j) {
+            slot.size += layout.boxes[j].size;
+            slot.boxCount = j - i + 1;
+            const uint64_t needed = leadBefore(slot.offset) + static_cast<uint64_t>(newMovie.size());
+            const bool fits = slot.size == needed || slot.size >= needed + 8;
+            if (fits && slot.offset + slot.size <= frontLimit &&
+                slot.size <= std::numeric_limits<uint32_t>::max() &&
+                (!best || slot.size < best->size)) {
+                best = slot;
+                break;
+            }
+        }
+    }
+    // At the end of the file the new box moves nothing; in front of the
+    // audio it keeps the file ready for streaming, so the audio moves instead.
+    const bool canAppend = !layout.openEnded && layout.reclaimableTail;
+    bool written = false;
+    if (best) {
+        written = writeIntoSlot(layout, *best, live, newMovie);
+    } else if (!inFront && canAppend) {
+        written = appendAtEnd(layout, live, newMovie);
+    } else {
+        written = rewriteBeside(layout, live, moov);
+        if (!written && canAppend && !mRewriteStarted) {
+            written = appendAtEnd(layout, live, newMovie);
+        }
+    }
+    if (written) {
+        tidy();
+    }
+    return written;
+}
+
+void MP4LabelWriter::retireStaleMovieBoxes(uint64_t keep) {
+    // Left by a commit that stopped before it retired the old box; only the
+    // first movie box is ever read.
+    bool retired = false;
+    for (const Box& box : survey().boxes) {
+        if (box.type == FourCC("moov") && box.offset != keep) {
+            step("retire stale");
+            writeAt(box.offset + 4, "free");
+            retired = true;
+        }
+    }
+    if (retired) {
+        sync();
+    }
+}
+
+bool MP4LabelWriter::writeIntoSlot(const Layout&, const Slot& slot, const Box& live,
+                                   const QByteArray& moov) {
+    const uint64_t f = slot.offset;
+    const uint64_t lead = leadBefore(f);
+    const uint64_t g = f + lead;
+    const auto b = static_cast<uint64_t>(moov.size());
+    const uint64_t rest = slot.size - lead - b;
+    const bool before = f < live.offset;
+
+    // One 'free' box over the whole slot: the same bytes, read the same way.
+    if (slot.boxCount > 1) {
+        step("join");
+        if (!writeAt(f, mp4UInt32(static_cast<uint32_t>(slot.size)))) {
+            return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
+        }
+    }
+    // Staged inside the slot, where nothing reads it. In front of the live
+    // box it is staged as 'free', since the first movie box is the one read.
+    QByteArray staged = moov;
+    if (before) {
+        staged.replace(4, 4, "free");
+    }
+    step("stage");
+    const bool stagedWhole =
+        (lead == 0 ? writeAt(f + 8, staged.mid(8)) : writeAt(g, staged)) &&
+        (rest == 0 || writeAt(g + b, freeHeader(rest))) && sync();
+    if (!stagedWhole) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
+    }
+    // Exposed: a single size write splits the slot around the new box.
+    step("expose");
+    const bool exposed = lead == 0 ? writeAt(f, staged.left(8))
+                                   : writeAt(f, mp4UInt32(static_cast<uint32_t>(lead)));
+    if (!exposed || (before && !writeAt(g + 4, "moov")) || !sync()) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
+    }
+    step("retire");
+    if (!writeAt(live.offset + 4, "free") || !sync()) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
+    }
+    return true;
+}
+
+bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QByteArray& moov) {
+    const uint64_t end = layout.end;
+    if (fileLength(mFileHandle) > end && ftruncate(mFileHandle, static_cast<off_t>(end)) != 0) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
+    }
+    const uint64_t lead = leadBefore(end);
+    QByteArray tail;
+    if (lead > 0) {
+        tail = freeHeader(lead) + QByteArray(static_cast<qsizetype>(lead - 8), 0);
+    }
+    tail.append(moov);
+    // After the live box, a second movie box is never read; a crash part
+    // way leaves a cut-off box at the end, which nothing reads either.
+    step("append");
+    if (!writeAt(end, tail) || !sync()) {
+        const int cause = errno;
+        (void)!ftruncate(mFileHandle, static_cast<off_t>(end));
+        return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(cause)));
+    }
+    step("retire");
+    if (!writeAt(live.offset + 4, "free") || !sync()) {
+        return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
+    }
+    return true;
+}
+
+bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& moov) {
+    mRewriteStarted = false;
+    const QFileInfo info(mPath);
+    QByteArray pattern =
+        QFile::encodeName(info.dir().filePath(QStringLiteral(".%1.cassora-XXXXXX").arg(info.fileName())));
+    const int out = mkostemp(pattern.data(), O_CLOEXEC);
+    if (out < 0) {
+        return fail(QStringLiteral("cannot make room for the label of %1: the folder is not "
+                                   "writable (%2); it is left as it is")
+                        .arg(mPath, strerror(errno)));
+    }
+    const auto discard = [&](const QString& message) {
+        ::close(out);
+        ::unlink(pattern.constData());
+        return fail(message);
+    };
+    // Room for the next commits, so that they need not move the audio again.
+    const uint64_t movie = moov.size();
+    const uint64_t padding = (movie + movie / 2 + 16384 + 7) / 8 * 8;
+    const uint64_t oldRest = live.offset + live.size;
+    const uint64_t newRest = live.offset + movie + padding;
+    try {
+        moov.shiftChunkOffsets(oldRest, static_cast<int64_t>(newRest - oldRest));
+    } catch (const InternalInconsistencyException& failure) {
+        return discard(QString::fromUtf8(failure.what()));
+    }
+    const QByteArray bytes = moov.serialized();
+    const uint64_t length = fileLength(mFileHandle);
+    mRewriteStarted = true;
+    step("rewrite");
+    const bool copied = copyRange(mFileHandle, 0, out, 0, live.offset) &&
+                        writeExactly(out, bytes.constData(), bytes.size(), live.offset) &&
+                        writeExactly(out, freeHeader(padding).constData(), 8,
+                                     live.offset + movie) &&
+                        ftruncate(out, static_cast<off_t>(newRest)) == 0 &&
+                        copyRange(mFileHandle, oldRest, out, newRest, length - oldRest);
+    struct stat status {};
+    fstat(mFileHandle, &status);
+    fchmod(out, status.st_mode & 07777);
+    (void)!fchown(out, status.st_uid, status.st_gid); // only root may give a file away
+    if (!copied || fsync(out) != 0) {
+        return discard(QStringLiteral("cannot write beside %1: %2").arg(mPath, strerror(errno)));
+    }
+    if (flock(out, LOCK_EX | LOCK_NB) != 0) {
+        return discard(QStringLiteral("cannot lock the new copy of %1").arg(mPath));
+    }
+    step("rename");
+    if (::rename(pattern.constData(), QFile::encodeName(mPath).constData()) != 0) {
+        return discard(QStringLiteral("cannot replace %1: %2").arg(mPath, strerror(errno)));
+    }
+    syncFolder(info.absolutePath());
+    mRetiredHandles.push_back(mFileHandle);
+    mFileHandle = out;
+    mMovedAudio = true;
+    return true;
+}
+
+void MP4LabelWriter::tidy() {
+    // Neighbouring 'free' boxes become one, and those at the very end go.
+    // Each step is one size write or a truncation: the file reads the same
+    // at every moment.
+    step("tidy");
+    const Layout layout = survey();
+    const auto& boxes = layout.boxes;
+    for (size_t i = 0; i < boxes.size();) {
+        size_t j = i;
+        uint64_t joined = 0;
+        while (j < boxes.size() && isFree(boxes[j].type) && boxes[j].size < (1ull << 31) &&
+               readUInt32(mFileHandle, boxes[j].offset) != 1 &&
+               !(layout.openEnded && j + 1 == boxes.size())) {
+            joined += boxes[j].size;
+            ++j;
+        }
+        if (j == boxes.size() && j > i && !layout.openEnded && layout.reclaimableTail) {
+            (void)!ftruncate(mFileHandle, static_cast<off_t>(boxes[i].offset));
+            break;
+        }
+        if (j > i + 1 && joined <= std::numeric_limits<uint32_t>::max()) {
+            writeAt(boxes[i].offset, mp4UInt32(static_cast<uint32_t>(joined)));
+        }
+        i = j > i ? j : i + 1;
+    }
+    if (!layout.openEnded && layout.reclaimableTail && fileLength(mFileHandle) > layout.end) {
+        (void)!ftruncate(mFileHandle, static_cast<off_t>(layout.end)); // a cut-off box at the end
+    }
+    sync();
+}
+
+bool MP4LabelWriter::writeAt(uint64_t offset, const QByteArray& bytes) {
+    MP4ReadCache::invalidate(mFileHandle);
+    return writeExactly(mFileHandle, bytes.constData(), static_cast<size_t>(bytes.size()), offset);
+}
+
+bool MP4LabelWriter::sync() {
+    return fdatasync(mFileHandle) == 0;
+}

@@ -155,7 +155,12 @@ void labelRecording(const QString& path, bool keepsName) {
 class PlaybackObserver : public VELKExtendedAudioFilePlayerDelegate {
 public:
     bool ended = false;
+    QString failure;
     void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer*) override { ended = true; }
+    void audioFilePlayerDidFail(VELKExtendedAudioFilePlayer*, const std::string& why) override {
+        ended = true;
+        failure = QString::fromStdString(why);
+    }
 };
 
 } // namespace
@@ -381,6 +386,9 @@ int runPlayCommand(const QStringList& arguments) {
         player->stopFilePlaying();
         if (terminal) {
             std::printf("\n");
+        }
+        if (!observer.failure.isEmpty()) {
+            return CommandSupport::fail(QStringLiteral("playing stopped: %1").arg(observer.failure));
         }
         return 0;
     } catch (const NSXException& exception) {

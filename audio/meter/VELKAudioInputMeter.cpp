@@ -71,15 +71,42 @@ void VELKAudioInputMeter::destroyBuffers() {
 
 void VELKAudioInputMeter::start() {
     mInputAudioUnit->start();
+    mStarted = true;
 }
 
 void VELKAudioInputMeter::stop() {
+    mStarted = false;
     mInputAudioUnit->stop();
 }
 
 const std::array<double, 2>& VELKAudioInputMeter::levels() {
+    if (mStarted && !mInputAudioUnit->isRunning()) {
+        mLevels.fill(-std::numeric_limits<double>::infinity());
+        retryLostDevice();
+        return mLevels;
+    }
     for (size_t c = 0; c < mPeakBuf.size(); ++c) {
         mLevels[c] = levelOfSamples(mPeakBuf[c].data(), mPeakBufLength);
     }
     return mLevels;
+}
+
+void VELKAudioInputMeter::retryLostDevice() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - mLastRetry < std::chrono::seconds(1)) {
+        return;
+    }
+    mLastRetry = now;
+    clearBuffers(); // what the old stream left is not the new one's level
+    try {
+        mInputAudioUnit->start();
+    } catch (const NSXException&) {
+        // Still gone; the next try comes in a second.
+    }
+}
+
+void VELKAudioInputMeter::clearBuffers() {
+    for (auto& ring : mPeakBuf) {
+        std::fill(ring.begin(), ring.end(), 0.0f);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -22,7 +23,9 @@ public:
     void start();
     void stop();
     // Decibels per channel: 0 for full scale, minus infinity for silence.
-    // Silence until the first eighth of a second has been heard.
+    // Silence until the first eighth of a second has been heard, and while
+    // the device is gone; a started meter picks the device up again (trying
+    // once a second) when it comes back.
     const std::array<double, 2>& levels();
 
     uint64_t ringLength() const { return mPeakBufLength; }
@@ -37,10 +40,15 @@ public:
 private:
     void createBuffers();
     void destroyBuffers();
+    void clearBuffers();
+    // The device went away while the meter was started: try it again now and then.
+    void retryLostDevice();
 
     std::unique_ptr<VELKInputAudioUnit> mInputAudioUnit;
     std::vector<std::vector<float>> mPeakBuf;
     uint64_t mPeakBufLength = 0;
     std::atomic<uint64_t> mPeakBufIndex{0};
     std::array<double, 2> mLevels{};
+    bool mStarted = false; // main thread
+    std::chrono::steady_clock::time_point mLastRetry{};
 };

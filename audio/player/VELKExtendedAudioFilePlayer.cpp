@@ -39,6 +39,13 @@ void VELKExtendedAudioFilePlayer::setUp(std::shared_ptr<VELKExtendedAudioFile> f
     // On the notification worker: hand the end of the stream to the main
     // thread, where a player that is gone by then is not told.
     std::weak_ptr<VELKExtendedAudioFilePlayer> weak = weak_from_this();
+    mOutputAudioUnit->setDeviceLostBlock([weak] {
+        MainQueue::post([weak] {
+            if (auto player = weak.lock()) {
+                player->outputDeviceWentAway();
+            }
+        });
+    });
     mOutputAudioUnit->setEndOfStreamNotificationBlock([weak] {
         MainQueue::post([weak] {
             if (auto player = weak.lock()) {
@@ -154,6 +161,11 @@ void VELKExtendedAudioFilePlayer::endOfStreamReached() {
     } else {
         notifyDelegateOfEOF();
     }
+}
+
+void VELKExtendedAudioFilePlayer::outputDeviceWentAway() {
+    stopFilePlaying();
+    notifyDelegateOfFailure("the output device went away");
 }
 
 void VELKExtendedAudioFilePlayer::notifyDelegateOfFailure(const std::string& reason) {

@@ -76,6 +76,8 @@ private:
                std::shared_ptr<VELKAudioDevice> device);
     double clientSampleRate() const;
     void endOfStreamReached();
+    // On the main thread, after the output stopped because its device went away.
+    void outputDeviceWentAway();
     void stepBackOverUnplayedFrames();
 
     std::shared_ptr<VELKExtendedAudioFile> mAudioFile;

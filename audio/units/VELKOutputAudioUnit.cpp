@@ -90,6 +90,10 @@ VELKOutputAudioUnit::VELKOutputAudioUnit(
 }
 
 VELKOutputAudioUnit::~VELKOutputAudioUnit() {
+    if (mListening) {
+        AudioUnitRemovePropertyListenerWithUserData(mOutputUnit, kAudioOutputUnitProperty_IsRunning,
+                                                    &VELKOutputAudioUnit::isRunningChanged, this);
+    }
     logFailure("AUGraphStop", AUGraphStop(mGraph));
     logFailure("AUGraphUninitialize", AUGraphUninitialize(mGraph));
     logFailure("DisposeAUGraph", DisposeAUGraph(mGraph));
@@ -141,6 +145,32 @@ uint32_t VELKOutputAudioUnit::unplayedFramesAtStop() const {
     NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_UnplayedFramesAtStop,
                                          kAudioUnitScope_Global, 0, &frames, &size));
     return frames;
+}
+
+void VELKOutputAudioUnit::setDeviceLostBlock(std::function<void()> block) {
+    mDeviceLostBlock = std::move(block);
+    if (!mListening) {
+        NSXThrowIfError(AudioUnitAddPropertyListener(
+            mOutputUnit, kAudioOutputUnitProperty_IsRunning, &VELKOutputAudioUnit::isRunningChanged,
+            this));
+        mListening = true;
+    }
+}
+
+bool VELKOutputAudioUnit::deviceLost() const {
+    uint32_t lost = 0;
+    uint32_t size = sizeof(lost);
+    return AudioUnitGetProperty(mOutputUnit, kPulseAudioUnitProperty_StreamLost,
+                                kAudioUnitScope_Global, 0, &lost, &size) == 0 &&
+           lost != 0;
+}
+
+// On the audio-unit service's thread.
+void VELKOutputAudioUnit::isRunningChanged(void* refCon, AudioUnit, uint32_t, uint32_t, uint32_t) {
+    auto* self = static_cast<VELKOutputAudioUnit*>(refCon);
+    if (self->mDeviceLostBlock && self->deviceLost()) {
+        self->mDeviceLostBlock();
+    }
 }
 
 void VELKOutputAudioUnit::setEndOfStreamNotificationBlock(std::function<void()> block) {

@@ -33,6 +33,11 @@ public:
     // with the stop.
     uint32_t unplayedFramesAtStop() const;
     void setEndOfStreamNotificationBlock(std::function<void()> block);
+    // Run (on the audio-unit service's thread) when playing stops because
+    // the output device or the server went away.
+    void setDeviceLostBlock(std::function<void()> block);
+    // Whether the last stop came from the device going away.
+    bool deviceLost() const;
 
     std::shared_ptr<VELKAudioStreamBasicDescription> streamDescription() const {
         return mStreamDescription;
@@ -52,12 +57,16 @@ public:
                                                    double outputRate);
 
 private:
+    static void isRunningChanged(void* refCon, AudioUnit unit, uint32_t property, uint32_t scope,
+                                 uint32_t element);
     static OSStatus OAUOutputProc(void* refCon, AudioUnitRenderActionFlags* flags,
                                   const AudioTimeStamp* timeStamp, uint32_t bus, uint32_t frames,
                                   AudioBufferList* data);
 
     std::shared_ptr<VELKAudioStreamBasicDescription> mStreamDescription;
     void* mDelegate = nullptr;
+    std::function<void()> mDeviceLostBlock;
+    bool mListening = false;
     AUGraph mGraph = nullptr;
     AUNode mVarispeedNode = 0;
     AUNode mOutputNode = 0;

@@ -49,6 +49,9 @@ constexpr uint32_t kAudioOutputUnitProperty_StartTimestampsAtZero = 2007; // uin
 // The longest time one I/O callback of the unit took since it started, in
 // nanoseconds (uint64_t); for measuring, not part of the original service.
 constexpr uint32_t kPulseAudioUnitProperty_LongestCallback = FourCC("lcbt");
+// UInt32, read only: 1 when the unit stopped because its device or the
+// server went away.
+constexpr uint32_t kPulseAudioUnitProperty_StreamLost = FourCC("lost");
 // The frames an output unit had handed to the server that the device had not
 // yet played when the unit last stopped (uint32_t, at the unit's input rate).
 // They go with the stream, unheard. Not part of the original service.

@@ -166,6 +166,8 @@ OSStatus PulseAudioUnit::getProperty(uint32_t property, uint32_t scope, uint32_t
         return copyOut(mMaximumFramesPerSlice);
     case kAudioOutputUnitProperty_IsRunning:
         return copyOut(static_cast<uint32_t>(isRunning() ? 1 : 0));
+    case kPulseAudioUnitProperty_StreamLost:
+        return copyOut(static_cast<uint32_t>(streamLost() ? 1 : 0));
     case kPulseAudioUnitProperty_LongestCallback:
         return copyOut(mLongestCallback.load(std::memory_order_relaxed));
     default:
@@ -238,6 +240,9 @@ OSStatus PulseAudioUnit::startStream(const StreamRequest& request) {
     }
     pa_threaded_mainloop* mainloop = hardware.mainloop();
     pa_threaded_mainloop_lock(mainloop);
+    if (mStream) {
+        closeStream(mainloop, mStream); // one that failed under us
+    }
     mStream = pa_stream_new(hardware.context(), request.name, &request.spec, &request.map);
     if (!mStream) {
         pa_threaded_mainloop_unlock(mainloop);

@@ -94,4 +94,36 @@ grep -q "input device went away" "$folder/lost.txt" || fail "a lost device: $(ca
 python3 -c "import sys; sys.exit(0 if $took < 2 else 1)" || fail "a lost device took $took s to notice"
 decodes "$lost" || fail "the tape of the lost device does not decode"
 at_least "$(duration "$lost")" 0.5 || fail "the tape of the lost device holds $(duration "$lost") s"
+
+# Playing to an output device that goes away ends as a failure, not as the
+# end of the tape.
+module=$(pactl load-module module-null-sink sink_name=cassora_vanishing_output)
+"$program" play "$out" --device cassora_vanishing_output >"$folder/play.txt" 2>&1 &
+pid=$!
+sleep 1
+pactl unload-module "$module"
+module=""
+wait "$pid"
+status=$?
+[[ $status -eq 1 ]] || fail "playing to a lost device: status $status"
+grep -q "output device went away" "$folder/play.txt" || fail "playing to a lost device: $(cat "$folder/play.txt")"
+
+# The meter shows silence while its device is gone and picks it up again
+# when it comes back.
+module=$(pactl load-module module-null-sink sink_name=cassora_returning)
+timeout 12 "$program" meter --device cassora_returning.monitor >"$folder/meter.txt" 2>&1 &
+pid=$!
+sleep 1
+pactl unload-module "$module"
+sleep 2
+lines_before=$(wc -l <"$folder/meter.txt")
+module=$(pactl load-module module-null-sink sink_name=cassora_returning)
+pactl load-module module-sine sink=cassora_returning frequency=440 >/dev/null
+for _ in $(seq 80); do
+  tail -n +"$lines_before" "$folder/meter.txt" | grep -qv "inf dB" && break
+  sleep 0.1
+done
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+tail -n +"$lines_before" "$folder/meter.txt" | grep -qv "inf dB" || fail "the meter did not hear the returning device"
 exit 0

@@ -1,5 +1,8 @@
+#include "AudioServerTools.h"
+#include "audio/file/VELKExtendedAudioFile.h"
 #include "audio/format/NSXException.h"
 #include "audio/hardware/VELKAudioHardware.h"
+#include "audio/recorder/VELKExtendedAudioFileRecorder.h"
 #include "platform/audio/AudioHardwareService.h"
 
 #include <gtest/gtest.h>
@@ -24,11 +27,13 @@ namespace fs = std::filesystem;
 // A PulseAudio server with one null sink, on a socket of its own.
 class OwnServer {
 public:
-    OwnServer() : mFolder(fs::temp_directory_path() / ("cassora-own-" + std::to_string(getpid()))) {
+    explicit OwnServer(const std::string& moreConfiguration = {})
+        : mFolder(fs::temp_directory_path() / ("cassora-own-" + std::to_string(getpid()))) {
         fs::create_directories(mFolder);
         std::ofstream(mFolder / "server.pa")
             << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << socket()
-            << "\nload-module module-null-sink sink_name=own_sink\n";
+            << "\nload-module module-null-sink sink_name=own_sink\n"
+            << moreConfiguration;
     }
     ~OwnServer() {
         stop();
@@ -145,6 +150,76 @@ TEST(PulseHardware, ReconnectsWhenTheServerComesBack) {
     EXPECT_EQ(AudioObjectRemovePropertyListener(kAudioObjectSystemObject, &devices,
                                                 countDeviceListNotices, nullptr),
               0);
+}
+
+class RecorderWatch : public VELKExtendedAudioFileRecorderDelegate {
+public:
+    std::string failure;
+    bool stopped = false;
+    void audioFileRecorderDidFail(VELKExtendedAudioFileRecorder*, const std::string& why) override {
+        failure = why;
+    }
+    void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder*) override { stopped = true; }
+};
+
+// Records from the server's tone until `enough` frames came in.
+std::shared_ptr<VELKExtendedAudioFileRecorder> startRecording(const std::string& path,
+                                                              RecorderWatch& watch,
+                                                              std::shared_ptr<VELKExtendedAudioFile>* file) {
+    auto device = VELKAudioDevice::withDeviceUID("own_sink.monitor");
+    if (!device) {
+        ADD_FAILURE() << "no monitor device";
+        return nullptr;
+    }
+    auto description = VELKAudioStreamBasicDescription::aacStreamDescription();
+    description->setChannelsPerFrame(2);
+    description->setSampleRate(44100);
+    *file = VELKExtendedAudioFile::forRecording(path, description, 128000, device);
+    auto recorder = VELKExtendedAudioFileRecorder::withFile(*file, device);
+    recorder->setDelegate(&watch);
+    recorder->startRecording();
+    return recorder;
+}
+
+// The server dies in the middle of a recording: the recording stops by
+// itself, keeps what was captured, and once the server is back the next
+// recording works in the same process.
+TEST(PulseHardware, RecordingSurvivesTheServerGoingAndTheNextOneWorks) {
+    OwnServer server("load-module module-sine sink=own_sink frequency=440\n");
+    server.start();
+    setenv("PULSE_SERVER", ("unix:" + server.socket()).c_str(), 1);
+    const fs::path folder = fs::temp_directory_path() / ("cassora-restart-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+
+    RecorderWatch first;
+    std::shared_ptr<VELKExtendedAudioFile> firstFile;
+    auto recorder = startRecording((folder / "first.m4a").string(), first, &firstFile);
+    ASSERT_TRUE(recorder);
+    ASSERT_TRUE(AudioServerTools::pumpUntil([&] { return recorder->currentTime() > 1500.0; }, 8.0));
+    server.stop();
+    EXPECT_TRUE(AudioServerTools::pumpUntil([&] { return !first.failure.empty(); }, 2.0))
+        << "the recorder did not notice that the server went away";
+    EXPECT_TRUE(AudioServerTools::pumpUntil([&] { return first.stopped; }, 1.0));
+    const int64_t captured = recorder->currentFrame();
+    recorder.reset();
+    firstFile->closeFile();
+    const auto kept = VELKExtendedAudioFile::forPlayback((folder / "first.m4a").string());
+    EXPECT_NEAR(kept->frameCount(), captured, 2048) << "what was captured is in the file";
+
+    server.start();
+    ASSERT_TRUE(waitFor([] { return deviceIDs().size() == 2u; }, 10.0));
+    RecorderWatch second;
+    std::shared_ptr<VELKExtendedAudioFile> secondFile;
+    recorder = startRecording((folder / "second.m4a").string(), second, &secondFile);
+    ASSERT_TRUE(recorder);
+    EXPECT_TRUE(AudioServerTools::pumpUntil([&] { return recorder->currentTime() > 500.0; }, 8.0));
+    EXPECT_TRUE(second.failure.empty()) << second.failure;
+    recorder->stopRecording();
+    recorder.reset();
+    secondFile->closeFile();
+    EXPECT_GT(VELKExtendedAudioFile::forPlayback((folder / "second.m4a").string())->frameCount(),
+              22050);
+    fs::remove_all(folder);
 }
 
 } // namespace

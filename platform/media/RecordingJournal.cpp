@@ -61,22 +61,6 @@ uint32_t getU32(const uint8_t* data) {
     return uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
 }
 
-int writeAll(int fd, const void* data, size_t size) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
-    return 0;
-}
-
 std::string serialise(const RecordingJournalHeader& header) {
     std::ostringstream text;
     text << kMagic << "codec " << header.codec << "\nmuxer " << header.muxer << "\nrate "
@@ -184,7 +168,8 @@ int RecordingJournal::create(const std::string& recordingPath,
         return errno;
     }
     const std::string text = serialise(header);
-    int error = writeAll(mFd, text.data(), text.size());
+    int error = writeFully(mFd, text.data(), text.size(), 0);
+    mEnd = text.size();
     if (!error && fdatasync(mFd) != 0) {
         error = errno;
     }
@@ -209,9 +194,10 @@ int RecordingJournal::append(const std::vector<uint32_t>& packetSizes) {
         putU32(batch, size);
     }
     putU32(batch, checksum(batch.data(), batch.size()));
-    if (const int error = writeAll(mFd, batch.data(), batch.size())) {
+    if (const int error = writeFully(mFd, batch.data(), batch.size(), mEnd)) {
         return error;
     }
+    mEnd += batch.size();
     return fdatasync(mFd) == 0 ? 0 : errno;
 }
 

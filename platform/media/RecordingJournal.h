@@ -58,5 +58,6 @@ public:
 
 private:
     int mFd = -1;
+    uint64_t mEnd = 0;
     std::string mPath;
 };

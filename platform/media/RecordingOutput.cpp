@@ -18,22 +18,6 @@ namespace {
 
 constexpr int kBufferSize = 64 * 1024;
 
-int writeAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-    while (size > 0) {
-        const ssize_t written = pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-        offset += static_cast<uint64_t>(written);
-    }
-    return 0;
-}
-
 // The largest file this process may write, from RLIMIT_FSIZE.
 uint64_t fileSizeLimit() {
     rlimit limit{};
@@ -103,7 +87,7 @@ int RecordingOutput::write(const uint8_t* data, size_t size) {
     if (mPosition + size > fileSizeLimit()) {
         return mError = EFBIG;
     }
-    if (const int error = writeAll(mFd, data, size, mPosition)) {
+    if (const int error = writeFully(mFd, data, size, mPosition)) {
         return mError = error;
     }
     mPosition += size;
@@ -113,25 +97,11 @@ int RecordingOutput::write(const uint8_t* data, size_t size) {
 
 int64_t RecordingOutput::seek(void* opaque, int64_t offset, int whence) {
     auto* self = static_cast<RecordingOutput*>(opaque);
-    switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-        break;
-    case SEEK_CUR:
-        offset += static_cast<int64_t>(self->mPosition);
-        break;
-    case SEEK_END:
-        offset += static_cast<int64_t>(self->mEnd);
-        break;
-    case AVSEEK_SIZE:
-        return static_cast<int64_t>(self->mEnd);
-    default:
-        return AVERROR(EINVAL);
+    const int64_t target = outputSeekTarget(offset, whence, self->mPosition, self->mEnd);
+    if (target >= 0 && whence != AVSEEK_SIZE) {
+        self->mPosition = static_cast<uint64_t>(target);
     }
-    if (offset < 0) {
-        return AVERROR(EINVAL);
-    }
-    self->mPosition = static_cast<uint64_t>(offset);
-    return offset;
+    return target;
 }
 
 int RecordingOutput::sync() {
@@ -224,4 +194,59 @@ void syncParentFolder(const std::string& path) {
         fsync(fd);
         ::close(fd);
     }
+}
+
+int writeFully(int fd, const void* data, size_t size, uint64_t offset) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
+        offset += static_cast<uint64_t>(written);
+    }
+    return 0;
+}
+
+int readFully(int fd, void* data, size_t size, uint64_t offset) {
+    auto* bytes = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t got = pread(fd, bytes, size, static_cast<off_t>(offset));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (got == 0) {
+            return EIO;
+        }
+        bytes += got;
+        size -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return 0;
+}
+
+int64_t outputSeekTarget(int64_t offset, int whence, uint64_t position, uint64_t end) {
+    switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        offset += static_cast<int64_t>(position);
+        break;
+    case SEEK_END:
+        offset += static_cast<int64_t>(end);
+        break;
+    case AVSEEK_SIZE:
+        return static_cast<int64_t>(end);
+    default:
+        return AVERROR(EINVAL);
+    }
+    return offset < 0 ? AVERROR(EINVAL) : offset;
 }

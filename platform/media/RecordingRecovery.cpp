@@ -61,59 +61,13 @@ struct IndexCapture {
 
     static int64_t seek(void* opaque, int64_t offset, int whence) {
         auto* self = static_cast<IndexCapture*>(opaque);
-        switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET:
-            break;
-        case SEEK_CUR:
-            offset += static_cast<int64_t>(self->position);
-            break;
-        case SEEK_END:
-            offset += static_cast<int64_t>(self->end);
-            break;
-        case AVSEEK_SIZE:
-            return static_cast<int64_t>(self->end);
-        default:
-            return AVERROR(EINVAL);
+        const int64_t target = outputSeekTarget(offset, whence, self->position, self->end);
+        if (target >= 0 && whence != AVSEEK_SIZE) {
+            self->position = static_cast<uint64_t>(target);
         }
-        if (offset < 0) {
-            return AVERROR(EINVAL);
-        }
-        self->position = static_cast<uint64_t>(offset);
-        return offset;
+        return target;
     }
 };
-
-bool readAll(int fd, uint8_t* data, size_t size, uint64_t offset) {
-    while (size > 0) {
-        const ssize_t got = pread(fd, data, size, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        data += got;
-        size -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-    while (size > 0) {
-        const ssize_t written = pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-        offset += static_cast<uint64_t>(written);
-    }
-    return true;
-}
 
 std::string errorText(int error) {
     return std::strerror(error);
@@ -156,7 +110,7 @@ public:
         AVStream* stream = mFormat->streams[0];
         for (size_t i = 0; i < packetSizes.size(); ++i) {
             data.resize(packetSizes[i] + AV_INPUT_BUFFER_PADDING_SIZE);
-            if (!readAll(mFd, data.data(), packetSizes[i], offset)) {
+            if (readFully(mFd, data.data(), packetSizes[i], offset) != 0) {
                 *error = "cannot read the audio";
                 return false;
             }
@@ -320,7 +274,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     const RecordingJournalHeader& header = journal->header;
     std::vector<uint8_t> fileHeader(header.dataOffset);
     if (fileSize < header.dataOffset ||
-        !readAll(lock.descriptor(), fileHeader.data(), fileHeader.size(), 0) ||
+        readFully(lock.descriptor(), fileHeader.data(), fileHeader.size(), 0) != 0 ||
         fileHeader != header.fileHeader) {
         return result(Outcome::Failed, path, "the file does not match its recording journal");
     }
@@ -353,7 +307,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
         return result(Outcome::Failed, path, "cannot cut the file: " + errorText(errno));
     }
     for (const auto& [offset, bytes] : builder.capture().writes) {
-        if (!writeAll(fd, bytes.data(), bytes.size(), offset)) {
+        if (writeFully(fd, bytes.data(), bytes.size(), offset) != 0) {
             return result(Outcome::Failed, path, "cannot write the index: " + errorText(errno));
         }
     }

@@ -283,10 +283,11 @@ int runLabelCommand(const QStringList& arguments) {
         tape.setTapeLetter(changed);
     }
     if (!tape.commitAttributes()) {
-        // Either refused with the file unchanged, or written but not renamed:
-        // the error says which.
-        return CommandSupport::fail(
-            QStringLiteral("cannot label %1: %2").arg(printable(path), printable(tape.lastError())));
+        if (!tape.dirty()) { // written, but the rename failed
+            return CommandSupport::fail(printable(tape.lastError()));
+        }
+        return CommandSupport::fail(QStringLiteral("cannot label %1: %2; the file is unchanged")
+                                        .arg(printable(path), printable(tape.lastError())));
     }
     std::printf("%s\n", printable(tape.filename()).toUtf8().constData());
     return 0;

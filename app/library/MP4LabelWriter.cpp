@@ -394,9 +394,10 @@ bool MP4LabelWriter::writeIntoSlot(const Layout&, const Slot& slot, const Box& l
     const bool before = f < live.offset;
 
     // One 'free' box over the whole slot: the same bytes, read the same way.
+    // It must be on disk before the headers it covers are overwritten.
     if (slot.boxCount > 1) {
         step("join");
-        if (!writeAt(f, mp4UInt32(static_cast<uint32_t>(slot.size)))) {
+        if (!writeAt(f, mp4UInt32(static_cast<uint32_t>(slot.size))) || !sync()) {
             return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
         }
     }

@@ -51,7 +51,8 @@ bool makeTape(const QString& path, double duration, const QString& codec, bool f
     QStringList arguments = {"-v", "error", "-y", "-filter_complex", signal, "-ac", "2"};
     arguments << codec.split(' ');
     if (faststart) {
-        arguments << "-movflags" << "+faststart";
+        arguments << "-movflags"
+                  << "+faststart";
     }
     arguments << path;
     return QProcess::execute("ffmpeg", arguments) == 0;
@@ -144,12 +145,12 @@ double commitTagLib(const QString& path, const QString& title, const QString& no
     const auto started = Clock::now();
     TagLib::MP4::File file(QFile::encodeName(path).constData());
     file.tag()->setTitle(TagLib::String(title.toStdString(), TagLib::String::UTF8));
-    file.tag()->setItem("\251lyr", TagLib::StringList(TagLib::String(notes.toStdString(),
-                                                                     TagLib::String::UTF8)));
+    file.tag()->setItem(
+        "\251lyr", TagLib::StringList(TagLib::String(notes.toStdString(), TagLib::String::UTF8)));
     TagLib::MP4::CoverArtList covers;
-    covers.append(TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::PNG,
-                                        TagLib::ByteVector(cover.constData(),
-                                                           static_cast<unsigned>(cover.size()))));
+    covers.append(TagLib::MP4::CoverArt(
+        TagLib::MP4::CoverArt::PNG,
+        TagLib::ByteVector(cover.constData(), static_cast<unsigned>(cover.size()))));
     file.tag()->setItem("covr", covers);
     file.save();
     return seconds(started);
@@ -197,7 +198,8 @@ void benchFaststart(const QDir& folder, double duration, int notesBytes) {
     const double first = commitOurs(ours, labelEdit(title, notes, cover));
     const double tagLib = commitTagLib(theirs, title, notes, cover);
     const qint64 audio = mdatOffset(ours);
-    const double second = commitOurs(ours, labelEdit(title + " again", notesOf(notesBytes + 500), cover));
+    const double second =
+        commitOurs(ours, labelEdit(title + " again", notesOf(notesBytes + 500), cover));
     const double tagLibSecond =
         commitTagLib(theirs, title + " again", notesOf(notesBytes + 500), cover);
     const bool stayed = mdatOffset(ours) == audio;

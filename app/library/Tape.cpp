@@ -388,8 +388,9 @@ QString Tape::fileFriendlyName(const QString& name) {
 QString Tape::fileNameForTitle(const QString& title) const {
     const QString dateText =
         mDate.isValid() ? mDate.toLocalTime().toString(QStringLiteral("[yyyy-MM-dd]")) : QString();
-    QString friendly = fileFriendlyName(
-        dateText.isEmpty() ? title : title.isEmpty() ? dateText : dateText + QLatin1Char(' ') + title);
+    QString friendly = fileFriendlyName(dateText.isEmpty() ? title
+                                        : title.isEmpty()  ? dateText
+                                                           : dateText + QLatin1Char(' ') + title);
     if (friendly.isEmpty()) {
         friendly = QStringLiteral("Untitled");
     }

@@ -12,10 +12,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringDecoder>
 
 #include <cstdio>
 #include <pwd.h>
@@ -201,9 +201,9 @@ int runLabelCommand(const QStringList& arguments) {
                                     QStringLiteral("text"));
     const QCommandLineOption color(QStringLiteral("color"), QStringLiteral("Colour name or index."),
                                    QStringLiteral("color"));
-    const QCommandLineOption notesFile(QStringLiteral("notes-file"),
-                                       QStringLiteral("Notes read from a file (- for standard input)."),
-                                       QStringLiteral("file"));
+    const QCommandLineOption notesFile(
+        QStringLiteral("notes-file"),
+        QStringLiteral("Notes read from a file (- for standard input)."), QStringLiteral("file"));
     parser.addOptions({title, notes, notesFile, artist, date, letter, color});
     if (!CommandSupport::parse(parser, QStringLiteral("label"), arguments)) {
         return 1;

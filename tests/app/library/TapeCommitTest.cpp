@@ -161,7 +161,9 @@ TEST_P(CommitLayouts, KeepTheAudioAndMoveItAtMostOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Files, CommitLayouts,
     ::testing::Values(
-        Layout{"FaststartAAC", {"-c:a", "aac", "-b:a", "128k", "-movflags", "+faststart"}, Layout::Plain},
+        Layout{"FaststartAAC",
+               {"-c:a", "aac", "-b:a", "128k", "-movflags", "+faststart"},
+               Layout::Plain},
         Layout{"OwnLayoutALAC", {"-c:a", "alac"}, Layout::Plain},
         Layout{"TwoTracksFaststart",
                {"-f", "lavfi", "-i", "sine=frequency=660:duration=4", "-map", "0", "-map", "1",
@@ -169,8 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                Layout::Plain},
         Layout{"TruncatedFaststart", {"-c:a", "aac", "-movflags", "+faststart"}, Layout::Truncated},
         Layout{"SplitAudioAtTheEnd", {"-c:a", "aac"}, Layout::SplitAudio},
-        Layout{"SplitAudioFaststart", {"-c:a", "aac", "-movflags", "+faststart"},
-               Layout::SplitAudio}),
+        Layout{
+            "SplitAudioFaststart", {"-c:a", "aac", "-movflags", "+faststart"}, Layout::SplitAudio}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A file whose index points outside its audio is refused unchanged.
@@ -187,7 +189,8 @@ TEST(CommitRefusals, AudioTheIndexCannotReachIsLeftAlone) {
     MP4LabelEdit edit;
     edit.setItem(MP4Tags::itemTitle(), MP4Tags::TypeText, "x");
     EXPECT_FALSE(writer.commit(edit));
-    EXPECT_TRUE(writer.error().contains("not where its index says")) << writer.error().toStdString();
+    EXPECT_TRUE(writer.error().contains("not where its index says"))
+        << writer.error().toStdString();
     EXPECT_EQ(contents(path), bytes);
 }
 
@@ -197,8 +200,7 @@ MP4LabelEdit labelOfRound(int round, int notesLength) {
     const QByteArray text = QStringLiteral("round %1").arg(round).toUtf8();
     MP4LabelEdit edit;
     edit.setItem(MP4Tags::itemTitle(), MP4Tags::TypeText, text);
-    edit.setItem(MP4Tags::itemLyrics(), MP4Tags::TypeText,
-                 text + QByteArray(notesLength, ';'));
+    edit.setItem(MP4Tags::itemLyrics(), MP4Tags::TypeText, text + QByteArray(notesLength, ';'));
     return edit;
 }
 
@@ -398,8 +400,10 @@ TEST(TapeNames, UnsafeTitlesGiveSafeNames) {
     dated.setCommitsOnDestruction(false);
     dated.setDate(QDateTime(QDate(2012, 3, 4), QTime(10, 0)));
     EXPECT_EQ(dated.fileNameForTitle("Talk: A/B"), "[2012-03-04] Talk_ A_B");
-    EXPECT_EQ(dated.fileNameForTitle("  line\none\ttwo\x1b[31m  "), "[2012-03-04] line one two [31m");
-    EXPECT_EQ(dated.fileNameForTitle(QString::fromUtf8("no\xc2\xa0" "break")),
+    EXPECT_EQ(dated.fileNameForTitle("  line\none\ttwo\x1b[31m  "),
+              "[2012-03-04] line one two [31m");
+    EXPECT_EQ(dated.fileNameForTitle(QString::fromUtf8("no\xc2\xa0"
+                                                       "break")),
               "[2012-03-04] no break");
     EXPECT_EQ(dated.fileNameForTitle(""), "[2012-03-04]");
 

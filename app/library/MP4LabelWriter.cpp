@@ -471,6 +471,14 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
     const QFileInfo info(mPath);
     QByteArray pattern = QFile::encodeName(
         info.dir().filePath(QStringLiteral(".%1.cassora-XXXXXX").arg(info.fileName())));
+    // Copies left by commits that were stopped part way: no commit on this
+    // file runs while the lock is held, so they are stale.
+    const QString stalePrefix = QStringLiteral(".%1.cassora-").arg(info.fileName());
+    for (const QString& name : info.dir().entryList(QDir::Files | QDir::Hidden)) {
+        if (name.startsWith(stalePrefix) && name.size() == stalePrefix.size() + 6) {
+            info.dir().remove(name);
+        }
+    }
     const int out = mkostemp(pattern.data(), O_CLOEXEC);
     if (out < 0) {
         return fail(QStringLiteral("cannot make room for the label of %1: the folder is not "

@@ -274,6 +274,11 @@ TEST_P(InterruptedCommits, AKillAtAnyMomentLeavesOneWholeLabelAndTheAudio) {
     }
     EXPECT_EQ(packetChecksum(path), checksum);
     EXPECT_GT(killed, 0) << "some commits were stopped part way";
+    if (GetParam() == Kind::CutOff) {
+        ASSERT_TRUE(commitInChild(path, labelOfRound(0, 4000000))); // moves the audio
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
+            << "copies of stopped commits are cleared";
+    }
 }
 
 TEST_P(InterruptedCommits, TwoWritersAtOnceTakeTurns) {

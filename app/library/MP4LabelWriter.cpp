@@ -99,8 +99,8 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
     auto inAt = static_cast<off_t>(from);
     auto outAt = static_cast<off_t>(to);
     while (length > 0) {
-        const ssize_t copied = copy_file_range(in, &inAt, out, &outAt,
-                                               std::min<uint64_t>(length, 1u << 30), 0);
+        const ssize_t copied =
+            copy_file_range(in, &inAt, out, &outAt, std::min<uint64_t>(length, 1u << 30), 0);
         if (copied < 0 && errno == EINTR) {
             continue;
         }
@@ -128,7 +128,8 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
 }
 
 void syncFolder(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         ::close(fd);
@@ -273,14 +274,18 @@ bool MP4LabelWriter::commit(const MP4LabelEdit& edit) {
 
 bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
     const Layout layout = survey();
-    const auto isType = [](uint32_t type) { return [type](const Box& b) { return b.type == type; }; };
-    const auto liveAt = std::find_if(layout.boxes.begin(), layout.boxes.end(), isType(FourCC("moov")));
+    const auto isType = [](uint32_t type) {
+        return [type](const Box& b) { return b.type == type; };
+    };
+    const auto liveAt =
+        std::find_if(layout.boxes.begin(), layout.boxes.end(), isType(FourCC("moov")));
     if (liveAt == layout.boxes.end()) {
-        return fail(QStringLiteral("%1 has no movie box (moov); it is left as it is").arg(mPath));
+        return fail(QStringLiteral("%1 has no movie box (moov)").arg(mPath));
     }
     const Box live = *liveAt;
     if (std::any_of(layout.boxes.begin(), layout.boxes.end(), isType(FourCC("moof")))) {
-        return fail(QStringLiteral("%1 is a fragmented MPEG-4 file, which cannot be labelled").arg(mPath));
+        return fail(
+            QStringLiteral("%1 is a fragmented MPEG-4 file, which cannot be labelled").arg(mPath));
     }
     if (readUInt32(mFileHandle, live.offset) != live.size || live.size > kLargestMovieBox ||
         (layout.openEnded && live.offset == layout.boxes.back().offset)) {
@@ -292,10 +297,11 @@ bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
     }
     MP4MovieBox moov = MP4MovieBox::parse(bytes);
     if (moov.child(FourCC("mvex"))) {
-        return fail(QStringLiteral("%1 is a fragmented MPEG-4 file, which cannot be labelled").arg(mPath));
+        return fail(
+            QStringLiteral("%1 is a fragmented MPEG-4 file, which cannot be labelled").arg(mPath));
     }
     if (!moov.everyTrackHasChunkOffsets()) {
-        return fail(QStringLiteral("a track of %1 has no chunk offsets; it is left as it is").arg(mPath));
+        return fail(QStringLiteral("a track of %1 has no chunk offsets").arg(mPath));
     }
     // Every chunk the index points at must lie in the audio data, where no
     // commit writes; otherwise the commit could overwrite audio.
@@ -307,59 +313,67 @@ bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
             return offset >= b.offset + 8 && offset < b.offset + b.size;
         });
         if (!inAudio) {
-            return fail(QStringLiteral("the audio of %1 is not where its index says; "
-                                       "it is left as it is")
-                            .arg(mPath));
+            return fail(QStringLiteral("the audio of %1 is not where its index says").arg(mPath));
         }
     }
     edit.applyTo(moov);
     const QByteArray newMovie = moov.serialized();
 
     const bool inFront = !audio.empty() && live.offset < audio.front().offset;
-    const uint64_t frontLimit = inFront ? audio.front().offset : std::numeric_limits<uint64_t>::max();
+    const uint64_t frontLimit =
+        inFront ? audio.front().offset : std::numeric_limits<uint64_t>::max();
     retireStaleMovieBoxes(live.offset);
 
-    // The smallest run of 'free' boxes the new movie box fits in.
-    std::optional<Slot> best;
-    for (size_t i = 0; i < layout.boxes.size(); ++i) {
-        if (!isFree(layout.boxes[i].type) || readUInt32(mFileHandle, layout.boxes[i].offset) == 1) {
-            continue;
-        }
-        Slot slot{layout.boxes[i].offset, 0, i, 0};
-        for (size_t j = i; j < layout.boxes.size() && isFree(layout.boxes[j].type) &&
-                           !(layout.openEnded && j + 1 == layout.boxes.size()) &&
-                           readUInt32(mFileHandle, layout.boxes[j].offset) != 1;
-             ++j) {
-            slot.size += layout.boxes[j].size;
-            slot.boxCount = j - i + 1;
-            const uint64_t needed = leadBefore(slot.offset) + static_cast<uint64_t>(newMovie.size());
-            const bool fits = slot.size == needed || slot.size >= needed + 8;
-            if (fits && slot.offset + slot.size <= frontLimit &&
-                slot.size <= std::numeric_limits<uint32_t>::max() &&
-                (!best || slot.size < best->size)) {
-                best = slot;
-                break;
-            }
-        }
+    // Room in front of the audio keeps a file ready for streaming; any
+    // other room will do; otherwise the new box goes at the end of the file,
+    // and the audio moves only when nothing may follow it (a cut-off file).
+    std::optional<Slot> best = bestSlot(layout, static_cast<uint64_t>(newMovie.size()), frontLimit);
+    if (!best) {
+        best = bestSlot(layout, static_cast<uint64_t>(newMovie.size()),
+                        std::numeric_limits<uint64_t>::max());
     }
-    // At the end of the file the new box moves nothing; in front of the
-    // audio it keeps the file ready for streaming, so the audio moves instead.
     const bool canAppend = !layout.openEnded && layout.reclaimableTail;
     bool written = false;
     if (best) {
         written = writeIntoSlot(layout, *best, live, newMovie);
-    } else if (!inFront && canAppend) {
+    } else if (canAppend) {
         written = appendAtEnd(layout, live, newMovie);
     } else {
         written = rewriteBeside(layout, live, moov);
-        if (!written && canAppend && !mRewriteStarted) {
-            written = appendAtEnd(layout, live, newMovie);
-        }
     }
     if (written) {
         tidy();
     }
     return written;
+}
+
+std::optional<MP4LabelWriter::Slot> MP4LabelWriter::bestSlot(const Layout& layout, uint64_t size,
+                                                             uint64_t limit) const {
+    // The smallest run of neighbouring 'free' boxes, ending before `limit`,
+    // that the box fits in (exactly, or leaving room for a 'free' header).
+    std::optional<Slot> best;
+    const auto usable = [&](size_t j) {
+        return isFree(layout.boxes[j].type) &&
+               !(layout.openEnded && j + 1 == layout.boxes.size()) &&
+               readUInt32(mFileHandle, layout.boxes[j].offset) != 1;
+    };
+    for (size_t i = 0; i < layout.boxes.size(); ++i) {
+        Slot slot{layout.boxes[i].offset, 0, i, 0};
+        for (size_t j = i; j < layout.boxes.size() && usable(j); ++j) {
+            slot.size += layout.boxes[j].size;
+            slot.boxCount = j - i + 1;
+            const uint64_t needed = leadBefore(slot.offset) + size;
+            if ((slot.size == needed || slot.size >= needed + 8) &&
+                slot.offset + slot.size <= limit &&
+                slot.size <= std::numeric_limits<uint32_t>::max()) {
+                if (!best || slot.size < best->size) {
+                    best = slot;
+                }
+                break;
+            }
+        }
+    }
+    return best;
 }
 
 void MP4LabelWriter::retireStaleMovieBoxes(uint64_t keep) {
@@ -388,9 +402,10 @@ bool MP4LabelWriter::writeIntoSlot(const Layout&, const Slot& slot, const Box& l
     const bool before = f < live.offset;
 
     // One 'free' box over the whole slot: the same bytes, read the same way.
+    // It must be on disk before the headers it covers are overwritten.
     if (slot.boxCount > 1) {
         step("join");
-        if (!writeAt(f, mp4UInt32(static_cast<uint32_t>(slot.size)))) {
+        if (!writeAt(f, mp4UInt32(static_cast<uint32_t>(slot.size))) || !sync()) {
             return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
         }
     }
@@ -401,21 +416,26 @@ bool MP4LabelWriter::writeIntoSlot(const Layout&, const Slot& slot, const Box& l
         staged.replace(4, 4, "free");
     }
     step("stage");
-    const bool stagedWhole =
-        (lead == 0 ? writeAt(f + 8, staged.mid(8)) : writeAt(g, staged)) &&
-        (rest == 0 || writeAt(g + b, freeHeader(rest))) && sync();
+    const bool stagedWhole = (lead == 0 ? writeAt(f + 8, staged.mid(8)) : writeAt(g, staged)) &&
+                             (rest == 0 || writeAt(g + b, freeHeader(rest))) && (!before || sync());
+    // Behind the live box, the new one is never read while the live one is
+    // there: it needs no barrier before it shows.
     if (!stagedWhole) {
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
     }
-    // Exposed: a single size write splits the slot around the new box.
+    // Exposed: a single size write splits the slot around the new box. In
+    // whichever order these two writes reach the disk, the file reads as
+    // before until both have.
     step("expose");
-    const bool exposed = lead == 0 ? writeAt(f, staged.left(8))
-                                   : writeAt(f, mp4UInt32(static_cast<uint32_t>(lead)));
+    const bool exposed =
+        lead == 0 ? writeAt(f, staged.left(8)) : writeAt(f, mp4UInt32(static_cast<uint32_t>(lead)));
     if (!exposed || (before && !writeAt(g + 4, "moov")) || !sync()) {
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
     }
+    // The new box is durable before the old one goes. The commit need not be
+    // durable when this returns: a power cut then leaves the old label.
     step("retire");
-    if (!writeAt(live.offset + 4, "free") || !sync()) {
+    if (!writeAt(live.offset + 4, "free")) {
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
     }
     return true;
@@ -441,21 +461,28 @@ bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QB
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(cause)));
     }
     step("retire");
-    if (!writeAt(live.offset + 4, "free") || !sync()) {
+    if (!writeAt(live.offset + 4, "free")) {
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
     }
     return true;
 }
 
 bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& moov) {
-    mRewriteStarted = false;
     const QFileInfo info(mPath);
-    QByteArray pattern =
-        QFile::encodeName(info.dir().filePath(QStringLiteral(".%1.cassora-XXXXXX").arg(info.fileName())));
+    QByteArray pattern = QFile::encodeName(
+        info.dir().filePath(QStringLiteral(".%1.cassora-XXXXXX").arg(info.fileName())));
+    // Copies left by commits that were stopped part way: no commit on this
+    // file runs while the lock is held, so they are stale.
+    const QString stalePrefix = QStringLiteral(".%1.cassora-").arg(info.fileName());
+    for (const QString& name : info.dir().entryList(QDir::Files | QDir::Hidden)) {
+        if (name.startsWith(stalePrefix) && name.size() == stalePrefix.size() + 6) {
+            info.dir().remove(name);
+        }
+    }
     const int out = mkostemp(pattern.data(), O_CLOEXEC);
     if (out < 0) {
         return fail(QStringLiteral("cannot make room for the label of %1: the folder is not "
-                                   "writable (%2); it is left as it is")
+                                   "writable (%2)")
                         .arg(mPath, strerror(errno)));
     }
     const auto discard = [&](const QString& message) {
@@ -475,14 +502,13 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
     }
     const QByteArray bytes = moov.serialized();
     const uint64_t length = fileLength(mFileHandle);
-    mRewriteStarted = true;
     step("rewrite");
-    const bool copied = copyRange(mFileHandle, 0, out, 0, live.offset) &&
-                        writeExactly(out, bytes.constData(), bytes.size(), live.offset) &&
-                        writeExactly(out, freeHeader(padding).constData(), 8,
-                                     live.offset + movie) &&
-                        ftruncate(out, static_cast<off_t>(newRest)) == 0 &&
-                        copyRange(mFileHandle, oldRest, out, newRest, length - oldRest);
+    const bool copied =
+        copyRange(mFileHandle, 0, out, 0, live.offset) &&
+        writeExactly(out, bytes.constData(), bytes.size(), live.offset) &&
+        writeExactly(out, freeHeader(padding).constData(), 8, live.offset + movie) &&
+        ftruncate(out, static_cast<off_t>(newRest)) == 0 &&
+        copyRange(mFileHandle, oldRest, out, newRest, length - oldRest);
     struct stat status {};
     fstat(mFileHandle, &status);
     fchmod(out, status.st_mode & 07777);
@@ -532,7 +558,6 @@ void MP4LabelWriter::tidy() {
     if (!layout.openEnded && layout.reclaimableTail && fileLength(mFileHandle) > layout.end) {
         (void)!ftruncate(mFileHandle, static_cast<off_t>(layout.end)); // a cut-off box at the end
     }
-    sync();
 }
 
 bool MP4LabelWriter::writeAt(uint64_t offset, const QByteArray& bytes) {

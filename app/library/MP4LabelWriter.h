@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 // Commits a label into an MPEG-4 file so that a crash or power cut at any
@@ -14,11 +15,12 @@
 //
 // The new movie box is written where nothing reads it (a 'free' box, or the
 // end of the file), made durable, and only then made the file's first movie
-// box by a single 4-byte write; the old one becomes 'free'. The audio moves
-// only when a movie box in front of the audio has no room left: the file is
-// then copied beside itself with the new label and room for later edits, and
-// renamed over the old one. Commits hold an exclusive lock on the file (the
-// same lock for every Cassora process) and read the file again under it.
+// box by a single 4-byte write; the old one becomes 'free'. The audio never
+// moves, except in a file whose audio runs to its very end (a cut-off file),
+// where nothing can follow it: that file is copied beside itself with the new
+// label and room for later edits, and renamed over the old one. Commits hold
+// an exclusive lock on the file (the same lock for every Cassora process) and
+// read the file again under it.
 class MP4LabelWriter {
 public:
     explicit MP4LabelWriter(QString path);
@@ -64,6 +66,7 @@ private:
     };
 
     Layout survey() const;
+    std::optional<Slot> bestSlot(const Layout& layout, uint64_t size, uint64_t limit) const;
     bool commitLocked(const MP4LabelEdit& edit);
     bool writeIntoSlot(const Layout& layout, const Slot& slot, const Box& live,
                        const QByteArray& moov);
@@ -80,5 +83,4 @@ private:
     std::vector<int> mRetiredHandles; // old files' descriptors, locked until the end
     QString mError;
     bool mMovedAudio = false;
-    bool mRewriteStarted = false; // the copy was begun (so no second way is tried)
 };

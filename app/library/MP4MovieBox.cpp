@@ -14,19 +14,26 @@ namespace {
                                          "MP4MovieBox", __LINE__);
 }
 
-// The boxes a label commit opens: the way down to the sample tables and to
-// the item list. 'meta' carries a version word before its children.
-bool isOpened(uint32_t type) {
-    switch (type) {
+// The boxes a label commit opens, each only where it belongs: the way down
+// to the sample tables and to the item list. Everything else is kept whole,
+// so the depth is bounded whatever a file holds. 'meta' carries a version
+// word before its children.
+bool isOpened(uint32_t parent, uint32_t type) {
+    switch (parent) {
+    case 0:
+        return type == FourCC("moov");
     case FourCC("moov"):
+        return type == FourCC("trak") || type == FourCC("udta");
     case FourCC("trak"):
+        return type == FourCC("mdia");
     case FourCC("mdia"):
+        return type == FourCC("minf");
     case FourCC("minf"):
-    case FourCC("stbl"):
+        return type == FourCC("stbl");
     case FourCC("udta"):
+        return type == FourCC("meta");
     case FourCC("meta"):
-    case FourCC("ilst"):
-        return true;
+        return type == FourCC("ilst");
     default:
         return false;
     }
@@ -60,6 +67,10 @@ MP4MovieBox::MP4MovieBox(uint32_t type, QByteArray head, bool container)
     : mType(type), mHead(std::move(head)), mContainer(container) {}
 
 MP4MovieBox MP4MovieBox::parse(const QByteArray& bytes) {
+    return parse(bytes, 0);
+}
+
+MP4MovieBox MP4MovieBox::parse(const QByteArray& bytes, uint32_t parent) {
     if (bytes.size() < 8) {
         damaged("a box shorter than its header");
     }
@@ -69,7 +80,7 @@ MP4MovieBox MP4MovieBox::parse(const QByteArray& bytes) {
     }
     const uint32_t type = mp4ReadUInt32(bytes, 4);
     const QByteArray payload = bytes.mid(8);
-    if (!isOpened(type)) {
+    if (!isOpened(parent, type)) {
         return MP4MovieBox(type, payload, false);
     }
     qsizetype at = 0;
@@ -93,7 +104,7 @@ MP4MovieBox MP4MovieBox::parse(const QByteArray& bytes) {
 void MP4MovieBox::parseChildren(const QByteArray& payload, qsizetype at) {
     while (payload.size() - at >= 8) {
         const uint32_t size = mp4ReadUInt32(payload, at);
-        mChildren.push_back(parse(payload.mid(at, size)));
+        mChildren.push_back(parse(payload.mid(at, size), mType));
         at += size;
     }
     mTail = payload.mid(at);

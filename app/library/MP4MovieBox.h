@@ -42,6 +42,7 @@ public:
     void shiftChunkOffsets(uint64_t from, int64_t delta);
 
 private:
+    static MP4MovieBox parse(const QByteArray& bytes, uint32_t parent);
     void parseChildren(const QByteArray& payload, qsizetype at);
     void appendTo(QByteArray& out) const;
     std::vector<MP4MovieBox*> chunkOffsetTables();

@@ -206,8 +206,8 @@ std::map<uint32_t, QVariant> MP4Tags::readAllAtoms() const {
                 }
                 if (mp4ReadUInt32(list, child + 4) == FourCC("data")) {
                     const uint32_t type = mp4ReadUInt32(list, child + 8);
-                    const bool image = (type & 0x00FFFFFF) == TypeJPEG ||
-                                       (type & 0x00FFFFFF) == TypePNG;
+                    const bool image =
+                        (type & 0x00FFFFFF) == TypeJPEG || (type & 0x00FFFFFF) == TypePNG;
                     if (childSize >= 16 && !items.count(item) && !image) {
                         items[item] = valueForData(list.mid(child + 16, childSize - 16), type);
                     }
@@ -408,7 +408,8 @@ void MP4Tags::fixChunkOffsets(int32_t delta, uint64_t from) {
     }
     const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), mFileHandle);
     bool any = false;
-    for (const auto& stbl : moov ? sampleTables(*moov) : std::vector<std::unique_ptr<MP4FileAtom>>{}) {
+    for (const auto& stbl :
+         moov ? sampleTables(*moov) : std::vector<std::unique_ptr<MP4FileAtom>>{}) {
         if (!stbl) {
             continue;
         }

@@ -309,7 +309,7 @@ bool Tape::commitAttributes() {
     const QString folder = QFileInfo(mFilename).absolutePath();
     if (renames && ::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
         mLastError = QStringLiteral("cannot rename %1 after its title: the folder %2 is not "
-                                    "writable; nothing was changed")
+                                    "writable")
                          .arg(mFilename, folder);
         logError(mLastError);
         return false;
@@ -325,7 +325,8 @@ bool Tape::commitAttributes() {
     // Renamed while the file is still locked, so that no other commit
     // starts on the old name.
     if (renames && !renameFile(mTitle)) {
-        mLastError = QStringLiteral("the label of %1 was written, but %2").arg(mFilename, mLastError);
+        mLastError = QStringLiteral("the label of %1 was written, but the file keeps its name: %2")
+                         .arg(mFilename, mLastError);
         return false;
     }
     return true;
@@ -387,8 +388,9 @@ QString Tape::fileFriendlyName(const QString& name) {
 QString Tape::fileNameForTitle(const QString& title) const {
     const QString dateText =
         mDate.isValid() ? mDate.toLocalTime().toString(QStringLiteral("[yyyy-MM-dd]")) : QString();
-    QString friendly = fileFriendlyName(
-        dateText.isEmpty() ? title : title.isEmpty() ? dateText : dateText + QLatin1Char(' ') + title);
+    QString friendly = fileFriendlyName(dateText.isEmpty() ? title
+                                        : title.isEmpty()  ? dateText
+                                                           : dateText + QLatin1Char(' ') + title);
     if (friendly.isEmpty()) {
         friendly = QStringLiteral("Untitled");
     }

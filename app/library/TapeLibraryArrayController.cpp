@@ -60,7 +60,7 @@ void TapeLibraryArrayController::checkRecordingDirectory() {
         if (!known.contains(path)) {
             auto tape = std::make_shared<Tape>(path);
             tape->setCommitsOnDestruction(false); // a listing does not write
-            if (QFileInfo::exists(path)) { // gone since the listing: dropped
+            if (QFileInfo::exists(path)) {        // gone since the listing: dropped
                 fresh.push_back(tape);
             }
         }

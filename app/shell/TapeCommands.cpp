@@ -13,10 +13,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringDecoder>
 
 #include <cstdio>
 #include <pwd.h>
@@ -202,9 +202,9 @@ int runLabelCommand(const QStringList& arguments) {
                                     QStringLiteral("text"));
     const QCommandLineOption color(QStringLiteral("color"), QStringLiteral("Colour name or index."),
                                    QStringLiteral("color"));
-    const QCommandLineOption notesFile(QStringLiteral("notes-file"),
-                                       QStringLiteral("Notes read from a file (- for standard input)."),
-                                       QStringLiteral("file"));
+    const QCommandLineOption notesFile(
+        QStringLiteral("notes-file"),
+        QStringLiteral("Notes read from a file (- for standard input)."), QStringLiteral("file"));
     parser.addOptions({title, notes, notesFile, artist, date, letter, color});
     if (!CommandSupport::parse(parser, QStringLiteral("label"), arguments)) {
         return 1;
@@ -284,10 +284,11 @@ int runLabelCommand(const QStringList& arguments) {
         tape.setTapeLetter(changed);
     }
     if (!tape.commitAttributes()) {
-        // Either refused with the file unchanged, or written but not renamed:
-        // the error says which.
-        return CommandSupport::fail(
-            QStringLiteral("cannot label %1: %2").arg(printable(path), printable(tape.lastError())));
+        if (!tape.dirty()) { // written, but the rename failed
+            return CommandSupport::fail(printable(tape.lastError()));
+        }
+        return CommandSupport::fail(QStringLiteral("cannot label %1: %2; the file is unchanged")
+                                        .arg(printable(path), printable(tape.lastError())));
     }
     std::printf("%s\n", printable(tape.filename()).toUtf8().constData());
     return 0;

@@ -12,6 +12,18 @@ cleanup() {
   rm -rf "$folder"
 }
 trap cleanup EXIT
+# The test server's tone renders in blocks of seconds until some stream asks
+# for less; a quiet listener keeps them short, so that a recording hears the
+# tone at once, as it would a real microphone.
+parec --device=cassora_tone.monitor --latency-msec=100 --format=s16le --channels=1 \
+  >/dev/null 2>&1 &
+listener=$!
+cleanup() {
+  kill "$listener" 2>/dev/null
+  [[ -n $module ]] && pactl unload-module "$module" 2>/dev/null
+  rm -rf "$folder"
+}
+sleep 0.5
 export XDG_CONFIG_HOME=$folder/config HOME=$folder/home
 mkdir -p "$HOME"
 library=$HOME/Music/Cassora

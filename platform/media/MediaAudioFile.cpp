@@ -17,6 +17,7 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <unistd.h>
 
 namespace {
 
@@ -397,6 +398,7 @@ OSStatus MediaAudioFile::write(uint32_t frames, const AudioBufferList* data) {
     }
     if (!mStarted) {
         if (const OSStatus status = startEncoding(); status != kAudioHardwareNoError) {
+            mStartFailure = status;
             return status;
         }
     }
@@ -504,6 +506,13 @@ OSStatus MediaAudioFile::writePackets() {
 }
 
 OSStatus MediaAudioFile::finishWriting() {
+    if (mStartFailure) {
+        // Nothing was recorded: what the failed start left goes.
+        mOutput.close();
+        mJournal.remove();
+        ::unlink(mPath.c_str());
+        return mStartFailure;
+    }
     OSStatus status = mStarted ? kAudioHardwareNoError : startEncoding();
     if (status == kAudioHardwareNoError) {
         status = drainResampler();

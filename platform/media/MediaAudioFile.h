@@ -132,6 +132,7 @@ private:
     int64_t mStartedAt = 0;
     bool mCrashSafe = true;
     OSStatus mWriteFailure = 0; // the first failure of writing; nothing is written after it
+    OSStatus mStartFailure = 0; // the encoder or the file could not start: no recording
 
     // Reading
     int64_t mValidFrames = 0;

@@ -276,4 +276,28 @@ TEST_F(RecordingRecoveryTest, AFileAtItsSizeLimitIsStillFinished) {
     EXPECT_EQ(static_cast<int64_t>(readAll(*file, 2)[0].size()), file->frameCount());
 }
 
+// Without room to finish even a short recording, none starts, and nothing
+// is left behind.
+TEST_F(RecordingRecoveryTest, NoRoomToStartLeavesNothing) {
+    const std::string path = folder.path("cramped.m4a");
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            VELKExtendedAudioFile::forRecording(path, lossless16(2), 0, nullptr);
+        } catch (const NSXException&) {
+            _exit(0);
+        }
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the recording started without room to finish";
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(RecordingJournal::pathFor(path)));
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <sstream>
 
 namespace AudioServerTools {
 
@@ -27,6 +28,40 @@ std::string run(const std::string& command) {
         output.pop_back();
     }
     return output;
+}
+
+std::vector<std::string> streamsPlayingInto(const std::string& sink) {
+    // Short listings are tab-separated: a sink is "index name ...", a sink
+    // input "index sink client driver format".
+    auto fields = [](const std::string& line) {
+        std::vector<std::string> out;
+        std::istringstream in(line);
+        for (std::string field; std::getline(in, field, '\t');) {
+            out.push_back(field);
+        }
+        return out;
+    };
+    std::string index;
+    std::istringstream sinks(run("pactl list short sinks"));
+    for (std::string line; std::getline(sinks, line);) {
+        const auto f = fields(line);
+        if (f.size() > 1 && f[1] == sink) {
+            index = f[0];
+        }
+    }
+    std::vector<std::string> streams;
+    if (index.empty()) {
+        ADD_FAILURE() << "no sink named " << sink;
+        return streams;
+    }
+    std::istringstream inputs(run("pactl list short sink-inputs"));
+    for (std::string line; std::getline(inputs, line);) {
+        const auto f = fields(line);
+        if (f.size() > 4 && f[1] == index) {
+            streams.push_back("#" + f[0] + " " + f[3] + " " + f[4]);
+        }
+    }
+    return streams;
 }
 
 bool pumpUntil(const std::function<bool()>& done, double seconds) {

@@ -6,9 +6,25 @@ set -u
 program=$1
 fail() { echo "FAIL: $*" >&2; exit 1; }
 folder=$(mktemp -d)
-module=""
+# The modules this script loaded, in order. They go in reverse order: a tone
+# before the sink it plays into, since the server moves the streams of a sink
+# that goes away to the default sink (the shared null sink), where a tone
+# would play on after this script and be heard by every later test.
+modules=()
+load_module() {
+  local id
+  id=$(pactl load-module "$@") || fail "pactl load-module $*"
+  modules+=("$id")
+}
+unload_modules() {
+  local i
+  for ((i = ${#modules[@]} - 1; i >= 0; i--)); do
+    pactl unload-module "${modules[i]}" 2>/dev/null
+  done
+  modules=()
+}
 cleanup() {
-  [[ -n $module ]] && pactl unload-module "$module" 2>/dev/null
+  unload_modules
   rm -rf "$folder"
 }
 trap cleanup EXIT
@@ -88,15 +104,14 @@ at_least "$(duration "$limited")" 1 || fail "the partial tape holds $(duration "
 
 # The input device goes away: the recording ends within two seconds, and
 # what was captured stays.
-module=$(pactl load-module module-null-sink sink_name=cassora_vanishing)
-pactl load-module module-sine sink=cassora_vanishing frequency=660 >/dev/null
+load_module module-null-sink sink_name=cassora_vanishing
+load_module module-sine sink=cassora_vanishing frequency=660
 lost=$folder/lost.m4a
 "$program" record --device cassora_vanishing.monitor --quality LQ --output "$lost" \
   >"$folder/lost.txt" 2>&1 &
 pid=$!
 sleep 2.5
-pactl unload-module "$module"
-module=""
+unload_modules
 gone=$(date +%s.%N)
 wait "$pid"
 status=$?
@@ -109,12 +124,11 @@ at_least "$(duration "$lost")" 0.5 || fail "the tape of the lost device holds $(
 
 # Playing to an output device that goes away ends as a failure, not as the
 # end of the tape.
-module=$(pactl load-module module-null-sink sink_name=cassora_vanishing_output)
+load_module module-null-sink sink_name=cassora_vanishing_output
 "$program" play "$out" --device cassora_vanishing_output >"$folder/play.txt" 2>&1 &
 pid=$!
 sleep 1
-pactl unload-module "$module"
-module=""
+unload_modules
 wait "$pid"
 status=$?
 [[ $status -eq 1 ]] || fail "playing to a lost device: status $status"
@@ -122,15 +136,15 @@ grep -q "output device went away" "$folder/play.txt" || fail "playing to a lost 
 
 # The meter shows silence while its device is gone and picks it up again
 # when it comes back.
-module=$(pactl load-module module-null-sink sink_name=cassora_returning)
+load_module module-null-sink sink_name=cassora_returning
 timeout 12 "$program" meter --device cassora_returning.monitor >"$folder/meter.txt" 2>&1 &
 pid=$!
 sleep 1
-pactl unload-module "$module"
+unload_modules
 sleep 2
 lines_before=$(wc -l <"$folder/meter.txt")
-module=$(pactl load-module module-null-sink sink_name=cassora_returning)
-pactl load-module module-sine sink=cassora_returning frequency=440 >/dev/null
+load_module module-null-sink sink_name=cassora_returning
+load_module module-sine sink=cassora_returning frequency=440
 for _ in $(seq 80); do
   tail -n +"$lines_before" "$folder/meter.txt" | grep -qv "inf dB" && break
   sleep 0.1

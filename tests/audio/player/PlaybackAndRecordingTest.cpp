@@ -51,7 +51,7 @@ oneChannelOf(const std::shared_ptr<VELKAudioDevice>& input) {
 class Capture {
 public:
     explicit Capture(const char* uid, double seconds = 6.0)
-        : mUnit(oneChannelOf(device(uid)), device(uid), std::vector<int32_t>{0}) {
+        : mUid(uid), mUnit(oneChannelOf(device(uid)), device(uid), std::vector<int32_t>{0}) {
         const double rate = mUnit.streamDescription()->sampleRate();
         mSamples.assign(static_cast<size_t>(seconds * rate), 0.0f);
         mUnit.setInputProcessingBlock([this](AudioUnitRenderActionFlags*, const AudioTimeStamp*,
@@ -65,8 +65,16 @@ public:
         });
     }
     // Starts, and waits until the device sends (an idle sink's monitor can
-    // take a second or two to begin).
+    // take a second or two to begin). On a sink's monitor, nothing may play
+    // into the sink yet: a stream left there (by an earlier test, say) would
+    // be heard as the sound under test.
     void start() {
+        const std::string monitor = ".monitor";
+        if (mUid.ends_with(monitor)) {
+            const std::string sink = mUid.substr(0, mUid.size() - monitor.size());
+            EXPECT_EQ(AudioServerTools::streamsPlayingInto(sink), std::vector<std::string>{})
+                << "streams already playing into " << sink;
+        }
         mUnit.start();
         EXPECT_TRUE(pumpUntil([this] { return mCount.load() > 0; }, 5.0)) << "nothing captured";
         mStartOffset = mCount.load();
@@ -84,6 +92,7 @@ public:
     size_t count() const { return mCount.load(); }
 
 private:
+    std::string mUid;
     VELKInputAudioUnit mUnit;
     std::vector<float> mSamples;
     std::atomic<size_t> mCount{0};

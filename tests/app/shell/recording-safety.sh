@@ -23,7 +23,9 @@ unload_modules() {
   done
   modules=()
 }
+listener=""
 cleanup() {
+  [[ -n $listener ]] && kill "$listener" 2>/dev/null
   unload_modules
   rm -rf "$folder"
 }
@@ -34,11 +36,6 @@ trap cleanup EXIT
 parec --device=cassora_tone.monitor --latency-msec=100 --format=s16le --channels=1 \
   >/dev/null 2>&1 &
 listener=$!
-cleanup() {
-  kill "$listener" 2>/dev/null
-  [[ -n $module ]] && pactl unload-module "$module" 2>/dev/null
-  rm -rf "$folder"
-}
 sleep 0.5
 export XDG_CONFIG_HOME=$folder/config HOME=$folder/home
 mkdir -p "$HOME"

@@ -3,12 +3,16 @@
 #include "audio/realtime/SGuardLocker.h"
 #include "platform/audio/PulseHardware.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <sched.h>
 #include <string>
 
 namespace {
+
+// The worker wakes at least this often, so a wake-up given between its last
+// look at the stack and its wait (the push side signals without the lock)
+// delays work by no more than this.
+constexpr double kWakeInterval = 0.01;
 
 // Processes the item and clears its in-progress mark. The item kinds catch
 // what their callbacks raise; this is the last line, so that nothing ever
@@ -23,61 +27,33 @@ void runItemCaught(SQueueWorker* self, void* item) {
     }
 }
 
-// Real-time: no allocation, no locks. sem_post is async-signal-safe.
-void wake(SQueueWorker* self) {
-    sem_post(&self->mWake);
-}
-
-// Sleeps until the worker is posted. Posts made meanwhile are taken too:
-// each was made after its push, so the look at the stack that follows sees
-// their items.
-void sleepUntilWoken(SQueueWorker* self) {
-    while (sem_wait(&self->mWake) != 0) {
-        // EINTR: a signal handler ran; sleep on
-    }
-    while (sem_trywait(&self->mWake) == 0) {
-    }
-}
-
 void* workerMain(void* argument) {
     auto* self = static_cast<SQueueWorker*>(argument);
-    for (;;) {
-        sleepUntilWoken(self);
-        if (self->mStopFlag.load() != 0) {
-            break;
-        }
+    {
         SGuardScope scope(self->mGuard);
-        while (self->mStopFlag.load() == 0 && !SAtomicStackIsEmpty(self->mStack)) {
-            void* item = SAtomicStackPopAllReversed(self->mStack);
-            while (item) {
-                void* next = self->mNextOf(item);
-                runItemCaught(self, item);
-                item = next;
+        while (self->mStopFlag.load() == 0) {
+            while (self->mStopFlag.load() == 0 && !SAtomicStackIsEmpty(self->mStack)) {
+                void* item = SAtomicStackPopAllReversed(self->mStack);
+                while (item) {
+                    void* next = self->mNextOf(item);
+                    runItemCaught(self, item);
+                    item = next;
+                }
+                scope.notifyAll(); // owners waiting for pending items
+            }
+            if (self->mStopFlag.load() != 0) {
+                break;
+            }
+            if (SAtomicStackIsEmpty(self->mStack)) {
+                scope.waitFor(kWakeInterval);
             }
         }
-        scope.notifyAll(); // owners waiting for pending items
-    }
-    {
-        // Owners waiting for pending items learn that nobody will do them.
-        // The guard is gone once the finished flag is up: notify before.
-        SGuardScope scope(self->mGuard);
-        scope.notifyAll();
     }
     pthread_mutex_lock(&self->mShutdownMutex);
     self->mFinished.fetch_add(1);
     pthread_cond_signal(&self->mShutdownCondition);
     pthread_mutex_unlock(&self->mShutdownMutex);
     return nullptr;
-}
-
-// The thread's name (what ps and top show): the label's last part.
-void nameThread(pthread_t thread, const char* label) {
-    std::string name = label;
-    if (const auto dot = name.rfind('.'); dot != std::string::npos) {
-        name.erase(0, dot + 1);
-    }
-    name.resize(std::min<size_t>(name.size(), 15));
-    pthread_setname_np(thread, name.c_str());
 }
 
 // Workers run ahead of ordinary threads, but behind the I/O thread that
@@ -111,7 +87,6 @@ SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void
     self->mSetNext = setNext;
     self->mGuard = SGuardCreate(label);
     self->mStack = SAtomicStackCreate(nextOf, setNext);
-    sem_init(&self->mWake, 0, 0);
     pthread_mutex_init(&self->mShutdownMutex, nullptr);
     pthread_cond_init(&self->mShutdownCondition, nullptr);
     pthread_attr_t attributes;
@@ -122,14 +97,10 @@ SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void
         pthread_attr_destroy(&attributes);
         SAtomicStackDestroy(self->mStack);
         SGuardDestroy(self->mGuard);
-        sem_destroy(&self->mWake);
-        pthread_mutex_destroy(&self->mShutdownMutex);
-        pthread_cond_destroy(&self->mShutdownCondition);
         delete self;
         return nullptr;
     }
     pthread_attr_destroy(&attributes);
-    nameThread(self->mThread, label);
     raisePriority(self->mThread);
     return self;
 }
@@ -141,11 +112,11 @@ void SQueueWorkerLogException(const char* reason) {
 // Real-time: no allocation, no locks.
 void SQueueWorkerAdd(SQueueWorker* self, void* item) {
     SAtomicStackPush(self->mStack, item);
-    wake(self);
+    SGuardNotify(self->mGuard);
 }
 
 void SQueueWorkerStop(SQueueWorker* self) {
-    wake(self);
+    SGuardNotify(self->mGuard);
 }
 
 void SQueueWorkerTeardown(SQueueWorker* self) {
@@ -153,7 +124,7 @@ void SQueueWorkerTeardown(SQueueWorker* self) {
         return;
     }
     self->mStopFlag.fetch_add(1);
-    wake(self);
+    SGuardNotifyAll(self->mGuard);
     pthread_mutex_lock(&self->mShutdownMutex);
     while (self->mFinished.load() == 0) {
         pthread_cond_wait(&self->mShutdownCondition, &self->mShutdownMutex);
@@ -168,7 +139,6 @@ void SQueueWorkerDestroy(SQueueWorker* self) {
     SQueueWorkerTeardown(self);
     SAtomicStackDestroy(self->mStack);
     SGuardDestroy(self->mGuard);
-    sem_destroy(&self->mWake);
     pthread_mutex_destroy(&self->mShutdownMutex);
     pthread_cond_destroy(&self->mShutdownCondition);
     delete self;
@@ -177,10 +147,10 @@ void SQueueWorkerDestroy(SQueueWorker* self) {
 void SQueueWorkerWaitUntil(SQueueWorker* self, const std::function<bool()>& done) {
     SGuardScope scope(self->mGuard);
     while (!done()) {
-        if (self->mStopFlag.load() != 0) {
+        if (self->mFinished.load() != 0) {
             return; // nobody left to do the work
         }
-        scope.wait();
+        scope.waitFor(kWakeInterval);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "app/library/MP4Atom.h"
 
+#include "platform/media/FileTransfer.h"
+
 #include "audio/format/InternalInconsistencyException.h"
 #include "platform/audio/FourCharCode.h"
 
@@ -21,18 +23,7 @@ namespace {
 
 // Moves of file data read straight from the file, past any cache.
 bool readDirect(int fd, char* data, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t got = pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
+    return preadAll(fd, data, size, offset) == 0;
 }
 
 bool readFully(int fd, char* data, size_t size, uint64_t offset) {
@@ -44,18 +35,7 @@ bool readFully(int fd, char* data, size_t size, uint64_t offset) {
 
 bool writeFully(int fd, const char* data, size_t size, uint64_t offset) {
     MP4ReadCache::invalidate(fd);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t put = pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
+    return pwriteAll(fd, data, size, offset) == 0;
 }
 
 uint64_t fileSize(int fd) {

@@ -1,5 +1,7 @@
 #include "app/library/MP4LabelWriter.h"
 
+#include "platform/media/FileTransfer.h"
+
 #include "app/library/MP4Atom.h"
 #include "app/library/MP4MovieBox.h"
 #include "audio/format/InternalInconsistencyException.h"
@@ -50,24 +52,9 @@ QByteArray freeHeader(uint64_t size) {
     return mp4UInt32(static_cast<uint32_t>(size)) + QByteArray("free");
 }
 
-bool readExactly(int fd, char* data, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t got = pread(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
-
 uint32_t readUInt32(int fd, uint64_t offset) {
     unsigned char b[4];
-    if (!readExactly(fd, reinterpret_cast<char*>(b), 4, offset)) {
+    if (preadAll(fd, reinterpret_cast<char*>(b), 4, offset)) {
         throw InternalInconsistencyException("Did not read 4 bytes successfully.", "MP4LabelWriter",
                                              __LINE__);
     }
@@ -77,21 +64,6 @@ uint32_t readUInt32(int fd, uint64_t offset) {
 uint64_t fileLength(int fd) {
     struct stat status {};
     return fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
-}
-
-bool writeExactly(int fd, const char* data, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t put = pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
 }
 
 // Copies [from, from + length) of `in` to `to` in `out`, in the kernel when it can.
@@ -116,8 +88,8 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0 || !writeExactly(out, buffer.data(), static_cast<size_t>(got),
-                                      static_cast<uint64_t>(outAt))) {
+        if (got <= 0 ||
+            pwriteAll(out, buffer.data(), static_cast<size_t>(got), static_cast<uint64_t>(outAt))) {
             return false;
         }
         inAt += got;
@@ -292,7 +264,7 @@ bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
         return fail(QStringLiteral("%1 has a movie box the editor cannot change").arg(mPath));
     }
     QByteArray bytes(static_cast<qsizetype>(live.size), Qt::Uninitialized);
-    if (!readExactly(mFileHandle, bytes.data(), bytes.size(), live.offset)) {
+    if (preadAll(mFileHandle, bytes.data(), bytes.size(), live.offset)) {
         return fail(QStringLiteral("cannot read %1").arg(mPath));
     }
     MP4MovieBox moov = MP4MovieBox::parse(bytes);
@@ -505,8 +477,8 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
     step("rewrite");
     const bool copied =
         copyRange(mFileHandle, 0, out, 0, live.offset) &&
-        writeExactly(out, bytes.constData(), bytes.size(), live.offset) &&
-        writeExactly(out, freeHeader(padding).constData(), 8, live.offset + movie) &&
+        pwriteAll(out, bytes.constData(), bytes.size(), live.offset) == 0 &&
+        pwriteAll(out, freeHeader(padding).constData(), 8, live.offset + movie) == 0 &&
         ftruncate(out, static_cast<off_t>(newRest)) == 0 &&
         copyRange(mFileHandle, oldRest, out, newRest, length - oldRest);
     struct stat status {};
@@ -562,7 +534,8 @@ void MP4LabelWriter::tidy() {
 
 bool MP4LabelWriter::writeAt(uint64_t offset, const QByteArray& bytes) {
     MP4ReadCache::invalidate(mFileHandle);
-    return writeExactly(mFileHandle, bytes.constData(), static_cast<size_t>(bytes.size()), offset);
+    return pwriteAll(mFileHandle, bytes.constData(), static_cast<size_t>(bytes.size()), offset) ==
+           0;
 }
 
 bool MP4LabelWriter::sync() {

@@ -1,5 +1,6 @@
 #include "platform/media/RecordingJournal.h"
 
+#include "platform/media/FileTransfer.h"
 #include "platform/media/RecordingOutput.h"
 
 extern "C" {
@@ -168,7 +169,7 @@ int RecordingJournal::create(const std::string& recordingPath,
         return errno;
     }
     const std::string text = serialise(header);
-    int error = writeFully(mFd, text.data(), text.size(), 0);
+    int error = pwriteAll(mFd, text.data(), text.size(), 0);
     mEnd = text.size();
     if (!error && fdatasync(mFd) != 0) {
         error = errno;
@@ -194,7 +195,7 @@ int RecordingJournal::append(const std::vector<uint32_t>& packetSizes) {
         putU32(batch, size);
     }
     putU32(batch, checksum(batch.data(), batch.size()));
-    if (const int error = writeFully(mFd, batch.data(), batch.size(), mEnd)) {
+    if (const int error = pwriteAll(mFd, batch.data(), batch.size(), mEnd)) {
         return error;
     }
     mEnd += batch.size();

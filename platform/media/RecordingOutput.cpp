@@ -1,5 +1,7 @@
 #include "platform/media/RecordingOutput.h"
 
+#include "platform/media/FileTransfer.h"
+
 extern "C" {
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
@@ -87,7 +89,7 @@ int RecordingOutput::write(const uint8_t* data, size_t size) {
     if (mPosition + size > fileSizeLimit()) {
         return mError = EFBIG;
     }
-    if (const int error = writeFully(mFd, data, size, mPosition)) {
+    if (const int error = pwriteAll(mFd, data, size, mPosition)) {
         return mError = error;
     }
     mPosition += size;
@@ -194,43 +196,6 @@ void syncParentFolder(const std::string& path) {
         fsync(fd);
         ::close(fd);
     }
-}
-
-int writeFully(int fd, const void* data, size_t size, uint64_t offset) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t written = pwrite(fd, bytes, size, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
-        offset += static_cast<uint64_t>(written);
-    }
-    return 0;
-}
-
-int readFully(int fd, void* data, size_t size, uint64_t offset) {
-    auto* bytes = static_cast<uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t got = pread(fd, bytes, size, static_cast<off_t>(offset));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (got == 0) {
-            return EIO;
-        }
-        bytes += got;
-        size -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return 0;
 }
 
 int64_t outputSeekTarget(int64_t offset, int whence, uint64_t position, uint64_t end) {

@@ -81,11 +81,6 @@ private:
 // survives a power cut.
 void syncParentFolder(const std::string& path);
 
-// pwrite and pread of all `size` bytes, going on after short transfers and
-// interruptions. 0 or an errno value (EIO for a read that met the end).
-int writeFully(int fd, const void* data, size_t size, uint64_t offset);
-int readFully(int fd, void* data, size_t size, uint64_t offset);
-
 // Where an FFmpeg output context's seek lands, from its offset and whence,
 // the current position and the end; AVSEEK_SIZE answers the end. Negative
 // (an AVERROR) for a seek that makes no sense.

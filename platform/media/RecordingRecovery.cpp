@@ -2,6 +2,7 @@
 
 #include "platform/media/Mp4Boxes.h"
 #include "platform/media/RecordingJournal.h"
+#include "platform/media/FileTransfer.h"
 #include "platform/media/RecordingOutput.h"
 
 extern "C" {
@@ -110,7 +111,7 @@ public:
         AVStream* stream = mFormat->streams[0];
         for (size_t i = 0; i < packetSizes.size(); ++i) {
             data.resize(packetSizes[i] + AV_INPUT_BUFFER_PADDING_SIZE);
-            if (readFully(mFd, data.data(), packetSizes[i], offset) != 0) {
+            if (preadAll(mFd, data.data(), packetSizes[i], offset) != 0) {
                 *error = "cannot read the audio";
                 return false;
             }
@@ -274,7 +275,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     const RecordingJournalHeader& header = journal->header;
     std::vector<uint8_t> fileHeader(header.dataOffset);
     if (fileSize < header.dataOffset ||
-        readFully(lock.descriptor(), fileHeader.data(), fileHeader.size(), 0) != 0 ||
+        preadAll(lock.descriptor(), fileHeader.data(), fileHeader.size(), 0) != 0 ||
         fileHeader != header.fileHeader) {
         return result(Outcome::Failed, path, "the file does not match its recording journal");
     }
@@ -307,7 +308,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
         return result(Outcome::Failed, path, "cannot cut the file: " + errorText(errno));
     }
     for (const auto& [offset, bytes] : builder.capture().writes) {
-        if (writeFully(fd, bytes.data(), bytes.size(), offset) != 0) {
+        if (pwriteAll(fd, bytes.data(), bytes.size(), offset) != 0) {
             return result(Outcome::Failed, path, "cannot write the index: " + errorText(errno));
         }
     }

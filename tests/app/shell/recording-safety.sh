@@ -36,7 +36,14 @@ trap cleanup EXIT
 parec --device=cassora_tone.monitor --latency-msec=100 --format=s16le --channels=1 \
   >/dev/null 2>&1 &
 listener=$!
-sleep 0.5
+# The listener takes effect once the sink's current block ends (up to two
+# seconds): wait until a new recording hears the tone promptly.
+for _ in 1 2 3 4 5; do
+  started=$(date +%s%N)
+  timeout 5 parec --device=cassora_sine --latency-msec=20 --format=s16le --channels=1 \
+    2>/dev/null | head -c 4096 >/dev/null
+  (( $(date +%s%N) - started < 300000000 )) && break
+done
 export XDG_CONFIG_HOME=$folder/config HOME=$folder/home
 mkdir -p "$HOME"
 library=$HOME/Music/Cassora

@@ -1,5 +1,7 @@
+#include "app/deck/AppController.h"
+#include "app/deck/TapeView.h"
 #include "app/shell/CommandLine.h"
-#include "app/shell/DeckPreviewWindow.h"
+#include "app/shell/QuitSignals.h"
 #include "platform/audio/MainQueue.h"
 
 #include <QApplication>
@@ -24,6 +26,17 @@ QStringList rawArguments(int argc, char** argv) {
     return arguments;
 }
 
+// Tapes named on the command line: every argument that is not one of Qt's options.
+QStringList filesToOpen(const QStringList& arguments) {
+    QStringList files;
+    for (const QString& argument : arguments.mid(1)) {
+        if (!argument.startsWith(QLatin1Char('-'))) {
+            files << argument;
+        }
+    }
+    return files;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -37,6 +50,7 @@ int main(int argc, char** argv) {
         }
         QGuiApplication application(argc, argv);
         nameApplication();
+        TapeView::installCoverArtRenderer();
         return CommandLine::run(QCoreApplication::arguments());
     }
 
@@ -46,7 +60,17 @@ int main(int argc, char** argv) {
     MainQueue::setDispatcher([](MainQueue::Job job) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
     });
-    DeckPreviewWindow window;
-    window.show();
-    return QApplication::exec();
+    TapeView::installCoverArtRenderer();
+
+    AppController controller;
+    QuitSignals quitSignals([&controller](int) { controller.quit(); });
+    // A session that ends takes the deck down properly too.
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &controller,
+                     &AppController::quit);
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
+                     [&controller] { controller.quit(); });
+    controller.start(filesToOpen(QCoreApplication::arguments()));
+    const int status = QApplication::exec();
+    MainQueue::setDispatcher({});
+    return status;
 }

@@ -96,6 +96,20 @@ void TapeLibraryArrayController::startMonitoringRecordingDirectory() {
             &TapeLibraryArrayController::scheduleCheck);
 }
 
+void TapeLibraryArrayController::setSoundFilePath(const QString& folder) {
+    if (folder == mFolder) {
+        return;
+    }
+    const bool monitoring = mWatcher != nullptr;
+    const bool paused = mPaused;
+    stopMonitoringRecordingDirectory();
+    mFolder = folder;
+    if (monitoring) {
+        startMonitoringRecordingDirectory();
+        mPaused = paused && mWatcher;
+    }
+}
+
 void TapeLibraryArrayController::pauseMonitoringRecordingDirectory() {
     if (mWatcher) {
         mPaused = true;

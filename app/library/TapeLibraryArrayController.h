@@ -22,6 +22,9 @@ public:
     ~TapeLibraryArrayController() override;
 
     const QString& soundFilePath() const { return mFolder; }
+    // Follows the library to another folder (watched as this one was); the
+    // next `checkRecordingDirectory` lists it.
+    void setSoundFilePath(const QString& folder);
     // The folder's files with the extension "m4a" (exactly), as full paths;
     // empty when the folder cannot be listed.
     QStringList soundFileList() const;

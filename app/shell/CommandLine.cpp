@@ -5,6 +5,7 @@
 #include "app/shell/RecoverCommand.h"
 #include "app/shell/TapeCommands.h"
 
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
@@ -86,8 +87,10 @@ bool CommandLine::isCommand(const QStringList& arguments) {
         return false;
     }
     const QString& first = arguments.at(1);
-    // Other dashed arguments are Qt's own (-platform, -style, ...).
-    return find(first) != nullptr || first == QLatin1String("-h") || !first.startsWith('-');
+    // Other dashed arguments are Qt's own (-platform, -style, ...); an
+    // existing file is a tape to open in the deck.
+    return find(first) != nullptr || first == QLatin1String("-h") ||
+           (!first.startsWith('-') && !QFileInfo::exists(first));
 }
 
 int CommandLine::run(const QStringList& arguments) {

@@ -1,0 +1,292 @@
+#include "app/deck/AppController.h"
+
+#include "app/deck/DeckWindow.h"
+#include "app/deck/WindowController.h"
+#include "app/library/TapeQuality.h"
+#include "app/library/TapeRecovery.h"
+#include "app/preferences/PreferencesController.h"
+#include "app/shell/CommandLine.h"
+#include "platform/desktop/UserDefaults.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+const QString kRecordingQuality = QStringLiteral("RecordingQuality");
+const QString kRecordingIsStereo = QStringLiteral("RecordingIsStereo");
+const QString kTapeAuthor = QStringLiteral("TapeAuthor");
+// Where feedback goes and where new versions are announced; settings, so a
+// packager can point them elsewhere.
+const QString kFeedbackAddress = QStringLiteral("FeedbackMailAddress");
+const QString kReleasePage = QStringLiteral("ReleasePageURL");
+
+QString percentEscaped(const QString& text) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+} // namespace
+
+QString SUUpdater::releasePageURL() {
+    return UserDefaults::standard().stringForKey(kReleasePage);
+}
+
+void SUUpdater::checkForUpdates() {
+    QDesktopServices::openUrl(QUrl(releasePageURL()));
+}
+
+AppController::AppController(QObject* parent) : QObject(parent) {
+    UserDefaults::standard().registerDefaults({
+        {kFeedbackAddress, QStringLiteral("feedback@cassora.org")},
+        {kReleasePage, QStringLiteral("https://cassora.org/releases")},
+    });
+}
+
+AppController::~AppController() {
+    if (mWindowController) {
+        mWindowController->windowWillClose();
+    }
+}
+
+QString AppController::soundFilePath() const {
+    return mPreferencesController ? mPreferencesController->tapeLibraryURL() : QString();
+}
+
+void AppController::start(const QStringList& filesToOpen) {
+    PreferencesController::initializeClass();
+    mPreferencesController = std::make_unique<PreferencesController>();
+    WindowController::registerDefaults();
+    recoverInterruptedRecordings();
+
+    mWindowController = std::make_unique<WindowController>(*mPreferencesController);
+    DeckWindow* window = mWindowController->window();
+    buildTapeMenu();
+    mWindowController->setTapeMenu(mTapeMenu);
+    buildMainMenu(window->menuBar());
+    connect(mWindowController.get(), &WindowController::windowDidClose, qApp,
+            &QCoreApplication::quit, Qt::QueuedConnection);
+
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.observe(kRecordingQuality, this, [this](const QVariant&) { updateQualityMenu(); });
+    defaults.observe(kRecordingIsStereo, this, [this](const QVariant&) { updateChannelMenu(); });
+    updateQualityMenu();
+    updateChannelMenu();
+    mWindowController->showWindow();
+
+    mSparkleUpdater = new SUUpdater(this);
+    connect(mCheckForUpdatesMenuItem, &QAction::triggered, mSparkleUpdater,
+            &SUUpdater::checkForUpdates);
+    mWindowController->applicationDidFinishLaunching();
+    if (!filesToOpen.isEmpty()) {
+        openFiles(filesToOpen);
+    }
+}
+
+void AppController::recoverInterruptedRecordings() {
+    const QString folder = soundFilePath();
+    if (folder.isEmpty()) {
+        return;
+    }
+    const QString author = UserDefaults::standard().stringForKey(kTapeAuthor);
+    for (const TapeRecovery::Result& result : TapeRecovery::recoverFolder(folder, author)) {
+        if (result.outcome == TapeRecovery::Result::Outcome::Failed) {
+            std::fprintf(stderr, "(ERROR) AppController : %s\n",
+                         result.error.toLocal8Bit().constData());
+        } else if (result.outcome == TapeRecovery::Result::Outcome::Recovered) {
+            std::fprintf(stderr, "Recovered an interrupted recording: %s\n",
+                         result.filename.toLocal8Bit().constData());
+        }
+    }
+}
+
+void AppController::openFiles(const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths) {
+        urls << QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    }
+    mWindowController->importTapesIntoLibrary(urls);
+}
+
+// Menus
+
+void AppController::buildMainMenu(QMenuBar* bar) {
+    WindowController* deck = mWindowController.get();
+
+    QMenu* file = bar->addMenu(tr("&File"));
+    file->addAction(tr("&Import Tapes…"), QKeySequence::Open, deck, &WindowController::importTapes);
+    QAction* exportItem = file->addAction(tr("&Export Tape…"), QKeySequence(tr("Ctrl+E")), deck,
+                                          &WindowController::exportTape);
+    mTapeCommandItems << exportItem;
+    file->addSeparator();
+    file->addAction(tr("&Preferences…"), QKeySequence(tr("Ctrl+,")), this,
+                    &AppController::showPreferences);
+    file->addSeparator();
+    file->addAction(tr("&Close"), QKeySequence::Close, this, &AppController::quit);
+    file->addAction(tr("&Quit"), QKeySequence::Quit, this, &AppController::quit)
+        ->setMenuRole(QAction::QuitRole);
+    connect(file, &QMenu::aboutToShow, this, [this, file] { validateTapeCommands(file); });
+
+    QMenu* edit = bar->addMenu(tr("&Edit"));
+    edit->addAction(tr("&Find"), QKeySequence::Find, deck, &WindowController::performFindPanelAction);
+
+    // The transport keys belong to the button strip; the menu only names them.
+    QMenu* controls = bar->addMenu(tr("&Controls"));
+    controls->addAction(tr("Record\tZ"), deck, [deck] { deck->recordTape(); });
+    controls->addAction(tr("Play\tX"), deck, [deck] { deck->playTape(); });
+    controls->addAction(tr("Rewind\tC"), deck, [deck] { deck->rewindTape(); });
+    controls->addAction(tr("Fast Forward\tV"), deck, [deck] { deck->fastForwardTape(); });
+    controls->addAction(tr("Stop\tB"), deck, [deck] { deck->stopTape(); });
+    controls->addAction(tr("Pause\tN"), deck, [deck] { deck->pauseTape(); });
+    controls->addSeparator();
+    controls->addAction(tr("Previous Tape"), QKeySequence(tr("Ctrl+Down")), deck,
+                        &WindowController::previousTape);
+    controls->addAction(tr("Next Tape"), QKeySequence(tr("Ctrl+Up")), deck,
+                        &WindowController::nextTape);
+    controls->addSeparator();
+    QMenu* quality = controls->addMenu(tr("Recording Quality"));
+    auto* qualities = new QActionGroup(this);
+    const QString qualityNames[] = {tr("HQ — Lossless"), tr("MQ — AAC 128 kbit/s"),
+                                    tr("LQ — AAC 48 kbit/s")};
+    for (int index = 0; index < 3; ++index) {
+        QAction* item = quality->addAction(qualityNames[index]);
+        item->setCheckable(true);
+        item->setData(index);
+        qualities->addAction(item);
+        connect(item, &QAction::triggered, this, [this, index] { setRecordingQuality(index); });
+        mQualityMenuItems << item;
+    }
+    QMenu* channels = controls->addMenu(tr("Recording Channels"));
+    auto* channelGroup = new QActionGroup(this);
+    mStereoMenuItem = channels->addAction(tr("Stereo"));
+    mMonoMenuItem = channels->addAction(tr("Mono"));
+    for (QAction* item : {mStereoMenuItem, mMonoMenuItem}) {
+        item->setCheckable(true);
+        channelGroup->addAction(item);
+    }
+    connect(mStereoMenuItem, &QAction::triggered, this, [this] { setRecordingChannelCount(true); });
+    connect(mMonoMenuItem, &QAction::triggered, this, [this] { setRecordingChannelCount(false); });
+
+    QMenu* tape = bar->addMenu(tr("&Tape"));
+    mTapeCommandItems << tape->addAction(tr("Reveal Tape in File Manager"), deck,
+                                         [deck] { deck->revealInFinder(); });
+    mTapeCommandItems << tape->addAction(tr("Move Tape to Trash"), QKeySequence(tr("Ctrl+Del")),
+                                         deck, [deck] { deck->moveTapeToTrash(); });
+    tape->addSeparator();
+    tape->addAction(tr("Show Library Folder"), deck, &WindowController::revealLibraryInFinder);
+    tape->addAction(tr("Show or Hide Tape Box"), QKeySequence(tr("Ctrl+T")), deck,
+                    &WindowController::discloseTapes);
+    connect(tape, &QMenu::aboutToShow, this, [this, tape] { validateTapeCommands(tape); });
+
+    QMenu* help = bar->addMenu(tr("&Help"));
+    help->addAction(tr("Send Feedback…"), this, &AppController::sendFeedback);
+    mCheckForUpdatesMenuItem = help->addAction(tr("Check for Updates…"));
+}
+
+void AppController::buildTapeMenu() {
+    WindowController* deck = mWindowController.get();
+    mTapeMenu = new QMenu(deck->window());
+    mTapeMenu->addAction(tr("Reveal Tape in File Manager"), deck, [deck] { deck->revealInFinder(); });
+    mTapeMenu->addAction(tr("Move Tape to Trash"), deck, [deck] { deck->moveTapeToTrash(); });
+    connect(mTapeMenu, &QMenu::aboutToShow, this, [this] { validateTapeCommands(mTapeMenu); });
+}
+
+void AppController::validateTapeCommands(QMenu* menu) {
+    const bool enabled = mWindowController->canOperateOnTape(nullptr);
+    for (QAction* item : menu->actions()) {
+        if (mTapeCommandItems.contains(item) || menu == mTapeMenu) {
+            item->setEnabled(enabled);
+        }
+    }
+}
+
+QAction* AppController::qualityMenuItem(int index) const {
+    return mQualityMenuItems.value(index);
+}
+
+void AppController::setRecordingQuality(int index) {
+    UserDefaults::standard().setValue(kRecordingQuality, TapeQuality::qualityForIndex(index));
+}
+
+void AppController::updateQualityMenu() {
+    const int selected =
+        TapeQuality::indexForQuality(UserDefaults::standard().stringForKey(kRecordingQuality));
+    for (QAction* item : std::as_const(mQualityMenuItems)) {
+        item->setChecked(item->data().toInt() == selected);
+    }
+}
+
+void AppController::setRecordingChannelCount(bool stereo) {
+    UserDefaults::standard().setValue(kRecordingIsStereo, stereo);
+}
+
+void AppController::updateChannelMenu() {
+    const bool stereo = UserDefaults::standard().boolForKey(kRecordingIsStereo);
+    mStereoMenuItem->setChecked(stereo);
+    mMonoMenuItem->setChecked(!stereo);
+}
+
+void AppController::showPreferences() {
+    PreferencesController::sharedInstance().showWindow();
+}
+
+// Feedback
+
+QString AppController::versionString() {
+    return QStringLiteral("%1 %2(%3)").arg(CommandLine::version(), QString(), CommandLine::version());
+}
+
+QString AppController::currentSystemVersionString() {
+    static const QString version = [] {
+        QFile release(QStringLiteral("/etc/os-release"));
+        if (release.open(QIODevice::ReadOnly)) {
+            while (!release.atEnd()) {
+                const QString line = QString::fromUtf8(release.readLine()).trimmed();
+                if (line.startsWith(QLatin1String("PRETTY_NAME="))) {
+                    QString value = line.mid(12);
+                    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
+                        value.endsWith(QLatin1Char('"'))) {
+                        value = value.mid(1, value.size() - 2);
+                    }
+                    return value;
+                }
+            }
+        }
+        return QStringLiteral("Linux");
+    }();
+    return version;
+}
+
+QString AppController::feedbackURL() {
+    const QString address = UserDefaults::standard().stringForKey(kFeedbackAddress);
+    const QString subject = QStringLiteral("Cassora Feedback: (Enter title here)");
+    const QString body = QStringLiteral("Here's how I feel about Cassora:\n\n\n--\n(I'm using "
+                                        "Cassora version %1 with %2.)\n")
+                             .arg(versionString(), currentSystemVersionString());
+    return QStringLiteral("mailto:%1?SUBJECT=%2&BODY=%3")
+        .arg(percentEscaped(address), percentEscaped(subject), percentEscaped(body));
+}
+
+void AppController::sendFeedback() {
+    QDesktopServices::openUrl(QUrl(feedbackURL(), QUrl::StrictMode));
+}
+
+void AppController::quit() {
+    if (mWindowController && mWindowController->window()->isVisible()) {
+        mWindowController->window()->close();
+    } else {
+        if (mWindowController) {
+            mWindowController->windowWillClose();
+        }
+        QCoreApplication::quit();
+    }
+}

@@ -1,0 +1,53 @@
+#include "app/deck/DeckTitleBarView.h"
+
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QPainter>
+
+DeckTitleBarView::DeckTitleBarView(QWidget* parent) : QWidget(parent) {}
+
+void DeckTitleBarView::setTapeTitle(const QString& title) {
+    if (title != mTapeTitle) {
+        mTapeTitle = title;
+        update();
+    }
+}
+
+void DeckTitleBarView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF area = rect();
+    QLinearGradient metal(area.topLeft(), area.bottomLeft());
+    metal.setColorAt(0.0, QColor(0x4a, 0x4b, 0x50));
+    metal.setColorAt(0.5, QColor(0x32, 0x33, 0x37));
+    metal.setColorAt(1.0, QColor(0x24, 0x25, 0x28));
+    painter.fillRect(area, metal);
+    painter.setPen(QColor(0, 0, 0, 200));
+    painter.drawLine(area.bottomLeft(), area.bottomRight());
+
+    QFont mark(QStringLiteral("DejaVu Sans"));
+    mark.setPixelSize(11);
+    mark.setBold(true);
+    mark.setLetterSpacing(QFont::AbsoluteSpacing, 3.0);
+    painter.setFont(mark);
+    const QRectF markArea = area.adjusted(14, 0, -14, 0);
+    // Engraved: a dark shadow under light lettering.
+    painter.setPen(QColor(0, 0, 0, 180));
+    painter.drawText(markArea.translated(0, 1), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("CASSORA"));
+    painter.setPen(QColor(0xd8, 0xd9, 0xdc));
+    painter.drawText(markArea, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("CASSORA"));
+
+    const qreal markWidth = QFontMetricsF(mark).horizontalAdvance(QStringLiteral("CASSORA"));
+    QFont caption(QStringLiteral("DejaVu Sans"));
+    caption.setPixelSize(10);
+    caption.setLetterSpacing(QFont::AbsoluteSpacing, 0.5);
+    painter.setFont(caption);
+    const QRectF titleArea = markArea.adjusted(markWidth + 16, 0, 0, 0);
+    const QString text = mTapeTitle.isEmpty()
+                             ? tr("STEREO CASSETTE DECK")
+                             : QFontMetricsF(caption).elidedText(mTapeTitle, Qt::ElideRight,
+                                                                 titleArea.width());
+    painter.setPen(mTapeTitle.isEmpty() ? QColor(0x8a, 0x8c, 0x92) : QColor(0xc8, 0xca, 0xce));
+    painter.drawText(titleArea, Qt::AlignRight | Qt::AlignVCenter, text);
+}

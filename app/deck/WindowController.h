@@ -1,0 +1,215 @@
+#pragma once
+
+#include "app/library/ArrayController.h"
+#include "app/library/Tape.h"
+#include "app/transport/WindowControllerActions.h"
+#include "audio/hardware/VELKAudioHardware.h"
+#include "audio/player/VELKExtendedAudioFilePlayer.h"
+#include "audio/recorder/VELKExtendedAudioFileRecorder.h"
+
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class DeckWindow;
+class PreferencesController;
+class SoundEffectPlayers;
+class TapeLibraryArrayController;
+class TapeViewBinding;
+class VELKAudioInputMeter;
+class WindowControllerContext;
+
+// The deck controller. It builds the deck window, turns every transport
+// input into one event of the transport state machine, and carries out what
+// the machine asks: recording new tapes into the library, playing the tape in
+// the deck at every deck speed, the transport sounds, the level meter and
+// the HUD's time and position, the tape box's selection, and writing label
+// edits into the tapes' files.
+//
+// Everything runs on the main thread; the engine reports back through the
+// main queue.
+class WindowController : public QObject,
+                         public WindowControllerActions,
+                         public VELKAudioHardwareDelegate,
+                         public VELKExtendedAudioFilePlayerDelegate,
+                         public VELKExtendedAudioFileRecorderDelegate {
+    Q_OBJECT
+
+public:
+    // The library folder is the preferences' `tapeLibraryURL`.
+    explicit WindowController(PreferencesController& preferences, QObject* parent = nullptr);
+    ~WindowController() override;
+
+    DeckWindow* window() const { return mWindow; }
+    // Shows the window where it was last (or centred on the first run).
+    void showWindow();
+
+    // After the application has started: the folder watch and the
+    // observations that follow settings.
+    void applicationDidFinishLaunching();
+
+    // The registered defaults of the deck.
+    static void registerDefaults();
+
+    // The state of the deck, for menus and tests.
+    WindowControllerContext& transport() const { return *mContext; }
+    std::shared_ptr<Tape> selectedTape() const { return mSelectedTape; }
+    void setSelectedTape(const std::shared_ptr<Tape>& tape);
+    TapeLibraryArrayController* tapeArrayController() const { return mTapeArrayController.get(); }
+    VELKExtendedAudioFilePlayer* audioFilePlayer() const { return mAudioFilePlayer.get(); }
+    VELKExtendedAudioFileRecorder* audioFileRecorder() const { return mAudioFileRecorder.get(); }
+    VELKAudioInputMeter* audioInputMeter() const { return mAudioInputMeter.get(); }
+    bool isRecording() const;
+    bool isRecordingPaused() const { return mRecordingPaused; }
+    bool tapesDisclosed() const { return mTapesDisclosed; }
+    QString soundFilePath() const;
+
+    // The tape menu shown on the cassette and the tape box's spines.
+    void setTapeMenu(QMenu* menu);
+    // Whether a tape command (reveal, trash, export) can act on the tape now.
+    bool canOperateOnTape(const std::shared_ptr<Tape>& tape) const;
+
+    // Replaces how alerts are shown (tests answer them at once).
+    using AlertPresenter = std::function<void(const QString& message, const QString& informative)>;
+    void setAlertPresenter(AlertPresenter presenter) { mAlertPresenter = std::move(presenter); }
+
+    // Stops the transport, finishes a recording and commits every tape, as
+    // closing the window does. Safe to call more than once.
+    void windowWillClose();
+
+public slots:
+    // Transport commands: the button strip, menus, hot keys.
+    void recordTape(QObject* sender = nullptr);
+    void playTape(QObject* sender = nullptr);
+    void stopTape(QObject* sender = nullptr);
+    void pauseTape(QObject* sender = nullptr);
+    void rewindTape(QObject* sender = nullptr);
+    void fastForwardTape(QObject* sender = nullptr);
+
+    // Tape commands.
+    void previousTape();
+    void nextTape();
+    void revealInFinder(const std::shared_ptr<Tape>& tape = nullptr);
+    void moveTapeToTrash(const std::shared_ptr<Tape>& tape = nullptr);
+    void revealLibraryInFinder();
+    void search(const QString& text);
+    void performFindPanelAction();
+    void discloseTapes();
+    // Copies tapes into the library folder (the folder's watch adds them);
+    // names already there are skipped, failures are shown.
+    void importTapesIntoLibrary(const QList<QUrl>& urls);
+    // Asks for tapes to import, and for where to export the selected tape.
+    void importTapes();
+    void exportTape();
+
+signals:
+    // The deck has closed: the transport is stopped and every tape committed.
+    void windowDidClose();
+    void recordingStateChanged();
+    void shareButtonPressed();
+
+    // WindowControllerActions
+public:
+    void clearButtons() override;
+    void setSelectedButton(int segment) override;
+    void clearSelectedButton(int segment) override;
+    void playSoundEffect(int effect) override;
+    void stopSoundEffect(int effect) override;
+    void setPlaybackSpeed(double speed) override;
+    void startPlayingAudio() override;
+    void stopPlayingAudio() override;
+    void muteAudio() override;
+    void unmuteAudio() override;
+    void createTapePlayer() override;
+    void destroyTapePlayer() override;
+    void clearCurrentTime() override;
+    void startRecordingAudio() override;
+    void stopRecordingAudio() override;
+    void pauseRecordingAudio() override;
+    void resumeRecordingAudio() override;
+    void startHUDUpdates() override;
+    void stopHUDUpdates() override;
+    void startPlayAnimation() override;
+    void stopPlayAnimation() override;
+    void playInsertionAnimation() override;
+    void playRemovalAnimation() override;
+    void selectCurrentTape() override;
+    void clearSelectedTape() override;
+    bool canSelectTape() const override;
+
+    // The engine's notices.
+public:
+    void defaultInputDeviceDidChange() override;
+    void deviceListDidChange() override;
+    void defaultInputDeviceSampleRateDidChange() override;
+    void audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer* player) override;
+    void audioFilePlayerDidFail(VELKExtendedAudioFilePlayer* player,
+                                const std::string& reason) override;
+    void audioFileRecorderDidStop(VELKExtendedAudioFileRecorder* recorder) override;
+    void audioFileRecorderDidFail(VELKExtendedAudioFileRecorder* recorder,
+                                  const std::string& reason) override;
+
+    // Level meter and HUD.
+    void createAudioInputMeter();
+    void destroyAudioInputMeter();
+    void startLevelMeter(bool start);
+    void updateMeter();
+    void startHUDUpdates(bool start);
+    void updateHUD();
+
+    // Label commits.
+    void commitDirtyTape();
+    // Waits, turning the event loop, until the recorder has stopped.
+    bool isWaitingForRecorder() const { return mWaitingForRecorder; }
+
+private:
+    void buildDeck();
+    void setUpButtonStrip();
+    void loadDefaults();
+    void observeHUD();
+    void observeTapeSelection();
+    void sendEvent(void (WindowControllerContext::*event)());
+    void finalizeRecordedFile();
+    void recordDeviceDidChange();
+    void recordDeviceChannelsDidChange();
+    void tapeLibraryLocationDidChange();
+    void commitEveryTape();
+    void observeTape(const std::shared_ptr<Tape>& tape);
+    void stopObservingTape(const std::shared_ptr<Tape>& tape);
+    void selectTapeAtArrangedIndex(int index);
+    void showAlert(const QString& message, const QString& informative);
+    std::shared_ptr<Tape> tapeToOperateOn(const std::shared_ptr<Tape>& tape) const;
+    void tapeBoxSelectionDidChange();
+
+    PreferencesController& mPreferences;
+    DeckWindow* mWindow = nullptr;
+    std::unique_ptr<TapeLibraryArrayController> mTapeArrayController;
+    std::unique_ptr<WindowControllerContext> mContext;
+    std::unique_ptr<SoundEffectPlayers> mSoundEffectPlayers;
+    TapeViewBinding* mTapeViewBinding = nullptr;
+    QPointer<QMenu> mTapeMenu;
+
+    std::shared_ptr<Tape> mSelectedTape;
+    QList<QMetaObject::Connection> mSelectedTapeConnections;
+    std::shared_ptr<VELKExtendedAudioFilePlayer> mAudioFilePlayer;
+    std::shared_ptr<VELKExtendedAudioFileRecorder> mAudioFileRecorder;
+    std::unique_ptr<VELKAudioInputMeter> mAudioInputMeter;
+    TapeList mLastSelectedObjects;
+
+    QTimer mMeterTimer;
+    QTimer mHUDTimer;
+    bool mUpdatingPositionDisplay = false;
+    bool mWaitingForRecorder = false;
+    bool mMuted = false;
+    double mPlaybackSpeed = 1.0;
+    bool mRecordingPaused = false;
+    bool mTapesDisclosed = true;
+    bool mClosed = false;
+    bool mIsHardwareDelegate = false;
+    AlertPresenter mAlertPresenter;
+};

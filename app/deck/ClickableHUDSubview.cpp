@@ -4,7 +4,6 @@
 
 ClickableHUDSubview::ClickableHUDSubview(QWidget* parent) : QWidget(parent) {
     setCursor(Qt::PointingHandCursor);
-    setMouseTracking(false);
 }
 
 void ClickableHUDSubview::setRecordingMode(bool recording) {

@@ -1,5 +1,7 @@
 #include "app/deck/HUDDrawing.h"
 
+#include "app/deck/HUDView.h"
+
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -90,12 +92,6 @@ QPainterPath textPath(const QString& text, const QFont& font, const QRectF& rect
     const double y = rect.center().y() + metrics.capHeight() / 2.0;
     return path.translated(x, y);
 }
-
-} // namespace HUDDrawing
-
-#include "app/deck/HUDView.h"
-
-namespace HUDDrawing {
 
 void paintChoice(QPainter& painter, const QString& label, const QRectF& itemRect, bool selected,
                  bool framed) {

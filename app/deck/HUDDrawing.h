@@ -35,10 +35,6 @@ void fillSegment(QPainter& painter, const QRectF& rect, const QColor& color, boo
 // height so short capitals sit in the optical middle).
 QPainterPath textPath(const QString& text, const QFont& font, const QRectF& rect);
 
-} // namespace HUDDrawing
-
-namespace HUDDrawing {
-
 // One choice of a selector display (quality, stereo): its label in the
 // active record colour when selected, else the inactive one; a selected
 // choice that can be clicked gets a frame around it.

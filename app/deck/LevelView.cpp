@@ -7,12 +7,12 @@
 
 namespace {
 
-// Segments are 4.5 pixels wide on a 6.5-pixel pitch; the labels take the
-// 24 pixels in the middle.
-constexpr double kSegmentWidth = 4.5;
-constexpr double kSegmentPitch = 6.5;
-constexpr double kMeterWidth = 37.0;
-constexpr double kLabelWidth = 12.0;
+// Whole pixels, so the segments stay sharp at a scale of 1: 4 pixels wide
+// on a 6-pixel pitch; the labels take the 30 pixels in the middle.
+constexpr double kSegmentWidth = 4.0;
+constexpr double kSegmentPitch = 6.0;
+constexpr double kMeterWidth = 34.0;
+constexpr double kLabelWidth = 15.0;
 constexpr double kSegmentTop = 3.0;
 constexpr double kSegmentHeight = 10.0;
 

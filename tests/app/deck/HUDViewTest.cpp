@@ -166,6 +166,8 @@ TEST_F(HUD, PositionClicksUseThirtyFourSteps) {
     QTest::mouseClick(view, Qt::LeftButton, {}, QPoint(6, 5));
     EXPECT_DOUBLE_EQ(hud->position(), 10000.0) << "one step of 34 per 4 pixels";
     EXPECT_EQ(changes.count(), 3);
+    hud->setPosition(1.0);
+    EXPECT_EQ(changes.count(), 4) << "the controller's own moves are announced as well";
 
     // Dragging past either end keeps the time within the tape.
     QTest::mousePress(view, Qt::LeftButton, {}, QPoint(70, 5));

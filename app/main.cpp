@@ -1,3 +1,4 @@
+#include "app/preferences/PreferencesController.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/DeckPreviewWindow.h"
 #include "platform/audio/MainQueue.h"
@@ -5,6 +6,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QShortcut>
 
 #include <csignal>
 
@@ -46,7 +48,13 @@ int main(int argc, char** argv) {
     MainQueue::setDispatcher([](MainQueue::Job job) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
     });
+    // Before anything reads the defaults: counts the launch, registers the
+    // defaults and prepares the default library folder.
+    PreferencesController::initializeClass();
     DeckPreviewWindow window;
+    auto* showPreferences = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma), &window);
+    QObject::connect(showPreferences, &QShortcut::activated,
+                     [] { PreferencesController::sharedInstance().showWindow(); });
     window.show();
     return QApplication::exec();
 }

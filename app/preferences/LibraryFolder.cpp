@@ -94,9 +94,13 @@ void setCustomIcon(const QString& folder) {
     }
     // The file manager keeps this in its metadata store; without one (no
     // session bus) `gio` fails on its own, which costs nothing here.
-    QProcess::startDetached(gio,
-                            {QStringLiteral("set"), folder, QStringLiteral("metadata::custom-icon"),
-                             QUrl::fromLocalFile(icon).toString(QUrl::FullyEncoded)});
+    QProcess process;
+    process.setProgram(gio);
+    process.setArguments({QStringLiteral("set"), folder, QStringLiteral("metadata::custom-icon"),
+                          QUrl::fromLocalFile(icon).toString(QUrl::FullyEncoded)});
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.startDetached();
 }
 
 CopyResult copyWelcomeTape(const QString& source, const QString& folder, QString* error) {

@@ -151,6 +151,15 @@ deviceUIDs(const std::function<std::vector<std::shared_ptr<VELKAudioDevice>>()>&
     }
 }
 
+// Selects the device stored under `key`; the automatic item when it is not
+// listed (or none is stored).
+void selectStoredDevice(QComboBox* popUp, const QString& key) {
+    const QSignalBlocker blocker(popUp);
+    const QString stored = UserDefaults::standard().stringForKey(key);
+    const int index = stored.isEmpty() ? -1 : popUp->findData(stored);
+    popUp->setCurrentIndex(index >= 0 ? index : 0);
+}
+
 void populateDevicePopUp(QComboBox* popUp, const QString& automaticTitle,
                          const std::function<std::vector<std::shared_ptr<VELKAudioDevice>>()>& list,
                          const QString& key) {
@@ -170,9 +179,7 @@ void populateDevicePopUp(QComboBox* popUp, const QString& automaticTitle,
     } catch (const NSXException&) {
         // no audio server: only the automatic item
     }
-    const QString stored = UserDefaults::standard().stringForKey(key);
-    const int index = stored.isEmpty() ? -1 : popUp->findData(stored);
-    popUp->setCurrentIndex(index >= 0 ? index : 0);
+    selectStoredDevice(popUp, key);
 }
 
 } // namespace
@@ -286,23 +293,24 @@ PreferencesController& PreferencesController::sharedInstance() {
 }
 
 PreferencesController::PreferencesController(QObject* parent) : QObject(parent) {
+    // The first controller sets up the defaults it reads.
+    initializeClass();
     UserDefaults& defaults = UserDefaults::standard();
     defaults.observe(
         kRecordingIsStereo, this, [this](const QVariant&) { recordingIsStereoDidChange(); }, true);
     defaults.observe(kRecordDeviceUID, this, [this](const QVariant&) {
         // A new device starts with the engine's default channels.
         UserDefaults::standard().removeValue(kRecordDeviceChannels);
+        if (mWindow) {
+            selectStoredDevice(mWindow->mRecordDevicePopUp, kRecordDeviceUID);
+        }
         populateRecordDeviceChannelsPopUp();
     });
     defaults.observe(kRecordDeviceChannels, this,
                      [this](const QVariant&) { selectStoredChannels(); });
     defaults.observe(kPlaybackDeviceUID, this, [this](const QVariant&) {
         if (mWindow) {
-            QComboBox* popUp = mWindow->mPlaybackDevicePopUp;
-            const QSignalBlocker blocker(popUp);
-            const int index =
-                popUp->findData(UserDefaults::standard().stringForKey(kPlaybackDeviceUID));
-            popUp->setCurrentIndex(index >= 0 ? index : 0);
+            selectStoredDevice(mWindow->mPlaybackDevicePopUp, kPlaybackDeviceUID);
         }
     });
     defaults.observe(

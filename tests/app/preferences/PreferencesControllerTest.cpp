@@ -61,8 +61,17 @@ void choose(QComboBox* popUp, int index) {
     emit popUp->activated(index);
 }
 
+// The first controller sets up the defaults and the default library folder:
+// in a home of the tests' own, kept for the life of the process.
+QString testHome() {
+    static QTemporaryDir home;
+    return home.path();
+}
+
 class PreferencesTest : public ::testing::Test {
 protected:
+    QByteArray savedHome = qgetenv("HOME");
+    QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
     QStringList errors;
     int deviceNotices = 0;
     int channelNotices = 0;
@@ -71,6 +80,8 @@ protected:
     QTemporaryDir library;
 
     void SetUp() override {
+        qputenv("HOME", testHome().toUtf8());
+        qputenv("XDG_DATA_HOME", (testHome() + "/data").toUtf8());
         for (const QString& key : kKeys) {
             UserDefaults::standard().removeValue(key);
         }
@@ -94,6 +105,8 @@ protected:
             UserDefaults::standard().removeValue(key);
         }
         PreferencesController::setErrorPresenter(nullptr);
+        qputenv("HOME", savedHome);
+        qputenv("XDG_DATA_HOME", savedDataHome);
     }
 
     // A source with `count` channels, once the engine sees it.
@@ -165,9 +178,12 @@ TEST_F(PreferencesAudio, AThreeChannelSourceOffersOnePairOrThreeChannels) {
     EXPECT_EQ(storedChannels(), std::vector<int>({2}));
     EXPECT_EQ(controller.recordingAudioDeviceChannels(), std::vector<int32_t>({2}));
     EXPECT_EQ(channelNotices, 1);
-    // A change made elsewhere shows in the pop-up.
+    // Changes made elsewhere show in the pop-ups.
     defaults.setValue("RecordDeviceChannels", channels({1}));
     EXPECT_EQ(popUp->currentIndex(), 1);
+    defaults.setValue("RecordDeviceUID", "cassora_null.monitor");
+    EXPECT_EQ(devices->currentData().toString(), "cassora_null.monitor");
+    EXPECT_EQ(itemTitles(popUp), QStringList({"1", "2"}));
 }
 
 TEST_F(PreferencesAudio, ChoosingTheAutomaticInputForgetsDeviceAndChannels) {
@@ -358,6 +374,10 @@ TEST_F(PreferencesLibrary, TheFolderIsResolvedChosenAndChecked) {
     // A path typed into the settings file as text still works.
     defaults.setValue("TapeLibraryLocation", second.path());
     EXPECT_EQ(controller.tapeLibraryURL(), QDir(second.path()).absolutePath());
+
+    // Without a choice of the user's, the library is the default folder.
+    defaults.removeValue("TapeLibraryLocation");
+    EXPECT_EQ(controller.tapeLibraryURL(), testHome() + "/Music/Cassora");
 }
 
 } // namespace

@@ -510,6 +510,9 @@ void PreferencesController::populateRecordDeviceChannelsPopUp() {
             popUp->addItem(QString::number(i + 1), QVariantList{static_cast<int>(i)});
         }
     }
+    // Stereo from a one-channel device has no pair to offer: it records that
+    // channel on both sides.
+    popUp->setEnabled(popUp->count() > 0);
     selectStoredChannels();
 }
 

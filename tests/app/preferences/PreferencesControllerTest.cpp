@@ -208,6 +208,7 @@ TEST_F(PreferencesAudio, ChoosingTheAutomaticInputForgetsDeviceAndChannels) {
     EXPECT_EQ(other.recordingAudioDevice()->deviceUID(), "cassora_sine");
     EXPECT_EQ(other.recordingAudioDeviceChannels(), std::vector<int32_t>({0, 0}))
         << "the mono default input records its one channel on both sides";
+    EXPECT_FALSE(controller.recordDeviceChannelsPopUp()->isEnabled()) << "no pair to offer";
 }
 
 TEST_F(PreferencesAudio, AnUnpluggedInputFallsBackToTheDefault) {
@@ -262,9 +263,9 @@ TEST_F(PreferencesAudio, NonsenseChannelListsFallBackToChannelsTheDeviceHas) {
     EXPECT_EQ(storedChannels(), std::vector<int>({0, 1}));
 }
 
-using PreferencesWindow = PreferencesTest;
+using PreferencesWindowControls = PreferencesTest;
 
-TEST_F(PreferencesWindow, TabsResizeTheWindowBelowAFixedTopEdge) {
+TEST_F(PreferencesWindowControls, TabsResizeTheWindowBelowAFixedTopEdge) {
     PreferencesController controller;
     controller.showWindow();
     QWidget* window = controller.window();
@@ -298,7 +299,7 @@ TEST_F(PreferencesWindow, TabsResizeTheWindowBelowAFixedTopEdge) {
     EXPECT_EQ(window->geometry().top(), top);
 }
 
-TEST_F(PreferencesWindow, ControlsWriteAndFollowTheDefaults) {
+TEST_F(PreferencesWindowControls, ControlsWriteAndFollowTheDefaults) {
     auto& defaults = UserDefaults::standard();
     defaults.setValue("PlaySoundEffects", true);
     defaults.setValue("RecordHotKey", HotKeyText::plist(26, 768));

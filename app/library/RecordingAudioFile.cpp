@@ -1,22 +1,13 @@
 #include "app/library/RecordingAudioFile.h"
 
 #include "app/library/TapeQuality.h"
+#include "app/preferences/PreferencesController.h"
 #include "audio/format/NSXException.h"
-#include "audio/hardware/VELKAudioHardware.h"
-#include "platform/desktop/UserDefaults.h"
 
 std::shared_ptr<VELKAudioDevice> recordingAudioDevice() {
-    try {
-        const QString uid =
-            UserDefaults::standard().stringForKey(QStringLiteral("RecordDeviceUID"));
-        if (!uid.isEmpty()) {
-            return VELKAudioDevice::withDeviceUID(uid.toStdString());
-        }
-        const AudioDeviceID device = VELKAudioHardware::defaultInputDeviceID();
-        return device ? VELKAudioDevice::withDeviceID(device) : nullptr;
-    } catch (const NSXException&) {
-        return nullptr; // no audio server
-    }
+    // The same answer the preferences give, without making their window.
+    return PreferencesController::storedAudioDevice(QStringLiteral("RecordDeviceUID"),
+                                                    kVELKAudioDirectionInput);
 }
 
 std::shared_ptr<VELKExtendedAudioFile> audioFileForRecordingWithFilename(const QString& filename,

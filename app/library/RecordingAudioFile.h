@@ -7,7 +7,8 @@
 #include <memory>
 
 // The input device recordings use: the "RecordDeviceUID" default when it names
-// a device, else the system's default input. Nothing when neither exists.
+// a device that can record, else the system's default input. Nothing when
+// neither exists.
 std::shared_ptr<VELKAudioDevice> recordingAudioDevice();
 
 // A new file opened for recording in the given quality, on the recording

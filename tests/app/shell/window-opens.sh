@@ -5,7 +5,9 @@ set -u
 program=$1
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
-XDG_CONFIG_HOME=$config "$program" &
+# Start-up prepares the library folder: keep it out of the real home.
+mkdir -p "$config/home"
+HOME=$config/home XDG_DATA_HOME=$config/data XDG_CONFIG_HOME=$config "$program" &
 pid=$!
 sleep 2
 if ! kill -0 "$pid" 2>/dev/null; then

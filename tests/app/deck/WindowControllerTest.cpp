@@ -52,6 +52,11 @@ QString stateName(const WindowController& deck) {
 class Deck : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The deck prepares the default library folder in the home folder:
+        // a private one, never the user's.
+        home = new QTemporaryDir;
+        qputenv("HOME", home->path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (home->path() + "/.local/share").toLocal8Bit());
         listener = new QProcess;
         listener->start(QStringLiteral("parec"),
                         {QStringLiteral("--device=cassora_tone.monitor"),
@@ -64,6 +69,7 @@ protected:
         listener->kill();
         listener->waitForFinished();
         delete listener;
+        delete home;
     }
 
     void SetUp() override {
@@ -104,6 +110,7 @@ protected:
     }
 
     static inline QProcess* listener = nullptr;
+    static inline QTemporaryDir* home = nullptr;
     QTemporaryDir folder;
     std::unique_ptr<PreferencesController> preferences;
     std::unique_ptr<WindowController> deck;

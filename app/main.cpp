@@ -1,3 +1,4 @@
+#include "app/deck/TapeView.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/DeckPreviewWindow.h"
 #include "platform/audio/MainQueue.h"
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
     // A file that reaches the size limit fails its write (and the recording
     // is finished) instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Cover art shows the tape's cassette, in the window and on the command line.
+    TapeView::installCoverArtRenderer();
     if (CommandLine::isCommand(rawArguments(argc, argv))) {
         // Commands draw (cover art) but show no window: no display needed.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

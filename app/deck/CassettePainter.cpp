@@ -135,8 +135,13 @@ QPointF CassettePainter::rightSpoolCentre() {
     return {230, 89};
 }
 
+QRectF CassettePainter::hubRect(const QPointF& centre) {
+    return {centre - QPointF(kHubRadius + 1, kHubRadius + 1),
+            QSizeF(2 * kHubRadius + 2, 2 * kHubRadius + 2)};
+}
+
 QRectF CassettePainter::spoolsRect() {
-    return windowRect().adjusted(-1, -1, 1, 1);
+    return hubRect(leftSpoolCentre()).united(hubRect(rightSpoolCentre()));
 }
 
 void CassettePainter::paintBody(QPainter& painter) {
@@ -176,6 +181,13 @@ void CassettePainter::paintBody(QPainter& painter) {
     back.setColorAt(0.25, QColor(0x23, 0x25, 0x2b));
     back.setColorAt(1, QColor(0x33, 0x35, 0x3c));
     painter.fillPath(window, back);
+    // The tape packs look the same at any angle, so they belong to the still
+    // part; only the hubs turn.
+    painter.save();
+    painter.setClipPath(window, Qt::IntersectClip);
+    paintPack(painter, leftSpoolCentre(), kLeftPackRadius);
+    paintPack(painter, rightSpoolCentre(), kRightPackRadius);
+    painter.restore();
 
     // Edge of the shell: a thin highlight inside a dark outline.
     painter.setBrush(Qt::NoBrush);
@@ -191,9 +203,6 @@ void CassettePainter::paintBody(QPainter& painter) {
 void CassettePainter::paintSpools(QPainter& painter, double leftAngle, double rightAngle) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setClipPath(windowPath(), Qt::IntersectClip);
-    paintPack(painter, leftSpoolCentre(), kLeftPackRadius);
-    paintPack(painter, rightSpoolCentre(), kRightPackRadius);
     paintHub(painter, leftSpoolCentre(), leftAngle);
     paintHub(painter, rightSpoolCentre(), rightAngle);
     painter.restore();

@@ -17,9 +17,10 @@ class Tape;
 // top-left corner at 0, 0.
 //
 // The cassette is painted in three layers so that a spinning deck repaints
-// only its spools: `paintBody` (shell, the window's smoked back), then
-// `paintSpools` (tape packs and hubs), then `paintCover` (the paper label
-// with its cut-out, screws and the window's gloss).
+// only its spools' hubs: `paintBody` (shell, the window's smoked back and
+// the tape packs), then `paintSpools` (the two hubs with their teeth), then
+// `paintCover` (the paper label with its cut-out, screws and the window's
+// gloss).
 class CassettePainter {
 public:
     static QSizeF tapeSize() { return {323, 204}; }
@@ -29,7 +30,8 @@ public:
     static QRectF windowRect();
     static QPointF leftSpoolCentre();
     static QPointF rightSpoolCentre();
-    // What a spin tick changes: both spools and their tape packs.
+    // What a spin tick changes: a spool's hub, and both of them.
+    static QRectF hubRect(const QPointF& centre);
     static QRectF spoolsRect();
 
     static void paintBody(QPainter& painter);

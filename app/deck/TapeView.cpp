@@ -199,7 +199,12 @@ bool TapeView::isRotating() const {
 void TapeView::rotationTimerFired() {
     mSpoolAngle = std::fmod(mSpoolAngle + 2.0 * mRotationSpeed * kPi / 180.0, kAngleWrap);
     if (tapeOffset() < tapeSize().height()) {
-        update(spoolsRect().toAlignedRect().adjusted(-1, -1, 1, 1));
+        QRegion hubs;
+        for (const QPointF& centre :
+             {CassettePainter::leftSpoolCentre(), CassettePainter::rightSpoolCentre()}) {
+            hubs += inView(CassettePainter::hubRect(centre)).toAlignedRect().adjusted(-1, -1, 1, 1);
+        }
+        update(hubs);
     }
 }
 
@@ -431,6 +436,7 @@ void TapeView::beginTitleEditing() {
     palette.setColor(QPalette::Text, scheme ? scheme->titleColor() : QColor(Qt::black));
     mTitleEditor->setPalette(palette);
     mTitleEditor->setText(mTitle);
+    mTitleBeforeEditing = mTitle;
     mEditingTitle = true;
     placeEditors();
     mTitleEditor->show();
@@ -447,7 +453,9 @@ void TapeView::finishTitleEditing() {
     mEditingTitle = false;
     const QString title = mTitleEditor->text();
     mTitleEditor->hide();
-    if (title != mTitle) {
+    // Only what the user changed is written: a title that changed elsewhere
+    // while the field was open is not put back.
+    if (title != mTitleBeforeEditing && title != mTitle) {
         setTitle(title);
         emit titleEdited(title);
     }
@@ -474,6 +482,7 @@ void TapeView::displayNotesEditor() {
         connect(mNotesEditor, &NotesEditorView::done, this, &TapeView::doneEditingNotes);
     }
     mNotesEditor->setText(mNotes);
+    mNotesBeforeEditing = mNotes;
     mEditingNotes = true;
     placeEditors();
     mNotesEditor->show();
@@ -489,7 +498,7 @@ void TapeView::doneEditingNotes() {
     mEditingNotes = false;
     const QString notes = mNotesEditor->text();
     mNotesEditor->hide();
-    if (notes != mNotes) {
+    if (notes != mNotesBeforeEditing && notes != mNotes) {
         setNotes(notes);
         emit notesEdited(notes);
     }
@@ -505,7 +514,11 @@ void TapeView::endEditing() {
 
 void TapeView::cycleTapeLetter() {
     const auto current = mTapeLetter ? mTapeLetter : mLabel.tapeLetter();
-    const auto next = current->tapeLetterWithNextColorScheme();
+    // A letter without a scheme shows as red, so blue comes next.
+    const auto next = current->colorScheme()
+                          ? current->tapeLetterWithNextColorScheme()
+                          : std::make_shared<TapeLetter>(current->letter(),
+                                                         TapeColorScheme::colorSchemeWithIndex(1));
     setTapeLetter(next);
     emit tapeLetterEdited(next);
 }

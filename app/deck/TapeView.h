@@ -115,7 +115,7 @@ public:
     QRectF letterTagRect() const;
     QRectF notesRect() const;
     QRectF shareButtonRect() const;
-    // The spools' area, the only part a spin tick repaints.
+    // The spools' hubs, the only parts a spin tick repaints.
     QRectF spoolsRect() const;
     // The cursor the view shows at a point.
     Qt::CursorShape cursorShapeAt(const QPointF& point) const;
@@ -186,8 +186,10 @@ private:
 
     QLineEdit* mTitleEditor = nullptr;
     bool mEditingTitle = false;
+    QString mTitleBeforeEditing;
     NotesEditorView* mNotesEditor = nullptr;
     bool mEditingNotes = false;
+    QString mNotesBeforeEditing;
     QPointer<QMenu> mContextMenu;
 
     QPointF mPressPosition;

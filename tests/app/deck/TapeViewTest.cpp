@@ -211,10 +211,18 @@ TEST_F(BoundTapeViewTest, TitleEditsInPlaceGoIntoTheTape) {
     EXPECT_FALSE(view.isEditingTitle());
     EXPECT_FALSE(tape->dirty());
 
-    // An edit that changes nothing marks nothing.
+    // An edit that changes nothing marks nothing, and does not put back a
+    // title that changed elsewhere meanwhile.
     click(view.titleRect());
     QTest::keyClick(editor, Qt::Key_Return);
     EXPECT_FALSE(tape->dirty());
+    click(view.titleRect());
+    tape->setTitle(QStringLiteral("Renamed from the tape box"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(tape->title(), QStringLiteral("Renamed from the tape box"));
+    EXPECT_EQ(view.tapeLabelView().title(), QStringLiteral("Renamed from the tape box"));
+    tape->commitAttributes();
+    ASSERT_FALSE(tape->dirty());
 
     click(view.titleRect());
     editor->setText(QStringLiteral("Interview"));

@@ -120,6 +120,12 @@ public:
     // The cursor the view shows at a point.
     Qt::CursorShape cursorShapeAt(const QPointF& point) const;
 
+    // What a finished drag of the tape's file leaves behind: a move whose
+    // target left the file where it was asks us to delete it, and the file
+    // goes to the Trash (never deleted for good); a copy, a cancelled drag
+    // or a move the target carried out itself leave it alone.
+    void finishFileDrag(Qt::DropAction action, const QString& path);
+
     // Makes cover art of a tape the cassette as this view draws it.
     static void installCoverArtRenderer();
 
@@ -157,9 +163,6 @@ private:
     void cycleTapeLetter();
     void pressShareButton();
     void dragTapeFile();
-    // After a drag of the file: a move whose target left the file where it
-    // was asks us to delete it, which goes to the Trash.
-    void finishFileDrag(Qt::DropAction action, const QString& path);
     void ensureCaches() const;
 
     double mRotationSpeed = 1.0;

@@ -6,6 +6,7 @@
 #include "app/deck/TapeViewBinding.h"
 #include "app/library/Tape.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPaintEvent>
 #include <QPlainTextEdit>
@@ -360,8 +361,40 @@ TEST_F(TapeViewTest, SizesSlogansAndThumbnail) {
         view.setNotes(QStringLiteral("Kitchen table, two mics.\nSecond verse is the keeper."));
         view.thumbnail(2.0).save(snapshots + QStringLiteral("/thumbnail.png"));
         view.grab().save(snapshots + QStringLiteral("/view.png"));
+        click(view.notesRect());
+        click(view.titleRect());
+        view.grab().save(snapshots + QStringLiteral("/editing.png"));
         view.ejectTape();
         at(now + 1);
         view.grab().save(snapshots + QStringLiteral("/ejected.png"));
+    }
+}
+
+TEST_F(TapeViewTest, ADraggedFileGoesToTheTrashOnlyWhenAMoveLeftItBehind) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("data")));
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", folder.filePath(QStringLiteral("data")).toLocal8Bit());
+    const QString path = folder.filePath(QStringLiteral("dragged.m4a"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("audio");
+    file.close();
+
+    view.finishFileDrag(Qt::CopyAction, path);
+    view.finishFileDrag(Qt::IgnoreAction, path);
+    EXPECT_TRUE(QFile::exists(path)) << "copies and cancelled drags keep the file";
+
+    view.finishFileDrag(Qt::MoveAction, path);
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("data/Trash/files/dragged.m4a"))));
+
+    // A target that moved the file itself: nothing more to do.
+    view.finishFileDrag(Qt::MoveAction, path);
+    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("data/Trash/files/dragged.m4a"))));
+    if (dataHome.isNull()) {
+        qunsetenv("XDG_DATA_HOME");
+    } else {
+        qputenv("XDG_DATA_HOME", dataHome);
     }
 }

@@ -29,8 +29,14 @@ NotesEditorView::NotesEditorView(QWidget* parent) : QWidget(parent) {
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->addStretch();
     buttons->addWidget(mDoneButton);
+    // Lies on the label's paper and hides the notes strip under it.
+    QPalette paper = palette();
+    paper.setColor(QPalette::Window, QColor(0xf6, 0xf2, 0xe6));
+    setPalette(paper);
+    setAutoFillBackground(true);
+
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(3);
     layout->addWidget(mTextEdit, 1);
     layout->addLayout(buttons);

@@ -197,6 +197,10 @@ TEST_F(BoundTapeViewTest, ClickingTheLetterTagWritesTheNextSchemeIntoTheTape) {
         click(view.letterTagRect());
     }
     EXPECT_EQ(tape->tapeLetter()->colorScheme()->colorName(), QStringLiteral("red"));
+
+    // The double-click event of a double click is not another click.
+    QTest::mouseDClick(&view, Qt::LeftButton, {}, view.letterTagRect().center().toPoint());
+    EXPECT_EQ(tape->tapeLetter()->colorScheme()->colorName(), QStringLiteral("red"));
 }
 
 TEST_F(BoundTapeViewTest, TitleEditsInPlaceGoIntoTheTape) {

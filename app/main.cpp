@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
     // A file that reaches the size limit fails its write (and the recording
     // is finished) instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Cover art shows the tape's cassette, in the window and on the command line.
+    TapeView::installCoverArtRenderer();
     if (CommandLine::isCommand(rawArguments(argc, argv))) {
         // Commands draw (cover art) but show no window: no display needed.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -50,7 +52,6 @@ int main(int argc, char** argv) {
         }
         QGuiApplication application(argc, argv);
         nameApplication();
-        TapeView::installCoverArtRenderer();
         return CommandLine::run(QCoreApplication::arguments());
     }
 
@@ -60,7 +61,6 @@ int main(int argc, char** argv) {
     MainQueue::setDispatcher([](MainQueue::Job job) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
     });
-    TapeView::installCoverArtRenderer();
 
     AppController controller;
     QuitSignals quitSignals([&controller](int) { controller.quit(); });

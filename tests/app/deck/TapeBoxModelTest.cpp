@@ -213,17 +213,28 @@ TEST_F(TapeBox, SelectionFollowsBothWays) {
     EXPECT_EQ(selectedRow(view), 0);
     EXPECT_EQ(view.tapeModel()->tapeAt(0)->title(), "Brand new");
 
+    // The selected tape's file is deleted: nothing stays selected on either side.
+    controller.setSelectionIndexes({2});
+    const QString doomed = controller.selectedObjects().front()->filename();
+    QFile::remove(doomed);
+    controller.checkRecordingDirectory();
+    EXPECT_TRUE(controller.selectionIndexes().isEmpty());
+    EXPECT_EQ(selectedRow(view), -1);
+    for (int row = 0; row < view.tapeModel()->rowCount(); ++row) {
+        EXPECT_NE(view.tapeModel()->tapeAt(row)->filename(), doomed);
+    }
+
     // A search selects the first tape left and shows it.
     view.search("interview");
     EXPECT_EQ(view.tapeModel()->rowCount(), 1);
     EXPECT_EQ(controller.selectionIndexes(), QList<int>{0});
     EXPECT_EQ(selectedRow(view), 0);
     view.search("");
-    view.selectRowAndScrollToVisible(4);
-    EXPECT_EQ(controller.selectionIndexes(), QList<int>{4});
-    EXPECT_EQ(selectedRow(view), 4);
+    view.selectRowAndScrollToVisible(3);
+    EXPECT_EQ(controller.selectionIndexes(), QList<int>{3});
+    EXPECT_EQ(selectedRow(view), 3);
     view.selectRowAndScrollToVisible(99); // no such row: nothing changes
-    EXPECT_EQ(controller.selectionIndexes(), QList<int>{4});
+    EXPECT_EQ(controller.selectionIndexes(), QList<int>{3});
 }
 
 TEST_F(TapeBox, RecordingKeepsTheUsersHandsOff) {

@@ -9,8 +9,10 @@
 //
 // The library is made once (in DIR, or in the temporary folder) and reused:
 // 1,000 copies of four real tapes of different lengths and formats, each with
-// a label of its own (title, notes, date, letter and colour). Figures are the
-// best of three runs over a warm file cache.
+// a label of its own (title, notes, date, letter and colour). The main figure
+// is the best of three runs over a warm file cache; a last run first drops
+// the tapes' files from the cache, as the first launch after a reboot finds
+// them.
 
 #include "BenchReport.h"
 
@@ -28,6 +30,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -110,6 +114,19 @@ bool prepareLibrary(const QString& folder) {
     return true;
 }
 
+// Asks the kernel to drop the library's files from the page cache, as after
+// a reboot; only these files, so nothing else on the machine is disturbed.
+void evictFromCache(const QString& folder) {
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList({"*.m4a"}, QDir::Files)) {
+        const int fd = ::open(QFile::encodeName(dir.filePath(name)).constData(), O_RDONLY);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    }
+}
+
 // Watches a widget for the end of its first paint.
 class FirstPaint : public QObject {
 public:
@@ -158,8 +175,7 @@ Run measureOnce(const QString& folder) {
     run.total = watcher.painted ? since(start) : -1;
     run.rows = static_cast<size_t>(view.tapeModel()->rowCount());
     view.hide();
-    view.setModel(nullptr);
-    delete controller;
+    delete controller; // the box empties itself
     return run;
 }
 
@@ -204,6 +220,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The first launch after a reboot reads the labels from the disk.
+    evictFromCache(folder);
+    const Run cold = measureOnce(folder);
+
     report.heading(formatted("Tape box over %d tapes in %s (best of 3, warm cache)", kTapes,
                              qPrintable(folder)));
     std::printf("  reference: listing the folder's file names: %.2f ms\n", best.listing * 1e3);
@@ -211,5 +231,10 @@ int main(int argc, char** argv) {
                             "(of which reading the tapes: %.0f ms), %.0fx the listing",
                             best.total * 1e3, best.controller * 1e3, best.total / best.listing),
                   formatted("below %.0f ms", kGoalSeconds * 1e3), best.total < kGoalSeconds);
+    report.figure(formatted("the same with the tapes' files dropped from the file cache first: "
+                            "%.0f ms (of which reading the tapes: %.0f ms)",
+                            cold.total * 1e3, cold.controller * 1e3),
+                  formatted("below %.0f ms", kGoalSeconds * 1e3),
+                  cold.total >= 0 && cold.total < kGoalSeconds);
     return check && !report.allMet() ? 1 : 0;
 }

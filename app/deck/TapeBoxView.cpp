@@ -114,7 +114,8 @@ void TapeBoxView::selectionChanged(const QItemSelection& selected,
     QListView::selectionChanged(selected, deselected);
     // Changes made to follow the controller, or made by the model while it
     // moves rows, are not the user's.
-    if (mApplyingControllerSelection || mModel->isFollowingController() || !mController) {
+    if (mApplyingControllerSelection || mModel->isFollowingController() || !mController ||
+        model() != mModel) {
         return;
     }
     if (mRecording) {
@@ -205,7 +206,7 @@ QString TapeBoxView::placeholderText() const {
     if (mModel->rowCount() > 0) {
         return {};
     }
-    if (mFolderUnreadable) {
+    if (mFolderUnreadable && mController) {
         return tr("The library folder cannot be read:\n%1")
             .arg(QDir::toNativeSeparators(mController->soundFilePath()));
     }

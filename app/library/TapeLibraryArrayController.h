@@ -45,6 +45,7 @@ public:
     void setImporter(std::function<void(const QList<QUrl>&)> importer) {
         mImporter = std::move(importer);
     }
+    bool hasImporter() const { return static_cast<bool>(mImporter); }
 
     // Tape operations.
     void moveTapeToTrash(const std::shared_ptr<Tape>& tape);

@@ -8,6 +8,7 @@
 #include "app/deck/HUDView.h"
 #include "app/deck/SpeakerGrilleView.h"
 #include "app/deck/TapeBoxView.h"
+#include "app/deck/TapeSearchField.h"
 #include "app/deck/TapeView.h"
 #include "app/transport/SegmentedTapeButtonView.h"
 

@@ -2,6 +2,7 @@
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
 #include "app/deck/TapeBoxView.h"
+#include "app/deck/TapeSearchField.h"
 #include "app/deck/WindowController.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -316,6 +318,64 @@ TEST_F(Deck, ClosingTheWindowFinishesARecordingAndCommitsEveryTape) {
     reread.setCommitsOnDestruction(false);
     EXPECT_EQ(reread.title(), "Closing time");
     EXPECT_GT(reread.duration(), 0.5);
+}
+
+// The button strip driving the real transport of the deck.
+
+void click(SegmentedTapeButtonView* strip, int segment, double heldSeconds = 0.0) {
+    strip->resize(600, 80);
+    double now = 5000.0;
+    strip->setClock([&now] { return now; });
+    const QPointF point(segment * 100 + 50, 40);
+    QMouseEvent press(QEvent::MouseButtonPress, point, strip->mapToGlobal(point), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(strip, &press);
+    now += heldSeconds;
+    QMouseEvent release(QEvent::MouseButtonRelease, point, strip->mapToGlobal(point),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(strip, &release);
+}
+
+TEST_F(Deck, RecordLatchesRecordAndPlayUntilStop) {
+    SegmentedTapeButtonView* strip = deck->window()->buttonView();
+    click(strip, 0);
+    EXPECT_EQ(stateName(*deck), "TapeMap::Recording");
+    EXPECT_TRUE(strip->isDepressedSegment(0));
+    EXPECT_TRUE(strip->isDepressedSegment(1));
+    click(strip, 3);
+    EXPECT_EQ(stateName(*deck), "TapeMap::Recording");
+    click(strip, 5);
+    EXPECT_EQ(stateName(*deck), "TapeMap::Paused");
+    EXPECT_TRUE(strip->isDepressedSegment(5));
+    click(strip, 5);
+    EXPECT_EQ(stateName(*deck), "TapeMap::Recording");
+    EXPECT_FALSE(strip->isDepressedSegment(5));
+    pumpFor(0.3);
+    click(strip, 4);
+    // The new tape is put in the deck once the recording is finished.
+    ASSERT_TRUE(pumpUntil([&] { return stateName(*deck) == "TapeMap::TapeStopped"; }, 5));
+    EXPECT_FALSE(strip->isDepressedSegment(0));
+}
+
+TEST_F(Deck, HeldFastForwardCuesWhilePlaying) {
+    ASSERT_TRUE(record(1.0));
+    SegmentedTapeButtonView* strip = deck->window()->buttonView();
+    EXPECT_EQ(stateName(*deck), "TapeMap::TapeStopped");
+    click(strip, 1);
+    EXPECT_EQ(stateName(*deck), "TapeMap::Playing");
+    click(strip, 3, 1.0); // held: cue while held, back to play on release
+    EXPECT_EQ(stateName(*deck), "TapeMap::Playing");
+    EXPECT_FALSE(strip->isDepressedSegment(3));
+    click(strip, 3); // tapped: keeps cueing until FFWD is pressed again
+    EXPECT_EQ(stateName(*deck), "TapeMap::Cueing");
+    EXPECT_TRUE(strip->isDepressedSegment(3));
+    click(strip, 3);
+    EXPECT_EQ(stateName(*deck), "TapeMap::Playing");
+    click(strip, 4);
+    EXPECT_EQ(stateName(*deck), "TapeMap::TapeStopped");
+    click(strip, 1, 1.0); // PLAY held with the mouse plays only while held
+    EXPECT_EQ(stateName(*deck), "TapeMap::TapeStopped");
+    EXPECT_FALSE(strip->isDepressedSegment(1));
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "app/transport/SegmentedTapeButtonView.h"
 
-#include "app/shell/DeckPreviewWindow.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QCheckBox>
@@ -256,70 +255,6 @@ TEST_F(ButtonStrip, ChangedKeyboardMapTakesEffect) {
     key(QEvent::KeyPress, kX11Q);
     key(QEvent::KeyRelease, kX11Q);
     EXPECT_EQ(target.actions, QStringList({"recordTape"}));
-}
-
-// The strip driving the real transport through the preview deck.
-
-class DeckWindow : public ::testing::Test {
-protected:
-    DeckPreviewWindow window;
-
-    void click(int segment, double heldSeconds = 0.0) {
-        SegmentedTapeButtonView* strip = window.buttonView();
-        strip->resize(600, 80);
-        double now = 5000.0;
-        strip->setClock([&now] { return now; });
-        const QPointF point(segment * 100 + 50, 40);
-        QMouseEvent press(QEvent::MouseButtonPress, point, strip->mapToGlobal(point),
-                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(strip, &press);
-        now += heldSeconds;
-        QMouseEvent release(QEvent::MouseButtonRelease, point, strip->mapToGlobal(point),
-                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(strip, &release);
-    }
-
-    std::string state() const { return window.transport().state().name(); }
-};
-
-TEST_F(DeckWindow, RecordLatchesRecordAndPlayUntilStop) {
-    click(0);
-    EXPECT_EQ(state(), "TapeMap::Recording");
-    EXPECT_TRUE(window.buttonView()->isDepressedSegment(0));
-    EXPECT_TRUE(window.buttonView()->isDepressedSegment(1));
-    click(3);
-    EXPECT_EQ(state(), "TapeMap::Recording");
-    click(5);
-    EXPECT_EQ(state(), "TapeMap::Paused");
-    EXPECT_TRUE(window.buttonView()->isDepressedSegment(5));
-    click(5);
-    EXPECT_EQ(state(), "TapeMap::Recording");
-    EXPECT_FALSE(window.buttonView()->isDepressedSegment(5));
-    click(4);
-    EXPECT_EQ(state(), "TapeMap::Idle");
-    EXPECT_FALSE(window.buttonView()->isDepressedSegment(0));
-}
-
-TEST_F(DeckWindow, HeldFastForwardCuesWhilePlaying) {
-    auto* tapeSelected = window.findChild<QCheckBox*>();
-    ASSERT_NE(tapeSelected, nullptr);
-    tapeSelected->setChecked(true);
-    EXPECT_EQ(state(), "TapeMap::TapeStopped");
-    click(1);
-    EXPECT_EQ(state(), "TapeMap::Playing");
-    click(3, 1.0); // held: cue while held, back to play on release
-    EXPECT_EQ(state(), "TapeMap::Playing");
-    EXPECT_FALSE(window.buttonView()->isDepressedSegment(3));
-    click(3); // tapped: keeps cueing until FFWD is pressed again
-    EXPECT_EQ(state(), "TapeMap::Cueing");
-    EXPECT_TRUE(window.buttonView()->isDepressedSegment(3));
-    click(3);
-    EXPECT_EQ(state(), "TapeMap::Playing");
-    click(4);
-    EXPECT_EQ(state(), "TapeMap::TapeStopped");
-    click(1, 1.0); // PLAY held with the mouse plays only while held
-    EXPECT_EQ(state(), "TapeMap::TapeStopped");
-    EXPECT_FALSE(window.buttonView()->isDepressedSegment(1));
 }
 
 } // namespace

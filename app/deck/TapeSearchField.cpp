@@ -21,11 +21,34 @@ QIcon magnifierIcon() {
     return QIcon(pixmap);
 }
 
+// The clear button: a light cross in a grey disc, visible on the dark field.
+QIcon clearIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x74, 0x78, 0x80));
+    painter.drawEllipse(QRectF(5, 5, 22, 22));
+    painter.setPen(QPen(QColor(0x17, 0x18, 0x1b), 2.6, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(12, 12), QPointF(20, 20));
+    painter.drawLine(QPointF(20, 12), QPointF(12, 20));
+    painter.end();
+    pixmap.setDevicePixelRatio(2.0);
+    return QIcon(pixmap);
+}
+
 } // namespace
 
 TapeSearchField::TapeSearchField(QWidget* parent) : QLineEdit(parent) {
     setPlaceholderText(tr("Search"));
     setClearButtonEnabled(true);
+    // The style's clear icon is dark on dark here; the action is Qt's own.
+    for (QAction* action : findChildren<QAction*>()) {
+        if (action->objectName() == QLatin1String("_q_qlineeditclearaction")) {
+            action->setIcon(clearIcon());
+        }
+    }
     addAction(magnifierIcon(), QLineEdit::LeadingPosition);
     setAttribute(Qt::WA_MacShowFocusRect, false);
     setStyleSheet(QStringLiteral(

@@ -18,8 +18,10 @@ constexpr int kDetailPixels = 8;
 
 TapeSpineDelegate::TapeSpineDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 
-QSize TapeSpineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width() > 0 ? option.rect.width() : 236, 30};
+// Narrow on purpose: the list stretches its rows to the viewport, which a
+// scroll bar may narrow; a wider hint would push the spines' ends out of view.
+QSize TapeSpineDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    return {120, 30};
 }
 
 void TapeSpineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -779,7 +779,7 @@ void WindowController::setSelectedTape(const std::shared_ptr<Tape>& tape) {
     observeTape(tape);
     mTapeViewBinding->setTape(tape);
     mWindow->titleBarView()->setTapeTitle(tape ? tape->title() : QString());
-    if (previous && !previous->commitAttributes()) {
+    if (previous && previous->dirty() && !previous->commitAttributes()) {
         logError(previous->lastError());
     }
 }

@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <cmath>
+
 DeckPanelView::DeckPanelView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -19,10 +22,13 @@ const QPixmap& DeckPanelView::grainTile(qreal ratio) {
         QRandomGenerator random(20261208);
         for (int y = 0; y < tile.height(); ++y) {
             auto* line = reinterpret_cast<QRgb*>(tile.scanLine(y));
-            const int rowShade = random.bounded(-6, 7);
+            const double rowShade = random.bounded(-5, 6);
+            // Long strokes: the brightness wanders slowly along the row.
+            double stroke = 0;
             for (int x = 0; x < tile.width(); ++x) {
-                const int shade = rowShade + random.bounded(-3, 4);
-                const int alpha = std::abs(shade) * 3;
+                stroke = stroke * 0.92 + random.bounded(-2, 3) * 0.08 * 4;
+                const int shade = static_cast<int>(std::lround(rowShade + stroke));
+                const int alpha = std::min(255, std::abs(shade) * 3);
                 const int value = shade > 0 ? 255 : 0;
                 line[x] = qPremultiply(qRgba(value, value, value, alpha));
             }

@@ -1,5 +1,6 @@
 #include "app/deck/SpeakerGrilleView.h"
 
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -13,15 +14,18 @@ void SpeakerGrilleView::paintEvent(QPaintEvent*) {
     // The recessed plate the holes are punched in.
     QPainterPath plate;
     plate.addRoundedRect(area, 4, 4);
-    painter.fillPath(plate, QColor(0x14, 0x15, 0x17));
+    QLinearGradient metal(area.topLeft(), area.bottomLeft());
+    metal.setColorAt(0.0, QColor(0x3a, 0x3c, 0x40));
+    metal.setColorAt(1.0, QColor(0x26, 0x27, 0x2a));
+    painter.fillPath(plate, metal);
     painter.setPen(QColor(255, 255, 255, 28));
     painter.drawPath(plate.translated(0, 1));
     painter.setPen(QColor(0, 0, 0, 200));
     painter.drawPath(plate);
 
     // Staggered rows of holes, each with a highlight on its lower lip.
-    const qreal pitch = 6.0;
-    const qreal radius = 1.4;
+    const qreal pitch = 5.0;
+    const qreal radius = 1.5;
     painter.setPen(Qt::NoPen);
     int row = 0;
     for (qreal y = area.top() + 5; y < area.bottom() - 3; y += pitch * 0.866, ++row) {

@@ -402,6 +402,7 @@ void WindowController::startRecordingAudio() {
     tape->setDate(QDateTime::currentDateTime());
     tape->setArtist(UserDefaults::standard().stringForKey(kTapeAuthor));
     tape->setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
+    tape->setQuality(hud->quality());
     setSelectedTape(tape);
     mTapeArrayController->addObject(tape);
 

@@ -114,6 +114,13 @@ void Tape::setTapeLetter(const std::shared_ptr<TapeLetter>& letter) {
     emit tapeLetterChanged();
 }
 
+void Tape::setQuality(const QString& quality) {
+    if (quality != mQuality) {
+        mQuality = quality;
+        emit headersChanged();
+    }
+}
+
 void Tape::setHeaders(double duration, uint bitrate, bool stereo, uint samplerate) {
     mDuration = duration;
     mBitrate = bitrate;

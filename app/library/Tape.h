@@ -68,6 +68,9 @@ public:
     bool stereo() const { return mStereo; }
     uint samplerate() const { return mSamplerate; }
     const QString& quality() const { return mQuality; }
+    // What a recording is being made in, shown until the finished file's
+    // headers are read; not part of the label, so nothing becomes dirty.
+    void setQuality(const QString& quality);
 
     bool titleDirty() const { return mTitleDirty; }
     bool artistDirty() const { return mArtistDirty; }

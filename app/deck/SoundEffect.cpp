@@ -4,6 +4,7 @@
 #include "audio/hardware/VELKAudioHardware.h"
 #include "audio/realtime/VELKAudioBufferQueue.h"
 #include "audio/units/VELKOutputAudioUnit.h"
+#include "platform/audio/AudioHardwareService.h"
 #include "platform/audio/MainQueue.h"
 
 #include <QFile>
@@ -26,6 +27,16 @@ constexpr double kFadeInSeconds = 0.005;
 
 // One failure message until a sound plays again.
 std::atomic<bool> gFailureReported{false};
+
+// An engine error in words: the hardware's own description of a failed
+// call (which names the server it could not reach, say) when there is one.
+QString describe(const NSXError& error) {
+    if (error.stringDetail(NSXLocalizedDescriptionKey).empty() &&
+        error.domain() == NSXMachErrorDomain) {
+        return QString::fromStdString(AudioHardwareStatusDescription(error.code()));
+    }
+    return QString::fromStdString(error.localizedDescription());
+}
 
 } // namespace
 
@@ -190,7 +201,7 @@ bool SoundEffect::play() {
         gFailureReported.store(false);
         return true;
     } catch (const NSXException& exception) {
-        reportFailure(QString::fromStdString(exception.reason()));
+        reportFailure(describe(exception.error()));
     } catch (const std::exception& exception) {
         reportFailure(QString::fromUtf8(exception.what()));
     }

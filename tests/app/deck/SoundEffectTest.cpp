@@ -545,6 +545,9 @@ TEST(SoundEffectWithoutServer, PlayIsHarmlessAndSaysSoOnce) {
         << log;
     const auto first = log.find("(ERROR) SoundEffect : could not play");
     EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("/nonexistent/cassora/native", first), std::string::npos)
+        << "the message does not say which server is missing:\n"
+        << log;
     EXPECT_EQ(log.find("(ERROR) SoundEffect : could not play", first + 1), std::string::npos)
         << "said more than once:\n"
         << log;

@@ -170,8 +170,10 @@ void WindowController::buildDeck() {
     registerDefaults();
     loadDefaults();
     observeHUD();
-    mSoundEffectPlayers =
-        std::make_unique<SoundEffectPlayers>([this] { return mPreferences.playSoundEffects(); });
+    // Transport sounds play where the desktop plays its alerts.
+    mSoundEffectPlayers = std::make_unique<SoundEffectPlayers>(
+        [this] { return mPreferences.playSoundEffects(); },
+        SoundEffectPlayers::systemOutputDeviceUID());
     observeTapeSelection();
     if (!mTapeArrayController->arrangedObjects().empty()) {
         mTapeArrayController->setSelectionIndexes({0});

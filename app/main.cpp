@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
     });
 
+    // The deck quits once it has stopped and saved everything, not the
+    // moment its window disappears.
+    QApplication::setQuitOnLastWindowClosed(false);
     AppController controller;
     QuitSignals quitSignals([&controller](int) { controller.quit(); });
     // A session that ends takes the deck down properly too.

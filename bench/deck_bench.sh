@@ -43,12 +43,15 @@ ffmpeg -v error -f lavfi -i "sine=f=220:d=20,volume=0.3" -f lavfi -i "anoisesrc=
 for i in $(seq 1 1000); do
   cp "$work/source.m4a" "$library/tape $i.m4a"
 done
+# Labelled eight at a time (`wait` names the labellers: the X server runs on).
+labellers=()
 for i in $(seq 1 1000); do
   QT_QPA_PLATFORM=offscreen "$program" label "$library/tape $i.m4a" --title "Session $i" \
     --date "$(printf '2025-%02d-%02d' $(( (i % 12) + 1 )) $(( (i % 27) + 1 )))" >/dev/null 2>&1 &
-  (( i % 8 == 0 )) && wait
+  labellers+=($!)
+  if (( ${#labellers[@]} == 8 )); then wait "${labellers[@]}"; labellers=(); fi
 done
-wait
+(( ${#labellers[@]} )) && wait "${labellers[@]}"
 
 seconds_since() { python3 -c "import time,sys; print(time.time() - float(sys.argv[1]))" "$1"; }
 

@@ -31,8 +31,8 @@ const QString kTapeAuthor = QStringLiteral("TapeAuthor");
 const QString kFeedbackAddress = QStringLiteral("FeedbackMailAddress");
 const QString kReleasePage = QStringLiteral("ReleasePageURL");
 
-QString percentEscaped(const QString& text) {
-    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+QString percentEscaped(const QString& text, const QByteArray& keep = {}) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(text, keep));
 }
 
 } // namespace
@@ -56,6 +56,7 @@ AppController::~AppController() {
     if (mWindowController) {
         mWindowController->windowWillClose();
     }
+    mWindowController.reset();
 }
 
 QString AppController::soundFilePath() const {
@@ -64,7 +65,9 @@ QString AppController::soundFilePath() const {
 
 void AppController::start(const QStringList& filesToOpen) {
     PreferencesController::initializeClass();
-    mPreferencesController = std::make_unique<PreferencesController>();
+    // One preferences controller for the deck and the preferences window, so
+    // that device changes the deck hears show in the open window too.
+    mPreferencesController = &PreferencesController::sharedInstance();
     WindowController::registerDefaults();
     recoverInterruptedRecordings();
 
@@ -81,6 +84,11 @@ void AppController::start(const QStringList& filesToOpen) {
     defaults.observe(kRecordingIsStereo, this, [this](const QVariant&) { updateChannelMenu(); });
     updateQualityMenu();
     updateChannelMenu();
+    connect(mWindowController.get(), &WindowController::recordingStateChanged, this,
+            &AppController::validateAllTapeCommands);
+    connect(mWindowController.get(), &WindowController::selectedTapeChanged, this,
+            &AppController::validateAllTapeCommands);
+    validateAllTapeCommands();
     mWindowController->showWindow();
 
     mSparkleUpdater = new SUUpdater(this);
@@ -200,6 +208,14 @@ void AppController::buildTapeMenu() {
     connect(mTapeMenu, &QMenu::aboutToShow, this, [this] { validateTapeCommands(mTapeMenu); });
 }
 
+void AppController::validateAllTapeCommands() {
+    // Their shortcuts work with the menus closed, so they follow the deck.
+    const bool enabled = mWindowController->canOperateOnTape(nullptr);
+    for (QAction* item : std::as_const(mTapeCommandItems)) {
+        item->setEnabled(enabled);
+    }
+}
+
 void AppController::validateTapeCommands(QMenu* menu) {
     const bool enabled = mWindowController->canOperateOnTape(nullptr);
     for (QAction* item : menu->actions()) {
@@ -272,8 +288,11 @@ QString AppController::feedbackURL() {
     const QString body = QStringLiteral("Here's how I feel about Cassora:\n\n\n--\n(I'm using "
                                         "Cassora version %1 with %2.)\n")
                              .arg(versionString(), currentSystemVersionString());
+    // Mail links want their line breaks as CRLF; the address keeps its '@'.
+    QString crlfBody = body;
+    crlfBody.replace(QLatin1String("\n"), QLatin1String("\r\n"));
     return QStringLiteral("mailto:%1?SUBJECT=%2&BODY=%3")
-        .arg(percentEscaped(address), percentEscaped(subject), percentEscaped(body));
+        .arg(percentEscaped(address, "@"), percentEscaped(subject), percentEscaped(crlfBody));
 }
 
 void AppController::sendFeedback() {
@@ -281,12 +300,10 @@ void AppController::sendFeedback() {
 }
 
 void AppController::quit() {
-    if (mWindowController && mWindowController->window()->isVisible()) {
-        mWindowController->window()->close();
-    } else {
-        if (mWindowController) {
-            mWindowController->windowWillClose();
-        }
+    if (!mWindowController || mWindowController->isClosed()) {
         QCoreApplication::quit();
+        return;
     }
+    // Closing the deck stops it; once it has closed, the application quits.
+    mWindowController->window()->close();
 }

@@ -41,7 +41,7 @@ public:
     void start(const QStringList& filesToOpen = {});
 
     WindowController* windowController() const { return mWindowController.get(); }
-    PreferencesController* preferencesController() const { return mPreferencesController.get(); }
+    PreferencesController* preferencesController() const { return mPreferencesController; }
     QMenu* tapeMenu() const { return mTapeMenu; }
     QString soundFilePath() const;
 
@@ -74,9 +74,10 @@ private:
     void buildMainMenu(QMenuBar* bar);
     void buildTapeMenu();
     void validateTapeCommands(QMenu* menu);
+    void validateAllTapeCommands();
     void recoverInterruptedRecordings();
 
-    std::unique_ptr<PreferencesController> mPreferencesController;
+    PreferencesController* mPreferencesController = nullptr;
     std::unique_ptr<WindowController> mWindowController;
     SUUpdater* mSparkleUpdater = nullptr;
     QPointer<QMenu> mTapeMenu;

@@ -293,7 +293,8 @@ void WindowController::showWindow() {
 void WindowController::applicationDidFinishLaunching() {
     mTapeArrayController->startMonitoringRecordingDirectory();
     UserDefaults::standard().observe(
-        kTapeLibraryLocation, this, [this](const QVariant&) { tapeLibraryLocationDidChange(); });
+        kTapeLibraryLocation, this, [this](const QVariant&) { tapeLibraryLocationDidChange(); },
+        true);
     connect(&PreferencesNotifier::instance(), &PreferencesNotifier::recordDeviceChanged, this,
             &WindowController::recordDeviceDidChange);
     connect(&PreferencesNotifier::instance(), &PreferencesNotifier::recordDeviceChannelsChanged,
@@ -303,16 +304,53 @@ void WindowController::applicationDidFinishLaunching() {
 // Transport commands. The latched state of REW, FFWD and PAUSE decides
 // between their Down and Up events.
 
-void WindowController::sendEvent(void (WindowControllerContext::*event)()) {
+bool WindowController::canDeliverEvents() const {
+    return !mContext->isInTransition() && !mStoppingRecorder;
+}
+
+void WindowController::sendCommand(TransportCommand command) {
     if (mClosed) {
         return;
     }
-    if (mContext->isInTransition()) {
-        // A key pressed while the deck waits for the recorder: take it once
-        // the transition is over.
-        QTimer::singleShot(kDeferredEventMs, this, [this, event] { sendEvent(event); });
+    if (!canDeliverEvents()) {
+        // A key pressed while the deck finishes a recording (the event loop
+        // turns then): take it once that is over.
+        QTimer::singleShot(kDeferredEventMs, this, [this, command] { sendCommand(command); });
         return;
     }
+    const SegmentedTapeButtonView* buttons = mWindow->buttonView();
+    switch (command) {
+    case TransportCommand::Record:
+        sendEvent(&WindowControllerContext::rec);
+        break;
+    case TransportCommand::Play:
+        sendEvent(&WindowControllerContext::play);
+        break;
+    case TransportCommand::Stop:
+        sendEvent(&WindowControllerContext::stop);
+        break;
+    case TransportCommand::Pause:
+        sendEvent(buttons->isSelectedSegment(TransportSegmentPause)
+                      ? &WindowControllerContext::pauseUp
+                      : &WindowControllerContext::pauseDown);
+        break;
+    case TransportCommand::Rewind:
+        sendEvent(buttons->isSelectedSegment(TransportSegmentRewind)
+                      ? &WindowControllerContext::rewindUp
+                      : &WindowControllerContext::rewindDown);
+        break;
+    case TransportCommand::FastForward:
+        sendEvent(buttons->isSelectedSegment(TransportSegmentFastForward)
+                      ? &WindowControllerContext::ffwdUp
+                      : &WindowControllerContext::ffwdDown);
+        break;
+    case TransportCommand::TapeChosen:
+        sendEvent(&WindowControllerContext::tapeChosen);
+        break;
+    }
+}
+
+void WindowController::sendEvent(void (WindowControllerContext::*event)()) {
     try {
         ((*mContext).*event)();
     } catch (const InternalInconsistencyException& failure) {
@@ -321,33 +359,27 @@ void WindowController::sendEvent(void (WindowControllerContext::*event)()) {
 }
 
 void WindowController::recordTape(QObject*) {
-    sendEvent(&WindowControllerContext::rec);
+    sendCommand(TransportCommand::Record);
 }
 
 void WindowController::playTape(QObject*) {
-    sendEvent(&WindowControllerContext::play);
+    sendCommand(TransportCommand::Play);
 }
 
 void WindowController::stopTape(QObject*) {
-    sendEvent(&WindowControllerContext::stop);
+    sendCommand(TransportCommand::Stop);
 }
 
 void WindowController::pauseTape(QObject*) {
-    sendEvent(mWindow->buttonView()->isSelectedSegment(TransportSegmentPause)
-                  ? &WindowControllerContext::pauseUp
-                  : &WindowControllerContext::pauseDown);
+    sendCommand(TransportCommand::Pause);
 }
 
 void WindowController::rewindTape(QObject*) {
-    sendEvent(mWindow->buttonView()->isSelectedSegment(TransportSegmentRewind)
-                  ? &WindowControllerContext::rewindUp
-                  : &WindowControllerContext::rewindDown);
+    sendCommand(TransportCommand::Rewind);
 }
 
 void WindowController::fastForwardTape(QObject*) {
-    sendEvent(mWindow->buttonView()->isSelectedSegment(TransportSegmentFastForward)
-                  ? &WindowControllerContext::ffwdUp
-                  : &WindowControllerContext::ffwdDown);
+    sendCommand(TransportCommand::FastForward);
 }
 
 // Buttons and sounds
@@ -384,58 +416,88 @@ void WindowController::startRecordingAudio() {
     // recording goes ahead.
     mTapeArrayController->pauseMonitoringRecordingDirectory();
     HUDView* hud = mWindow->hudView();
-    mWindow->tapeBoxView()->setRecording(true);
-    hud->setRecordingMode(true);
-    emit recordingStateChanged();
-
-    const QString folder = soundFilePath();
-    if (folder.isEmpty() || !QDir(folder).exists()) {
-        showAlert(tr("The recording could not start"),
-                  tr("The library folder cannot be found. Choose another one in the preferences."));
-        QTimer::singleShot(0, this, [this] { stopTape(); });
-        return;
-    }
-    const QString path =
-        QDir(folder).filePath(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
-                              QStringLiteral(".m4a"));
-    std::shared_ptr<Tape> tape = Tape::forNewRecording(path);
-    tape->setTitle(tr("Untitled"));
-    tape->setNotes(QString());
-    tape->setDate(QDateTime::currentDateTime());
-    tape->setArtist(UserDefaults::standard().stringForKey(kTapeAuthor));
-    tape->setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
-    tape->setQuality(hud->quality());
-    setSelectedTape(tape);
-    mTapeArrayController->addObject(tape);
 
     QString error;
-    auto file = audioFileForRecordingWithFilename(tape->filename(), hud->quality(), hud->stereo(),
-                                                  &error);
-    if (file) {
-        try {
-            mAudioFileRecorder = VELKExtendedAudioFileRecorder::withFile(
-                file, mPreferences.recordingAudioDevice(),
-                channelsOrDefault(mPreferences.recordingAudioDeviceChannels()));
-            mAudioFileRecorder->setDelegate(this);
-            mAudioFileRecorder->startRecording();
-        } catch (const NSXException& exception) {
-            error = QString::fromStdString(exception.error().localizedDescription());
-            mAudioFileRecorder.reset();
-            file->closeFile();
+    const QString folder = soundFilePath();
+    std::shared_ptr<VELKAudioDevice> device;
+    try {
+        device = mPreferences.recordingAudioDevice();
+    } catch (const std::exception& exception) {
+        error = QString::fromUtf8(exception.what());
+    }
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        error = tr("The library folder cannot be found. Choose another one in the preferences.");
+    } else if (!device) {
+        error = tr("There is no input device to record from.");
+    }
+
+    std::shared_ptr<Tape> tape;
+    if (error.isEmpty()) {
+        const QString path = QDir(folder).filePath(
+            QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a"));
+        tape = Tape::forNewRecording(path);
+        tape->setTitle(tr("Untitled"));
+        tape->setNotes(QString());
+        tape->setDate(QDateTime::currentDateTime());
+        tape->setArtist(UserDefaults::standard().stringForKey(kTapeAuthor));
+        tape->setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
+        tape->setQuality(hud->quality());
+        setSelectedTape(tape);
+        mTapeArrayController->addObject(tape);
+
+        auto file = audioFileForRecordingWithFilename(tape->filename(), hud->quality(),
+                                                      hud->stereo(), &error);
+        if (file) {
+            try {
+                mAudioFileRecorder = VELKExtendedAudioFileRecorder::withFile(
+                    file, device, channelsOrDefault(mPreferences.recordingAudioDeviceChannels()));
+                mAudioFileRecorder->setDelegate(this);
+                mAudioFileRecorder->startRecording();
+            } catch (const NSXException& exception) {
+                error = QString::fromStdString(exception.error().localizedDescription());
+            } catch (const std::exception& exception) {
+                error = QString::fromUtf8(exception.what());
+            }
+            if (!error.isEmpty()) {
+                mAudioFileRecorder.reset();
+                try {
+                    file->closeFile();
+                } catch (const std::exception&) {
+                    // The file goes with the tape below.
+                }
+            }
         }
     }
+
+    hud->setRecordingMode(true);
+    mWindow->tapeBoxView()->setRecording(true);
+    emit recordingStateChanged();
     if (!mAudioFileRecorder) {
-        // Nothing was recorded: the empty tape goes again.
         logError(QStringLiteral("Could not start recording: %1").arg(error));
-        mTapeArrayController->removeObject(*tape);
-        setSelectedTape(nullptr);
-        tape->setCommitsOnDestruction(false);
-        QFile::remove(path);
+        if (tape) {
+            dropTapeThatWasNeverRecorded(tape);
+        }
         showAlert(tr("The recording could not start"),
                   error.isEmpty() ? tr("The input device cannot be opened.") : error);
         QTimer::singleShot(0, this, [this] { stopTape(); });
+    } else if (mAudioFileRecorder->didFail()) {
+        recordingDidFail(QString::fromStdString(mAudioFileRecorder->failureReason()));
     }
-    emit recordingStateChanged();
+}
+
+void WindowController::dropTapeThatWasNeverRecorded(const std::shared_ptr<Tape>& tape) {
+    // Nothing was recorded: the empty tape goes, uncommitted, so that no
+    // empty "Untitled" file is left in the library.
+    tape->setCommitsOnDestruction(false);
+    if (mSelectedTape == tape) {
+        stopObservingTape(tape);
+        mSelectedTape.reset();
+        mTapeViewBinding->setTape(nullptr);
+        mWindow->titleBarView()->setTapeTitle(QString());
+        emit selectedTapeChanged();
+    }
+    mTapeArrayController->removeObject(*tape);
+    QFile::remove(tape->filename());
 }
 
 void WindowController::pauseRecordingAudio() {
@@ -453,10 +515,15 @@ void WindowController::resumeRecordingAudio() {
     if (mAudioFileRecorder) {
         mAudioFileRecorder->setDelegate(this);
         mAudioFileRecorder->startRecording();
+        // A failure while paused reached no delegate: say it now.
+        if (mAudioFileRecorder->didFail()) {
+            recordingDidFail(QString::fromStdString(mAudioFileRecorder->failureReason()));
+        }
     }
 }
 
 void WindowController::stopRecordingAudio() {
+    mStoppingRecorder = true;
     if (mAudioFileRecorder) {
         mWaitingForRecorder = mAudioFileRecorder->isFileRecording();
         if (mWaitingForRecorder) {
@@ -481,17 +548,27 @@ void WindowController::stopRecordingAudio() {
     mRecordingPaused = false;
     mWindow->hudView()->setRecordingMode(false);
     mWindow->tapeBoxView()->setRecording(false);
+    mStoppingRecorder = false;
     emit recordingStateChanged();
+    if (mLibraryLocationChangedWhileRecording) {
+        mLibraryLocationChangedWhileRecording = false;
+        QTimer::singleShot(0, this, [this] { tapeLibraryLocationDidChange(); });
+    }
 }
 
 void WindowController::finalizeRecordedFile() {
-    try {
-        mAudioFileRecorder->recordFile()->closeFile();
-    } catch (const NSXException& exception) {
-        logError(QStringLiteral("Could not finish the recording: %1")
-                     .arg(QString::fromStdString(exception.error().localizedDescription())));
+    const std::shared_ptr<VELKExtendedAudioFileRecorder> recorder =
+        std::exchange(mAudioFileRecorder, nullptr);
+    if (!recorder) {
+        return;
     }
-    mAudioFileRecorder.reset();
+    recorder->setDelegate(nullptr);
+    try {
+        recorder->recordFile()->closeFile();
+    } catch (const std::exception& exception) {
+        logError(QStringLiteral("Could not finish the recording: %1")
+                     .arg(QString::fromUtf8(exception.what())));
+    }
     if (mSelectedTape) {
         if (!mSelectedTape->commitAttributes()) {
             logError(mSelectedTape->lastError());
@@ -499,6 +576,18 @@ void WindowController::finalizeRecordedFile() {
         mSelectedTape->loadAttributes();
     }
     mWaitingForRecorder = false;
+}
+
+void WindowController::recordingDidFail(const QString& reason) {
+    logError(QStringLiteral("The recording stopped: %1").arg(reason));
+    showAlert(tr("The recording stopped"),
+              tr("%1\n\nEverything recorded until then is kept on the tape.").arg(reason));
+    // The deck stops as if STOP had been pressed; the tape is finished and labelled.
+    QTimer::singleShot(0, this, [this] {
+        if (mAudioFileRecorder) {
+            stopTape();
+        }
+    });
 }
 
 void WindowController::audioFileRecorderDidStop(VELKExtendedAudioFileRecorder* recorder) {
@@ -509,19 +598,9 @@ void WindowController::audioFileRecorderDidStop(VELKExtendedAudioFileRecorder* r
 
 void WindowController::audioFileRecorderDidFail(VELKExtendedAudioFileRecorder* recorder,
                                                 const std::string& reason) {
-    if (recorder != mAudioFileRecorder.get()) {
-        return;
+    if (recorder == mAudioFileRecorder.get()) {
+        recordingDidFail(QString::fromStdString(reason));
     }
-    logError(QStringLiteral("The recording stopped: %1").arg(QString::fromStdString(reason)));
-    showAlert(tr("The recording stopped"),
-              tr("%1\n\nEverything recorded until then is kept on the tape.")
-                  .arg(QString::fromStdString(reason)));
-    // The deck stops as if STOP had been pressed; the tape is finished and labelled.
-    QTimer::singleShot(0, this, [this] {
-        if (mAudioFileRecorder) {
-            stopTape();
-        }
-    });
 }
 
 // Playback
@@ -593,6 +672,8 @@ void WindowController::clearCurrentTime() {
     mUpdatingPositionDisplay = true;
     hud->setPosition(0);
     mUpdatingPositionDisplay = false;
+    // The position bar seeks in proportion to the tape now in the deck.
+    hud->setMaxTime(mAudioFilePlayer ? mAudioFilePlayer->maxTime() : 0);
 }
 
 void WindowController::audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer* player) {
@@ -754,8 +835,10 @@ void WindowController::tapeBoxSelectionDidChange() {
     if (selected == mLastSelectedObjects) {
         return;
     }
+    // Only a real change is a choice: a re-sort or a commit that renames
+    // the tape in the deck must not eject and insert it again.
     mLastSelectedObjects = selected;
-    sendEvent(&WindowControllerContext::tapeChosen);
+    sendCommand(TransportCommand::TapeChosen);
 }
 
 bool WindowController::canSelectTape() const {
@@ -785,6 +868,7 @@ void WindowController::setSelectedTape(const std::shared_ptr<Tape>& tape) {
     if (previous && previous->dirty() && !previous->commitAttributes()) {
         logError(previous->lastError());
     }
+    emit selectedTapeChanged();
 }
 
 void WindowController::observeTape(const std::shared_ptr<Tape>& tape) {
@@ -846,6 +930,10 @@ void WindowController::commitDirtyTape() {
 
 void WindowController::commitEveryTape() {
     for (const auto& tape : mTapeArrayController->content()) {
+        // The tape being recorded is written when its recording is finished.
+        if (mAudioFileRecorder && tape == mSelectedTape) {
+            continue;
+        }
         if (tape->dirty() && !tape->commitAttributes()) {
             logError(tape->lastError());
         }
@@ -853,6 +941,11 @@ void WindowController::commitEveryTape() {
 }
 
 void WindowController::tapeLibraryLocationDidChange() {
+    if (mAudioFileRecorder || mStoppingRecorder) {
+        // The recording stays where it started; the deck moves on afterwards.
+        mLibraryLocationChangedWhileRecording = true;
+        return;
+    }
     commitEveryTape();
     const QString folder = soundFilePath();
     if (folder != mTapeArrayController->soundFilePath()) {
@@ -905,7 +998,12 @@ std::shared_ptr<Tape> WindowController::tapeToOperateOn(const std::shared_ptr<Ta
 
 bool WindowController::canOperateOnTape(const std::shared_ptr<Tape>& tape) const {
     const std::shared_ptr<Tape> target = tapeToOperateOn(tape);
-    return target && !target->filename().isEmpty() && !isRecording();
+    if (!target || target->filename().isEmpty() || isRecording()) {
+        return false;
+    }
+    // A paused recording's file has no index until it is finished: it
+    // cannot be exported or trashed yet, though other tapes can.
+    return !((mAudioFileRecorder || mStoppingRecorder) && target == mSelectedTape);
 }
 
 void WindowController::setTapeMenu(QMenu* menu) {
@@ -1034,6 +1132,13 @@ void WindowController::windowWillClose() {
     if (mClosed) {
         return;
     }
+    if (!canDeliverEvents()) {
+        // Closing while a recording is being finished: close right after.
+        QTimer::singleShot(kDeferredEventMs, this, [this] { windowWillClose(); });
+        return;
+    }
+    // A title or notes edit still open is kept.
+    mWindow->tapeView()->endEditing();
     sendEvent(&WindowControllerContext::windowWillClose);
     mClosed = true;
     // A stopped tape in the deck keeps its player; it goes now.
@@ -1050,7 +1155,6 @@ void WindowController::windowWillClose() {
     disconnect(&PreferencesNotifier::instance(), nullptr, this, nullptr);
     mHUDTimer.stop();
     destroyAudioInputMeter();
-    commitEveryTape();
     if (mAudioFileRecorder) {
         // Only reached when the machine could not stop the recording: finish it anyway.
         if (mAudioFileRecorder->isFileRecording()) {
@@ -1058,6 +1162,7 @@ void WindowController::windowWillClose() {
         }
         finalizeRecordedFile();
     }
+    commitEveryTape();
     if (mWindow) {
         const QPoint origin = mWindow->pos();
         QByteArray frame;

@@ -67,6 +67,7 @@ public:
     bool isRecording() const;
     bool isRecordingPaused() const { return mRecordingPaused; }
     bool tapesDisclosed() const { return mTapesDisclosed; }
+    bool isClosed() const { return mClosed; }
     QString soundFilePath() const;
 
     // The tape menu shown on the cassette and the tape box's spines.
@@ -111,6 +112,8 @@ signals:
     // The deck has closed: the transport is stopped and every tape committed.
     void windowDidClose();
     void recordingStateChanged();
+    // The tape in the deck changed (the tape commands' availability with it).
+    void selectedTapeChanged();
     void shareButtonPressed();
 
     // WindowControllerActions
@@ -173,7 +176,16 @@ private:
     void loadDefaults();
     void observeHUD();
     void observeTapeSelection();
+    // Transport inputs, turned into the machine's event when they are
+    // delivered: the latched keys decide between Down and Up events then.
+    enum class TransportCommand { Record, Play, Stop, Pause, Rewind, FastForward, TapeChosen };
+    void sendCommand(TransportCommand command);
     void sendEvent(void (WindowControllerContext::*event)());
+    // Whether a transport event may run now: not in the middle of a
+    // transition, and not while a recording is being finished.
+    bool canDeliverEvents() const;
+    void dropTapeThatWasNeverRecorded(const std::shared_ptr<Tape>& tape);
+    void recordingDidFail(const QString& reason);
     void finalizeRecordedFile();
     void recordDeviceDidChange();
     void recordDeviceChannelsDidChange();
@@ -210,6 +222,9 @@ private:
     bool mRecordingPaused = false;
     bool mTapesDisclosed = true;
     bool mClosed = false;
+    bool mClosing = false;
+    bool mStoppingRecorder = false;
+    bool mLibraryLocationChangedWhileRecording = false;
     bool mIsHardwareDelegate = false;
     AlertPresenter mAlertPresenter;
 };

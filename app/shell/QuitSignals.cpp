@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,8 +14,10 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Async-signal-safe: one byte naming the signal into the pipe.
 void onSignal(int signal) {
+    const int savedErrno = errno;
     const char code = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &code, 1);
+    errno = savedErrno;
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include "platform/audio/MainQueue.h"
 #include "platform/desktop/UserDefaults.h"
 
+#include "AudioServerTools.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,6 +23,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -133,10 +136,14 @@ TEST_F(Deck, RecordingMakesALabelledTapeShownAtOnceAndInsertedWhenItStops) {
     EXPECT_FALSE(deck->canOperateOnTape(nullptr));
     pumpFor(1.2);
 
-    // A paused recording may be trashed or revealed; the pause leaves no gap.
+    // While paused, other tapes may be trashed or exported again; the
+    // recording itself has no index yet, so it may not. The pause leaves no gap.
     deck->pauseTape();
     EXPECT_TRUE(deck->isRecordingPaused());
-    EXPECT_TRUE(deck->canOperateOnTape(nullptr));
+    auto other = std::make_shared<Tape>(QDir(folder.path()).filePath("Other.m4a"));
+    other->setCommitsOnDestruction(false);
+    EXPECT_TRUE(deck->canOperateOnTape(other));
+    EXPECT_FALSE(deck->canOperateOnTape(nullptr));
     pumpFor(0.3);
     deck->pauseTape();
     EXPECT_FALSE(deck->isRecordingPaused());
@@ -320,6 +327,67 @@ TEST_F(Deck, ClosingTheWindowFinishesARecordingAndCommitsEveryTape) {
     Tape reread(recording->filename());
     reread.setCommitsOnDestruction(false);
     EXPECT_EQ(reread.title(), "Closing time");
+    EXPECT_GT(reread.duration(), 0.5);
+}
+
+TEST_F(Deck, KeysAndClosingWhileARecordingIsBeingFinishedWaitTheirTurn) {
+    deck->recordTape();
+    const auto tape = deck->selectedTape();
+    ASSERT_TRUE(tape);
+    pumpFor(0.8);
+    // A second STOP and a PAUSE arrive while the first STOP waits for the
+    // recorder; then the window closes.
+    QTimer::singleShot(0, deck.get(), [this] {
+        deck->stopTape();
+        deck->pauseTape();
+        deck->windowWillClose();
+    });
+    deck->stopTape();
+    ASSERT_TRUE(pumpUntil([&] { return deck->isClosed(); }, 5));
+    EXPECT_FALSE(deck->audioFileRecorder());
+    Tape reread(tape->filename());
+    reread.setCommitsOnDestruction(false);
+    EXPECT_EQ(reread.title(), "Untitled");
+    EXPECT_GT(reread.duration(), 0.4);
+}
+
+TEST_F(Deck, ARecordingThatCannotStartSaysWhyAndLeavesNoTape) {
+    QTemporaryDir gone;
+    const QString missing = gone.path() + "/library";
+    UserDefaults::standard().setValue(QStringLiteral("TapeLibraryLocation"), missing.toUtf8());
+    const size_t tapes = deck->tapeArrayController()->content().size();
+    deck->recordTape();
+    ASSERT_TRUE(pumpUntil([&] { return stateName(*deck) == "TapeMap::Idle"; }, 5));
+    EXPECT_EQ(alerts.size(), 1);
+    EXPECT_EQ(deck->tapeArrayController()->content().size(), tapes);
+    EXPECT_FALSE(deck->selectedTape());
+    EXPECT_FALSE(deck->window()->hudView()->recordingMode());
+}
+
+TEST_F(Deck, ALostInputDeviceStopsTheRecordingKeepsTheTapeAndSaysWhy) {
+    // An input of its own, hearing the server's tone, unplugged halfway through.
+    const QString module = QString::fromStdString(AudioServerTools::run(
+        "pactl load-module module-remap-source source_name=deck_lost_input "
+        "master=cassora_tone.monitor master_channel_map=front-left channel_map=mono remix=no"));
+    UserDefaults::standard().setValue(QStringLiteral("RecordDeviceUID"),
+                                      QStringLiteral("deck_lost_input"));
+    pumpFor(0.3);
+    deck->recordTape();
+    const auto tape = deck->selectedTape();
+    ASSERT_TRUE(tape);
+    pumpFor(1.5);
+    AudioServerTools::run("pactl unload-module " + module.toStdString());
+    const bool stopped =
+        pumpUntil([&] { return stateName(*deck) != "TapeMap::Recording"; }, 10);
+    UserDefaults::standard().removeValue(QStringLiteral("RecordDeviceUID"));
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(alerts.size(), 1);
+    EXPECT_FALSE(deck->audioFileRecorder());
+    const auto& listed = deck->tapeArrayController()->content();
+    EXPECT_NE(std::find(listed.begin(), listed.end(), tape), listed.end());
+    Tape reread(tape->filename());
+    reread.setCommitsOnDestruction(false);
+    EXPECT_EQ(reread.title(), "Untitled");
     EXPECT_GT(reread.duration(), 0.5);
 }
 

@@ -154,4 +154,20 @@ for tape in "${recorded[@]}"; do
   json=$(info "$tape") || fail "$tape cannot be read"
   [[ $(field "['title']" <<<"$json") == Untitled ]] || fail "$tape is not labelled"
 done
+
+# Killed outright in the middle of a recording: the next launch finishes the
+# recording, labels it and lists it in the tape box.
+start_deck
+xdotool key z
+sleep 2.5
+kill -9 "$deck"; wait "$deck" 2>/dev/null; deck=""
+start_deck
+mapfile -t recorded < <(tapes)
+((${#recorded[@]} == 3)) || fail "expected three tapes after the killed recording, found ${#recorded[@]}"
+for tape in "${recorded[@]}"; do
+  [[ -e "$(dirname "$tape")/.$(basename "$tape").journal" ]] && fail "$tape was not recovered"
+  json=$(info "$tape") || fail "$tape cannot be read after the kill"
+done
+grep -q "Recovered an interrupted recording" "$log" || fail "the killed recording was not recovered at start"
+quit_deck
 echo "ok"

@@ -1,10 +1,12 @@
 #include "app/deck/AppController.h"
 
 #include "app/deck/DeckWindow.h"
+#include "app/deck/TapeView.h"
 #include "app/deck/WindowController.h"
 #include "app/library/TapeQuality.h"
 #include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
+#include "app/sharing/SharingController.h"
 #include "app/shell/CommandLine.h"
 #include "platform/desktop/UserDefaults.h"
 
@@ -70,6 +72,7 @@ void AppController::start(const QStringList& filesToOpen) {
 
     mWindowController = std::make_unique<WindowController>(*mPreferencesController);
     DeckWindow* window = mWindowController->window();
+    setUpSharing();
     buildTapeMenu();
     mWindowController->setTapeMenu(mTapeMenu);
     buildMainMenu(window->menuBar());
@@ -181,6 +184,11 @@ void AppController::buildMainMenu(QMenuBar* bar) {
                                          [deck] { deck->revealInFinder(); });
     mTapeCommandItems << tape->addAction(tr("Move Tape to Trash"), QKeySequence(tr("Ctrl+Del")),
                                          deck, [deck] { deck->moveTapeToTrash(); });
+    QMenu* sharing = tape->addMenu(tr("Sharing"));
+    mTapeCommandItems << sharing->menuAction();
+    connect(tape, &QMenu::aboutToShow, this, [this, deck, sharing] {
+        mSharingController->createSharingSubmenuForMenu(sharing, {deck->tapeToOperateOn(nullptr)});
+    });
     tape->addSeparator();
     tape->addAction(tr("Show Library Folder"), deck, &WindowController::revealLibraryInFinder);
     tape->addAction(tr("Show or Hide Tape Box"), QKeySequence(tr("Ctrl+T")), deck,
@@ -197,7 +205,26 @@ void AppController::buildTapeMenu() {
     mTapeMenu = new QMenu(deck->window());
     mTapeMenu->addAction(tr("Reveal Tape in File Manager"), deck, [deck] { deck->revealInFinder(); });
     mTapeMenu->addAction(tr("Move Tape to Trash"), deck, [deck] { deck->moveTapeToTrash(); });
+    // Built for the menu's own tape (a spine's, or the cassette's) each time.
+    QMenu* sharing = mTapeMenu->addMenu(tr("Sharing"));
+    connect(mTapeMenu, &QMenu::aboutToShow, this, [this, deck, sharing] {
+        mSharingController->createSharingSubmenuForMenu(sharing, {deck->tapeToOperateOn(nullptr)});
+    });
     connect(mTapeMenu, &QMenu::aboutToShow, this, [this] { validateTapeCommands(mTapeMenu); });
+}
+
+void AppController::setUpSharing() {
+    WindowController* deck = mWindowController.get();
+    mSharingController = new SharingController(
+        deck->tapeArrayController(),
+        [deck](const std::shared_ptr<Tape>& tape) { return deck->tapeToOperateOn(tape); }, this);
+    connect(deck, &WindowController::shareButtonPressed, this, [this, deck] {
+        if (deck->tapeToOperateOn(nullptr) && !deck->isRecording()) {
+            TapeView* view = deck->window()->tapeView();
+            mSharingController->shareButtonPressed(view,
+                                                   SharingController::anchorRectForSender(view));
+        }
+    });
 }
 
 void AppController::validateTapeCommands(QMenu* menu) {

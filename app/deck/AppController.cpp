@@ -7,6 +7,7 @@
 #include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/sharing/SharingController.h"
+#include "app/sharing/YouTubeWindowController.h"
 #include "app/shell/CommandLine.h"
 #include "platform/desktop/UserDefaults.h"
 
@@ -218,6 +219,11 @@ void AppController::setUpSharing() {
     mSharingController = new SharingController(
         deck->tapeArrayController(),
         [deck](const std::shared_ptr<Tape>& tape) { return deck->tapeToOperateOn(tape); }, this);
+    mSharingController->setYouTubeSender([](const std::shared_ptr<Tape>& tape) {
+        YouTubeWindowController* upload = YouTubeWindowController::sharedInstance();
+        upload->setTape(tape);
+        upload->showWindow();
+    });
     connect(deck, &WindowController::shareButtonPressed, this, [this, deck] {
         if (deck->tapeToOperateOn(nullptr) && !deck->isRecording()) {
             TapeView* view = deck->window()->tapeView();

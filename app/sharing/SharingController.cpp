@@ -9,10 +9,27 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
 #include <QUrl>
 #include <QWidget>
 
 namespace {
+
+// The video service's mark: a red rounded screen with a white play triangle.
+QIcon youTubeShareImage() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xe6, 0x21, 0x17));
+    painter.drawRoundedRect(QRectF(2, 12, 60, 40), 12, 12);
+    painter.setBrush(Qt::white);
+    const QPointF triangle[] = {{26, 22}, {26, 42}, {43, 32}};
+    painter.drawPolygon(triangle, 3);
+    return QIcon(pixmap);
+}
 
 QList<std::shared_ptr<Tape>> tapesIn(const ShareItems& items) {
     QList<std::shared_ptr<Tape>> tapes;
@@ -104,7 +121,7 @@ SharingController::createCustomServicesForItems(const QList<std::shared_ptr<Tape
     QPointer<SharingController> self = this;
     if (mYouTubeSender) {
         services << SharingService(QStringLiteral("youtube"), tr("YouTube"),
-                                   QIcon(QStringLiteral(":/cassora/images/YouTubeShare.svg")),
+                                   youTubeShareImage(),
                                    [self, tapes](const ShareItems&) {
                                        for (const auto& tape : tapes) {
                                            if (self && tape) {

@@ -151,6 +151,12 @@ void TapeMovie::disposeMovieFile() {
     QFile::remove(mFilename);
 }
 
+void TapeMovie::waitUntilFinished() {
+    if (mThread.joinable() && mThread.get_id() != std::this_thread::get_id()) {
+        mThread.join();
+    }
+}
+
 void TapeMovie::cancel() {
     mCancelled = true;
 }

@@ -84,6 +84,9 @@ public:
     void disposeMovieFile();
     // True from a successful start until the completion block has run.
     bool isRunning() const { return mRunning.load(); }
+    // Waits until the movie's thread has ended: after the completion block
+    // and the final progress call. Not from inside the blocks.
+    void waitUntilFinished();
 
     // `image` (its pixels, whatever its device-pixel ratio) centred on a
     // black picture of `size` pixels: a larger image is cropped evenly, a

@@ -58,13 +58,13 @@ TEST(SharingMenus, TheDecksTapeMenusOfferSharingForTheirTape) {
         QMenu* sharing = submenuNamed(tapeMenu->actions(), "Sharing");
         ASSERT_NE(sharing, nullptr);
         emit tapeMenu->aboutToShow();
-        EXPECT_EQ(titles(sharing), QStringList({"Email", "Copy", "Music Library"}));
+        EXPECT_EQ(titles(sharing), QStringList({"Email", "Copy", "YouTube", "Music Library"}));
         EXPECT_TRUE(sharing->menuAction()->isEnabled());
 
         QMenu* contextSharing = submenuNamed(application.tapeMenu()->actions(), "Sharing");
         ASSERT_NE(contextSharing, nullptr);
         emit application.tapeMenu()->aboutToShow();
-        EXPECT_EQ(titles(contextSharing), QStringList({"Email", "Copy", "Music Library"}));
+        EXPECT_EQ(titles(contextSharing), QStringList({"Email", "Copy", "YouTube", "Music Library"}));
         deck->windowWillClose();
     }
     MainQueue::setDispatcher(nullptr);

@@ -54,7 +54,9 @@ struct Export {
     std::vector<double> progress;
     int stopAtCall = -1; // the progress call that answers false
 
+    TapeMovie* movie = nullptr;
     void start(TapeMovie& movie) {
+        this->movie = &movie;
         movie.setProgressUpdateBlock([this](double value) {
             std::lock_guard guard(lock);
             progress.push_back(value);
@@ -69,7 +71,12 @@ struct Export {
     }
     bool wait() {
         std::unique_lock guard(lock);
-        return ended.wait_for(guard, std::chrono::minutes(2), [this] { return done; });
+        if (!ended.wait_for(guard, std::chrono::minutes(2), [this] { return done; })) {
+            return false;
+        }
+        guard.unlock();
+        movie->waitUntilFinished(); // the last progress call comes after the completion
+        return true;
     }
 };
 

@@ -3,6 +3,7 @@
 #include "app/deck/DeckWindow.h"
 #include "app/deck/TapeView.h"
 #include "app/deck/WindowController.h"
+#include "app/library/TapeLibraryArrayController.h"
 #include "app/library/TapeQuality.h"
 #include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
@@ -206,6 +207,16 @@ void AppController::buildTapeMenu() {
     mTapeMenu = new QMenu(deck->window());
     mTapeMenu->addAction(tr("Reveal Tape in File Manager"), deck, [deck] { deck->revealInFinder(); });
     mTapeMenu->addAction(tr("Move Tape to Trash"), deck, [deck] { deck->moveTapeToTrash(); });
+    mTapeMenu->addSeparator();
+    mTapeMenu->addAction(tr("Email Tape…"), deck, [deck] {
+        if (const auto tape = deck->tapeToOperateOn(nullptr)) {
+            deck->tapeArrayController()->emailTape(*tape);
+        }
+    });
+    mTapeMenu->addAction(tr("Copy Tape to Music Library"), this,
+                         [this] { mSharingController->sendToMusicLibrary(nullptr); });
+    mTapeMenu->addAction(tr("Send to YouTube…"), this,
+                         [this] { mSharingController->sendToYouTube(nullptr); });
     // Built for the menu's own tape (a spine's, or the cassette's) each time.
     QMenu* sharing = mTapeMenu->addMenu(tr("Sharing"));
     connect(mTapeMenu, &QMenu::aboutToShow, this, [this, deck, sharing] {

@@ -109,6 +109,12 @@ QList<SharingService> SharingController::sharingServicesForItems(const ShareItem
                                        urls << QUrl::fromLocalFile(tape->filename());
                                    }
                                    data->setUrls(urls);
+                                   // What GNOME's and other file managers paste.
+                                   QByteArray copied = "copy";
+                                   for (const QUrl& url : urls) {
+                                       copied += '\n' + url.toEncoded();
+                                   }
+                                   data->setData(QStringLiteral("x-special/gnome-copied-files"), copied);
                                    data->setText(textsIn(shared).join(QLatin1Char('\n')));
                                    QGuiApplication::clipboard()->setMimeData(data);
                                });

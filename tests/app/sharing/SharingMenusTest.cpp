@@ -61,6 +61,11 @@ TEST(SharingMenus, TheDecksTapeMenusOfferSharingForTheirTape) {
         EXPECT_EQ(titles(sharing), QStringList({"Email", "Copy", "YouTube", "Music Library"}));
         EXPECT_TRUE(sharing->menuAction()->isEnabled());
 
+        QStringList contextItems = titles(application.tapeMenu());
+        contextItems.removeAll(QString());
+        EXPECT_EQ(contextItems,
+                  QStringList({"Reveal Tape in File Manager", "Move Tape to Trash", "Email Tape…",
+                               "Copy Tape to Music Library", "Send to YouTube…", "Sharing"}));
         QMenu* contextSharing = submenuNamed(application.tapeMenu()->actions(), "Sharing");
         ASSERT_NE(contextSharing, nullptr);
         emit application.tapeMenu()->aboutToShow();

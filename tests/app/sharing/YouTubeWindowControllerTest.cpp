@@ -121,3 +121,61 @@ TEST(YouTubeWindow, ATapeIsRenderedUploadedAndReported) {
     EXPECT_EQ(window.loginButton()->text(), "Sign In");
     window.closeWindow();
 }
+
+#include <qt6keychain/keychain.h>
+
+namespace {
+
+// What the Secret Service holds under the window's item: the error of reading it.
+QKeychain::Error storedAuthorization(QByteArray* data) {
+    QKeychain::ReadPasswordJob job(YouTubeWindowController::KeychainItemName);
+    job.setAutoDelete(false);
+    job.setKey("authorization");
+    bool done = false;
+    QObject::connect(&job, &QKeychain::Job::finished, [&] { done = true; });
+    job.start();
+    pumpUntil([&] { return done; }, 10000);
+    *data = job.binaryData();
+    return job.error();
+}
+
+} // namespace
+
+// Needs a Secret Service: run under tests/app/sharing/with-secret-service.sh.
+TEST(YouTubeKeychain, TheSignInIsKeptInTheSecretServiceAndSignOutRemovesIt) {
+    if (qEnvironmentVariableIsEmpty("CASSORA_SECRET_SERVICE")) {
+        GTEST_SKIP() << "no private Secret Service";
+    }
+    FakeVideoService server;
+    {
+        YouTubeWindowController window(server.endpoints());
+        YouTubeAuthorization authorization;
+        authorization.accessToken = "A1";
+        authorization.refreshToken = "R1";
+        authorization.userName = "Tape Club";
+        window.youTubeService()->setAuthorization(authorization);
+        QByteArray stored;
+        ASSERT_TRUE(pumpUntil([&] { return storedAuthorization(&stored) == QKeychain::NoError; }, 10000));
+        EXPECT_EQ(YouTubeAuthorization::deserialized(stored).refreshToken, "R1");
+    }
+    {
+        // The next launch starts signed in...
+        YouTubeWindowController window(server.endpoints());
+        window.showWindow();
+        ASSERT_TRUE(pumpUntil([&] { return window.isSignedIn(); }, 10000));
+        EXPECT_EQ(window.signedInUserName(), "Tape Club");
+        window.signInOrOut();
+        QByteArray stored;
+        ASSERT_TRUE(pumpUntil([&] { return storedAuthorization(&stored) == QKeychain::EntryNotFound; },
+                              10000));
+        window.closeWindow();
+    }
+    {
+        // ...and after signing out, signed out.
+        YouTubeWindowController window(server.endpoints());
+        window.showWindow();
+        pumpUntil([] { return false; }, 500);
+        EXPECT_FALSE(window.isSignedIn());
+        window.closeWindow();
+    }
+}

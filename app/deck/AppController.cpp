@@ -1,10 +1,14 @@
 #include "app/deck/AppController.h"
 
 #include "app/deck/DeckWindow.h"
+#include "app/deck/TapeView.h"
 #include "app/deck/WindowController.h"
+#include "app/library/TapeLibraryArrayController.h"
 #include "app/library/TapeQuality.h"
 #include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
+#include "app/sharing/SharingController.h"
+#include "app/sharing/YouTubeWindowController.h"
 #include "app/shell/CommandLine.h"
 #include "platform/desktop/UserDefaults.h"
 
@@ -73,6 +77,7 @@ void AppController::start(const QStringList& filesToOpen) {
 
     mWindowController = std::make_unique<WindowController>(*mPreferencesController);
     DeckWindow* window = mWindowController->window();
+    setUpSharing();
     buildTapeMenu();
     mWindowController->setTapeMenu(mTapeMenu);
     buildMainMenu(window->menuBar());
@@ -189,6 +194,11 @@ void AppController::buildMainMenu(QMenuBar* bar) {
                                          [deck] { deck->revealInFinder(); });
     mTapeCommandItems << tape->addAction(tr("Move Tape to Trash"), QKeySequence(tr("Ctrl+Del")),
                                          deck, [deck] { deck->moveTapeToTrash(); });
+    QMenu* sharing = tape->addMenu(tr("Sharing"));
+    mTapeCommandItems << sharing->menuAction();
+    connect(tape, &QMenu::aboutToShow, this, [this, deck, sharing] {
+        mSharingController->createSharingSubmenuForMenu(sharing, {deck->tapeToOperateOn(nullptr)});
+    });
     tape->addSeparator();
     tape->addAction(tr("Show Library Folder"), deck, &WindowController::revealLibraryInFinder);
     tape->addAction(tr("Show or Hide Tape Box"), QKeySequence(tr("Ctrl+T")), deck,
@@ -203,8 +213,25 @@ void AppController::buildMainMenu(QMenuBar* bar) {
 void AppController::buildTapeMenu() {
     WindowController* deck = mWindowController.get();
     mTapeMenu = new QMenu(deck->window());
-    mTapeMenu->addAction(tr("Reveal Tape in File Manager"), deck, [deck] { deck->revealInFinder(); });
-    mTapeMenu->addAction(tr("Move Tape to Trash"), deck, [deck] { deck->moveTapeToTrash(); });
+    mTapeCommandItems << mTapeMenu->addAction(tr("Reveal Tape in File Manager"), deck,
+                                              [deck] { deck->revealInFinder(); });
+    mTapeCommandItems << mTapeMenu->addAction(tr("Move Tape to Trash"), deck,
+                                              [deck] { deck->moveTapeToTrash(); });
+    mTapeMenu->addSeparator();
+    mTapeMenu->addAction(tr("Email Tape…"), deck, [deck] {
+        if (const auto tape = deck->tapeToOperateOn(nullptr)) {
+            deck->tapeArrayController()->emailTape(*tape);
+        }
+    });
+    mTapeMenu->addAction(tr("Copy Tape to Music Library"), this,
+                         [this] { mSharingController->sendToMusicLibrary(nullptr); });
+    mTapeMenu->addAction(tr("Send to YouTube…"), this,
+                         [this] { mSharingController->sendToYouTube(nullptr); });
+    // Built for the menu's own tape (a spine's, or the cassette's) each time.
+    QMenu* sharing = mTapeMenu->addMenu(tr("Sharing"));
+    connect(mTapeMenu, &QMenu::aboutToShow, this, [this, deck, sharing] {
+        mSharingController->createSharingSubmenuForMenu(sharing, {deck->tapeToOperateOn(nullptr)});
+    });
     connect(mTapeMenu, &QMenu::aboutToShow, this, [this] { validateTapeCommands(mTapeMenu); });
 }
 
@@ -216,10 +243,29 @@ void AppController::validateAllTapeCommands() {
     }
 }
 
+void AppController::setUpSharing() {
+    WindowController* deck = mWindowController.get();
+    mSharingController = new SharingController(
+        deck->tapeArrayController(),
+        [deck](const std::shared_ptr<Tape>& tape) { return deck->tapeToOperateOn(tape); }, this);
+    mSharingController->setYouTubeSender([](const std::shared_ptr<Tape>& tape) {
+        YouTubeWindowController* upload = YouTubeWindowController::sharedInstance();
+        upload->setTape(tape);
+        upload->showWindow();
+    });
+    connect(deck, &WindowController::shareButtonPressed, this, [this, deck] {
+        if (deck->tapeToOperateOn(nullptr) && !deck->isRecording()) {
+            TapeView* view = deck->window()->tapeView();
+            mSharingController->shareButtonPressed(view,
+                                                   SharingController::anchorRectForSender(view));
+        }
+    });
+}
+
 void AppController::validateTapeCommands(QMenu* menu) {
     const bool enabled = mWindowController->canOperateOnTape(nullptr);
     for (QAction* item : menu->actions()) {
-        if (mTapeCommandItems.contains(item) || menu == mTapeMenu) {
+        if (mTapeCommandItems.contains(item)) {
             item->setEnabled(enabled);
         }
     }

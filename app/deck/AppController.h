@@ -10,6 +10,7 @@
 class PreferencesController;
 class QAction;
 class QMenuBar;
+class SharingController;
 class WindowController;
 
 // Opens the release page when asked to check for updates. Cassora has no
@@ -43,6 +44,7 @@ public:
     WindowController* windowController() const { return mWindowController.get(); }
     PreferencesController* preferencesController() const { return mPreferencesController; }
     QMenu* tapeMenu() const { return mTapeMenu; }
+    SharingController* sharingController() const { return mSharingController; }
     QString soundFilePath() const;
 
     // Tapes opened from the desktop or the command line go into the library.
@@ -73,6 +75,7 @@ public slots:
 private:
     void buildMainMenu(QMenuBar* bar);
     void buildTapeMenu();
+    void setUpSharing();
     void validateTapeCommands(QMenu* menu);
     void validateAllTapeCommands();
     void recoverInterruptedRecordings();
@@ -86,4 +89,5 @@ private:
     QAction* mMonoMenuItem = nullptr;
     QAction* mCheckForUpdatesMenuItem = nullptr;
     QList<QAction*> mTapeCommandItems;
+    SharingController* mSharingController = nullptr;
 };

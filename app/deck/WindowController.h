@@ -74,6 +74,9 @@ public:
     void setTapeMenu(QMenu* menu);
     // Whether a tape command (reveal, trash, export) can act on the tape now.
     bool canOperateOnTape(const std::shared_ptr<Tape>& tape) const;
+    // The tape a command acts on: `tape` itself, else the tape menu's tape,
+    // else the selected tape.
+    std::shared_ptr<Tape> tapeToOperateOn(const std::shared_ptr<Tape>& tape) const;
 
     // Replaces how alerts are shown (tests answer them at once).
     using AlertPresenter = std::function<void(const QString& message, const QString& informative)>;
@@ -195,7 +198,6 @@ private:
     void stopObservingTape(const std::shared_ptr<Tape>& tape);
     void selectTapeAtArrangedIndex(int index);
     void showAlert(const QString& message, const QString& informative);
-    std::shared_ptr<Tape> tapeToOperateOn(const std::shared_ptr<Tape>& tape) const;
     void tapeBoxSelectionDidChange();
 
     PreferencesController& mPreferences;

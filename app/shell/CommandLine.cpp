@@ -3,6 +3,7 @@
 #include "app/shell/AudioCommands.h"
 #include "app/shell/DevicesCommand.h"
 #include "app/shell/RecoverCommand.h"
+#include "app/shell/SharingCommands.h"
 #include "app/shell/TapeCommands.h"
 
 #include <QFileInfo>
@@ -69,6 +70,15 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
          runRecoverCommand},
         {QStringLiteral("meter"), QStringLiteral("[--device UID] [--channels 1,2]"),
          QStringLiteral("print the input levels 15 times a second"), runMeterCommand},
+        {QStringLiteral("movie"), QStringLiteral("TAPE [--output FILE]"),
+         QStringLiteral("make a movie of the tape's cassette spinning, with its sound"),
+         runMovieCommand},
+        {QStringLiteral("import"), QStringLiteral("FILE..."),
+         QStringLiteral("copy tapes into the library folder (names already there are skipped)"),
+         runImportCommand},
+        {QStringLiteral("export"), QStringLiteral("TAPE DIR|FILE"),
+         QStringLiteral("copy a tape out of the library (never over an existing file)"),
+         runExportCommand},
     };
     return table;
 }

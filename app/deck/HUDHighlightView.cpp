@@ -2,6 +2,7 @@
 
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QPainterPath>
 
 HUDHighlightView::HUDHighlightView(Placement placement, QWidget* parent)
@@ -12,11 +13,27 @@ HUDHighlightView::HUDHighlightView(Placement placement, QWidget* parent)
 
 void HUDHighlightView::setCornerRadius(double radius) {
     mCornerRadius = radius;
+    mCache = QPixmap();
     update();
 }
 
-void HUDHighlightView::paintEvent(QPaintEvent*) {
+// The gloss lies over displays that change many times a second: it is drawn
+// once and then only copied.
+void HUDHighlightView::paintEvent(QPaintEvent* event) {
+    const qreal ratio = devicePixelRatioF();
+    if (mCache.isNull() || mCache.size() != size() * ratio || mCache.devicePixelRatio() != ratio) {
+        mCache = QPixmap(size() * ratio);
+        mCache.setDevicePixelRatio(ratio);
+        mCache.fill(Qt::transparent);
+        QPainter cachePainter(&mCache);
+        paintGloss(cachePainter);
+    }
     QPainter painter(this);
+    painter.setClipRegion(event->region());
+    painter.drawPixmap(QPointF(0, 0), mCache);
+}
+
+void HUDHighlightView::paintGloss(QPainter& painter) const {
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = QRectF(rect()).adjusted(1.0, 1.0, -1.0, -1.0);
     const double radius = std::max(0.0, mCornerRadius - 1.0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 // A gloss overlay over the HUD's glass: the bright sheen over the upper
@@ -19,8 +20,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void paintGloss(QPainter& painter) const;
 
 private:
     Placement mPlacement;
     double mCornerRadius = 6.0;
+    QPixmap mCache;
 };

@@ -10,6 +10,7 @@
 
 #include <QLinearGradient>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -200,8 +201,24 @@ void HUDView::layoutSubviews() {
     mLowerHighlight->setGeometry(panel);
 }
 
-void HUDView::paintEvent(QPaintEvent*) {
+void HUDView::paintEvent(QPaintEvent* event) {
+    // The displays repaint many times a second over the glass: the glass is
+    // drawn once and then only copied.
+    const qreal ratio = devicePixelRatioF();
+    if (mGlassCache.isNull() || mGlassCache.size() != size() * ratio ||
+        mGlassCache.devicePixelRatio() != ratio) {
+        mGlassCache = QPixmap(size() * ratio);
+        mGlassCache.setDevicePixelRatio(ratio);
+        mGlassCache.fill(Qt::transparent);
+        QPainter cachePainter(&mGlassCache);
+        paintGlass(cachePainter);
+    }
     QPainter painter(this);
+    painter.setClipRegion(event->region());
+    painter.drawPixmap(QPointF(0, 0), mGlassCache);
+}
+
+void HUDView::paintGlass(QPainter& painter) const {
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF panel = panelRect();
 

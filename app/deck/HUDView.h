@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QSize>
 #include <QString>
+#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -94,6 +95,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void paintGlass(QPainter& painter) const;
 
 private:
     void layoutSubviews();
@@ -108,4 +110,5 @@ private:
     HUDHighlightView* mUpperHighlight;
     HUDHighlightView* mLowerHighlight;
     bool mRecordingMode = false;
+    QPixmap mGlassCache;
 };

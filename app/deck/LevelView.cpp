@@ -38,8 +38,15 @@ int LevelView::litSegmentsForLevel(double level) {
 }
 
 void LevelView::refreshLevels() {
-    mLit[Left] = litSegmentsForLevel(mLevels[Left]);
-    mLit[Right] = litSegmentsForLevel(mStereo ? mLevels[Right] : mLevels[Left]);
+    const int left = litSegmentsForLevel(mLevels[Left]);
+    const int right = litSegmentsForLevel(mStereo ? mLevels[Right] : mLevels[Left]);
+    // The meter is fed fifteen times a second: repaint only what shows a change.
+    if (left == mLit[Left] && right == mLit[Right] && mStereo == mPaintedStereo) {
+        return;
+    }
+    mLit[Left] = left;
+    mLit[Right] = right;
+    mPaintedStereo = mStereo;
     update();
 }
 

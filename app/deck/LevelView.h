@@ -53,5 +53,6 @@ protected:
 private:
     std::array<double, 2> mLevels{-100.0, -100.0};
     std::array<int, 2> mLit{0, 0};
+    bool mPaintedStereo = true;
     bool mStereo = true;
 };

@@ -82,7 +82,10 @@ void PositionView::updatePosition() {
             fading = true;
         }
     }
-    if (fading && !mFrameTimer.isActive()) {
+    if (!fading) {
+        return; // nothing on the bar changes
+    }
+    if (!mFrameTimer.isActive()) {
         mFrameTimer.start();
     }
     update();

@@ -101,12 +101,43 @@ QString TimeView::timeStringForTime(double time) {
 }
 
 void TimeView::refreshTime() {
-    mTimeString = timeStringForTime(mTime);
-    update();
+    const QString text = timeStringForTime(mTime);
+    if (text != mTimeString) {
+        mTimeString = text;
+        update();
+    }
 }
 
 void TimeView::mousePressEvent(QMouseEvent* event) {
     event->accept();
+}
+
+void TimeView::paintGlyph(QPainter& painter, QChar c, bool dark, double x, double top) {
+    const QColor lit = HUDView::activeColor();
+    const QColor unlit = HUDDrawing::withAlpha(HUDView::inactiveColor(), 0.13);
+    if (c.isDigit()) {
+        const uint8_t on = dark ? 0 : kDigitSegments[c.digitValue()];
+        const auto segments = digitSegments(x, top);
+        for (int s = 0; s < 7; ++s) {
+            QPainterPath path;
+            path.addPolygon(segments[s]);
+            path.closeSubpath();
+            const bool isLit = (on >> s) & 1;
+            HUDDrawing::fillSegment(painter, path, isLit ? lit : unlit, isLit);
+        }
+        return;
+    }
+    const double dot = kStroke;
+    // Centred in the space between the digit before and the digit after.
+    const double cx = x + (kPunctuationAdvance - (kDigitAdvance - kDigitWidth)) / 2.0;
+    QPainterPath path;
+    if (c == QLatin1Char(':')) {
+        path.addRect(QRectF(cx - dot / 2.0, top + kDigitHeight * 0.28, dot, dot));
+        path.addRect(QRectF(cx - dot / 2.0, top + kDigitHeight * 0.66, dot, dot));
+    } else {
+        path.addRect(QRectF(cx - dot / 2.0, top + kDigitHeight - dot, dot, dot));
+    }
+    HUDDrawing::fillSegment(painter, path, lit, true);
 }
 
 void TimeView::paintEvent(QPaintEvent*) {
@@ -131,43 +162,58 @@ void TimeView::paintEvent(QPaintEvent*) {
     const double squeeze = std::min(1.0, available / width);
     const double top = (frameSize().height() - kDigitHeight) / 2.0;
     const double baseline = top + kDigitHeight;
+    const double left = frameSize().width() - 2.0 - width * squeeze;
 
-    QTransform transform;
-    transform.translate(frameSize().width() - 2.0 - width * squeeze, 0.0);
-    transform.translate(0.0, baseline);
-    transform.shear(-kSlant, 0.0);
-    transform.translate(0.0, -baseline);
-    transform.scale(squeeze, 1.0);
-    painter.setTransform(transform);
-
-    const QColor lit = HUDView::activeColor();
-    const QColor unlit = HUDDrawing::withAlpha(HUDView::inactiveColor(), 0.13);
-    double x = 0.0;
+    if (squeeze < 1.0) {
+        QTransform transform;
+        transform.translate(left, 0.0);
+        transform.translate(0.0, baseline);
+        transform.shear(-kSlant, 0.0);
+        transform.translate(0.0, -baseline);
+        transform.scale(squeeze, 1.0);
+        painter.setTransform(transform);
+        double x = 0.0;
+        for (int i = 0; i < shown.size(); ++i) {
+            paintGlyph(painter, shown.at(i), i < dark, x, top);
+            x += advanceOf(shown.at(i));
+        }
+        return;
+    }
+    // The readout changes fifteen times a second: each glyph is drawn once
+    // (the slant only depends on the height, so a glyph looks the same
+    // wherever it stands) and then copied into place.
+    double x = left;
     for (int i = 0; i < shown.size(); ++i) {
         const QChar c = shown.at(i);
-        if (c.isDigit()) {
-            const uint8_t on = i < dark ? 0 : kDigitSegments[c.digitValue()];
-            const auto segments = digitSegments(x, top);
-            for (int s = 0; s < 7; ++s) {
-                QPainterPath path;
-                path.addPolygon(segments[s]);
-                path.closeSubpath();
-                const bool isLit = (on >> s) & 1;
-                HUDDrawing::fillSegment(painter, path, isLit ? lit : unlit, isLit);
-            }
-        } else {
-            const double dot = kStroke;
-            // Centred in the space between the digit before and the digit after.
-            const double cx = x + (kPunctuationAdvance - (kDigitAdvance - kDigitWidth)) / 2.0;
-            QPainterPath path;
-            if (c == QLatin1Char(':')) {
-                path.addRect(QRectF(cx - dot / 2.0, top + kDigitHeight * 0.28, dot, dot));
-                path.addRect(QRectF(cx - dot / 2.0, top + kDigitHeight * 0.66, dot, dot));
-            } else {
-                path.addRect(QRectF(cx - dot / 2.0, top + kDigitHeight - dot, dot, dot));
-            }
-            HUDDrawing::fillSegment(painter, path, lit, true);
-        }
+        const QPixmap& glyph = glyphImage(c, i < dark, top, baseline);
+        painter.drawPixmap(QPointF(std::round(x) - kGlyphMargin, 0.0), glyph);
         x += advanceOf(c);
     }
+}
+
+const QPixmap& TimeView::glyphImage(QChar c, bool dark, double top, double baseline) {
+    const qreal ratio = devicePixelRatioF();
+    if (ratio != mGlyphRatio) {
+        mGlyphs.clear();
+        mGlyphRatio = ratio;
+    }
+    const QString key = QString(c) + (dark ? QLatin1Char('d') : QLatin1Char('l'));
+    auto found = mGlyphs.find(key);
+    if (found == mGlyphs.end()) {
+        const QSizeF size(advanceOf(c) + 2 * kGlyphMargin, frameSize().height());
+        QPixmap glyph((size * ratio).toSize());
+        glyph.setDevicePixelRatio(ratio);
+        glyph.fill(Qt::transparent);
+        QPainter painter(&glyph);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QTransform transform;
+        transform.translate(kGlyphMargin, baseline);
+        transform.shear(-kSlant, 0.0);
+        transform.translate(0.0, -baseline);
+        painter.setTransform(transform);
+        paintGlyph(painter, c, dark, 0.0, top);
+        painter.end();
+        found = mGlyphs.insert(key, glyph);
+    }
+    return found.value();
 }

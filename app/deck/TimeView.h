@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QPixmap>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -32,6 +34,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Room around a glyph's cell for its slant and glow, in pixels.
+    static constexpr double kGlyphMargin = 4.0;
+    static void paintGlyph(QPainter& painter, QChar c, bool dark, double x, double top);
+    const QPixmap& glyphImage(QChar c, bool dark, double top, double baseline);
+
     double mTime = 0.0;
     QString mTimeString;
+    QHash<QString, QPixmap> mGlyphs;
+    qreal mGlyphRatio = 0;
 };

@@ -3,6 +3,7 @@
 #include "app/deck/DeckWindow.h"
 #include "app/deck/WindowController.h"
 #include "app/library/TapeQuality.h"
+#include "app/monitoring/CassoraSoftwarePlayThroughManager.h"
 #include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/shell/CommandLine.h"
@@ -53,6 +54,7 @@ AppController::AppController(QObject* parent) : QObject(parent) {
 }
 
 AppController::~AppController() {
+    mSoftwarePlaythroughManager.reset(); // monitoring stops before the deck goes
     if (mWindowController) {
         mWindowController->windowWillClose();
     }
@@ -86,6 +88,10 @@ void AppController::start(const QStringList& filesToOpen) {
     mSparkleUpdater = new SUUpdater(this);
     connect(mCheckForUpdatesMenuItem, &QAction::triggered, mSparkleUpdater,
             &SUUpdater::checkForUpdates);
+    // Monitoring follows its settings from now on (it starts at once when
+    // left on).
+    mSoftwarePlaythroughManager =
+        std::make_unique<CassoraSoftwarePlayThroughManager>(UserDefaults::standard());
     mWindowController->applicationDidFinishLaunching();
     if (!filesToOpen.isEmpty()) {
         openFiles(filesToOpen);
@@ -281,6 +287,7 @@ void AppController::sendFeedback() {
 }
 
 void AppController::quit() {
+    mSoftwarePlaythroughManager.reset();
     if (mWindowController && mWindowController->window()->isVisible()) {
         mWindowController->window()->close();
     } else {

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class CassoraSoftwarePlayThroughManager;
 class PreferencesController;
 class QAction;
 class QMenuBar;
@@ -42,6 +43,9 @@ public:
 
     WindowController* windowController() const { return mWindowController.get(); }
     PreferencesController* preferencesController() const { return mPreferencesController.get(); }
+    CassoraSoftwarePlayThroughManager* softwarePlaythroughManager() const {
+        return mSoftwarePlaythroughManager.get();
+    }
     QMenu* tapeMenu() const { return mTapeMenu; }
     QString soundFilePath() const;
 
@@ -78,6 +82,7 @@ private:
 
     std::unique_ptr<PreferencesController> mPreferencesController;
     std::unique_ptr<WindowController> mWindowController;
+    std::unique_ptr<CassoraSoftwarePlayThroughManager> mSoftwarePlaythroughManager;
     SUUpdater* mSparkleUpdater = nullptr;
     QPointer<QMenu> mTapeMenu;
     QList<QAction*> mQualityMenuItems;

@@ -5,6 +5,7 @@
 #include "app/deck/WindowController.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/library/TapeQuality.h"
+#include "app/monitoring/CassoraSoftwarePlayThroughManager.h"
 #include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/sharing/SharingController.h"
@@ -57,6 +58,7 @@ AppController::AppController(QObject* parent) : QObject(parent) {
 }
 
 AppController::~AppController() {
+    mSoftwarePlaythroughManager.reset(); // monitoring stops before the deck goes
     if (mWindowController) {
         mWindowController->windowWillClose();
     }
@@ -99,6 +101,10 @@ void AppController::start(const QStringList& filesToOpen) {
     mSparkleUpdater = new SUUpdater(this);
     connect(mCheckForUpdatesMenuItem, &QAction::triggered, mSparkleUpdater,
             &SUUpdater::checkForUpdates);
+    // Monitoring follows its settings from now on (it starts at once when
+    // left on).
+    mSoftwarePlaythroughManager =
+        std::make_unique<CassoraSoftwarePlayThroughManager>(UserDefaults::standard());
     mWindowController->applicationDidFinishLaunching();
     if (!filesToOpen.isEmpty()) {
         openFiles(filesToOpen);
@@ -347,6 +353,7 @@ void AppController::sendFeedback() {
 
 void AppController::quit() {
     if (!mWindowController || mWindowController->isClosed()) {
+        mSoftwarePlaythroughManager.reset();
         QCoreApplication::quit();
         return;
     }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class CassoraSoftwarePlayThroughManager;
 class PreferencesController;
 class QAction;
 class QMenuBar;
@@ -43,6 +44,9 @@ public:
 
     WindowController* windowController() const { return mWindowController.get(); }
     PreferencesController* preferencesController() const { return mPreferencesController; }
+    CassoraSoftwarePlayThroughManager* softwarePlaythroughManager() const {
+        return mSoftwarePlaythroughManager.get();
+    }
     QMenu* tapeMenu() const { return mTapeMenu; }
     SharingController* sharingController() const { return mSharingController; }
     QString soundFilePath() const;
@@ -82,6 +86,7 @@ private:
 
     PreferencesController* mPreferencesController = nullptr;
     std::unique_ptr<WindowController> mWindowController;
+    std::unique_ptr<CassoraSoftwarePlayThroughManager> mSoftwarePlaythroughManager;
     SUUpdater* mSparkleUpdater = nullptr;
     QPointer<QMenu> mTapeMenu;
     QList<QAction*> mQualityMenuItems;

@@ -1,5 +1,6 @@
 #include "platform/audio/AudioHardwareService.h"
 
+#include "platform/audio/DeviceClock.h"
 #include "platform/audio/PulseHardware.h"
 
 #include <cstdlib>
@@ -166,6 +167,12 @@ OSStatus deviceProperty(AudioObjectID object, const AudioObjectPropertyAddress& 
         return kAudioHardwareNoError;
     case kAudioDevicePropertyLatency:
         value = valueOf(0u);
+        return kAudioHardwareNoError;
+    case kAudioStreamPropertyDirection:
+        value = valueOf(device->isOutput ? 0u : 1u);
+        return kAudioHardwareNoError;
+    case kAudioStreamPropertyPhysicalFormat:
+        value = valueOf(streamFormatOf(*device));
         return kAudioHardwareNoError;
     case kAudioDevicePropertyStreamFormat:
         if (!inScope) {
@@ -346,4 +353,12 @@ std::string AudioHardwareStatusDescription(OSStatus status) {
     default:
         return "audio hardware error '" + FourCCString(static_cast<uint32_t>(status)) + "'";
     }
+}
+
+// Real-time: no allocation, no locks.
+OSStatus AudioDeviceGetCurrentTime(AudioDeviceID device, AudioTimeStamp* outTime) {
+    if (!outTime) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    return DeviceClocks::currentTime(device, *outTime);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/AudioHardwareTypes.h"
+#include "platform/audio/AudioUnitTypes.h"
 
 #include <string>
 
@@ -16,6 +17,9 @@
 //   'nsrt'  double                    'slay'  AudioBufferList (channels per buffer)
 //   'fsiz', 'saft', 'ltnc'  uint32_t frames    'sfmt'  AudioStreamBasicDescription
 //   'stm#'  AudioObjectID[]           'livn'  uint32_t
+// A device has one stream a direction, whose ID is the device's: 'sdir'
+// (uint32_t, 1 input, 0 output) and 'pft ' (its format, with a listener
+// that fires when the format changes).
 // Device properties that depend on direction answer in the 'inpt' and 'outp'
 // scopes; a sink has nothing in 'inpt', a source nothing in 'outp'.
 
@@ -48,6 +52,13 @@ inline OSStatus AudioHardwareServiceGetPropertyData(AudioObjectID object,
     return AudioObjectGetPropertyData(object, address, qualifierSize, qualifier, ioDataSize,
                                       outData);
 }
+
+// The device's current time: the frame it is at now (on the time line of
+// one of our streams running on it), the host time, and its rate scalar
+// (actual frames a second / nominal rate), estimated from the streams'
+// callbacks. kAudioHardwareNotRunningError when no stream of ours runs on
+// the device. Real-time: no allocation, no locks.
+OSStatus AudioDeviceGetCurrentTime(AudioDeviceID device, AudioTimeStamp* outTime);
 
 // The server the layer connects to, and why the last attempt failed.
 std::string AudioHardwareServerName();

@@ -48,6 +48,11 @@ constexpr uint32_t kAudioDevicePropertyStreams = FourCC("stm#");      // AudioOb
 constexpr uint32_t kAudioDevicePropertyLatency = FourCC("ltnc");      // uint32_t frames
 constexpr uint32_t kAudioDevicePropertyDeviceIsAlive = FourCC("livn"); // uint32_t
 
+// Stream properties (a device's stream has the device's ID)
+constexpr uint32_t kAudioStreamPropertyDirection = FourCC("sdir"); // uint32_t: 0 output, 1 input
+constexpr uint32_t kAudioStreamPropertyPhysicalFormat =
+    FourCC("pft "); // AudioStreamBasicDescription
+
 // Statuses
 constexpr OSStatus kAudioHardwareNoError = 0;
 constexpr OSStatus kAudioHardwareNotRunningError = static_cast<OSStatus>(FourCC("stop"));

@@ -57,6 +57,12 @@ constexpr uint32_t kPulseAudioUnitProperty_StreamLost = FourCC("lost");
 // They go with the stream, unheard. Not part of the original service.
 constexpr uint32_t kPulseOutputUnitProperty_UnplayedFramesAtStop = FourCC("unpl");
 
+// How far ahead of the device an output unit keeps the server's buffer
+// filled, in frames at its input rate (uint32_t; 0 for the unit's default of
+// a tenth of a second). Smaller is quicker to be heard and easier to starve.
+// Set it before starting. Not part of the original service.
+constexpr uint32_t kPulseOutputUnitProperty_TargetLatency = FourCC("tlat");
+
 // Parameters
 constexpr uint32_t kVarispeedParam_PlaybackRate = 0;
 constexpr uint32_t kHALOutputParam_Volume = 14;

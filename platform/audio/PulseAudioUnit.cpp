@@ -264,6 +264,7 @@ OSStatus PulseAudioUnit::startStream(const StreamRequest& request) {
         // From now on a stream that fails means the device or the server went away.
         mStreamLost.store(false, std::memory_order_relaxed);
         pa_stream_set_state_callback(mStream, &PulseAudioUnit::streamStateChanged, this);
+        mClockSlot.store(DeviceClocks::attach(request.deviceID, request.spec.rate));
     }
     pa_threaded_mainloop_unlock(mainloop);
     if (!connected) {
@@ -280,6 +281,7 @@ void PulseAudioUnit::streamStateChanged(pa_stream* stream, void* userData) {
     if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         self->mStreamLost.store(true, std::memory_order_relaxed);
+        self->detachClock();
         self->setRunning(false);
     }
 }
@@ -289,8 +291,13 @@ OSStatus PulseAudioUnit::stopStream() {
         return kAudioHardwareNoError;
     }
     closeStream(PulseHardware::shared().mainloop(), mStream);
+    detachClock();
     setRunning(false);
     return kAudioHardwareNoError;
+}
+
+void PulseAudioUnit::detachClock() {
+    DeviceClocks::detach(mClockSlot.exchange(nullptr), this);
 }
 
 OSStatus PulseAudioUnit::addPropertyListener(uint32_t property, AudioUnitPropertyListenerProc proc,

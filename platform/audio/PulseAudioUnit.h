@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/AudioUnitTypes.h"
+#include "platform/audio/DeviceClock.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -48,6 +49,7 @@ protected:
         const char* name;
         bool record; // a record stream on a source, else playback on a sink
         std::string device;
+        AudioDeviceID deviceID; // whose clock the stream's callbacks feed
         pa_sample_spec spec;
         pa_channel_map map;
         pa_buffer_attr attributes;
@@ -66,6 +68,11 @@ protected:
     void setRunning(bool running);
     // Real-time: records how long a callback took.
     void noteCallbackDuration(uint64_t nanoseconds);
+    // Real-time: frame `sampleTime` of the stream passes at `hostTime`; it
+    // times the device's clock.
+    void offerDeviceTime(double sampleTime, uint64_t hostTime) {
+        DeviceClocks::offer(mClockSlot.load(std::memory_order_relaxed), this, sampleTime, hostTime);
+    }
     const AudioStreamBasicDescription& format(uint32_t scope) const;
 
     AudioStreamBasicDescription mInputFormat{};
@@ -85,6 +92,9 @@ private:
     void notifyListeners(uint32_t property);
     static void streamStateChanged(pa_stream* stream, void* userData);
 
+    void detachClock();
+
+    std::atomic<DeviceClockSlot*> mClockSlot{nullptr};
     std::atomic<bool> mRunning{false};
     std::atomic<bool> mStreamLost{false};
     std::atomic<uint64_t> mLongestCallback{0};

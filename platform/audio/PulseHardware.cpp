@@ -421,6 +421,7 @@ void PulseHardware::subscriptionEvent(pa_context* context, pa_subscription_event
 void PulseHardware::updateDevice(PulseDevice device) {
     bool added = false;
     bool rateChanged = false;
+    bool formatChanged = false;
     {
         std::lock_guard lock(mMutex);
         device.id = idForNameLocked(device.isOutput, device.name);
@@ -432,6 +433,8 @@ void PulseHardware::updateDevice(PulseDevice device) {
             added = true;
         } else {
             rateChanged = existing->sampleRate != device.sampleRate;
+            formatChanged = rateChanged || existing->channels != device.channels ||
+                            existing->sampleFormat != device.sampleFormat;
             device.bufferFrameSize = existing->bufferFrameSize;
             *existing = device;
         }
@@ -443,6 +446,9 @@ void PulseHardware::updateDevice(PulseDevice device) {
     if (rateChanged) {
         notify(device.id, kAudioDevicePropertyNominalSampleRate,
                device.isOutput ? kAudioObjectPropertyScopeOutput : kAudioObjectPropertyScopeInput);
+    }
+    if (formatChanged) {
+        notify(device.id, kAudioStreamPropertyPhysicalFormat, kAudioObjectPropertyScopeGlobal);
     }
 }
 

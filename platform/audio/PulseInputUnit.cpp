@@ -91,9 +91,8 @@ OSStatus PulseInputUnit::initialize() {
     if (!isClientFormat(client)) {
         return kAudioUnitErr_FormatNotSupported;
     }
-    if (!mChannelMap.empty() && mChannelMap.size() != client.mChannelsPerFrame) {
-        return kAudioUnitErr_InvalidPropertyValue;
-    }
+    // A map shorter than the client's channels repeats (one mono channel is
+    // heard on both sides of a stereo client); a longer one is cut.
     for (const int32_t channel : mChannelMap) {
         if (channel >= static_cast<int32_t>(device->channels)) {
             return kAudioUnitErr_InvalidPropertyValue;
@@ -111,7 +110,7 @@ OSStatus PulseInputUnit::initialize() {
 }
 
 OSStatus PulseInputUnit::start() {
-    StreamRequest request{"Cassora input", true, mSourceName, {}, {}, {}};
+    StreamRequest request{"Cassora input", true, mSourceName, mDevice, {}, {}, {}};
     request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mOutputFormat.mSampleRate),
                     static_cast<uint8_t>(mDeviceChannels)};
     const auto device = PulseHardware::shared().device(mDevice);
@@ -172,6 +171,7 @@ void PulseInputUnit::deliver(const float* interleaved, uint32_t frames) {
     timeStamp.mFlags = kAudioTimeStampSampleTimeValid | kAudioTimeStampHostTimeValid |
                        kAudioTimeStampRateScalarValid;
     mSampleTime += frames;
+    offerDeviceTime(mSampleTime, timeStamp.mHostTime);
     AudioUnitRenderActionFlags flags = 0;
     if (mInputCallback.inputProc) {
         mInputCallback.inputProc(mInputCallback.inputProcRefCon, &flags, &timeStamp, 1, frames,
@@ -194,7 +194,9 @@ OSStatus PulseInputUnit::render(AudioUnitRenderActionFlags*, const AudioTimeStam
         if (!buffer.mData || buffer.mDataByteSize < frames * sizeof(float)) {
             return kAudio_ParamError;
         }
-        const int32_t source = mChannelMap.empty() ? static_cast<int32_t>(c) : mChannelMap[c];
+        const int32_t source = mChannelMap.empty()
+                                   ? static_cast<int32_t>(c)
+                                   : mChannelMap[c % mChannelMap.size()];
         auto* out = static_cast<float*>(buffer.mData);
         if (source < 0 || source >= static_cast<int32_t>(mDeviceChannels)) {
             std::memset(out, 0, frames * sizeof(float));

@@ -58,6 +58,24 @@ OSStatus PulseOutputUnit::setProperty(uint32_t property, uint32_t scope, uint32_
         mMaximumFramesPerSlice = std::max<uint32_t>(found->bufferFrameSize, 64);
         return kAudioHardwareNoError;
     }
+    if (property == kAudioOutputUnitProperty_StartTimestampsAtZero) {
+        // Accepted for compatibility: the unit's time stamps always count
+        // the frames it has rendered since it started.
+        return data && size == sizeof(uint32_t) ? kAudioHardwareNoError
+                                                : kAudioUnitErr_InvalidPropertyValue;
+    }
+    if (property == kPulseOutputUnitProperty_TargetLatency) {
+        uint32_t frames = 0;
+        if (!data || size != sizeof(frames)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        std::memcpy(&frames, data, sizeof(frames));
+        if (frames > (1u << 20)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        mTargetLatencyFrames = frames;
+        return kAudioHardwareNoError;
+    }
     return PulseAudioUnit::setProperty(property, scope, element, data, size);
 }
 
@@ -126,18 +144,21 @@ OSStatus PulseOutputUnit::initialize() {
 }
 
 OSStatus PulseOutputUnit::start() {
-    StreamRequest request{"Cassora output", false, mSinkName, {}, {}, {}};
+    StreamRequest request{"Cassora output", false, mSinkName, mDevice, {}, {}, {}};
     request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
                     static_cast<uint8_t>(mChannels)};
     pa_channel_map_init_auto(&request.map, mChannels, PA_CHANNEL_MAP_DEFAULT);
-    // A buffer of kTargetLatencySeconds, asked for a slice at a time.
+    // A buffer of the target latency, asked for a slice at a time (or less,
+    // when the whole buffer is shorter than two slices).
     const size_t frameBytes = pa_frame_size(&request.spec);
-    request.attributes = {
-        static_cast<uint32_t>(-1),
-        static_cast<uint32_t>(
-            frameBytes * static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds)),
-        static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * mMaximumFramesPerSlice),
-        static_cast<uint32_t>(-1)};
+    const size_t target =
+        mTargetLatencyFrames > 0
+            ? mTargetLatencyFrames
+            : static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds);
+    const size_t requestFrames = std::min<size_t>(mMaximumFramesPerSlice, std::max<size_t>(target / 2, 1));
+    request.attributes = {static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * target),
+                          static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * requestFrames),
+                          static_cast<uint32_t>(-1)};
     return startStream(request);
 }
 
@@ -193,6 +214,7 @@ void PulseOutputUnit::streamWritable(pa_stream* stream, size_t bytes, void* user
 // interleaved, at the volume, into the server's buffer.
 void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
     const size_t frameBytes = sizeof(float) * mChannels;
+    offerDeviceTime(mSampleTime, AudioGetCurrentHostTime());
     while (bytes >= frameBytes) {
         void* target = nullptr;
         size_t space = std::min(bytes, frameBytes * mMaximumFramesPerSlice);

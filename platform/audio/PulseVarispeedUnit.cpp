@@ -80,6 +80,8 @@ OSStatus PulseVarispeedUnit::initialize() {
     if (mOutputFormat.mChannelsPerFrame != mInputFormat.mChannelsPerFrame) {
         return kAudioUnitErr_FormatNotSupported;
     }
+    mSampleRateRatio = mInputFormat.mSampleRate / mOutputFormat.mSampleRate;
+    mMaximumEffectiveRate = MaximumRate * static_cast<float>(std::max(mSampleRateRatio, 1.0));
     mChannels = mInputFormat.mChannelsPerFrame;
     freeConverters();
     int error = 0;
@@ -92,7 +94,7 @@ OSStatus PulseVarispeedUnit::initialize() {
     const uint32_t slice = mMaximumFramesPerSlice;
     // History, a slice at the highest rate, the converter's reach and the
     // slack of further calls.
-    const auto window = static_cast<uint32_t>(HistoryFrames + (MaximumRate + 1.0f) * slice +
+    const auto window = static_cast<uint32_t>(HistoryFrames + (mMaximumEffectiveRate + 1.0f) * slice +
                                               (MaximumConverterCalls + 4) * ExtraInputFrames);
     mInput.allocate(mChannels, window);
     mPulledPlanar.assign(static_cast<size_t>(slice) * mChannels, 0.0f);
@@ -126,10 +128,10 @@ bool PulseVarispeedUnit::pullUntil(int64_t endFrame) {
                                       mPulledPlanar.data() +
                                           static_cast<size_t>(c) * mMaximumFramesPerSlice};
         }
+        mPullTimeStamp.mSampleTime = static_cast<double>(mInput.endFrame());
         if (pullInput(mPullFlags, &mPullTimeStamp, frames, mPullList) != 0) {
             std::fill(mPulledPlanar.begin(), mPulledPlanar.end(), 0.0f);
         }
-        mPullTimeStamp.mSampleTime += frames;
         mInput.appendPlanar(mPullList, frames);
     }
     return true;
@@ -247,7 +249,10 @@ OSStatus PulseVarispeedUnit::render(AudioUnitRenderActionFlags* flags,
     mPullFlags = flags;
     mPullTimeStamp = timeStamp ? *timeStamp : AudioTimeStamp{};
     mInput.forgetBefore(static_cast<int64_t>(std::floor(mPosition)) - HistoryFrames);
-    const float rate = mRate.load(std::memory_order_relaxed);
+    // Input frames played per output frame.
+    const float rate = std::clamp(
+        static_cast<float>(mRate.load(std::memory_order_relaxed) * mSampleRateRatio),
+        MinimumRate, mMaximumEffectiveRate);
     const Path path = pathFor(rate);
     if (path != mPath) {
         restartAt(path, rate);

@@ -6,8 +6,13 @@
 #include <samplerate.h>
 
 // The varispeed unit: what it pulls, played back at a rate of 0.125 to 8
-// (1.0 normal), converted by libsamplerate. At exactly 1.0 it passes the
-// input through untouched.
+// (1.0 normal), converted by libsamplerate. When its input and output
+// formats have different sample rates it converts between them as well (the
+// rate then scales the conversion). At exactly 1.0 between equal sample
+// rates it passes the input through untouched.
+//
+// The time stamps it hands to what it pulls count input frames: each pull
+// starts where the previous one ended, whatever the rate.
 //
 // The stream stays continuous when the rate changes, including across 1.0
 // and between the two converters: the unit keeps its input in a window of
@@ -52,6 +57,8 @@ private:
     void deliver(uint32_t produced, uint32_t frames, AudioBufferList* data) const;
 
     std::atomic<float> mRate{1.0f};
+    double mSampleRateRatio = 1.0; // input rate / output rate
+    float mMaximumEffectiveRate = MaximumRate;
 
     SRC_STATE* mConverter = nullptr;       // band-limited (sinc)
     SRC_STATE* mCoarseConverter = nullptr; // linear

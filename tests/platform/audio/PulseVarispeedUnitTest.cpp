@@ -179,4 +179,62 @@ TEST_F(Varispeed, ChangesAcrossTheConverterSwitchAreSmooth) {
     expectContinuous();
 }
 
+// Between a 48 kHz input and a 44.1 kHz output the unit converts the rate
+// as well: each output second takes a second of input, pulled in pieces
+// whose time stamps follow on from each other.
+TEST(VarispeedRates, ConvertsBetweenSampleRatesWithContiguousPulls) {
+    AudioUnit unit = nullptr;
+    const AudioComponentDescription varispeed{kAudioUnitType_FormatConverter,
+                                              kAudioUnitSubType_Varispeed,
+                                              kAudioUnitManufacturer_Apple, 0, 0};
+    ASSERT_EQ(AudioComponentInstanceNew(&varispeed, &unit), 0);
+    const AudioStreamBasicDescription in =
+        VELKAudioStreamBasicDescription::clientStreamDescription(1, 48000)
+            ->audioStreamBasicDescription();
+    const AudioStreamBasicDescription out =
+        VELKAudioStreamBasicDescription::clientStreamDescription(1, 44100)
+            ->audioStreamBasicDescription();
+    ASSERT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0,
+                                   &in, sizeof(in)),
+              0);
+    ASSERT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output,
+                                   0, &out, sizeof(out)),
+              0);
+    struct Source {
+        double next = 0;
+        bool contiguous = true;
+        static OSStatus supply(void* refCon, AudioUnitRenderActionFlags*,
+                               const AudioTimeStamp* time, uint32_t, uint32_t frames,
+                               AudioBufferList* data) {
+            auto* self = static_cast<Source*>(refCon);
+            self->contiguous &= time->mSampleTime == self->next;
+            self->next = time->mSampleTime + frames;
+            auto* samples = static_cast<float*>(data->mBuffers[0].mData);
+            for (uint32_t i = 0; i < frames; ++i) {
+                samples[i] = 0.25f;
+            }
+            return 0;
+        }
+    } source;
+    const AURenderCallbackStruct callback{&Source::supply, &source};
+    ASSERT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback,
+                                   kAudioUnitScope_Input, 0, &callback, sizeof(callback)),
+              0);
+    ASSERT_EQ(AudioUnitInitialize(unit), 0);
+    std::vector<float> samples(441);
+    AudioBufferList list{1, {{1, 441 * 4, samples.data()}}};
+    for (int slice = 0; slice < 100; ++slice) { // one output second
+        AudioUnitRenderActionFlags flags = 0;
+        AudioTimeStamp time{};
+        time.mSampleTime = slice * 441.0;
+        list.mBuffers[0].mDataByteSize = 441 * 4;
+        ASSERT_EQ(AudioUnitRender(unit, &flags, &time, 0, 441, &list), 0);
+    }
+    EXPECT_TRUE(source.contiguous) << "the pulls' time stamps jump";
+    EXPECT_NEAR(source.next, 48000, 128) << "input frames taken for one output second";
+    EXPECT_NEAR(samples[440], 0.25f, 0.01f);
+    AudioUnitUninitialize(unit);
+    AudioComponentInstanceDispose(unit);
+}
+
 } // namespace

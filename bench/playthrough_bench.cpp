@@ -1,0 +1,372 @@
+// Live monitoring: how late the input is heard on the output, against
+// PulseAudio's own module-loopback doing the same job between the same two
+// devices; whether the ring's fill stays bounded over a long run between
+// devices of different rates; how long the I/O callbacks take.
+//
+//   scripts/with-audio-server build/bench/playthrough_bench [--quick] [--check]
+//
+// The through-latency: clicks are played into a null sink ("pt_bench_in");
+// its monitor is the monitored input, a second null sink ("pt_bench_out")
+// the output. Both monitors are recorded in this process with the same
+// settings, each chunk dated by the server's timing (capture time = now -
+// stream latency), and a click's onset on the output is compared with its
+// onset on the input. The same clicks go through module-loopback (default
+// settings, then latency_msec=20) instead of our play-through.
+
+#include "BenchReport.h"
+#include "ChildProcess.h"
+#include "ProgrammeSource.h"
+
+#include "audio/playthrough/VELKAudioPlaythroughManager.h"
+#include "platform/audio/AudioHardwareService.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kRate = 48000;
+
+std::string shell(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof(buffer), pipe)) {
+            output += buffer;
+        }
+        pclose(pipe);
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) {
+        output.pop_back();
+    }
+    return output;
+}
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// One record stream on a source: the times (monotonic seconds) at which
+// clicks began, as captured by the device.
+struct OnsetRecorder {
+    pa_stream* stream = nullptr;
+    double lastLoud = -1;
+    std::mutex lock;
+    std::vector<double> onsets;
+
+    static void readable(pa_stream* s, size_t, void* data) {
+        auto* self = static_cast<OnsetRecorder*>(data);
+        const void* samples = nullptr;
+        size_t bytes = 0;
+        while (pa_stream_peek(s, &samples, &bytes) == 0 && bytes > 0) {
+            pa_usec_t latency = 0;
+            int negative = 0;
+            double captured = monotonicSeconds();
+            if (pa_stream_get_latency(s, &latency, &negative) == 0) {
+                captured -= (negative ? -1.0 : 1.0) * static_cast<double>(latency) * 1e-6;
+            }
+            if (samples) {
+                const auto* x = static_cast<const float*>(samples);
+                const size_t frames = bytes / sizeof(float);
+                // `latency` covers this chunk too: its first frame is that old.
+                for (size_t i = 0; i < frames; ++i) {
+                    const double t = captured + static_cast<double>(i) / kRate;
+                    if (std::fabs(x[i]) > 0.25f) {
+                        if (self->lastLoud < 0 || t - self->lastLoud > 0.15) {
+                            std::lock_guard guard(self->lock);
+                            self->onsets.push_back(t);
+                        }
+                        self->lastLoud = t;
+                    }
+                }
+            }
+            pa_stream_drop(s);
+        }
+    }
+};
+
+class Server {
+public:
+    Server() {
+        mLoop = pa_threaded_mainloop_new();
+        mContext = pa_context_new(pa_threaded_mainloop_get_api(mLoop), "playthrough_bench");
+        pa_context_set_state_callback(
+            mContext, [](pa_context*, void* l) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0); },
+            mLoop);
+        pa_context_connect(mContext, nullptr, PA_CONTEXT_NOFLAGS, nullptr);
+        pa_threaded_mainloop_start(mLoop);
+        pa_threaded_mainloop_lock(mLoop);
+        while (pa_context_get_state(mContext) != PA_CONTEXT_READY &&
+               PA_CONTEXT_IS_GOOD(pa_context_get_state(mContext))) {
+            pa_threaded_mainloop_wait(mLoop);
+        }
+        mReady = pa_context_get_state(mContext) == PA_CONTEXT_READY;
+        pa_threaded_mainloop_unlock(mLoop);
+    }
+    ~Server() {
+        pa_threaded_mainloop_stop(mLoop);
+        pa_context_disconnect(mContext);
+        pa_context_unref(mContext);
+        pa_threaded_mainloop_free(mLoop);
+    }
+    bool ready() const { return mReady; }
+
+    void record(OnsetRecorder& recorder, const std::string& source) {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
+        pa_threaded_mainloop_lock(mLoop);
+        recorder.stream = pa_stream_new(mContext, "onsets", &spec, nullptr);
+        pa_stream_set_read_callback(recorder.stream, &OnsetRecorder::readable, &recorder);
+        // Small fragments: a chunk is dated to within a millisecond.
+        pa_buffer_attr attributes{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+                                  static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+                                  static_cast<uint32_t>(sizeof(float) * kRate / 1000)};
+        pa_stream_connect_record(
+            recorder.stream, source.c_str(), &attributes,
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                           PA_STREAM_AUTO_TIMING_UPDATE));
+        pa_threaded_mainloop_unlock(mLoop);
+    }
+    void close(OnsetRecorder& recorder) {
+        pa_threaded_mainloop_lock(mLoop);
+        pa_stream_disconnect(recorder.stream);
+        pa_stream_unref(recorder.stream);
+        recorder.stream = nullptr;
+        pa_threaded_mainloop_unlock(mLoop);
+    }
+
+private:
+    pa_threaded_mainloop* mLoop = nullptr;
+    pa_context* mContext = nullptr;
+    bool mReady = false;
+};
+
+// Writes the click train (a 2 ms burst every 0.4 s, over silence) for the
+// clicks to be played into the input sink.
+std::string writeClicks(double seconds) {
+    const std::string path = "/tmp/playthrough_bench_clicks.raw";
+    std::vector<float> samples(static_cast<size_t>(seconds * kRate), 0.0f);
+    for (size_t start = kRate / 2; start + kRate / 500 < samples.size(); start += kRate * 2 / 5) {
+        for (size_t i = 0; i < kRate / 500; ++i) {
+            samples[start + i] = (i % 8 < 4) ? 0.8f : -0.8f; // a 6 kHz square burst
+        }
+    }
+    if (FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(samples.data(), sizeof(float), samples.size(), file);
+        std::fclose(file);
+    }
+    return path;
+}
+
+struct Latency {
+    bool ok = false;
+    double median = 0;
+    double worst = 0;
+    size_t clicks = 0;
+};
+
+// Plays the clicks into the input sink while `path` carries them to the
+// output sink; pairs each output onset with the input onset before it.
+Latency measure(Server& server, const std::string& clicks, double seconds) {
+    OnsetRecorder input;
+    OnsetRecorder output;
+    server.record(input, "pt_bench_in.monitor");
+    server.record(output, "pt_bench_out.monitor");
+    // An idle null sink notices new listeners only after its long sleep.
+    std::this_thread::sleep_for(2500ms);
+    ChildProcess player({"pacat", "--playback", "--device=pt_bench_in", "--rate=48000",
+                         "--channels=1", "--format=float32le", "--latency-msec=10", clicks});
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds + 0.5));
+    player.interrupt();
+    server.close(input);
+    server.close(output);
+
+    std::vector<double> delays;
+    for (double out : output.onsets) {
+        double best = -1;
+        for (double in : input.onsets) {
+            if (in <= out + 0.002 && out - in < 0.35) {
+                best = out - in;
+            }
+        }
+        if (best >= 0) {
+            delays.push_back(std::max(best, 0.0));
+        }
+    }
+    Latency result;
+    result.clicks = delays.size();
+    if (delays.size() < 5) {
+        return result;
+    }
+    std::sort(delays.begin(), delays.end());
+    result.ok = true;
+    result.median = delays[delays.size() / 2] * 1000;
+    result.worst = delays.back() * 1000;
+    return result;
+}
+
+AudioDeviceID waitForDevice(const std::string& uid) {
+    for (int i = 0; i < 200; ++i) {
+        const AudioObjectPropertyAddress address{kAudioHardwarePropertyTranslateUIDToDevice,
+                                                 kAudioObjectPropertyScopeGlobal, 0};
+        AudioDeviceID id = 0;
+        AudioValueTranslation translation{uid.data(), static_cast<uint32_t>(uid.size()), &id,
+                                          sizeof(id)};
+        uint32_t size = sizeof(translation);
+        if (AudioObjectGetPropertyData(kAudioObjectSystemObject, &address, 0, nullptr, &size,
+                                       &translation) == 0 &&
+            id != 0) {
+            return id;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool quick = false;
+    bool check = false;
+    for (int i = 1; i < argc; ++i) {
+        quick |= std::strcmp(argv[i], "--quick") == 0;
+        check |= std::strcmp(argv[i], "--check") == 0;
+    }
+    BenchReport report;
+    Server server;
+    if (!server.ready()) {
+        std::fprintf(stderr, "playthrough_bench: no audio server (run it under scripts/with-audio-server)\n");
+        return 2;
+    }
+    std::vector<std::string> modules;
+    auto load = [&](const std::string& arguments) {
+        modules.push_back(shell("pactl load-module " + arguments));
+        return modules.back();
+    };
+    load("module-null-sink sink_name=pt_bench_in rate=48000 channels=1 format=float32le");
+    load("module-null-sink sink_name=pt_bench_out rate=48000 channels=2 format=float32le");
+    waitForDevice("pt_bench_in.monitor");
+    waitForDevice("pt_bench_out");
+
+    const double clickSeconds = quick ? 6 : 15;
+    const std::string clicks = writeClicks(clickSeconds);
+    report.heading(formatted("Through-latency: 6 kHz clicks every 0.4 s for %.0f s, input "
+                             "pt_bench_in.monitor (48 kHz) to output pt_bench_out (48 kHz)",
+                             clickSeconds));
+    Latency ours;
+    {
+        VELKAudioPlaythroughManager monitoring("pt_bench_in.monitor", "pt_bench_out", std::nullopt);
+        monitoring.start();
+        std::this_thread::sleep_for(500ms);
+        ours = measure(server, clicks, clickSeconds);
+        monitoring.stop();
+    }
+    Latency loopback;
+    {
+        const std::string module =
+            shell("pactl load-module module-loopback source=pt_bench_in.monitor sink=pt_bench_out");
+        std::this_thread::sleep_for(1500ms);
+        loopback = measure(server, clicks, clickSeconds);
+        shell("pactl unload-module " + module);
+    }
+    Latency loopback20;
+    {
+        const std::string module = shell("pactl load-module module-loopback "
+                                         "source=pt_bench_in.monitor sink=pt_bench_out "
+                                         "latency_msec=20");
+        std::this_thread::sleep_for(1500ms);
+        loopback20 = measure(server, clicks, clickSeconds);
+        shell("pactl unload-module " + module);
+    }
+    auto describe = [](const char* who, const Latency& l) {
+        return formatted("%s: median %.1f ms, worst %.1f ms over %zu clicks", who, l.median,
+                         l.worst, l.clicks);
+    };
+    if (!ours.ok) {
+        report.failed("our play-through's latency", "too few clicks came through");
+    } else {
+        report.figure(describe("our play-through", ours), "median <= 50 ms", ours.median <= 50);
+        if (loopback.ok) {
+            report.figure(describe("module-loopback (default)", loopback) +
+                              formatted("; ours is %.2fx", ours.median / loopback.median),
+                          "ours below module-loopback's default", ours.median < loopback.median);
+        } else {
+            report.failed("module-loopback (default)", "too few clicks came through");
+        }
+        if (loopback20.ok) {
+            std::printf("  for reference, %s; ours is %.2fx\n",
+                        describe("module-loopback latency_msec=20", loopback20).c_str(),
+                        ours.median / loopback20.median);
+        }
+    }
+
+    // A long run between devices of different rates, on a music-like
+    // programme: 48 kHz in, 44.1 kHz out.
+    const double longSeconds = quick ? 60 : 600;
+    load("module-null-sink sink_name=pt_bench_44 rate=44100 channels=2 format=float32le");
+    waitForDevice("pt_bench_44");
+    {
+        ProgrammeSource programme("/tmp", longSeconds + 5);
+        waitForDevice(programme.monitor());
+        auto playing = programme.play();
+        VELKAudioPlaythroughManager monitoring(programme.monitor(), "pt_bench_44", std::nullopt);
+        monitoring.start();
+        CAPlayThroughHost* host = monitoring.playThroughHost();
+        report.heading(formatted("Ring fill over %.0f s, programme at 48 kHz monitored on a "
+                                 "44.1 kHz sink",
+                                 longSeconds));
+        std::this_thread::sleep_for(3s);
+        const uint64_t settledMisses = host->statistics().misses;
+        int64_t lowest = INT64_MAX;
+        int64_t highest = INT64_MIN;
+        int64_t firstHalfHighest = INT64_MIN;
+        const int samples = static_cast<int>(longSeconds);
+        for (int s = 0; s < samples; ++s) {
+            std::this_thread::sleep_for(1s);
+            const int64_t fill = host->statistics().fill;
+            lowest = std::min(lowest, fill);
+            highest = std::max(highest, fill);
+            if (s < samples / 2) {
+                firstHalfHighest = std::max(firstHalfHighest, fill);
+            }
+        }
+        const auto stats = host->statistics();
+        const double range = static_cast<double>(highest - lowest) / 48.0;
+        report.figure(formatted("fill between %.1f and %.1f ms (range %.1f ms), %llu misses "
+                                "after settling, varispeed rate %.5f",
+                                lowest / 48.0, highest / 48.0, range,
+                                static_cast<unsigned long long>(stats.misses - settledMisses),
+                                stats.varispeedRate),
+                      "bounded: range under 20 ms, no late growth, no misses",
+                      range < 20 && highest <= firstHalfHighest + 480 &&
+                          stats.misses == settledMisses);
+        const double period = 512.0 / 48000 * 1e9;
+        report.figure(formatted("longest input callback %.1f us, output callback %.1f us, "
+                                "buffer period %.0f us (a figure for a quiet machine)",
+                                stats.longestInputCallback / 1000.0,
+                                stats.longestOutputCallback / 1000.0, period / 1000),
+                      "each under 5 % of the buffer period",
+                      stats.longestInputCallback < 0.05 * period &&
+                          stats.longestOutputCallback < 0.05 * period);
+        monitoring.stop();
+    }
+
+    for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
+        shell("pactl unload-module " + *it);
+    }
+    return check && !report.allMet() ? 1 : 0;
+}

@@ -1,0 +1,245 @@
+#include "audio/playthrough/CAPlayThrough.h"
+#include "audio/playthrough/PlayThroughRingBuffer.h"
+#include "platform/audio/DeviceClock.h"
+#include "platform/audio/RealtimeScope.h"
+
+#include "../realtime/RealtimeAllocationGuard.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <random>
+#include <thread>
+#include <vector>
+
+// The ring of input frames by input time, the play-through's offset
+// arithmetic and the device clock's rate estimate, without a server.
+
+namespace {
+
+// One-channel float frames whose value is their own time, so any frame read
+// shows where it came from.
+struct Frames {
+    std::vector<float> samples;
+    std::vector<uint8_t> storage = std::vector<uint8_t>(AudioBufferListSize(1));
+    AudioBufferList* list = reinterpret_cast<AudioBufferList*>(storage.data());
+
+    explicit Frames(uint32_t count) : samples(count) {
+        list->mNumberBuffers = 1;
+        list->mBuffers[0] = {1, count * 4, samples.data()};
+    }
+    Frames& stamp(int64_t start) {
+        for (size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = static_cast<float>(start + static_cast<int64_t>(i));
+        }
+        return *this;
+    }
+};
+
+using Range = std::pair<int64_t, int64_t>;
+
+Range bounds(const PlayThroughRingBuffer& ring) {
+    int64_t start = 0;
+    int64_t end = 0;
+    EXPECT_EQ(ring.CurrentTimeBounds(start, end), 0);
+    return {start, end};
+}
+
+} // namespace
+
+TEST(PlayThroughRingBuffer, CapacityIsRoundedUpToAPowerOfTwo) {
+    PlayThroughRingBuffer ring;
+    ring.Allocate(2, 4, 10240);
+    EXPECT_EQ(ring.capacityFrames(), 16384u);
+    ring.Allocate(2, 4, 1024);
+    EXPECT_EQ(ring.capacityFrames(), 1024u);
+    ring.Allocate(1, 4, 1);
+    EXPECT_EQ(ring.capacityFrames(), 1u);
+}
+
+TEST(PlayThroughRingBuffer, WritesKeepTheNewestCapacityAndDiscardOnGoingBack) {
+    PlayThroughRingBuffer ring;
+    ring.Allocate(1, 4, 1024);
+    Frames block(512);
+
+    EXPECT_EQ(ring.WriteFrames(block.stamp(10000).list, 512, 10000), 0);
+    EXPECT_EQ(bounds(ring), Range(9488, 10512));
+    // The frames before the first write read as silence.
+    Frames out(512);
+    EXPECT_EQ(ring.ReadFrames(out.list, 512, 9488), 0);
+    for (float sample : out.samples) {
+        ASSERT_EQ(sample, 0.0f);
+    }
+
+    EXPECT_EQ(ring.WriteFrames(block.stamp(10512).list, 512, 10512), 0);
+    EXPECT_EQ(bounds(ring), Range(10000, 11024));
+    // Across the wrap, frames come back as written.
+    EXPECT_EQ(ring.ReadFrames(out.list, 512, 10300), 0);
+    for (size_t i = 0; i < out.samples.size(); ++i) {
+        ASSERT_EQ(out.samples[i], static_cast<float>(10300 + i));
+    }
+
+    EXPECT_EQ(ring.WriteFrames(block.stamp(9900).list, 512, 9900), 0);
+    EXPECT_EQ(bounds(ring), Range(9900, 10412));
+
+    Frames tooMany(1025);
+    EXPECT_EQ(ring.WriteFrames(tooMany.list, 1025, 20000), 3);
+    EXPECT_EQ(bounds(ring), Range(9900, 10412)) << "nothing changed";
+}
+
+TEST(PlayThroughRingBuffer, AGapInTheInputReadsAsSilence) {
+    PlayThroughRingBuffer ring;
+    ring.Allocate(1, 4, 1024);
+    Frames block(256);
+    ring.WriteFrames(block.stamp(0).list, 256, 0);
+    ring.WriteFrames(block.stamp(1000).list, 256, 1000); // frames 256..999 never came
+    Frames out(1024);
+    // The ring keeps the newest 1024 frames: [232, 1256).
+    EXPECT_EQ(ring.ReadFrames(out.list, 1024, 232), 0);
+    for (int64_t t = 232; t < 1256; ++t) {
+        const float expected = (t < 256 || t >= 1000) ? static_cast<float>(t) : 0.0f;
+        ASSERT_EQ(out.samples[static_cast<size_t>(t - 232)], expected) << "frame " << t;
+    }
+}
+
+TEST(PlayThroughRingBuffer, ClampCodesSayWhereAReadLiesAgainstTheStoredRange) {
+    PlayThroughRingBuffer ring;
+    ring.Allocate(1, 4, 1024);
+    Frames block(500);
+    ring.WriteFrames(block.stamp(1000).list, 500, 1000);
+    ring.WriteFrames(block.stamp(1500).list, 500, 1500); // stored [1000, 2000)
+    struct Case {
+        int64_t start, end;
+        int32_t code;
+        int64_t clampedStart, clampedEnd;
+    };
+    // The first write into the empty ring kept the 1024 frames before its
+    // end; the second pushed the oldest out: [976, 2000) is stored.
+    const Case cases[] = {
+        {1200, 1300, 0, 1200, 1300}, {1900, 2100, 1, 1900, 2000}, {2100, 2200, 2, 2000, 2000},
+        {900, 1100, -1, 976, 1100},  {800, 900, -2, 976, 976},    {900, 2100, 3, 976, 2000},
+        {976, 2000, 0, 976, 2000},
+    };
+    for (const Case& c : cases) {
+        int64_t start = c.start;
+        int64_t end = c.end;
+        EXPECT_EQ(ring.ClampReadRange(start, end), c.code) << c.start << "-" << c.end;
+        EXPECT_EQ(start, c.clampedStart) << c.start << "-" << c.end;
+        EXPECT_EQ(end, c.clampedEnd) << c.start << "-" << c.end;
+    }
+
+    // A read that sticks out is silent where it sticks out and says so.
+    Frames out(200);
+    EXPECT_EQ(ring.ReadFrames(out.list, 200, 1900), 1);
+    for (size_t i = 0; i < 200; ++i) {
+        ASSERT_EQ(out.samples[i], i < 100 ? static_cast<float>(1900 + i) : 0.0f);
+    }
+    EXPECT_EQ(out.list->mBuffers[0].mDataByteSize, 200u * 4);
+    EXPECT_EQ(ring.ReadFrames(out.list, 200, 100), -2);
+}
+
+// A writer laps a small ring while a reader reads: every read that reports
+// success holds exactly the frames asked for; a read the writer overwrote
+// under it reports a miss instead.
+TEST(PlayThroughRingBuffer, ReadsOverwrittenWhileCopiedAreReportedNotReturned) {
+    PlayThroughRingBuffer ring;
+    ring.Allocate(1, 4, 256);
+    std::atomic<int64_t> written{0};
+    std::atomic<bool> stop{false};
+    RealtimeAllocationGuard::reset();
+    std::thread writer([&] {
+        Frames block(64);
+        RealtimeScope realtime;
+        for (int64_t t = 0; !stop.load(); t += 64) {
+            ring.WriteFrames(block.stamp(t).list, 64, t);
+            written.store(t + 64);
+        }
+    });
+    Frames out(128);
+    uint64_t good = 0;
+    uint64_t reported = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < deadline) {
+        // Aim at the oldest frames, where the writer overwrites.
+        const int64_t start = std::max<int64_t>(0, written.load() - 256);
+        int32_t code = 0;
+        {
+            RealtimeScope realtime;
+            code = ring.ReadFrames(out.list, 128, start);
+        }
+        if (code != 0) {
+            ++reported;
+            continue;
+        }
+        ++good;
+        for (size_t i = 0; i < 128; ++i) {
+            ASSERT_EQ(out.samples[i], static_cast<float>(start + static_cast<int64_t>(i)))
+                << "a read reported whole returned overwritten frames";
+        }
+    }
+    stop.store(true);
+    writer.join();
+    EXPECT_GT(good, 0u);
+    EXPECT_GT(reported, 0u) << "the reader never met the writer";
+    EXPECT_EQ(RealtimeAllocationGuard::violations(), 0u);
+}
+
+TEST(PlayThroughOffset, StartsAtTheThroughLatencyLinedUpAtTheFirstOutputCycle) {
+    // Safety offsets 32 and 16, buffers of 512: 1072 frames through.
+    EXPECT_EQ(CAPlayThrough::InitialOffset(32 + 512 + 16 + 512, 1000, 5000), 5072.0);
+}
+
+TEST(PlayThroughOffset, AReadAheadOfTheInputStepsBackAtLeast128Frames) {
+    // Reading 512 frames whose end lies 40 frames past the stored end.
+    EXPECT_EQ(CAPlayThrough::CorrectedOffset(5072, 1, 10000 - 512 + 40, 512, 9000, 10000, 1072),
+              5200.0);
+    // ... 300 frames past.
+    EXPECT_EQ(CAPlayThrough::CorrectedOffset(5072, 2, 10000 - 512 + 300, 512, 9000, 10000, 1072),
+              5372.0);
+}
+
+TEST(PlayThroughOffset, AReadFallenBehindTheRingCatchesUpToTheThroughLatency) {
+    // The read starts 600 frames before what a full ring still holds.
+    double offset = CAPlayThrough::CorrectedOffset(8000, -2, 9400, 512, 10000, 26384, 1072);
+    const double now = 9400 + 8000; // output time of that read
+    EXPECT_EQ(now - offset, 26384 - 512 - 1072) << "reads at the usual distance again";
+    // With little in the ring, the read lands a step inside it, not at its edge.
+    offset = CAPlayThrough::CorrectedOffset(8000, -1, 9900, 512, 10000, 10700, 1072);
+    EXPECT_EQ(9900 + 8000 - offset, 10000 + 128);
+}
+
+// A device running 500 ppm fast, its callbacks a few milliseconds late at
+// random: the clock finds the rate, and the frames it accounts for never
+// wander far from the device's own count.
+TEST(DeviceClock, FindsTheRateOfAJitteryDevice) {
+    DeviceClock clock;
+    clock.reset(48000);
+    const double actualRate = 48000 * 1.0005;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> lateness(0, 4e6); // ns
+    double sampleTime = 0;
+    double integrated = 0; // frames played at the estimated rate scalar
+    AudioTimeStamp previous{};
+    bool havePrevious = false;
+    for (int cycle = 0; cycle < 60 * 94; ++cycle) { // a minute of 512-frame cycles
+        const double hostTime = 1e12 + sampleTime / actualRate * 1e9 + lateness(random);
+        clock.feed(sampleTime, static_cast<uint64_t>(hostTime));
+        AudioTimeStamp now{};
+        ASSERT_TRUE(clock.timeAt(static_cast<uint64_t>(hostTime), now));
+        if (havePrevious) {
+            integrated += now.mRateScalar * 48000 *
+                          (static_cast<double>(now.mHostTime - previous.mHostTime) * 1e-9);
+        }
+        previous = now;
+        havePrevious = true;
+        sampleTime += 512;
+    }
+    EXPECT_NEAR(previous.mRateScalar, 1.0005, 0.0001);
+    EXPECT_NEAR(integrated, sampleTime - 512, 48000 * 0.01) << "more than 10 ms adrift";
+}
+
+TEST(DeviceClock, HasNoTimeForADeviceWithoutRunningStreams) {
+    AudioTimeStamp time{};
+    EXPECT_NE(DeviceClocks::currentTime(0x7fffffff, time), 0);
+}

@@ -319,11 +319,13 @@ TEST_F(PreferencesWindowControls, ControlsWriteAndFollowTheDefaults) {
     EXPECT_EQ(controller.recordHotKeyTextField()->text(), "Ctrl+Shift+7");
     EXPECT_TRUE(controller.recordHotKeyTextField()->isReadOnly());
     EXPECT_TRUE(controller.recordHotKeyTextField()->isEnabled());
-    EXPECT_FALSE(controller.recordHotKeyChangeButton()->isEnabled());
+    // The Change… buttons work while hot keys are on, as the fields do.
+    EXPECT_TRUE(controller.recordHotKeyChangeButton()->isEnabled());
     controller.enableHotKeysCheckbox()->click();
     EXPECT_FALSE(defaults.boolForKey("EnableHotKeys"));
     EXPECT_FALSE(controller.enableHotKeys());
     EXPECT_FALSE(controller.recordHotKeyTextField()->isEnabled());
+    EXPECT_FALSE(controller.recordHotKeyChangeButton()->isEnabled());
     defaults.setValue("RecordHotKey", HotKeyText::plist(-1, -1));
     EXPECT_EQ(controller.recordHotKeyTextField()->text(), "(None)");
 

@@ -5,6 +5,7 @@
 #include "app/library/TapeQuality.h"
 #include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
+#include "app/shell/AboutController.h"
 #include "app/shell/CommandLine.h"
 #include "platform/desktop/UserDefaults.h"
 
@@ -56,6 +57,7 @@ AppController::~AppController() {
     if (mWindowController) {
         mWindowController->windowWillClose();
     }
+    delete mAboutController;
 }
 
 QString AppController::soundFilePath() const {
@@ -64,6 +66,8 @@ QString AppController::soundFilePath() const {
 
 void AppController::start(const QStringList& filesToOpen) {
     PreferencesController::initializeClass();
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("org.cassora.Cassora"), AboutController::applicationIcon()));
     mPreferencesController = std::make_unique<PreferencesController>();
     WindowController::registerDefaults();
     recoverInterruptedRecordings();
@@ -188,6 +192,8 @@ void AppController::buildMainMenu(QMenuBar* bar) {
     connect(tape, &QMenu::aboutToShow, this, [this, tape] { validateTapeCommands(tape); });
 
     QMenu* help = bar->addMenu(tr("&Help"));
+    help->addAction(tr("About Cassora"), this, &AppController::showAbout)
+        ->setMenuRole(QAction::AboutRole);
     help->addAction(tr("Send Feedback…"), this, &AppController::sendFeedback);
     mCheckForUpdatesMenuItem = help->addAction(tr("Check for Updates…"));
 }
@@ -233,6 +239,13 @@ void AppController::updateChannelMenu() {
     const bool stereo = UserDefaults::standard().boolForKey(kRecordingIsStereo);
     mStereoMenuItem->setChecked(stereo);
     mMonoMenuItem->setChecked(!stereo);
+}
+
+void AppController::showAbout() {
+    if (!mAboutController) {
+        mAboutController = new AboutController;
+    }
+    mAboutController->showWindow();
 }
 
 void AppController::showPreferences() {

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class AboutController;
 class PreferencesController;
 class QAction;
 class QMenuBar;
@@ -59,8 +60,12 @@ public:
     QAction* stereoMenuItem() const { return mStereoMenuItem; }
     QAction* monoMenuItem() const { return mMonoMenuItem; }
 
+    AboutController* aboutController() const { return mAboutController; }
+
 public slots:
     void showPreferences();
+    // Made on first use and kept.
+    void showAbout();
     void sendFeedback();
     void setRecordingQuality(int index);
     void updateQualityMenu();
@@ -85,4 +90,5 @@ private:
     QAction* mMonoMenuItem = nullptr;
     QAction* mCheckForUpdatesMenuItem = nullptr;
     QList<QAction*> mTapeCommandItems;
+    AboutController* mAboutController = nullptr;
 };

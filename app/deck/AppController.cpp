@@ -7,6 +7,7 @@
 #include "app/preferences/PreferencesController.h"
 #include "app/shell/AboutController.h"
 #include "app/shell/CommandLine.h"
+#include "app/shell/MPRISService.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QActionGroup>
@@ -54,6 +55,7 @@ AppController::AppController(QObject* parent) : QObject(parent) {
 }
 
 AppController::~AppController() {
+    mMPRISService.reset();
     if (mWindowController) {
         mWindowController->windowWillClose();
     }
@@ -91,6 +93,12 @@ void AppController::start(const QStringList& filesToOpen) {
     connect(mCheckForUpdatesMenuItem, &QAction::triggered, mSparkleUpdater,
             &SUUpdater::checkForUpdates);
     mWindowController->applicationDidFinishLaunching();
+    // Media keys and the desktop's media controls.
+    mMPRISService = std::make_unique<MPRISService>(*mWindowController);
+    if (QString error; !mMPRISService->registerOnSessionBus(&error)) {
+        std::fprintf(stderr, "(ERROR) AppController : Media controls are not available: %s\n",
+                     error.toLocal8Bit().constData());
+    }
     if (!filesToOpen.isEmpty()) {
         openFiles(filesToOpen);
     }

@@ -8,6 +8,7 @@
 #include <memory>
 
 class AboutController;
+class MPRISService;
 class PreferencesController;
 class QAction;
 class QMenuBar;
@@ -61,6 +62,7 @@ public:
     QAction* monoMenuItem() const { return mMonoMenuItem; }
 
     AboutController* aboutController() const { return mAboutController; }
+    MPRISService* mprisService() const { return mMPRISService.get(); }
 
 public slots:
     void showPreferences();
@@ -91,4 +93,5 @@ private:
     QAction* mCheckForUpdatesMenuItem = nullptr;
     QList<QAction*> mTapeCommandItems;
     AboutController* mAboutController = nullptr;
+    std::unique_ptr<MPRISService> mMPRISService;
 };

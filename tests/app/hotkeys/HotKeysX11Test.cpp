@@ -7,6 +7,7 @@
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/shell/DeckHotKeys.h"
+#include "app/shell/MPRISService.h"
 #include "app/shell/StatusItem.h"
 #include "app/transport/Cassora_sm.h"
 #include "platform/audio/MainQueue.h"
@@ -389,6 +390,59 @@ TEST_F(DeckHotKeysTest, ACombinationHeldByAnotherProgramIsReportedOnce) {
                       PTKeyCombo(28, kCommandShift).plistRepresentation());
     EXPECT_TRUE(deck->hotKeys()->hotKey("Record")->isRegistered());
     EXPECT_TRUE(deck->hotKeys()->failedIdentifiers().isEmpty());
+}
+
+TEST_F(DeckHotKeysTest, MediaControlsOnTheSessionBusDriveTheDeckAndDescribeItsTape) {
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        GTEST_SKIP() << "runs inside dbus-run-session";
+    }
+    // A tape to play.
+    deck->recordTape();
+    pumpFor(1.2);
+    deck->stopTape();
+    ASSERT_TRUE(pumpUntil([&] { return state() == "TapeMap::TapeStopped"; }, 5));
+    deck->selectedTape()->setTitle(QStringLiteral("Interview"));
+
+    MPRISService mpris(*deck);
+    QString error;
+    ASSERT_TRUE(mpris.registerOnSessionBus(&error)) << error.toStdString();
+
+    // Asked from another process, as a desktop's media controls do; the
+    // deck keeps serving while it waits.
+    auto busCall = [](const QStringList& arguments) {
+        QProcess gdbus;
+        gdbus.start(QStringLiteral("gdbus"),
+                    QStringList{QStringLiteral("call"), QStringLiteral("--session"),
+                                QStringLiteral("--dest"), QLatin1String(MPRISService::kServiceName),
+                                QStringLiteral("--object-path"),
+                                QLatin1String(MPRISService::kObjectPath),
+                                QStringLiteral("--method")} +
+                        arguments);
+        pumpUntil([&] { return gdbus.state() == QProcess::NotRunning; }, 10);
+        return QString::fromUtf8(gdbus.readAllStandardOutput() + gdbus.readAllStandardError());
+    };
+    auto property = [&](const char* interface, const char* name) {
+        return busCall({QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                        QLatin1String(interface), QLatin1String(name)});
+    };
+    EXPECT_TRUE(property("org.mpris.MediaPlayer2", "Identity").contains("'Cassora'"));
+    EXPECT_TRUE(property("org.mpris.MediaPlayer2.Player", "PlaybackStatus").contains("Stopped"));
+    const QString metadata = property("org.mpris.MediaPlayer2.Player", "Metadata");
+    EXPECT_TRUE(metadata.contains("'xesam:title': <'Interview'>")) << metadata.toStdString();
+    EXPECT_TRUE(metadata.contains("mpris:length")) << metadata.toStdString();
+    EXPECT_TRUE(metadata.contains("mpris:artUrl")) << metadata.toStdString();
+
+    busCall({QStringLiteral("org.mpris.MediaPlayer2.Player.PlayPause")});
+    ASSERT_TRUE(pumpUntil([&] { return state() == "TapeMap::Playing"; }));
+    EXPECT_TRUE(property("org.mpris.MediaPlayer2.Player", "PlaybackStatus").contains("Playing"));
+    busCall({QStringLiteral("org.mpris.MediaPlayer2.Player.PlayPause")});
+    EXPECT_TRUE(pumpUntil([&] { return state() == "TapeMap::Paused"; }));
+    busCall({QStringLiteral("org.mpris.MediaPlayer2.Player.Stop")});
+    EXPECT_TRUE(pumpUntil([&] { return state() == "TapeMap::TapeStopped"; }, 5));
+
+    // The label changes, and so does what the desktop is told.
+    deck->selectedTape()->setTitle(QStringLiteral("Second take"));
+    EXPECT_TRUE(property("org.mpris.MediaPlayer2.Player", "Metadata").contains("Second take"));
 }
 
 } // namespace

@@ -2,18 +2,15 @@
 #include "app/hotkeys/PTHotKeyCenter.h"
 #include "app/hotkeys/PTKeyBroadcaster.h"
 #include "app/hotkeys/PTKeyComboPanel.h"
-#include "app/preferences/PreferencesController.h"
-#include "platform/desktop/UserDefaults.h"
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-// Key combinations, the capturing panel and the preferences' Change…
-// buttons, off screen (no X server: hot keys cannot be registered here).
+// Key combinations and the capturing panel, off screen (no X server: hot
+// keys cannot be registered here).
 namespace {
 
 constexpr int kCommandShift = PTKeyCombo::kCommandModifier | PTKeyCombo::kShiftModifier;
@@ -106,48 +103,6 @@ TEST(PTHotKeyCenter, WithoutAnXServerNothingRegistersAndTheReasonIsGiven) {
     PTHotKey none(QStringLiteral("Stop"), QStringLiteral("Stop"));
     EXPECT_TRUE(center.registerHotKey(none));
     EXPECT_TRUE(center.allHotKeys().isEmpty());
-}
-
-TEST(PreferencesWindowHotKeys, ChangeButtonsStoreWhatThePanelCapturedForTheirHotKey) {
-    UserDefaults& defaults = UserDefaults::standard();
-    defaults.setValue("EnableHotKeys", true);
-    defaults.setValue("RecordHotKey", PTKeyCombo(26, kCommandShift).plistRepresentation());
-    defaults.setValue("StopHotKey", PTKeyCombo(25, kCommandShift).plistRepresentation());
-    PreferencesController controller;
-    controller.selectHotkeysTab();
-    EXPECT_TRUE(controller.stopHotKeyChangeButton()->isEnabled());
-    // This session has no X server, and the page says so.
-    EXPECT_FALSE(controller.hotKeysUnavailableLabel()->isHidden());
-
-    PTKeyComboPanel& panel = PTKeyComboPanel::sharedPanel();
-    controller.stopHotKeyChangeButton()->click();
-    ASSERT_TRUE(panel.isVisible());
-    EXPECT_EQ(panel.keyCombo(), PTKeyCombo(25, kCommandShift));
-    QTest::keyClick(panel.keyBroadcaster(), Qt::Key_0, Qt::ControlModifier | Qt::ShiftModifier);
-    panel.ok();
-    EXPECT_FALSE(panel.isVisible());
-    EXPECT_EQ(PTKeyCombo::withPlistRepresentation(defaults.value("StopHotKey")),
-              PTKeyCombo(0x1D, kCommandShift));
-    EXPECT_EQ(controller.stopHotKeyTextField()->text(), "Ctrl+Shift+0");
-    EXPECT_EQ(PTKeyCombo::withPlistRepresentation(defaults.value("RecordHotKey")),
-              PTKeyCombo(26, kCommandShift))
-        << "only the stop combination changes";
-
-    // Cancel keeps the stored combination; Clear stores the clear one.
-    controller.recordHotKeyChangeButton()->click();
-    QTest::keyClick(panel.keyBroadcaster(), Qt::Key_1, Qt::ControlModifier);
-    panel.cancel();
-    EXPECT_EQ(controller.recordHotKeyTextField()->text(), "Ctrl+Shift+7");
-    controller.recordHotKeyChangeButton()->click();
-    panel.clear();
-    EXPECT_TRUE(PTKeyCombo::withPlistRepresentation(defaults.value("RecordHotKey")).isClearCombo());
-    EXPECT_EQ(controller.recordHotKeyTextField()->text(), "(None)");
-
-    defaults.setValue("EnableHotKeys", false);
-    EXPECT_FALSE(controller.stopHotKeyChangeButton()->isEnabled());
-    for (const char* key : {"EnableHotKeys", "RecordHotKey", "StopHotKey"}) {
-        defaults.removeValue(key);
-    }
 }
 
 } // namespace

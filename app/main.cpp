@@ -16,6 +16,8 @@ void nameApplication() {
     QCoreApplication::setOrganizationName(QStringLiteral("Cassora"));
     QCoreApplication::setApplicationName(QStringLiteral("Cassora"));
     QCoreApplication::setApplicationVersion(CommandLine::version());
+    // Desktops match the windows to the installed .desktop file by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.cassora.Cassora"));
 }
 
 QStringList rawArguments(int argc, char** argv) {

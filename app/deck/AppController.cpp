@@ -10,7 +10,9 @@
 #include "app/preferences/PreferencesController.h"
 #include "app/sharing/SharingController.h"
 #include "app/sharing/YouTubeWindowController.h"
+#include "app/shell/AboutController.h"
 #include "app/shell/CommandLine.h"
+#include "app/shell/MPRISService.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QActionGroup>
@@ -58,11 +60,13 @@ AppController::AppController(QObject* parent) : QObject(parent) {
 }
 
 AppController::~AppController() {
+    mMPRISService.reset();
     mSoftwarePlaythroughManager.reset(); // monitoring stops before the deck goes
     if (mWindowController) {
         mWindowController->windowWillClose();
     }
     mWindowController.reset();
+    delete mAboutController;
 }
 
 QString AppController::soundFilePath() const {
@@ -71,6 +75,8 @@ QString AppController::soundFilePath() const {
 
 void AppController::start(const QStringList& filesToOpen) {
     PreferencesController::initializeClass();
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("org.cassora.Cassora"), AboutController::applicationIcon()));
     // One preferences controller for the deck and the preferences window, so
     // that device changes the deck hears show in the open window too.
     mPreferencesController = &PreferencesController::sharedInstance();
@@ -106,6 +112,12 @@ void AppController::start(const QStringList& filesToOpen) {
     mSoftwarePlaythroughManager =
         std::make_unique<CassoraSoftwarePlayThroughManager>(UserDefaults::standard());
     mWindowController->applicationDidFinishLaunching();
+    // Media keys and the desktop's media controls.
+    mMPRISService = std::make_unique<MPRISService>(*mWindowController);
+    if (QString error; !mMPRISService->registerOnSessionBus(&error)) {
+        std::fprintf(stderr, "(ERROR) AppController : Media controls are not available: %s\n",
+                     error.toLocal8Bit().constData());
+    }
     if (!filesToOpen.isEmpty()) {
         openFiles(filesToOpen);
     }
@@ -212,6 +224,8 @@ void AppController::buildMainMenu(QMenuBar* bar) {
     connect(tape, &QMenu::aboutToShow, this, [this, tape] { validateTapeCommands(tape); });
 
     QMenu* help = bar->addMenu(tr("&Help"));
+    help->addAction(tr("About Cassora"), this, &AppController::showAbout)
+        ->setMenuRole(QAction::AboutRole);
     help->addAction(tr("Send Feedback…"), this, &AppController::sendFeedback);
     mCheckForUpdatesMenuItem = help->addAction(tr("Check for Updates…"));
 }
@@ -301,6 +315,13 @@ void AppController::updateChannelMenu() {
     const bool stereo = UserDefaults::standard().boolForKey(kRecordingIsStereo);
     mStereoMenuItem->setChecked(stereo);
     mMonoMenuItem->setChecked(!stereo);
+}
+
+void AppController::showAbout() {
+    if (!mAboutController) {
+        mAboutController = new AboutController;
+    }
+    mAboutController->showWindow();
 }
 
 void AppController::showPreferences() {

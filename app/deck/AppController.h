@@ -8,6 +8,8 @@
 #include <memory>
 
 class CassoraSoftwarePlayThroughManager;
+class AboutController;
+class MPRISService;
 class PreferencesController;
 class QAction;
 class QMenuBar;
@@ -65,8 +67,13 @@ public:
     QAction* stereoMenuItem() const { return mStereoMenuItem; }
     QAction* monoMenuItem() const { return mMonoMenuItem; }
 
+    AboutController* aboutController() const { return mAboutController; }
+    MPRISService* mprisService() const { return mMPRISService.get(); }
+
 public slots:
     void showPreferences();
+    // Made on first use and kept.
+    void showAbout();
     void sendFeedback();
     void setRecordingQuality(int index);
     void updateQualityMenu();
@@ -95,4 +102,6 @@ private:
     QAction* mCheckForUpdatesMenuItem = nullptr;
     QList<QAction*> mTapeCommandItems;
     SharingController* mSharingController = nullptr;
+    AboutController* mAboutController = nullptr;
+    std::unique_ptr<MPRISService> mMPRISService;
 };

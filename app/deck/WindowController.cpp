@@ -8,11 +8,14 @@
 #include "app/deck/TapeSearchField.h"
 #include "app/deck/TapeView.h"
 #include "app/deck/TapeViewBinding.h"
+#include "app/hotkeys/PTHotKeyCenter.h"
 #include "app/library/RecordingAudioFile.h"
 #include "app/library/TapeImport.h"
 #include "app/library/TapeLetter.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
+#include "app/shell/DeckHotKeys.h"
+#include "app/shell/StatusItem.h"
 #include "app/transport/Cassora_sm.h"
 #include "app/transport/SegmentedTapeButtonView.h"
 #include "app/transport/TransportGlyphs.h"
@@ -299,6 +302,13 @@ void WindowController::applicationDidFinishLaunching() {
             &WindowController::recordDeviceDidChange);
     connect(&PreferencesNotifier::instance(), &PreferencesNotifier::recordDeviceChannelsChanged,
             this, &WindowController::recordDeviceChannelsDidChange);
+
+    mStatusItem = std::make_unique<StatusItem>(*this);
+    mHotKeys = std::make_unique<DeckHotKeys>(*this, PTHotKeyCenter::sharedCenter());
+    connect(mHotKeys.get(), &DeckHotKeys::hotKeysChanged, mStatusItem.get(),
+            [this] { mStatusItem->setKeyEquivalents(*mHotKeys); });
+    mStatusItem->startObservingDefaults();
+    mHotKeys->startObservingDefaults();
 }
 
 // Transport commands. The latched state of REW, FFWD and PAUSE decides

@@ -16,9 +16,11 @@
 #include <functional>
 #include <memory>
 
+class DeckHotKeys;
 class DeckWindow;
 class PreferencesController;
 class SoundEffectPlayers;
+class StatusItem;
 class TapeLibraryArrayController;
 class TapeViewBinding;
 class VELKAudioInputMeter;
@@ -50,8 +52,12 @@ public:
     void showWindow();
 
     // After the application has started: the folder watch and the
-    // observations that follow settings.
+    // observations that follow settings, the global hot keys and the status
+    // item among them.
     void applicationDidFinishLaunching();
+    // The global hot keys and the status item (nullptr before launching has finished).
+    DeckHotKeys* hotKeys() const { return mHotKeys.get(); }
+    StatusItem* statusItem() const { return mStatusItem.get(); }
 
     // The registered defaults of the deck.
     static void registerDefaults();
@@ -229,4 +235,6 @@ private:
     bool mLibraryLocationChangedWhileRecording = false;
     bool mIsHardwareDelegate = false;
     AlertPresenter mAlertPresenter;
+    std::unique_ptr<DeckHotKeys> mHotKeys;
+    std::unique_ptr<StatusItem> mStatusItem;
 };

@@ -1,5 +1,7 @@
 #include "app/preferences/PreferencesController.h"
 
+#include "app/hotkeys/PTHotKeyCenter.h"
+#include "app/hotkeys/PTKeyComboPanel.h"
 #include "app/preferences/HotKeyText.h"
 #include "app/preferences/LibraryFolder.h"
 #include "app/preferences/PreferencesWindow.h"
@@ -599,7 +601,10 @@ void PreferencesController::bindCheckBox(QCheckBox* box, const QString& key) {
 void PreferencesController::bindHotKeyField(QLineEdit* field, const QString& key) {
     UserDefaults::standard().observe(
         key, field,
-        [field](const QVariant& value) { field->setText(HotKeyText::description(value)); }, true);
+        [field](const QVariant& value) {
+            field->setText(PTKeyCombo::withPlistRepresentation(value).description());
+        },
+        true);
 }
 
 void PreferencesController::loadWindow() {
@@ -626,12 +631,26 @@ void PreferencesController::loadWindow() {
     UserDefaults::standard().observe(
         kEnableHotKeys, w,
         [w](const QVariant& enabled) {
-            for (QLineEdit* field :
-                 {w->mRecordHotKeyTextField, w->mPauseHotKeyTextField, w->mStopHotKeyTextField}) {
-                field->setEnabled(enabled.toBool());
+            for (QWidget* control :
+                 std::initializer_list<QWidget*>{
+                     w->mRecordHotKeyTextField, w->mPauseHotKeyTextField, w->mStopHotKeyTextField,
+                     w->mRecordHotKeyChangeButton, w->mPauseHotKeyChangeButton,
+                     w->mStopHotKeyChangeButton}) {
+                control->setEnabled(enabled.toBool());
             }
         },
         true);
+    connect(w->mRecordHotKeyChangeButton, &QPushButton::clicked, this,
+            &PreferencesController::changeRecordHotkey);
+    connect(w->mPauseHotKeyChangeButton, &QPushButton::clicked, this,
+            &PreferencesController::changePauseHotkey);
+    connect(w->mStopHotKeyChangeButton, &QPushButton::clicked, this,
+            &PreferencesController::changeStopHotkey);
+    if (const QString reason = PTHotKeyCenter::sharedCenter().unavailableReason();
+        !reason.isEmpty()) {
+        w->mHotKeysUnavailableLabel->setText(reason);
+        w->mHotKeysUnavailableLabel->show();
+    }
 
     connect(w->mRecordDevicePopUp, &QComboBox::activated, this,
             &PreferencesController::recordDeviceChanged);
@@ -701,6 +720,7 @@ void PreferencesController::selectAudioTab() {
         return mWindow->field;                                                                     \
     }
 PREFERENCES_CONTROL(QComboBox, recordDevicePopUp, mRecordDevicePopUp)
+PREFERENCES_CONTROL(QLabel, hotKeysUnavailableLabel, mHotKeysUnavailableLabel)
 PREFERENCES_CONTROL(QLabel, recordDeviceChannelsLabel, mRecordDeviceChannelsLabel)
 PREFERENCES_CONTROL(QComboBox, recordDeviceChannelsPopUp, mRecordDeviceChannelsPopUp)
 PREFERENCES_CONTROL(QComboBox, playbackDevicePopUp, mPlaybackDevicePopUp)
@@ -719,3 +739,83 @@ PREFERENCES_CONTROL(QPushButton, recordHotKeyChangeButton, mRecordHotKeyChangeBu
 PREFERENCES_CONTROL(QPushButton, pauseHotKeyChangeButton, mPauseHotKeyChangeButton)
 PREFERENCES_CONTROL(QPushButton, stopHotKeyChangeButton, mStopHotKeyChangeButton)
 #undef PREFERENCES_CONTROL
+
+// Hot keys
+
+namespace {
+
+const QString kRecordBinding = QStringLiteral("Record");
+const QString kPauseBinding = QStringLiteral("Pause");
+const QString kStopBinding = QStringLiteral("Stop");
+
+} // namespace
+
+QVariantMap PreferencesController::recordHotKeyCombo() const {
+    return PTKeyCombo::withPlistRepresentation(UserDefaults::standard().value(kRecordHotKey))
+        .plistRepresentation();
+}
+
+QVariantMap PreferencesController::pauseHotKeyCombo() const {
+    return PTKeyCombo::withPlistRepresentation(UserDefaults::standard().value(kPauseHotKey))
+        .plistRepresentation();
+}
+
+QVariantMap PreferencesController::stopHotKeyCombo() const {
+    return PTKeyCombo::withPlistRepresentation(UserDefaults::standard().value(kStopHotKey))
+        .plistRepresentation();
+}
+
+void PreferencesController::setRecordHotKeyCombo(const QVariantMap& plist) {
+    UserDefaults::standard().setValue(kRecordHotKey, plist);
+}
+
+void PreferencesController::setPauseHotKeyCombo(const QVariantMap& plist) {
+    UserDefaults::standard().setValue(kPauseHotKey, plist);
+}
+
+void PreferencesController::setStopHotKeyCombo(const QVariantMap& plist) {
+    UserDefaults::standard().setValue(kStopHotKey, plist);
+}
+
+void PreferencesController::changeRecordHotkey() {
+    runHotKeyPanel(kRecordBinding, kRecordHotKey);
+}
+
+void PreferencesController::changePauseHotkey() {
+    runHotKeyPanel(kPauseBinding, kPauseHotKey);
+}
+
+void PreferencesController::changeStopHotkey() {
+    runHotKeyPanel(kStopBinding, kStopHotKey);
+}
+
+void PreferencesController::runHotKeyPanel(const QString& bindingName, const QString& key) {
+    PTKeyComboPanel& panel = PTKeyComboPanel::sharedPanel();
+    if (panel.isVisible()) {
+        return;
+    }
+    mHotKeyBindingName = bindingName;
+    panel.setKeyCombo(PTKeyCombo::withPlistRepresentation(UserDefaults::standard().value(key)));
+    panel.setKeyBindingName(QCoreApplication::translate("DeckHotKeys", bindingName.toUtf8().constData()));
+    QPointer<PreferencesController> self(this);
+    panel.runSheetForModalWindow(window(), [self](int code) {
+        if (self) {
+            self->hotKeySheetDidEndWithReturnCode(code);
+        }
+    });
+}
+
+void PreferencesController::hotKeySheetDidEndWithReturnCode(int code) {
+    if (code != 1) {
+        return;
+    }
+    const QVariantMap plist = PTKeyComboPanel::sharedPanel().keyCombo().plistRepresentation();
+    // The text field follows the stored value through its observation.
+    if (mHotKeyBindingName == kRecordBinding) {
+        setRecordHotKeyCombo(plist);
+    } else if (mHotKeyBindingName == kPauseBinding) {
+        setPauseHotKeyCombo(plist);
+    } else if (mHotKeyBindingName == kStopBinding) {
+        setStopHotKeyCombo(plist);
+    }
+}

@@ -126,6 +126,15 @@ public:
     QPushButton* recordHotKeyChangeButton();
     QPushButton* pauseHotKeyChangeButton();
     QPushButton* stopHotKeyChangeButton();
+    QLabel* hotKeysUnavailableLabel();
+
+    // The stored combinations, as plists ("keyCode", "modifiers").
+    QVariantMap recordHotKeyCombo() const;
+    QVariantMap pauseHotKeyCombo() const;
+    QVariantMap stopHotKeyCombo() const;
+    void setRecordHotKeyCombo(const QVariantMap& plist);
+    void setPauseHotKeyCombo(const QVariantMap& plist);
+    void setStopHotKeyCombo(const QVariantMap& plist);
 
 public slots:
     // The audio page's actions, run when the user picks an item.
@@ -134,6 +143,14 @@ public slots:
     void playbackDeviceChanged();
     // Asks for a folder and makes it the library folder.
     void chooseTapeLibraryFolder();
+    // The Hot Keys page's Change… buttons: the key-combination panel, as a
+    // sheet on the preferences window, asks for the new combination.
+    void changeRecordHotkey();
+    void changePauseHotkey();
+    void changeStopHotkey();
+    // The panel has ended: on code 1 its combination is stored for the hot
+    // key it was shown for.
+    void hotKeySheetDidEndWithReturnCode(int code);
 
 signals:
     void tapeLibraryURLChanged(const QString& path);
@@ -149,8 +166,11 @@ private:
     void showTapeLibraryLocation();
     void recordingIsStereoDidChange();
     void tapeLibraryLocationDidChange(const QVariant& stored);
+    void runHotKeyPanel(const QString& bindingName, const QString& key);
 
     QPointer<PreferencesWindow> mWindow;
     mutable std::mutex mTapeLibraryURLLock;
     QString mTapeLibraryURL;
+    // The binding the key-combination panel was last shown for.
+    QString mHotKeyBindingName;
 };

@@ -158,9 +158,6 @@ QWidget* PreferencesWindow::buildHotkeyView() {
         field->setReadOnly(true);
         field->setFocusPolicy(Qt::NoFocus);
         button = new QPushButton(tr("Change…"));
-        // Capturing a new combination needs the hot-key panel, which this
-        // build does not have yet.
-        button->setEnabled(false);
         grid->addWidget(new QLabel(title), row, 0, Qt::AlignRight);
         grid->addWidget(field, row, 1);
         grid->addWidget(button, row, 2);
@@ -169,6 +166,11 @@ QWidget* PreferencesWindow::buildHotkeyView() {
     addRow(1, tr("Pause:"), mPauseHotKeyTextField, mPauseHotKeyChangeButton);
     addRow(2, tr("Stop:"), mStopHotKeyTextField, mStopHotKeyChangeButton);
     layout->addLayout(grid);
+    // Shown when this session cannot have global hot keys, saying why.
+    mHotKeysUnavailableLabel = new QLabel;
+    mHotKeysUnavailableLabel->setWordWrap(true);
+    mHotKeysUnavailableLabel->hide();
+    layout->addWidget(mHotKeysUnavailableLabel);
     return view;
 }
 

@@ -48,6 +48,7 @@ public:
     QPushButton* mRecordHotKeyChangeButton = nullptr;
     QPushButton* mPauseHotKeyChangeButton = nullptr;
     QPushButton* mStopHotKeyChangeButton = nullptr;
+    QLabel* mHotKeysUnavailableLabel = nullptr;
 
     // Audio
     QComboBox* mRecordDevicePopUp = nullptr;

@@ -1,6 +1,8 @@
 #include "app/preferences/PreferencesController.h"
 
 #include "AudioServerTools.h"
+#include "app/hotkeys/PTKeyBroadcaster.h"
+#include "app/hotkeys/PTKeyComboPanel.h"
 #include "app/preferences/HotKeyText.h"
 #include "audio/hardware/VELKAudioHardware.h"
 #include "platform/desktop/UserDefaults.h"
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -319,11 +322,13 @@ TEST_F(PreferencesWindowControls, ControlsWriteAndFollowTheDefaults) {
     EXPECT_EQ(controller.recordHotKeyTextField()->text(), "Ctrl+Shift+7");
     EXPECT_TRUE(controller.recordHotKeyTextField()->isReadOnly());
     EXPECT_TRUE(controller.recordHotKeyTextField()->isEnabled());
-    EXPECT_FALSE(controller.recordHotKeyChangeButton()->isEnabled());
+    // The Change… buttons work while hot keys are on, as the fields do.
+    EXPECT_TRUE(controller.recordHotKeyChangeButton()->isEnabled());
     controller.enableHotKeysCheckbox()->click();
     EXPECT_FALSE(defaults.boolForKey("EnableHotKeys"));
     EXPECT_FALSE(controller.enableHotKeys());
     EXPECT_FALSE(controller.recordHotKeyTextField()->isEnabled());
+    EXPECT_FALSE(controller.recordHotKeyChangeButton()->isEnabled());
     defaults.setValue("RecordHotKey", HotKeyText::plist(-1, -1));
     EXPECT_EQ(controller.recordHotKeyTextField()->text(), "(None)");
 
@@ -332,6 +337,54 @@ TEST_F(PreferencesWindowControls, ControlsWriteAndFollowTheDefaults) {
     defaults.removeValue("EnableSoftwarePlaythrough");
     EXPECT_FALSE(controller.monitorRecordDeviceCheckbox()->isChecked());
 }
+
+// The Hot Keys page's Change… buttons, with the key-combination panel as a
+// sheet on the window (off screen: no X server, so no hot key registers).
+using PreferencesWindowHotKeys = PreferencesTest;
+constexpr int kHotKeyCommandShift = PTKeyCombo::kCommandModifier | PTKeyCombo::kShiftModifier;
+
+TEST_F(PreferencesWindowHotKeys, ChangeButtonsStoreWhatThePanelCapturedForTheirHotKey) {
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.setValue("EnableHotKeys", true);
+    defaults.setValue("RecordHotKey", PTKeyCombo(26, kHotKeyCommandShift).plistRepresentation());
+    defaults.setValue("StopHotKey", PTKeyCombo(25, kHotKeyCommandShift).plistRepresentation());
+    PreferencesController controller;
+    controller.selectHotkeysTab();
+    EXPECT_TRUE(controller.stopHotKeyChangeButton()->isEnabled());
+    // This session has no X server, and the page says so.
+    EXPECT_FALSE(controller.hotKeysUnavailableLabel()->isHidden());
+
+    PTKeyComboPanel& panel = PTKeyComboPanel::sharedPanel();
+    controller.stopHotKeyChangeButton()->click();
+    ASSERT_TRUE(panel.isVisible());
+    EXPECT_EQ(panel.keyCombo(), PTKeyCombo(25, kHotKeyCommandShift));
+    QTest::keyClick(panel.keyBroadcaster(), Qt::Key_0, Qt::ControlModifier | Qt::ShiftModifier);
+    panel.ok();
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(PTKeyCombo::withPlistRepresentation(defaults.value("StopHotKey")),
+              PTKeyCombo(0x1D, kHotKeyCommandShift));
+    EXPECT_EQ(controller.stopHotKeyTextField()->text(), "Ctrl+Shift+0");
+    EXPECT_EQ(PTKeyCombo::withPlistRepresentation(defaults.value("RecordHotKey")),
+              PTKeyCombo(26, kHotKeyCommandShift))
+        << "only the stop combination changes";
+
+    // Cancel keeps the stored combination; Clear stores the clear one.
+    controller.recordHotKeyChangeButton()->click();
+    QTest::keyClick(panel.keyBroadcaster(), Qt::Key_1, Qt::ControlModifier);
+    panel.cancel();
+    EXPECT_EQ(controller.recordHotKeyTextField()->text(), "Ctrl+Shift+7");
+    controller.recordHotKeyChangeButton()->click();
+    panel.clear();
+    EXPECT_TRUE(PTKeyCombo::withPlistRepresentation(defaults.value("RecordHotKey")).isClearCombo());
+    EXPECT_EQ(controller.recordHotKeyTextField()->text(), "(None)");
+
+    defaults.setValue("EnableHotKeys", false);
+    EXPECT_FALSE(controller.stopHotKeyChangeButton()->isEnabled());
+    for (const char* key : {"EnableHotKeys", "RecordHotKey", "StopHotKey"}) {
+        defaults.removeValue(key);
+    }
+}
+
 
 using PreferencesLibrary = PreferencesTest;
 

@@ -323,7 +323,10 @@ int runPlayCommand(const QStringList& arguments) {
                                     QStringLiteral("db"), QStringLiteral("0"));
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Output device UID."),
                                     QStringLiteral("uid"));
-    parser.addOptions({speed, from, volume, device});
+    const QCommandLineOption removeVoice(
+        QStringLiteral("remove-voice"),
+        QStringLiteral("Take out the voice: centred sound from 150 to 3600 Hz (stereo tapes)."));
+    parser.addOptions({speed, from, volume, device, removeVoice});
     if (!CommandSupport::parse(parser, QStringLiteral("play"), arguments)) {
         return 1;
     }
@@ -365,6 +368,10 @@ int runPlayCommand(const QStringList& arguments) {
         player->setDelegate(&observer);
         player->setPlaybackSpeed(*playbackSpeed);
         player->setPlaybackVolume(*gain);
+        if (parser.isSet(removeVoice) && !player->setRemovesVoice(true)) {
+            std::fprintf(stderr, "cassora: a mono tape has no centre to take the voice from; "
+                                 "it plays as it is\n");
+        }
         if (start >= 0) {
             if (start * 1000.0 > player->maxTime()) {
                 return CommandSupport::fail(

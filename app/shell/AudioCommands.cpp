@@ -369,8 +369,10 @@ int runPlayCommand(const QStringList& arguments) {
         player->setPlaybackSpeed(*playbackSpeed);
         player->setPlaybackVolume(*gain);
         if (parser.isSet(removeVoice) && !player->setRemovesVoice(true)) {
-            std::fprintf(stderr, "cassora: a mono tape has no centre to take the voice from; "
-                                 "it plays as it is\n");
+            const bool mono = player->audioFile()->streamDescription()->channelsPerFrame() < 2;
+            std::fprintf(stderr, "cassora: %s; it plays as it is\n",
+                         mono ? "the voice can only be taken out of a stereo tape, not a mono one"
+                              : "the voice could not be taken out");
         }
         if (start >= 0) {
             if (start * 1000.0 > player->maxTime()) {

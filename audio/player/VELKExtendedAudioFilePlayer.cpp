@@ -140,8 +140,15 @@ bool VELKExtendedAudioFilePlayer::setRemovesVoice(bool removesVoice) {
         if (!removesVoice) {
             return true; // nothing to switch off
         }
-        mVocalRemoverStage = std::make_shared<VELKVocalRemoverStage>(
-            clientSampleRate(), description->channelsPerFrame());
+        try {
+            mVocalRemoverStage = std::make_shared<VELKVocalRemoverStage>(
+                clientSampleRate(), description->channelsPerFrame());
+        } catch (const NSXException& exception) {
+            // The tape plays on as it is.
+            std::fprintf(stderr, "(ERROR) VELKExtendedAudioFilePlayer : %s\n",
+                         exception.reason().c_str());
+            return false;
+        }
         mVocalRemoverStage->setEnabled(true);
         mOutputAudioUnit->setVocalRemoverStage(mVocalRemoverStage);
         return true;

@@ -49,8 +49,9 @@ public:
     void setPlaybackVolume(double decibels);
 
     // Voice removal: centred sound between 150 Hz and 3600 Hz is taken out
-    // on the way to the output. It needs two channels: returns whether the
-    // file has them (a mono file plays as it is). Switching works while
+    // on the way to the output. Returns whether it could be done: it needs
+    // two channels (a mono file plays as it is, as does one whose remover
+    // cannot be made, which is logged). Switching works while
     // playing; once on, the sound stays 4096 frames behind the reading
     // (which the position allows for), also when switched off again.
     bool setRemovesVoice(bool removesVoice);

@@ -30,9 +30,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr double kRate = 44100;
-constexpr uint32_t kBlock = 512;               // frames per call, as an output callback asks
-constexpr double kSpeedGoal = 100.0;           // times real time on one core
-constexpr double kPlaybackGoal = 0.05;         // share of a core while playing with removal
+constexpr uint32_t kBlock = 512;       // frames per call, as an output callback asks
+constexpr double kSpeedGoal = 100.0;   // times real time on one core
+constexpr double kPlaybackGoal = 0.05; // share of a core while playing with removal
 constexpr double kWarmUpSeconds = 2.0;
 
 double threadCpuSeconds() {
@@ -131,8 +131,8 @@ double playingShare(const std::string& tape, bool removeVoice, double seconds) {
     const double before = processCpuSeconds();
     const auto began = Clock::now();
     runFor(seconds);
-    const double share =
-        (processCpuSeconds() - before) / std::chrono::duration<double>(Clock::now() - began).count();
+    const double share = (processCpuSeconds() - before) /
+                         std::chrono::duration<double>(Clock::now() - began).count();
     player->stopFilePlaying();
     return share;
 }

@@ -37,9 +37,9 @@ std::mutex& plannerMutex() {
 struct SVocalRemoverFFT {
     fftwf_plan forward = nullptr;
     fftwf_plan inverse = nullptr;
-    float* timeIn = nullptr;             // 4096
-    fftwf_complex* spectrum = nullptr;   // 2049
-    float* timeOut = nullptr;            // 4096
+    float* timeIn = nullptr;           // 4096
+    fftwf_complex* spectrum = nullptr; // 2049
+    float* timeOut = nullptr;          // 4096
 };
 
 namespace {
@@ -126,7 +126,8 @@ float* allocFloats(size_t count) {
     return static_cast<float*>(std::calloc(count, sizeof(float)));
 }
 
-template <typename T> T* allocArray(size_t count) {
+template <typename T>
+T* allocArray(size_t count) {
     return static_cast<T*>(std::calloc(count, sizeof(T)));
 }
 
@@ -144,7 +145,8 @@ void processFrame(SVocalRemover* self) {
         forwardTransform(fft, frame, full);
         float* power = self->mPowerScratch;
         for (uint32_t k = 0; k < kBins; ++k) {
-            power[k] = (full.realp[k] * full.realp[k] + full.imagp[k] * full.imagp[k]) * kPowerScale;
+            power[k] =
+                (full.realp[k] * full.realp[k] + full.imagp[k] * full.imagp[k]) * kPowerScale;
         }
         float* average = self->mAveragedSpectrum[c];
         if (self->mFrameCounter == 0) {
@@ -295,8 +297,8 @@ bool SVocalRemoverInitialize(SVocalRemover* self, uint32_t sampleRate, uint32_t 
     // overlapping halves add up to exactly 1, so what passes the frames
     // unchanged comes out at its own level.
     for (uint32_t i = 0; i < kWindowSize; ++i) {
-        self->mWindow[i] =
-            static_cast<float>(0.5 * (1.0 - std::cos(2.0 * M_PI * i / static_cast<double>(kWindowSize))));
+        self->mWindow[i] = static_cast<float>(
+            0.5 * (1.0 - std::cos(2.0 * M_PI * i / static_cast<double>(kWindowSize))));
     }
     return true;
 }

@@ -51,12 +51,11 @@ public:
     bool drained() const { return mDrainRemaining == 0; }
 
 private:
-
     SVocalRemover* mRemover = nullptr;
     uint32_t mChannels = 0;
     const float** mIn = nullptr;
     float** mOut = nullptr;
-    uint32_t mSilenceToGo = 0; // leading silence still to give after a reset
+    uint32_t mSilenceToGo = 0;    // leading silence still to give after a reset
     int64_t mDrainRemaining = -1; // -1: not draining
     std::atomic<bool> mResetRequested{true};
     std::atomic<int64_t> mPassed{0};

@@ -31,7 +31,8 @@ VELKAudioQueue::VELKAudioQueue(std::shared_ptr<VELKAudioStreamBasicDescription> 
 std::unique_ptr<VELKAudioQueue> VELKAudioQueue::outputQueueWithStreamDescription(
     std::shared_ptr<VELKAudioStreamBasicDescription> description) {
     auto self = std::make_unique<VELKAudioQueue>(std::move(description));
-    const AudioStreamBasicDescription format = self->mStreamDescription->audioStreamBasicDescription();
+    const AudioStreamBasicDescription format =
+        self->mStreamDescription->audioStreamBasicDescription();
     NSXThrowIfError(AudioQueueNewOutput(&format, &VELKAudioQueue::AQOutputBufferHandler, self.get(),
                                         nullptr, nullptr, 0, &self->mQueue));
     self->installListener();
@@ -42,7 +43,8 @@ std::unique_ptr<VELKAudioQueue> VELKAudioQueue::outputQueueWithStreamDescription
 std::unique_ptr<VELKAudioQueue> VELKAudioQueue::inputQueueWithStreamDescription(
     std::shared_ptr<VELKAudioStreamBasicDescription> description) {
     auto self = std::make_unique<VELKAudioQueue>(std::move(description));
-    const AudioStreamBasicDescription format = self->mStreamDescription->audioStreamBasicDescription();
+    const AudioStreamBasicDescription format =
+        self->mStreamDescription->audioStreamBasicDescription();
     NSXThrowIfError(AudioQueueNewInput(&format, &VELKAudioQueue::AQInputBufferHandler, self.get(),
                                        nullptr, nullptr, 0, &self->mQueue));
     self->installListener();
@@ -52,9 +54,8 @@ std::unique_ptr<VELKAudioQueue> VELKAudioQueue::inputQueueWithStreamDescription(
         self->mStreamDescription->audioStreamBasicDescription();
     if (current.mBytesPerFrame == 0 && current.mBytesPerPacket == 0) {
         uint32_t size = sizeof(maximumPacketSize);
-        NSXThrowIfError(AudioQueueGetProperty(self->mQueue,
-                                              kAudioQueueProperty_MaximumOutputPacketSize,
-                                              &maximumPacketSize, &size));
+        NSXThrowIfError(AudioQueueGetProperty(
+            self->mQueue, kAudioQueueProperty_MaximumOutputPacketSize, &maximumPacketSize, &size));
     }
     const uint32_t bytes = recordBufferSize(current, maximumPacketSize);
     for (int i = 0; i < kInputBufferCount; ++i) {
@@ -100,8 +101,7 @@ AudioQueueBufferRef VELKAudioQueue::allocateBufferWithSize(uint32_t bytes) {
 void VELKAudioQueue::enqueueBuffer(AudioQueueBufferRef buffer,
                                    const AudioStreamPacketDescription* packetDescs,
                                    uint32_t count) {
-    NSXThrowIfError(AudioQueueEnqueueBuffer(mQueue, buffer, packetDescs ? count : 0,
-                                            packetDescs));
+    NSXThrowIfError(AudioQueueEnqueueBuffer(mQueue, buffer, packetDescs ? count : 0, packetDescs));
 }
 
 void VELKAudioQueue::startQueue() {
@@ -202,8 +202,7 @@ void VELKAudioQueue::AQOutputBufferHandler(void* userData, AudioQueueRef,
 
 // On the queue's thread: hands a filled buffer on, then records into it
 // again, only while the queue runs.
-void VELKAudioQueue::AQInputBufferHandler(void* userData, AudioQueueRef,
-                                          AudioQueueBufferRef buffer,
+void VELKAudioQueue::AQInputBufferHandler(void* userData, AudioQueueRef, AudioQueueBufferRef buffer,
                                           const AudioTimeStamp* startTime, uint32_t numPackets,
                                           const AudioStreamPacketDescription* packetDesc) {
     auto* self = static_cast<VELKAudioQueue*>(userData);

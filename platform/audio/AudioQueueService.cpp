@@ -35,7 +35,8 @@ bool sampleFormatFor(const AudioStreamBasicDescription& format, pa_sample_format
         format.mChannelsPerFrame > PA_CHANNELS_MAX || format.mSampleRate < 1 ||
         format.mSampleRate > PA_RATE_MAX || format.mFramesPerPacket != 1 ||
         (format.mFormatFlags & kAudioFormatFlagIsBigEndian) ||
-        ((format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) && format.mChannelsPerFrame > 1) ||
+        ((format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) &&
+         format.mChannelsPerFrame > 1) ||
         format.mBytesPerFrame != format.mChannelsPerFrame * (format.mBitsPerChannel / 8) ||
         format.mBytesPerPacket != format.mBytesPerFrame) {
         return false;
@@ -94,8 +95,8 @@ struct OpaqueAudioQueue {
     bool draining = false; // output: play what is enqueued, then stop
     bool quit = false;
     std::atomic<bool> interrupt{false}; // makes a waiting fill or write give up
-    std::atomic<uint64_t> frames{0};     // played or recorded since the start
-    std::vector<uint8_t> carry;          // recorded bytes taken from the server, not yet used
+    std::atomic<uint64_t> frames{0};    // played or recorded since the start
+    std::vector<uint8_t> carry;         // recorded bytes taken from the server, not yet used
     size_t carryOffset = 0;
 
     std::mutex listenerLock;
@@ -200,7 +201,8 @@ struct OpaqueAudioQueue {
                 continue;
             }
             const size_t chunk = std::min(room, total - written);
-            if (pa_stream_write(stream, source + written, chunk, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            if (pa_stream_write(stream, source + written, chunk, nullptr, 0, PA_SEEK_RELATIVE) <
+                0) {
                 break;
             }
             written += chunk;
@@ -279,8 +281,7 @@ struct OpaqueAudioQueue {
             if (interrupt.load() && paused && !stopping) {
                 interrupt.store(false); // the pause has taken the buffer being filled
             }
-            if (!input && !stopping && stream &&
-                pa_stream_get_state(stream) != PA_STREAM_READY) {
+            if (!input && !stopping && stream && pa_stream_get_state(stream) != PA_STREAM_READY) {
                 stopping = true; // the device or the server went away
             }
             if (input && !stopping && !paused && stream &&
@@ -325,7 +326,8 @@ OSStatus newQueue(bool input, const AudioStreamBasicDescription* format,
     queue->outputCallback = output;
     queue->inputCallback = inputCallback;
     queue->userData = userData;
-    queue->notices = std::make_unique<SerialQueue>(input ? "AudioQueue.input" : "AudioQueue.output");
+    queue->notices =
+        std::make_unique<SerialQueue>(input ? "AudioQueue.input" : "AudioQueue.output");
     queue->worker = std::thread([q = queue.get()] { q->run(); });
     *outAQ = queue.release();
     return 0;
@@ -455,7 +457,8 @@ OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* startTime) {
         connecting = pa_stream_connect_record(stream, nullptr, &attributes, flags);
     } else {
         pa_stream_set_write_callback(stream, signalLoop, nullptr);
-        connecting = pa_stream_connect_playback(stream, nullptr, &attributes, flags, nullptr, nullptr);
+        connecting =
+            pa_stream_connect_playback(stream, nullptr, &attributes, flags, nullptr, nullptr);
     }
     const bool ready = connecting == 0 && waitUntilStreamReady(loop, stream);
     if (!ready) {

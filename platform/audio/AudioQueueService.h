@@ -47,10 +47,10 @@ using AudioQueueInputCallback = void (*)(void* inUserData, AudioQueueRef inAQ,
 using AudioQueuePropertyListenerProc = void (*)(void* inUserData, AudioQueueRef inAQ,
                                                 uint32_t inID);
 
-constexpr uint32_t kAudioQueueProperty_IsRunning = FourCC("aqrn");                  // uint32_t
-constexpr uint32_t kAudioQueueProperty_StreamDescription = FourCC("aqft");          // ASBD
-constexpr uint32_t kAudioQueueProperty_MaximumOutputPacketSize = FourCC("xops");    // uint32_t
-constexpr uint32_t kAudioQueueProperty_MagicCookie = FourCC("aqmc");                // bytes
+constexpr uint32_t kAudioQueueProperty_IsRunning = FourCC("aqrn");                 // uint32_t
+constexpr uint32_t kAudioQueueProperty_StreamDescription = FourCC("aqft");         // ASBD
+constexpr uint32_t kAudioQueueProperty_MaximumOutputPacketSize = FourCC("xops");   // uint32_t
+constexpr uint32_t kAudioQueueProperty_MagicCookie = FourCC("aqmc");               // bytes
 constexpr uint32_t kAudioConverterCurrentOutputStreamDescription = FourCC("acod"); // ASBD
 // Ours: how many buffers are enqueued and not yet handed back (uint32_t).
 constexpr uint32_t kPulseAudioQueueProperty_EnqueuedBufferCount = FourCC("cqeb");

@@ -32,7 +32,8 @@ TEST(SBufferQueue, KeepsOrderAcrossTheEndOfTheRing) {
     EXPECT_EQ(SBufferQueueUsed(queue.get()), 8u) << "reading does not consume";
     SBufferQueueAdvance(queue.get(), 3);
     SBufferQueueRead(queue.get(), out.data(), 5);
-    EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 5), (std::vector<float>{3, 4, 5, 6, 7}));
+    EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 5),
+              (std::vector<float>{3, 4, 5, 6, 7}));
     SBufferQueueClear(queue.get());
     EXPECT_EQ(SBufferQueueUsed(queue.get()), 0u);
 }
@@ -68,8 +69,8 @@ TEST(SMono, FoldsThePairWithTheNewLeftFeedingTheRight) {
     float* const in[2] = {l.data(), r.data()};
     float* const out[2] = {outL.data(), outR.data()};
     SMonoProcess(mono, in, 1, out, 1);
-    EXPECT_FLOAT_EQ(outL[0], 0.75f - 0.25f);          // L(1 - a) - R a
-    EXPECT_FLOAT_EQ(outR[0], 0.5f * 0.75f - 0.25f);   // L'(1 - a) - R a
+    EXPECT_FLOAT_EQ(outL[0], 0.75f - 0.25f);        // L(1 - a) - R a
+    EXPECT_FLOAT_EQ(outR[0], 0.5f * 0.75f - 0.25f); // L'(1 - a) - R a
     EXPECT_EQ(l[0], 1.0f) << "the input stays when the output is elsewhere";
     SMonoDestroy(mono);
 }

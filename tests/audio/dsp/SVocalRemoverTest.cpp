@@ -46,8 +46,9 @@ Signal run(SVocalRemover* remover, const Signal& in, size_t block) {
         uint32_t returned = 0;
         {
             RealtimeScope realtime;
-            returned = SVocalRemoverProcess(remover, inPointers.data(), static_cast<uint32_t>(block),
-                                            outPointers.data(), static_cast<uint32_t>(block));
+            returned =
+                SVocalRemoverProcess(remover, inPointers.data(), static_cast<uint32_t>(block),
+                                     outPointers.data(), static_cast<uint32_t>(block));
         }
         EXPECT_EQ(returned, block);
         for (size_t c = 0; c < channels; ++c) {
@@ -129,8 +130,8 @@ TEST_F(VocalRemover, EqualChannelsLoseTheVoiceBandAndKeepTheRest) {
 // each channel keeps what it had, its own offset too.
 TEST_F(VocalRemover, SoundOnOneSideStays) {
     const size_t frames = static_cast<size_t>(kRate * 2);
-    const auto left = mix({tone(frames, 1000.9, 0.4), tone(frames, 6000.3, 0.4),
-                           std::vector<float>(frames, 0.1f)});
+    const auto left = mix(
+        {tone(frames, 1000.9, 0.4), tone(frames, 6000.3, 0.4), std::vector<float>(frames, 0.1f)});
     const std::vector<float> right(frames, -0.05f);
     Remover remover = makeRemover(2);
     const Signal out = run(remover.get(), {left, right}, 441);

@@ -140,8 +140,7 @@ TEST(AudioQueueOutput, PlaysWhatTheHandlerFills) {
             auto* samples = static_cast<int16_t*>(buffer->mAudioData);
             const uint32_t frames = buffer->mAudioDataBytesCapacity / 4;
             for (uint32_t i = 0; i < frames; ++i) {
-                samples[2 * i] = samples[2 * i + 1] =
-                    static_cast<int16_t>(8000 * std::sin(phase));
+                samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(8000 * std::sin(phase));
                 phase += 2 * M_PI * 1000 / 48000;
             }
             buffer->mAudioDataByteSize = frames * 4;
@@ -172,8 +171,7 @@ TEST(AudioQueueOutput, RefusesWhatItCannotPlay) {
     aac.mFormatID = kAudioFormatMPEG4AAC;
     aac.mChannelsPerFrame = 2;
     aac.mFramesPerPacket = 1024;
-    EXPECT_THROW(VELKAudioQueue::outputQueueWithStreamDescription(description(aac)),
-                 NSXException);
+    EXPECT_THROW(VELKAudioQueue::outputQueueWithStreamDescription(description(aac)), NSXException);
 }
 
 } // namespace

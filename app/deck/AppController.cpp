@@ -33,6 +33,7 @@ namespace {
 const QString kRecordingQuality = QStringLiteral("RecordingQuality");
 const QString kRecordingIsStereo = QStringLiteral("RecordingIsStereo");
 const QString kTapeAuthor = QStringLiteral("TapeAuthor");
+const QString kRemoveVoice = QStringLiteral("RemoveVoice");
 // Where feedback goes and where new versions are announced; settings, so a
 // packager can point them elsewhere.
 const QString kFeedbackAddress = QStringLiteral("FeedbackMailAddress");
@@ -183,6 +184,16 @@ void AppController::buildMainMenu(QMenuBar* bar) {
                         &WindowController::previousTape);
     controls->addAction(tr("Next Tape"), QKeySequence(tr("Ctrl+Up")), deck,
                         &WindowController::nextTape);
+    controls->addSeparator();
+    // Plays stereo tapes without their centred voice, to sing along.
+    QAction* removeVoice = controls->addAction(tr("Remove Voice"));
+    removeVoice->setCheckable(true);
+    removeVoice->setChecked(UserDefaults::standard().boolForKey(kRemoveVoice));
+    connect(removeVoice, &QAction::toggled, this,
+            [](bool on) { UserDefaults::standard().setValue(kRemoveVoice, on); });
+    UserDefaults::standard().observe(kRemoveVoice, removeVoice, [removeVoice](const QVariant& value) {
+        removeVoice->setChecked(value.toBool());
+    });
     controls->addSeparator();
     QMenu* quality = controls->addMenu(tr("Recording Quality"));
     auto* qualities = new QActionGroup(this);

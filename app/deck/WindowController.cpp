@@ -49,6 +49,8 @@ namespace {
 const QString kRecordingIsStereo = QStringLiteral("RecordingIsStereo");
 const QString kRecordingQuality = QStringLiteral("RecordingQuality");
 const QString kPlaybackVolume = QStringLiteral("PlaybackVolume");
+// Whether playback takes the voice out (Controls > Remove Voice).
+const QString kRemoveVoice = QStringLiteral("RemoveVoice");
 const QString kEnableSoftwarePlaythrough = QStringLiteral("EnableSoftwarePlaythrough");
 const QString kRecordDeviceChannels = QStringLiteral("RecordDeviceChannels");
 const QString kTapeAuthor = QStringLiteral("TapeAuthor");
@@ -298,6 +300,11 @@ void WindowController::applicationDidFinishLaunching() {
     UserDefaults::standard().observe(
         kTapeLibraryLocation, this, [this](const QVariant&) { tapeLibraryLocationDidChange(); },
         true);
+    UserDefaults::standard().observe(kRemoveVoice, this, [this](const QVariant& value) {
+        if (mAudioFilePlayer) {
+            mAudioFilePlayer->setRemovesVoice(value.toBool()); // a playing tape switches at once
+        }
+    });
     connect(&PreferencesNotifier::instance(), &PreferencesNotifier::recordDeviceChanged, this,
             &WindowController::recordDeviceDidChange);
     connect(&PreferencesNotifier::instance(), &PreferencesNotifier::recordDeviceChannelsChanged,
@@ -624,6 +631,7 @@ void WindowController::createTapePlayer() {
             mSelectedTape->filename().toStdString(), mPreferences.playbackAudioDevice());
         mAudioFilePlayer->setPlaybackVolume(mWindow->hudView()->volume());
         mAudioFilePlayer->setDelegate(this);
+        mAudioFilePlayer->setRemovesVoice(UserDefaults::standard().boolForKey(kRemoveVoice));
         mMuted = false;
     } catch (const NSXException& exception) {
         mAudioFilePlayer.reset();

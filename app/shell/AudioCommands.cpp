@@ -323,7 +323,10 @@ int runPlayCommand(const QStringList& arguments) {
                                     QStringLiteral("db"), QStringLiteral("0"));
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("Output device UID."),
                                     QStringLiteral("uid"));
-    parser.addOptions({speed, from, volume, device});
+    const QCommandLineOption removeVoice(
+        QStringLiteral("remove-voice"),
+        QStringLiteral("Take out the voice: centred sound from 150 to 3600 Hz (stereo tapes)."));
+    parser.addOptions({speed, from, volume, device, removeVoice});
     if (!CommandSupport::parse(parser, QStringLiteral("play"), arguments)) {
         return 1;
     }
@@ -365,6 +368,12 @@ int runPlayCommand(const QStringList& arguments) {
         player->setDelegate(&observer);
         player->setPlaybackSpeed(*playbackSpeed);
         player->setPlaybackVolume(*gain);
+        if (parser.isSet(removeVoice) && !player->setRemovesVoice(true)) {
+            const bool mono = player->audioFile()->streamDescription()->channelsPerFrame() < 2;
+            std::fprintf(stderr, "cassora: %s; it plays as it is\n",
+                         mono ? "the voice can only be taken out of a stereo tape, not a mono one"
+                              : "the voice could not be taken out");
+        }
         if (start >= 0) {
             if (start * 1000.0 > player->maxTime()) {
                 return CommandSupport::fail(

@@ -52,7 +52,8 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
          QStringLiteral("record a new tape (into the library folder unless --output is given)"),
          runRecordCommand},
         {QStringLiteral("play"),
-         QStringLiteral("FILE [--speed S] [--from SECONDS] [--volume DB] [--device UID]"),
+         QStringLiteral("FILE [--speed S] [--from SECONDS] [--volume DB] [--device UID] "
+                        "[--remove-voice]"),
          QStringLiteral("play a tape; a negative speed plays it backwards"), runPlayCommand},
         {QStringLiteral("info"), QStringLiteral("FILE [--json]"),
          QStringLiteral("print a tape's label and format"), runInfoCommand},

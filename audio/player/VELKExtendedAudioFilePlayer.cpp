@@ -76,22 +76,25 @@ void VELKExtendedAudioFilePlayer::startFilePlaying() {
 void VELKExtendedAudioFilePlayer::stopFilePlaying() {
     mOutputAudioUnit->stop();
     const bool wasPlaying = mFileReader->running() && !mFileReader->endOfStream();
+    const int64_t heldInStage = framesHeldInStage();
     mFileReader->stop();
     if (wasPlaying) {
-        stepBackOverUnplayedFrames();
+        stepBackOverUnplayedFrames(heldInStage);
     }
 }
 
 // The frames the output had rendered but the device had not played went with
-// the stop: the listener never heard them, so the position goes back before
-// them and the next start plays them.
-void VELKExtendedAudioFilePlayer::stepBackOverUnplayedFrames() {
-    const auto unplayed = static_cast<int64_t>(
-        std::llround(mOutputAudioUnit->unplayedFramesAtStop() * playbackSpeed()));
+// the stop, as did those still inside the vocal remover: the listener never
+// heard them, so the position goes back before them and the next start plays
+// them.
+void VELKExtendedAudioFilePlayer::stepBackOverUnplayedFrames(int64_t heldInStage) {
+    const auto unplayed = static_cast<int64_t>(std::llround(
+                              mOutputAudioUnit->unplayedFramesAtStop() * playbackSpeed())) +
+                          heldInStage;
     if (unplayed <= 0) {
         return;
     }
-    const int64_t reached = currentFrame();
+    const int64_t reached = mFileReader->currentFrame();
     const int64_t heard = mFileReader->reverse() ? reached + unplayed : reached - unplayed;
     try {
         setCurrentFrame(std::clamp<int64_t>(heard, 0, mAudioFile->frameCount()));
@@ -128,12 +131,58 @@ void VELKExtendedAudioFilePlayer::setPlaybackVolume(double decibels) {
     setPlaybackLevel(std::pow(10.0, decibels / 20.0));
 }
 
+bool VELKExtendedAudioFilePlayer::setRemovesVoice(bool removesVoice) {
+    const auto description = mAudioFile->streamDescription();
+    if (description->channelsPerFrame() < 2) {
+        return false;
+    }
+    if (!mVocalRemoverStage) {
+        if (!removesVoice) {
+            return true; // nothing to switch off
+        }
+        try {
+            mVocalRemoverStage = std::make_shared<VELKVocalRemoverStage>(
+                clientSampleRate(), description->channelsPerFrame());
+        } catch (const NSXException& exception) {
+            // The tape plays on as it is.
+            std::fprintf(stderr, "(ERROR) VELKExtendedAudioFilePlayer : %s\n",
+                         exception.reason().c_str());
+            return false;
+        }
+        mVocalRemoverStage->setEnabled(true);
+        mOutputAudioUnit->setVocalRemoverStage(mVocalRemoverStage);
+        return true;
+    }
+    mVocalRemoverStage->setEnabled(removesVoice);
+    return true;
+}
+
+bool VELKExtendedAudioFilePlayer::removesVoice() const {
+    return mVocalRemoverStage && mVocalRemoverStage->enabled();
+}
+
+// While playing, the vocal remover holds the last frames read; they have not
+// been heard yet.
+int64_t VELKExtendedAudioFilePlayer::framesHeldInStage() const {
+    return mVocalRemoverStage && mFileReader->running() ? mVocalRemoverStage->framesBehind() : 0;
+}
+
 int64_t VELKExtendedAudioFilePlayer::currentFrame() const {
-    return mFileReader->currentFrame();
+    const int64_t reached = mFileReader->currentFrame();
+    const int64_t held = framesHeldInStage();
+    if (held == 0) {
+        return reached;
+    }
+    const int64_t heard = mFileReader->reverse() ? reached + held : reached - held;
+    return std::clamp<int64_t>(heard, 0, mAudioFile->frameCount());
 }
 
 void VELKExtendedAudioFilePlayer::setCurrentFrame(int64_t frame) {
     mFileReader->setCurrentFrame(frame);
+    if (mVocalRemoverStage) {
+        // What the stage holds is from before the move.
+        mVocalRemoverStage->requestReset();
+    }
 }
 
 double VELKExtendedAudioFilePlayer::clientSampleRate() const {

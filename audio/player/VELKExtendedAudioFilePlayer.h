@@ -48,6 +48,15 @@ public:
     void setPlaybackLevel(double level);
     void setPlaybackVolume(double decibels);
 
+    // Voice removal: centred sound between 150 Hz and 3600 Hz is taken out
+    // on the way to the output. Returns whether it could be done: it needs
+    // two channels (a mono file plays as it is, as does one whose remover
+    // cannot be made, which is logged). Switching works while
+    // playing; once on, the sound stays 4096 frames behind the reading
+    // (which the position allows for), also when switched off again.
+    bool setRemovesVoice(bool removesVoice);
+    bool removesVoice() const;
+
     // The frame the output has reached, kept across a stop: a later start
     // plays on from it, so a pause skips nothing.
     int64_t currentFrame() const;
@@ -78,11 +87,13 @@ private:
     void endOfStreamReached();
     // On the main thread, after the output stopped because its device went away.
     void outputDeviceWentAway();
-    void stepBackOverUnplayedFrames();
+    void stepBackOverUnplayedFrames(int64_t heldInStage);
+    int64_t framesHeldInStage() const;
 
     std::shared_ptr<VELKExtendedAudioFile> mAudioFile;
     std::shared_ptr<VELKAudioFileReader> mFileReader;
     std::unique_ptr<VELKOutputAudioUnit> mOutputAudioUnit;
+    std::shared_ptr<VELKVocalRemoverStage> mVocalRemoverStage;
     VELKExtendedAudioFilePlayerDelegate* mDelegate = nullptr;
     bool mDone = false;
     bool mLooping = false;

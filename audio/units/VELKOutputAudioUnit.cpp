@@ -105,6 +105,9 @@ VELKOutputAudioUnit::~VELKOutputAudioUnit() {
 
 void VELKOutputAudioUnit::start() {
     mDone.store(false, std::memory_order_release);
+    if (mVocalRemoverStage) {
+        mVocalRemoverStage->requestReset();
+    }
     SAudioNotificationQueueWorkerStart(mAudioNotificationQueueWorker);
     AUGraphStart(mGraph);
 }
@@ -173,6 +176,14 @@ void VELKOutputAudioUnit::isRunningChanged(void* refCon, AudioUnit, uint32_t, ui
     }
 }
 
+void VELKOutputAudioUnit::setVocalRemoverStage(std::shared_ptr<VELKVocalRemoverStage> stage) {
+    if (mVocalRemoverStage || !stage) {
+        return; // the render thread may be using the one it has
+    }
+    mVocalRemoverStage = std::move(stage);
+    mStage.store(mVocalRemoverStage.get(), std::memory_order_release);
+}
+
 void VELKOutputAudioUnit::setEndOfStreamNotificationBlock(std::function<void()> block) {
     SQueueableAudioNotificationDestroy(mAudioNotification);
     mAudioNotification =
@@ -194,17 +205,37 @@ OSStatus VELKOutputAudioUnit::OAUOutputProc(void* refCon, AudioUnitRenderActionF
         }
         return 0;
     }
-    uint32_t delivered = frames;
-    VELKAudioBufferQueueCopyInto(self->mAudioBufferQueue.get(), data, &delivered);
-    if (delivered < frames) {
-        const uint32_t bytesPerFrame = data->mBuffers[0].mNumberChannels * sizeof(float);
+    VELKVocalRemoverStage* stage = self->mStage.load(std::memory_order_acquire);
+    bool ended = false;
+    if (stage) {
+        stage->beginSlice();
+    }
+    if (stage && stage->draining()) {
+        // The queue has ended; the stage plays out what it holds.
         for (uint32_t b = 0; b < data->mNumberBuffers; ++b) {
-            auto* bytes = static_cast<uint8_t*>(data->mBuffers[b].mData);
-            std::memset(bytes + static_cast<size_t>(delivered) * bytesPerFrame, 0,
-                        static_cast<size_t>(frames - delivered) * bytesPerFrame);
+            std::memset(data->mBuffers[b].mData, 0, data->mBuffers[b].mDataByteSize);
+        }
+    } else {
+        uint32_t delivered = frames;
+        VELKAudioBufferQueueCopyInto(self->mAudioBufferQueue.get(), data, &delivered);
+        if (delivered < frames) {
+            const uint32_t bytesPerFrame = data->mBuffers[0].mNumberChannels * sizeof(float);
+            for (uint32_t b = 0; b < data->mNumberBuffers; ++b) {
+                auto* bytes = static_cast<uint8_t*>(data->mBuffers[b].mData);
+                std::memset(bytes + static_cast<size_t>(delivered) * bytesPerFrame, 0,
+                            static_cast<size_t>(frames - delivered) * bytesPerFrame);
+            }
+        }
+        ended = VELKAudioBufferQueueReachedEndOfStream(self->mAudioBufferQueue.get());
+        if (ended && stage) {
+            stage->beginDrain();
         }
     }
-    if (VELKAudioBufferQueueReachedEndOfStream(self->mAudioBufferQueue.get())) {
+    if (stage) {
+        stage->process(data, frames);
+        ended = stage->drained();
+    }
+    if (ended) {
         if (self->mAudioNotification && !self->mDone.load(std::memory_order_relaxed)) {
             SAudioNotificationQueueWorkerAddNotification(self->mAudioNotificationQueueWorker,
                                                          self->mAudioNotification);

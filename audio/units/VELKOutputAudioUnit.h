@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/dsp/VELKVocalRemoverStage.h"
 #include "audio/hardware/VELKAudioDevice.h"
 #include "audio/realtime/SQueueWorker.h"
 #include "audio/realtime/VELKAudioBufferQueue.h"
@@ -46,6 +47,11 @@ public:
     void setAudioBufferQueue(std::shared_ptr<VELKAudioBufferQueue> queue) {
         mAudioBufferQueue = std::move(queue);
     }
+    // A vocal remover between the buffer queue and the varispeed, kept for
+    // the unit's life once given (it may be given while playing; switch it
+    // with its own setEnabled). Null until then.
+    void setVocalRemoverStage(std::shared_ptr<VELKVocalRemoverStage> stage);
+    VELKVocalRemoverStage* vocalRemoverStage() const { return mVocalRemoverStage.get(); }
     void* delegate() const { return mDelegate; }
     void setDelegate(void* delegate) { mDelegate = delegate; }
     AudioUnit varispeedUnit() const { return mVarispeedUnit; }
@@ -76,4 +82,6 @@ private:
     SAudioNotificationQueueWorker* mAudioNotificationQueueWorker = nullptr;
     SQueueableAudioNotification* mAudioNotification = nullptr;
     std::atomic<bool> mDone{false};
+    std::shared_ptr<VELKVocalRemoverStage> mVocalRemoverStage;
+    std::atomic<VELKVocalRemoverStage*> mStage{nullptr}; // what the render thread sees
 };

@@ -209,6 +209,26 @@ TEST_F(Deck, ALabelEditedWhilePlayingIsWrittenAndPlaybackGoesOnAtTheSamePlaceAnd
     EXPECT_EQ(stateName(*deck), "TapeMap::TapeStopped");
 }
 
+// Controls > Remove Voice is a setting: a tape put in the deck follows it,
+// and a change reaches the tape that is playing.
+TEST_F(Deck, RemoveVoiceFollowsItsSettingAlsoWhilePlaying) {
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.setValue(QStringLiteral("RecordingIsStereo"), true);
+    defaults.setValue(QStringLiteral("RemoveVoice"), true);
+    const auto tape = record(1.0);
+    ASSERT_TRUE(tape);
+    ASSERT_TRUE(deck->audioFilePlayer());
+    ASSERT_EQ(deck->audioFilePlayer()->audioFile()->streamDescription()->channelsPerFrame(), 2u);
+    EXPECT_TRUE(deck->audioFilePlayer()->removesVoice());
+    deck->playTape();
+    pumpFor(0.3);
+    defaults.setValue(QStringLiteral("RemoveVoice"), false);
+    EXPECT_FALSE(deck->audioFilePlayer()->removesVoice());
+    EXPECT_TRUE(deck->audioFilePlayer()->isFilePlaying());
+    deck->stopTape();
+    defaults.removeValue(QStringLiteral("RemoveVoice"));
+}
+
 TEST_F(Deck, ALabelEditedWhileRecordingIsWrittenWhenTheRecordingEnds) {
     deck->recordTape();
     const auto tape = deck->selectedTape();

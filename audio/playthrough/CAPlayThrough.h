@@ -77,12 +77,11 @@ public:
                                 double firstOutputTime);
     // The offset after a read of `frames` frames at `requestedStart` missed
     // the stored range [start, end) with ring code `code`. A read that fell
-    // behind the ring moves forward to `throughLatency` frames behind its
+    // behind the ring moves forward to `distance` frames behind its
     // end (at least a minimum step inside the ring), rather than to the
     // ring's oldest frame, where the next cycle would miss again.
     static double CorrectedOffset(double offset, int32_t code, int64_t requestedStart,
-                                  uint32_t frames, int64_t start, int64_t end,
-                                  double throughLatency);
+                                  uint32_t frames, int64_t start, int64_t end, double distance);
     static constexpr double kMinimumCorrection = 128.0;
 
 private:
@@ -124,6 +123,9 @@ private:
     std::atomic<double> mFirstOutputTime{-1.0};
     std::atomic<double> mInToOutSampleOffset{0.0};
     double mThroughLatency = 0; // frames
+    // How far (frames) the read point is put behind the ring's newest frame
+    // when it is set anew: the frames a cycle of each side may still owe.
+    double mResyncDistance = 0;
     std::optional<std::vector<int32_t>> mChannelMap;
     OSStatus mInitStatus = 0;
 

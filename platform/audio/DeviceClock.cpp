@@ -16,6 +16,17 @@ void DeviceClock::reset(double nominalRate) {
     mPubValid.store(false, std::memory_order_release);
 }
 
+// Wide while the loop settles, then narrowing as 1/t: the estimate keeps
+// averaging over all it has seen, like a fit over the whole run, instead
+// of keeping whatever error the wide loop had when it was cut down.
+double DeviceClock::bandwidthAt(double sampleTime) const {
+    const double elapsed = (sampleTime - mSettledAt) * mNominalPeriod * 1e-9 + kSettlingSeconds;
+    if (elapsed <= kSettlingSeconds) {
+        return kSettlingBandwidth;
+    }
+    return std::max(kSettledBandwidth, kSettlingBandwidth * kSettlingSeconds / elapsed);
+}
+
 // Real-time: no allocation, no locks.
 void DeviceClock::feed(double sampleTime, uint64_t hostTime) {
     if (mNominalPeriod <= 0) {
@@ -39,8 +50,7 @@ void DeviceClock::feed(double sampleTime, uint64_t hostTime) {
             mSampleRef = sampleTime;
             mHostRef = host;
         } else {
-            const double bandwidth =
-                sampleTime < mSettledAt ? kSettlingBandwidth : kSettledBandwidth;
+            const double bandwidth = bandwidthAt(sampleTime);
             const double omega =
                 std::min(2.0 * std::numbers::pi * bandwidth * frames * mPeriod * 1e-9, 0.5);
             mHostRef = predicted + std::numbers::sqrt2 * omega * error;

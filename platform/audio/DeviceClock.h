@@ -38,15 +38,18 @@ public:
     // Real-time: no allocation, no locks. The device's time at `hostTime`.
     bool timeAt(uint64_t hostTime, AudioTimeStamp& timeStamp) const;
 
-    // The loop's bandwidth (Hz): wide while it settles, then narrow.
+    // The loop's bandwidth (Hz): wide while it settles, then narrowing to
+    // the settled bandwidth.
     static constexpr double kSettlingBandwidth = 1.0;
     static constexpr double kSettledBandwidth = 0.05;
-    static constexpr double kSettlingSeconds = 4.0;
+    static constexpr double kSettlingSeconds = 0.5;
     // A callback this far (ns) from where the loop expects it means a stall
     // or a burst: the loop starts again from it, keeping its period.
     static constexpr double kResyncError = 40e6;
 
 private:
+    double bandwidthAt(double sampleTime) const;
+
     // Writer state, touched only by the feeding thread.
     bool mStarted = false;
     double mSampleRef = 0;

@@ -445,11 +445,17 @@ CAPlayThrough::Statistics CAPlayThrough::statistics() {
     if (mInputUnit) {
         AudioUnitGetProperty(mInputUnit, kPulseAudioUnitProperty_LongestCallback,
                              kAudioUnitScope_Global, 0, &result.longestInputCallback, &size);
+        size = sizeof(PulseCallbackHistogram);
+        AudioUnitGetProperty(mInputUnit, kPulseAudioUnitProperty_CallbackHistogram,
+                             kAudioUnitScope_Global, 0, &result.inputCallbacks, &size);
     }
     size = sizeof(uint64_t);
     if (mOutputUnit) {
         AudioUnitGetProperty(mOutputUnit, kPulseAudioUnitProperty_LongestCallback,
                              kAudioUnitScope_Global, 0, &result.longestOutputCallback, &size);
+        size = sizeof(PulseCallbackHistogram);
+        AudioUnitGetProperty(mOutputUnit, kPulseAudioUnitProperty_CallbackHistogram,
+                             kAudioUnitScope_Global, 0, &result.outputCallbacks, &size);
     }
     return result;
 }

@@ -60,14 +60,16 @@ public:
     bool StreamLost();
 
     // For measuring: how far (frames) the output reads behind the input's
-    // newest frame, the offset now, the misses so far and the longest
-    // callbacks (ns).
+    // newest frame, the offset now, the misses so far and the callbacks'
+    // times (ns).
     struct Statistics {
         double offset = 0;
         int64_t fill = 0; // frames the ring holds ahead of the read point
         uint64_t misses = 0;
         uint64_t longestInputCallback = 0;
         uint64_t longestOutputCallback = 0;
+        PulseCallbackHistogram inputCallbacks{};
+        PulseCallbackHistogram outputCallbacks{};
         float varispeedRate = 1.0f;
     };
     Statistics statistics();

@@ -49,6 +49,15 @@ constexpr uint32_t kAudioOutputUnitProperty_StartTimestampsAtZero = 2007; // uin
 // The longest time one I/O callback of the unit took since it started, in
 // nanoseconds (uint64_t); for measuring, not part of the original service.
 constexpr uint32_t kPulseAudioUnitProperty_LongestCallback = FourCC("lcbt");
+// How many I/O callbacks of the unit since it started took each span of
+// kPulseCallbackBucketNanoseconds (the last bucket: that long or longer);
+// for measuring, read only.
+constexpr uint32_t kPulseCallbackBuckets = 64;
+constexpr uint64_t kPulseCallbackBucketNanoseconds = 20000;
+struct PulseCallbackHistogram {
+    uint64_t counts[kPulseCallbackBuckets];
+};
+constexpr uint32_t kPulseAudioUnitProperty_CallbackHistogram = FourCC("cbth");
 // UInt32, read only: 1 when the unit stopped because its device or the
 // server went away.
 constexpr uint32_t kPulseAudioUnitProperty_StreamLost = FourCC("lost");

@@ -170,6 +170,13 @@ OSStatus PulseAudioUnit::getProperty(uint32_t property, uint32_t scope, uint32_t
         return copyOut(static_cast<uint32_t>(streamLost() ? 1 : 0));
     case kPulseAudioUnitProperty_LongestCallback:
         return copyOut(mLongestCallback.load(std::memory_order_relaxed));
+    case kPulseAudioUnitProperty_CallbackHistogram: {
+        PulseCallbackHistogram histogram{};
+        for (uint32_t b = 0; b < kPulseCallbackBuckets; ++b) {
+            histogram.counts[b] = mCallbackCounts[b].load(std::memory_order_relaxed);
+        }
+        return copyOut(histogram);
+    }
     default:
         return kAudioUnitErr_InvalidProperty;
     }
@@ -212,6 +219,9 @@ OSStatus PulseAudioUnit::pullInput(AudioUnitRenderActionFlags* flags,
 
 // Real-time: no allocation, no locks.
 void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds) {
+    const uint64_t bucket = std::min<uint64_t>(nanoseconds / kPulseCallbackBucketNanoseconds,
+                                               kPulseCallbackBuckets - 1);
+    mCallbackCounts[bucket].fetch_add(1, std::memory_order_relaxed);
     uint64_t longest = mLongestCallback.load(std::memory_order_relaxed);
     while (nanoseconds > longest && !mLongestCallback.compare_exchange_weak(
                                         longest, nanoseconds, std::memory_order_relaxed)) {
@@ -221,6 +231,9 @@ void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds) {
 void PulseAudioUnit::setRunning(bool running) {
     if (running) {
         mLongestCallback.store(0, std::memory_order_relaxed);
+        for (auto& count : mCallbackCounts) {
+            count.store(0, std::memory_order_relaxed);
+        }
     }
     if (mRunning.exchange(running, std::memory_order_acq_rel) != running) {
         notifyListeners(kAudioOutputUnitProperty_IsRunning);

@@ -5,6 +5,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -98,6 +99,7 @@ private:
     std::atomic<bool> mRunning{false};
     std::atomic<bool> mStreamLost{false};
     std::atomic<uint64_t> mLongestCallback{0};
+    std::array<std::atomic<uint64_t>, kPulseCallbackBuckets> mCallbackCounts{};
     std::mutex mListenerLock;
     std::vector<Listener> mListeners;
     std::mutex mDispatchLock; // held while listeners run

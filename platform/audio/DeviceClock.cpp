@@ -20,7 +20,7 @@ void DeviceClock::reset(double nominalRate) {
 // averaging over all it has seen, like a fit over the whole run, instead
 // of keeping whatever error the wide loop had when it was cut down.
 double DeviceClock::bandwidthAt(double sampleTime) const {
-    const double elapsed = (sampleTime - mSettledAt) * mNominalPeriod * 1e-9 + kSettlingSeconds;
+    const double elapsed = (sampleTime - mFirstSample) * mNominalPeriod * 1e-9;
     if (elapsed <= kSettlingSeconds) {
         return kSettlingBandwidth;
     }
@@ -37,7 +37,7 @@ void DeviceClock::feed(double sampleTime, uint64_t hostTime) {
         mStarted = true;
         mSampleRef = sampleTime;
         mHostRef = host;
-        mSettledAt = sampleTime + kSettlingSeconds * 1e9 / mNominalPeriod;
+        mFirstSample = sampleTime;
         mPoints = 1;
     } else {
         const double frames = sampleTime - mSampleRef;

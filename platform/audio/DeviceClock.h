@@ -56,7 +56,7 @@ private:
     double mHostRef = 0;
     double mPeriod = 0;
     double mNominalPeriod = 0;
-    double mSettledAt = 0; // sample time after which the loop narrows
+    double mFirstSample = 0; // the loop's age is counted from here
     int mPoints = 0;
 
     // The published snapshot, behind a sequence counter (odd while written).

@@ -38,6 +38,7 @@ void DeviceClock::feed(double sampleTime, uint64_t hostTime) {
         mSampleRef = sampleTime;
         mHostRef = host;
         mFirstSample = sampleTime;
+        mStallSettledAt = 0;
         mPoints = 1;
     } else {
         const double frames = sampleTime - mSampleRef;
@@ -46,7 +47,10 @@ void DeviceClock::feed(double sampleTime, uint64_t hostTime) {
         }
         const double predicted = mHostRef + frames * mPeriod;
         const double error = host - predicted;
-        if (std::fabs(error) > kResyncError) {
+        if (std::fabs(error) > kStallError) {
+            mStallSettledAt = host + kStallSettling;
+        }
+        if (host < mStallSettledAt) {
             mSampleRef = sampleTime;
             mHostRef = host;
         } else {

@@ -43,9 +43,13 @@ public:
     static constexpr double kSettlingBandwidth = 1.0;
     static constexpr double kSettledBandwidth = 0.05;
     static constexpr double kSettlingSeconds = 0.5;
-    // A callback this far (ns) from where the loop expects it means a stall
-    // or a burst: the loop starts again from it, keeping its period.
-    static constexpr double kResyncError = 40e6;
+    // A callback this far (ns) from where the loop expects it means a stall,
+    // or the burst that makes up for one: the time line has moved against
+    // the frame count. The loop takes up its phase from each callback until
+    // none has been this far off for kStallSettling ns, keeping its period,
+    // so that the step is not taken for a change of rate.
+    static constexpr double kStallError = 15e6;
+    static constexpr double kStallSettling = 500e6;
 
 private:
     double bandwidthAt(double sampleTime) const;
@@ -57,6 +61,7 @@ private:
     double mPeriod = 0;
     double mNominalPeriod = 0;
     double mFirstSample = 0; // the loop's age is counted from here
+    double mStallSettledAt = 0; // host time (ns) until which the phase is taken up
     int mPoints = 0;
 
     // The published snapshot, behind a sequence counter (odd while written).

@@ -245,6 +245,38 @@ TEST(DeviceClock, FindsTheRateOfAJitteryDevice) {
     EXPECT_NEAR(integrated, sampleTime - 512, 48000 * 0.01) << "more than 10 ms adrift";
 }
 
+// The device goes on while its callbacks stop for 150 ms, then come all at
+// once to make up for it; the stall moves the time line, not the rate.
+TEST(DeviceClock, AStallAndItsBurstLeaveTheRateAlone) {
+    DeviceClock clock;
+    clock.reset(48000);
+    const double period = 1e9 / 48000;
+    double sampleTime = 0;
+    double hostTime = 1e12;
+    auto cycle = [&](double lateness) {
+        clock.feed(sampleTime, static_cast<uint64_t>(hostTime + lateness));
+        sampleTime += 512;
+        hostTime += 512 * period;
+    };
+    for (int i = 0; i < 10 * 94; ++i) {
+        cycle(0);
+    }
+    // The buffers due in the stall come late, the last of them on time.
+    constexpr int kStalled = 14; // 150 ms of 512-frame buffers
+    const double stallEnd = hostTime + kStalled * 512 * period;
+    for (int i = 0; i < kStalled; ++i) {
+        cycle(stallEnd - hostTime);
+    }
+    double worst = 0;
+    for (int i = 0; i < 10 * 94; ++i) {
+        cycle(0);
+        AudioTimeStamp now{};
+        ASSERT_TRUE(clock.timeAt(static_cast<uint64_t>(hostTime), now));
+        worst = std::max(worst, std::fabs(now.mRateScalar - 1.0));
+    }
+    EXPECT_LT(worst, 0.00005) << "the stall was taken for a change of rate";
+}
+
 TEST(DeviceClock, HasNoTimeForADeviceWithoutRunningStreams) {
     AudioTimeStamp time{};
     EXPECT_NE(DeviceClocks::currentTime(0x7fffffff, time), 0);

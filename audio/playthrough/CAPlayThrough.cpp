@@ -112,6 +112,17 @@ CAPlayThrough::CAPlayThrough(AudioDeviceID input, AudioDeviceID output,
     // an input buffer still to come and an output cycle's pull.
     mResyncDistance =
         static_cast<double>(mInputDevice.bufferSizeFrames) + mOutputDevice.bufferSizeFrames;
+    // The least fill of a second moves by up to a buffer of either side
+    // (in input frames) with the way the two sides' cycles fall.
+    const double inputRate = mInputDevice.format.mSampleRate > 0 ? mInputDevice.format.mSampleRate
+                                                                 : 48000.0;
+    const double outputRate =
+        mOutputDevice.format.mSampleRate > 0 ? mOutputDevice.format.mSampleRate : inputRate;
+    mSecondFrames = inputRate;
+    mFloorAllowance = static_cast<int64_t>(
+        std::max<double>(mInputDevice.bufferSizeFrames,
+                         mOutputDevice.bufferSizeFrames * inputRate / outputRate) +
+        kMinimumCorrection);
     mInitStatus = status;
 }
 
@@ -436,6 +447,8 @@ CAPlayThrough::Statistics CAPlayThrough::statistics() {
     result.offset = mInToOutSampleOffset.load();
     result.misses = mMisses.load();
     result.varispeedRate = mVarispeedRate.load();
+    result.realignments = mRealignments.load();
+    result.floorBaseline = mFloorBaseline.load();
     int64_t start = 0;
     int64_t end = 0;
     if (mBuffer && mBuffer->CurrentTimeBounds(start, end) == 0) {
@@ -481,6 +494,64 @@ double CAPlayThrough::CorrectedOffset(double offset, int32_t code, int64_t reque
     // The output has run ahead of the input: read further behind it.
     const double shortfall = static_cast<double>(requestedStart + frames - end);
     return offset + std::max(kMinimumCorrection, shortfall);
+}
+
+double CAPlayThrough::FloorCorrection(int64_t floor, int64_t baseline, int64_t allowance) {
+    if (baseline < 0 || floor - baseline <= allowance) {
+        return 0;
+    }
+    return static_cast<double>(floor - baseline);
+}
+
+// Output thread.
+void CAPlayThrough::RestartFloorTracking() {
+    mWindowStart = -1;
+    mBaselineWindowsLeft = kBaselineSeconds;
+    mFloorBaseline.store(-1, std::memory_order_relaxed);
+}
+
+// Output thread. A read that fell out of the ring's back was moved to a new
+// distance behind the input: the baseline is measured again. A read that
+// ran ahead of the input moved back by less than the allowance, as a rule,
+// and that margin stays; the misses that come with a stall (the output
+// resumes before the input's backlog arrives) are undone with the stall's
+// excess.
+void CAPlayThrough::NoteMissCorrection(int32_t direction) {
+    if (direction < 0) {
+        RestartFloorTracking();
+        return;
+    }
+    mWindowStart = -1; // the fills before the move no longer count
+}
+
+// Output thread. Real-time: no allocation, no locks.
+void CAPlayThrough::TrackFill(double now, int64_t fill) {
+    if (mWindowStart < 0) {
+        mWindowStart = now;
+        mWindowFloor = fill;
+        return;
+    }
+    mWindowFloor = std::min(mWindowFloor, fill);
+    if (now - mWindowStart < mSecondFrames) {
+        return;
+    }
+    const int64_t floor = mWindowFloor;
+    mWindowStart = now;
+    mWindowFloor = fill;
+    const int64_t baseline = mFloorBaseline.load(std::memory_order_relaxed);
+    if (mBaselineWindowsLeft > 0) {
+        --mBaselineWindowsLeft;
+        mFloorBaseline.store(baseline < 0 ? floor : std::min(baseline, floor),
+                             std::memory_order_relaxed);
+        return;
+    }
+    const double correction = FloorCorrection(floor, baseline, mFloorAllowance);
+    if (correction > 0) {
+        mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) -
+                                       correction,
+                                   std::memory_order_relaxed);
+        mRealignments.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 void CAPlayThrough::NoteCallbackError(OSStatus status, int step) {
@@ -571,6 +642,7 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
         self->mFirstOutputTime.store(now, std::memory_order_relaxed);
         self->mInToOutSampleOffset.store(InitialOffset(self->mThroughLatency, firstInputTime, now),
                                          std::memory_order_relaxed);
+        self->RestartFloorTracking();
         silence(ioData);
         return 0;
     }
@@ -579,19 +651,24 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
     const auto readStart = static_cast<int64_t>(now - offset);
     self->mLastReadStart.store(readStart + inNumberFrames, std::memory_order_relaxed);
     const int32_t code = self->mBuffer->ReadFrames(ioData, inNumberFrames, readStart);
-    if (code == PlayThroughRingBuffer::OK) {
-        return 0;
-    }
     int64_t start = 0;
     int64_t end = 0;
-    if (self->mBuffer->CurrentTimeBounds(start, end) != 0) {
+    const bool bounded = self->mBuffer->CurrentTimeBounds(start, end) == 0;
+    if (code == PlayThroughRingBuffer::OK) {
+        if (bounded) {
+            self->TrackFill(now, end - (readStart + inNumberFrames));
+        }
+        return 0;
+    }
+    if (!bounded) {
         // No consistent bounds to measure by: step back the minimum.
         start = end = readStart + inNumberFrames;
     }
     const int32_t direction = code < 0 ? -1 : 1;
-    self->mInToOutSampleOffset.store(CorrectedOffset(offset, direction, readStart, inNumberFrames,
-                                                     start, end, self->mResyncDistance),
-                                     std::memory_order_relaxed);
+    const double corrected = CorrectedOffset(offset, direction, readStart, inNumberFrames, start,
+                                             end, self->mResyncDistance);
+    self->mInToOutSampleOffset.store(corrected, std::memory_order_relaxed);
+    self->NoteMissCorrection(direction);
     self->mMisses.fetch_add(1, std::memory_order_relaxed);
     // A read that ran past the newest frame holds every frame up to it in
     // its place, the rest silent: those are played, and the next cycle goes

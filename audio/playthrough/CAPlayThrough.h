@@ -33,6 +33,15 @@ struct PlayThroughDevice {
 // least 128 frames when the output runs ahead of the input, forward by the
 // shortfall when it has fallen behind what the ring still holds.
 //
+// The offset also moves forward when the output has fallen behind for good
+// without missing: a stall of the output (the server or this process not
+// run for a while) is played as silence by the device, and the frames that
+// should have played then are still waiting in the ring. The read point
+// then trails the input by the stall for the rest of the session, so each
+// stall would add to the monitoring latency. The least the ring holds ahead
+// of the read point in each second is compared with the least it held in
+// the first seconds, and a lasting excess is skipped.
+//
 // Construction builds and initializes everything without starting; a step
 // that fails prints "CAPlayThrough Error: STATUS ->  CAPlayThrough:  STEP"
 // and leaves an object whose initStatus() is that status and that never
@@ -71,6 +80,8 @@ public:
         PulseCallbackHistogram inputCallbacks{};
         PulseCallbackHistogram outputCallbacks{};
         float varispeedRate = 1.0f;
+        uint64_t realignments = 0; // lasting excesses skipped
+        int64_t floorBaseline = -1; // frames; -1 until the first seconds are measured
     };
     Statistics statistics();
 
@@ -85,6 +96,12 @@ public:
     static double CorrectedOffset(double offset, int32_t code, int64_t requestedStart,
                                   uint32_t frames, int64_t start, int64_t end, double distance);
     static constexpr double kMinimumCorrection = 128.0;
+    // How far (frames) to move the read point forward after a second whose
+    // least fill was `floor`, when the least fill of the first seconds was
+    // `baseline`: by the whole excess once it is more than `allowance`, else
+    // not at all.
+    static double FloorCorrection(int64_t floor, int64_t baseline, int64_t allowance);
+    static constexpr int kBaselineSeconds = 3;
 
 private:
     OSStatus SetupAUHAL(AudioDeviceID input);
@@ -107,6 +124,11 @@ private:
                                const AudioTimeStamp* inTimeStamp, uint32_t inBusNumber,
                                uint32_t inNumberFrames, AudioBufferList* ioData);
     void NoteCallbackError(OSStatus status, int step);
+    // Output thread: the fill after a read at output time `now`.
+    void TrackFill(double now, int64_t fill);
+    // Output thread: after a miss moved the offset (code's sign `direction`).
+    void NoteMissCorrection(int32_t direction);
+    void RestartFloorTracking();
 
     AudioUnit mInputUnit = nullptr;
     AudioBufferList* mInputBuffer = nullptr;
@@ -130,6 +152,15 @@ private:
     double mResyncDistance = 0;
     std::optional<std::vector<int32_t>> mChannelMap;
     OSStatus mInitStatus = 0;
+
+    // The least fill of each second, on the output thread only.
+    double mSecondFrames = 48000; // input frames
+    int64_t mFloorAllowance = 0;  // frames the least fill may vary by
+    double mWindowStart = -1;
+    int64_t mWindowFloor = 0;
+    int mBaselineWindowsLeft = kBaselineSeconds;
+    std::atomic<int64_t> mFloorBaseline{-1};
+    std::atomic<uint64_t> mRealignments{0};
 
     std::atomic<int64_t> mLastReadStart{0};
     std::atomic<uint64_t> mMisses{0};

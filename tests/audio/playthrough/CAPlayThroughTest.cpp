@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <ctime>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -283,6 +288,59 @@ TEST(PlayThrough, A48kHzInputPlaysOnA44kHzOutputWithoutGaps) {
     // one 10 ms block for each miss allowed above.
     EXPECT_LE(gaps, 3u) << "blocks of 10 ms without the sine";
     monitoring.stop();
+}
+
+// The least fill seen over `seconds`, polled every 10 ms.
+static int64_t leastFill(CAPlayThroughHost& host, double seconds) {
+    int64_t least = INT64_MAX;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        least = std::min(least, host.statistics().fill);
+        std::this_thread::sleep_for(10ms);
+    }
+    return least;
+}
+
+// This whole process is not run for `duration` (a busy or swapping
+// machine): a child stops it and lets it go on.
+static void stallThisProcess(std::chrono::milliseconds duration) {
+    const pid_t self = getpid();
+    const timespec pause{0, static_cast<long>(duration.count()) * 1000000L};
+    const pid_t child = fork();
+    if (child == 0) {
+        kill(self, SIGSTOP);
+        nanosleep(&pause, nullptr);
+        kill(self, SIGCONT);
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    waitpid(child, &status, 0);
+}
+
+// The device plays silence while the output is not fed, and the frames due
+// then wait in the ring: monitoring must not stay that much later.
+TEST(PlayThrough, AStallCostsAGapNotLastingLatency) {
+    VELKAudioPlaythroughManager monitoring("cassora_sine", "cassora_null", std::nullopt);
+    CAPlayThroughHost& host = *monitoring.playThroughHost();
+    ASSERT_TRUE(host.PlayThroughExists());
+    monitoring.start();
+    ASSERT_TRUE(monitoring.isRunning());
+    ASSERT_TRUE(waitFor([&] { return host.statistics().floorBaseline >= 0; }, 10));
+    const int64_t before = leastFill(host, 2.0);
+    const uint64_t realignments = host.statistics().realignments;
+
+    stallThisProcess(150ms);
+    // The excess is found within two seconds.
+    std::this_thread::sleep_for(2500ms);
+    const int64_t after = leastFill(host, 2.0);
+    const auto stats = host.statistics();
+    monitoring.stop();
+
+    EXPECT_GT(stats.realignments, realignments) << "the stall's frames were not skipped";
+    // 150 ms is 7200 frames; the ring's least fill varies by about a buffer.
+    EXPECT_LT(after, before + 1024) << "least fill " << before << " frames before the stall, "
+                                    << after << " after";
 }
 
 TEST(PlayThrough, AnOutputDeviceThatGoesAwayStopsItQuietly) {

@@ -209,6 +209,14 @@ TEST(PlayThroughOffset, AReadFallenBehindTheRingCatchesUpToTheThroughLatency) {
     EXPECT_EQ(9900 + 8000 - offset, 10000 + 128);
 }
 
+TEST(PlayThroughOffset, ALastingExcessOfFillIsSkippedWholeAndJitterIsLeftAlone) {
+    // The least fill of the first seconds was 500 frames; it may vary by 640.
+    EXPECT_EQ(CAPlayThrough::FloorCorrection(1100, 500, 640), 0.0) << "within the allowance";
+    EXPECT_EQ(CAPlayThrough::FloorCorrection(300, 500, 640), 0.0) << "less than before";
+    EXPECT_EQ(CAPlayThrough::FloorCorrection(5300, 500, 640), 4800.0) << "back to the baseline";
+    EXPECT_EQ(CAPlayThrough::FloorCorrection(5300, -1, 640), 0.0) << "nothing to compare with";
+}
+
 // A device running 500 ppm fast, its callbacks a few milliseconds late at
 // random: the clock finds the rate, and the frames it accounts for never
 // wander far from the device's own count.

@@ -507,6 +507,8 @@ double CAPlayThrough::FloorCorrection(int64_t floor, int64_t baseline, int64_t a
 void CAPlayThrough::RestartFloorTracking() {
     mWindowStart = -1;
     mBaselineWindowsLeft = kBaselineSeconds;
+    mPendingExcess = 0;
+    mJustRealigned = false;
     mFloorBaseline.store(-1, std::memory_order_relaxed);
 }
 
@@ -515,13 +517,20 @@ void CAPlayThrough::RestartFloorTracking() {
 // ran ahead of the input moved back by less than the allowance, as a rule,
 // and that margin stays; the misses that come with a stall (the output
 // resumes before the input's backlog arrives) are undone with the stall's
-// excess.
-void CAPlayThrough::NoteMissCorrection(int32_t direction) {
+// excess. A miss just after a realignment says the baseline was too tight:
+// it keeps the margin the miss asked for.
+void CAPlayThrough::NoteMissCorrection(int32_t direction, double correction) {
     if (direction < 0) {
         RestartFloorTracking();
         return;
     }
+    const int64_t baseline = mFloorBaseline.load(std::memory_order_relaxed);
+    if (mJustRealigned && baseline >= 0) {
+        mFloorBaseline.store(baseline + static_cast<int64_t>(correction),
+                             std::memory_order_relaxed);
+    }
     mWindowStart = -1; // the fills before the move no longer count
+    mPendingExcess = 0;
 }
 
 // Output thread. Real-time: no allocation, no locks.
@@ -532,26 +541,42 @@ void CAPlayThrough::TrackFill(double now, int64_t fill) {
         return;
     }
     mWindowFloor = std::min(mWindowFloor, fill);
-    if (now - mWindowStart < mSecondFrames) {
-        return;
+    if (now - mWindowStart >= mSecondFrames) {
+        const int64_t floor = mWindowFloor;
+        mWindowStart = now;
+        mWindowFloor = fill;
+        JudgeFloor(floor);
     }
-    const int64_t floor = mWindowFloor;
-    mWindowStart = now;
-    mWindowFloor = fill;
+}
+
+// Output thread. Real-time: no allocation, no locks.
+void CAPlayThrough::JudgeFloor(int64_t floor) {
     const int64_t baseline = mFloorBaseline.load(std::memory_order_relaxed);
     if (mBaselineWindowsLeft > 0) {
         --mBaselineWindowsLeft;
-        mFloorBaseline.store(baseline < 0 ? floor : std::min(baseline, floor),
-                             std::memory_order_relaxed);
+        const bool first = baseline < 0;
+        const int64_t lowest = first ? floor : std::min(baseline, floor);
+        mBaselineHighest = first ? floor : std::max(mBaselineHighest, floor);
+        mAllowance = mFloorAllowance + (mBaselineHighest - lowest);
+        mFloorBaseline.store(lowest, std::memory_order_relaxed);
         return;
     }
-    const double correction = FloorCorrection(floor, baseline, mFloorAllowance);
-    if (correction > 0) {
-        mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) -
-                                       correction,
-                                   std::memory_order_relaxed);
-        mRealignments.fetch_add(1, std::memory_order_relaxed);
+    mJustRealigned = false;
+    const double excess = FloorCorrection(floor, baseline, mAllowance);
+    if (excess <= 0) {
+        mPendingExcess = 0;
+        return;
     }
+    if (mPendingExcess == 0) {
+        mPendingExcess = static_cast<int64_t>(excess); // confirmed, or not, a second on
+        return;
+    }
+    const double correction = std::min(excess, static_cast<double>(mPendingExcess));
+    mPendingExcess = 0;
+    mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) - correction,
+                               std::memory_order_relaxed);
+    mRealignments.fetch_add(1, std::memory_order_relaxed);
+    mJustRealigned = true;
 }
 
 void CAPlayThrough::NoteCallbackError(OSStatus status, int step) {
@@ -668,7 +693,7 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
     const double corrected = CorrectedOffset(offset, direction, readStart, inNumberFrames, start,
                                              end, self->mResyncDistance);
     self->mInToOutSampleOffset.store(corrected, std::memory_order_relaxed);
-    self->NoteMissCorrection(direction);
+    self->NoteMissCorrection(direction, corrected - offset);
     self->mMisses.fetch_add(1, std::memory_order_relaxed);
     // A read that ran past the newest frame holds every frame up to it in
     // its place, the rest silent: those are played, and the next cycle goes

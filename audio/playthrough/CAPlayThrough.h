@@ -40,7 +40,7 @@ struct PlayThroughDevice {
 // then trails the input by the stall for the rest of the session, so each
 // stall would add to the monitoring latency. The least the ring holds ahead
 // of the read point in each second is compared with the least it held in
-// the first seconds, and a lasting excess is skipped.
+// the first seconds, and an excess that lasts two seconds is skipped.
 //
 // Construction builds and initializes everything without starting; a step
 // that fails prints "CAPlayThrough Error: STATUS ->  CAPlayThrough:  STEP"
@@ -126,8 +126,11 @@ private:
     void NoteCallbackError(OSStatus status, int step);
     // Output thread: the fill after a read at output time `now`.
     void TrackFill(double now, int64_t fill);
-    // Output thread: after a miss moved the offset (code's sign `direction`).
-    void NoteMissCorrection(int32_t direction);
+    // Output thread: after a miss moved the offset by `correction` (code's
+    // sign `direction`).
+    void NoteMissCorrection(int32_t direction, double correction);
+    // Output thread: the least fill of a second that has passed.
+    void JudgeFloor(int64_t floor);
     void RestartFloorTracking();
 
     AudioUnit mInputUnit = nullptr;
@@ -155,10 +158,14 @@ private:
 
     // The least fill of each second, on the output thread only.
     double mSecondFrames = 48000; // input frames
-    int64_t mFloorAllowance = 0;  // frames the least fill may vary by
+    int64_t mFloorAllowance = 0;  // frames the least fill may vary by, at least
+    int64_t mAllowance = 0;       // ... and as the first seconds varied
     double mWindowStart = -1;
     int64_t mWindowFloor = 0;
     int mBaselineWindowsLeft = kBaselineSeconds;
+    int64_t mBaselineHighest = 0;
+    int64_t mPendingExcess = 0;   // the previous second's excess, to be confirmed
+    bool mJustRealigned = false;  // until a second has passed since a realignment
     std::atomic<int64_t> mFloorBaseline{-1};
     std::atomic<uint64_t> mRealignments{0};
 

@@ -118,11 +118,11 @@ CAPlayThrough::CAPlayThrough(AudioDeviceID input, AudioDeviceID output,
                                                                  : 48000.0;
     const double outputRate =
         mOutputDevice.format.mSampleRate > 0 ? mOutputDevice.format.mSampleRate : inputRate;
-    mSecondFrames = inputRate;
-    mFloorAllowance = static_cast<int64_t>(
-        std::max<double>(mInputDevice.bufferSizeFrames,
-                         mOutputDevice.bufferSizeFrames * inputRate / outputRate) +
-        kMinimumCorrection);
+    mFillTracker.configure(
+        inputRate, static_cast<int64_t>(std::max<double>(mInputDevice.bufferSizeFrames,
+                                                         mOutputDevice.bufferSizeFrames *
+                                                             inputRate / outputRate) +
+                                        kMinimumCorrection));
     mInitStatus = status;
 }
 
@@ -496,87 +496,27 @@ double CAPlayThrough::CorrectedOffset(double offset, int32_t code, int64_t reque
     return offset + std::max(kMinimumCorrection, shortfall);
 }
 
-double CAPlayThrough::FloorCorrection(int64_t floor, int64_t baseline, int64_t allowance) {
-    if (baseline < 0 || floor - baseline <= allowance) {
-        return 0;
-    }
-    return static_cast<double>(floor - baseline);
-}
-
-// Output thread.
-void CAPlayThrough::RestartFloorTracking() {
-    mWindowStart = -1;
-    mBaselineWindowsLeft = kBaselineSeconds;
-    mPendingExcess = 0;
-    mJustRealigned = false;
-    mFloorBaseline.store(-1, std::memory_order_relaxed);
-}
-
-// Output thread. A read that fell out of the ring's back was moved to a new
-// distance behind the input: the baseline is measured again. A read that
-// ran ahead of the input moved back by less than the allowance, as a rule,
-// and that margin stays; the misses that come with a stall (the output
-// resumes before the input's backlog arrives) are undone with the stall's
-// excess. A miss just after a realignment says the baseline was too tight:
-// it keeps the margin the miss asked for.
+// Output thread. A read that fell out of the ring's back was set anew at a
+// distance behind the input: the fill is measured again from there.
 void CAPlayThrough::NoteMissCorrection(int32_t direction, double correction) {
     if (direction < 0) {
-        RestartFloorTracking();
-        return;
+        mFillTracker.restart();
+    } else {
+        mFillTracker.noteMarginAdded(static_cast<int64_t>(correction));
     }
-    const int64_t baseline = mFloorBaseline.load(std::memory_order_relaxed);
-    if (mJustRealigned && baseline >= 0) {
-        mFloorBaseline.store(baseline + static_cast<int64_t>(correction),
-                             std::memory_order_relaxed);
-    }
-    mWindowStart = -1; // the fills before the move no longer count
-    mPendingExcess = 0;
+    mFloorBaseline.store(mFillTracker.baseline(), std::memory_order_relaxed);
 }
 
 // Output thread. Real-time: no allocation, no locks.
 void CAPlayThrough::TrackFill(double now, int64_t fill) {
-    if (mWindowStart < 0) {
-        mWindowStart = now;
-        mWindowFloor = fill;
-        return;
+    const int64_t skip = mFillTracker.track(now, fill);
+    mFloorBaseline.store(mFillTracker.baseline(), std::memory_order_relaxed);
+    if (skip > 0) {
+        mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) -
+                                       static_cast<double>(skip),
+                                   std::memory_order_relaxed);
+        mRealignments.fetch_add(1, std::memory_order_relaxed);
     }
-    mWindowFloor = std::min(mWindowFloor, fill);
-    if (now - mWindowStart >= mSecondFrames) {
-        const int64_t floor = mWindowFloor;
-        mWindowStart = now;
-        mWindowFloor = fill;
-        JudgeFloor(floor);
-    }
-}
-
-// Output thread. Real-time: no allocation, no locks.
-void CAPlayThrough::JudgeFloor(int64_t floor) {
-    const int64_t baseline = mFloorBaseline.load(std::memory_order_relaxed);
-    if (mBaselineWindowsLeft > 0) {
-        --mBaselineWindowsLeft;
-        const bool first = baseline < 0;
-        const int64_t lowest = first ? floor : std::min(baseline, floor);
-        mBaselineHighest = first ? floor : std::max(mBaselineHighest, floor);
-        mAllowance = mFloorAllowance + (mBaselineHighest - lowest);
-        mFloorBaseline.store(lowest, std::memory_order_relaxed);
-        return;
-    }
-    mJustRealigned = false;
-    const double excess = FloorCorrection(floor, baseline, mAllowance);
-    if (excess <= 0) {
-        mPendingExcess = 0;
-        return;
-    }
-    if (mPendingExcess == 0) {
-        mPendingExcess = static_cast<int64_t>(excess); // confirmed, or not, a second on
-        return;
-    }
-    const double correction = std::min(excess, static_cast<double>(mPendingExcess));
-    mPendingExcess = 0;
-    mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) - correction,
-                               std::memory_order_relaxed);
-    mRealignments.fetch_add(1, std::memory_order_relaxed);
-    mJustRealigned = true;
 }
 
 void CAPlayThrough::NoteCallbackError(OSStatus status, int step) {
@@ -667,7 +607,8 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
         self->mFirstOutputTime.store(now, std::memory_order_relaxed);
         self->mInToOutSampleOffset.store(InitialOffset(self->mThroughLatency, firstInputTime, now),
                                          std::memory_order_relaxed);
-        self->RestartFloorTracking();
+        self->mFillTracker.restart();
+        self->mFloorBaseline.store(-1, std::memory_order_relaxed);
         silence(ioData);
         return 0;
     }

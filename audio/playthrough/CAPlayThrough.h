@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/playthrough/PlayThroughFillTracker.h"
 #include "audio/playthrough/PlayThroughRingBuffer.h"
 #include "platform/audio/AudioUnitService.h"
 
@@ -34,13 +35,8 @@ struct PlayThroughDevice {
 // shortfall when it has fallen behind what the ring still holds.
 //
 // The offset also moves forward when the output has fallen behind for good
-// without missing: a stall of the output (the server or this process not
-// run for a while) is played as silence by the device, and the frames that
-// should have played then are still waiting in the ring. The read point
-// then trails the input by the stall for the rest of the session, so each
-// stall would add to the monitoring latency. The least the ring holds ahead
-// of the read point in each second is compared with the least it held in
-// the first seconds, and an excess that lasts two seconds is skipped.
+// without missing: after a stall of the output, which the device played as
+// silence, a fill tracker finds the lasting excess and it is skipped.
 //
 // Construction builds and initializes everything without starting; a step
 // that fails prints "CAPlayThrough Error: STATUS ->  CAPlayThrough:  STEP"
@@ -96,12 +92,6 @@ public:
     static double CorrectedOffset(double offset, int32_t code, int64_t requestedStart,
                                   uint32_t frames, int64_t start, int64_t end, double distance);
     static constexpr double kMinimumCorrection = 128.0;
-    // How far (frames) to move the read point forward after a second whose
-    // least fill was `floor`, when the least fill of the first seconds was
-    // `baseline`: by the whole excess once it is more than `allowance`, else
-    // not at all.
-    static double FloorCorrection(int64_t floor, int64_t baseline, int64_t allowance);
-    static constexpr int kBaselineSeconds = 3;
 
 private:
     OSStatus SetupAUHAL(AudioDeviceID input);
@@ -129,9 +119,6 @@ private:
     // Output thread: after a miss moved the offset by `correction` (code's
     // sign `direction`).
     void NoteMissCorrection(int32_t direction, double correction);
-    // Output thread: the least fill of a second that has passed.
-    void JudgeFloor(int64_t floor);
-    void RestartFloorTracking();
 
     AudioUnit mInputUnit = nullptr;
     AudioBufferList* mInputBuffer = nullptr;
@@ -156,16 +143,7 @@ private:
     std::optional<std::vector<int32_t>> mChannelMap;
     OSStatus mInitStatus = 0;
 
-    // The least fill of each second, on the output thread only.
-    double mSecondFrames = 48000; // input frames
-    int64_t mFloorAllowance = 0;  // frames the least fill may vary by, at least
-    int64_t mAllowance = 0;       // ... and as the first seconds varied
-    double mWindowStart = -1;
-    int64_t mWindowFloor = 0;
-    int mBaselineWindowsLeft = kBaselineSeconds;
-    int64_t mBaselineHighest = 0;
-    int64_t mPendingExcess = 0;   // the previous second's excess, to be confirmed
-    bool mJustRealigned = false;  // until a second has passed since a realignment
+    PlayThroughFillTracker mFillTracker; // output thread only
     std::atomic<int64_t> mFloorBaseline{-1};
     std::atomic<uint64_t> mRealignments{0};
 

@@ -39,6 +39,7 @@ void DeviceClock::feed(double sampleTime, uint64_t hostTime) {
         mHostRef = host;
         mFirstSample = sampleTime;
         mStallSettledAt = 0;
+        mJitter = 0;
         mPoints = 1;
     } else {
         const double frames = sampleTime - mSampleRef;
@@ -47,12 +48,21 @@ void DeviceClock::feed(double sampleTime, uint64_t hostTime) {
         }
         const double predicted = mHostRef + frames * mPeriod;
         const double error = host - predicted;
-        if (std::fabs(error) > kStallError) {
+        // A mean over about the last 64 callbacks, a stall's share of it bounded.
+        mJitter += (std::min(std::fabs(error), 4 * kStallError) - mJitter) / 64;
+        const bool stalled = std::fabs(error) > std::max(kStallError, kStallJitters * mJitter);
+        if (stalled) {
             mStallSettledAt = host + kStallSettling;
+            if (bandwidthAt(sampleTime) >= kSettlingBandwidth) {
+                mFirstSample = sampleTime; // still settling: settle from here
+            }
         }
         if (host < mStallSettledAt) {
+            // The phase jumps to a callback this far off, and follows the
+            // others gently, averaging their jitter: the loop resumes from a
+            // phase, not from one callback's lateness.
+            mHostRef = stalled ? host : predicted + kStallPhaseGain * error;
             mSampleRef = sampleTime;
-            mHostRef = host;
         } else {
             const double bandwidth = bandwidthAt(sampleTime);
             const double omega =

@@ -47,9 +47,13 @@ public:
     // or the burst that makes up for one: the time line has moved against
     // the frame count. The loop takes up its phase from each callback until
     // none has been this far off for kStallSettling ns, keeping its period,
-    // so that the step is not taken for a change of rate.
+    // so that the step is not taken for a change of rate. On a device whose
+    // callbacks come less evenly (a wireless one), the mark is kStallJitters
+    // times their mean distance from where the loop expects them.
     static constexpr double kStallError = 15e6;
     static constexpr double kStallSettling = 500e6;
+    static constexpr double kStallJitters = 4.0;
+    static constexpr double kStallPhaseGain = 0.125;
 
 private:
     double bandwidthAt(double sampleTime) const;
@@ -62,6 +66,7 @@ private:
     double mNominalPeriod = 0;
     double mFirstSample = 0; // the loop's age is counted from here
     double mStallSettledAt = 0; // host time (ns) until which the phase is taken up
+    double mJitter = 0;         // mean distance (ns) of the callbacks from the loop
     int mPoints = 0;
 
     // The published snapshot, behind a sequence counter (odd while written).

@@ -45,11 +45,12 @@ public:
     static constexpr double kSettlingSeconds = 0.5;
     // A callback this far (ns) from where the loop expects it means a stall,
     // or the burst that makes up for one: the time line has moved against
-    // the frame count. The loop takes up its phase from each callback until
-    // none has been this far off for kStallSettling ns, keeping its period,
-    // so that the step is not taken for a change of rate. On a device whose
-    // callbacks come less evenly (a wireless one), the mark is kStallJitters
-    // times their mean distance from where the loop expects them.
+    // the frame count. Until none has been this far off for kStallSettling
+    // ns, the loop keeps its period, jumps to such callbacks' phase and
+    // follows the others' by kStallPhaseGain, so that the step is not taken
+    // for a change of rate. On a device whose callbacks come less evenly (a
+    // wireless one), the mark is kStallJitters times their mean distance
+    // from where the loop expects them.
     static constexpr double kStallError = 15e6;
     static constexpr double kStallSettling = 500e6;
     static constexpr double kStallJitters = 4.0;

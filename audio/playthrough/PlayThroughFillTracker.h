@@ -34,7 +34,6 @@ public:
 
     // The least fill of the first seconds (frames), or -1 before they passed.
     int64_t baseline() const;
-    bool measured() const { return mBaselineSecondsLeft == 0; }
 
 private:
     int64_t judge(int64_t floor);

@@ -1,5 +1,5 @@
-#include "audio/playthrough/PlayThroughRingBuffer.h"
 #include "audio/playthrough/CAPlayThrough.h"
+#include "audio/playthrough/PlayThroughRingBuffer.h"
 #include "platform/audio/DeviceClock.h"
 #include "platform/audio/RealtimeScope.h"
 

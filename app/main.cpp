@@ -3,6 +3,8 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/QuitSignals.h"
 #include "platform/audio/MainQueue.h"
+#include "platform/desktop/FileNames.h"
+#include "platform/media/MediaAudioFile.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -20,10 +22,11 @@ void nameApplication() {
     QGuiApplication::setDesktopFileName(QStringLiteral("org.cassora.Cassora"));
 }
 
+// The arguments as given: a file name that is not UTF-8 keeps its bytes.
 QStringList rawArguments(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << FileNames::decode(QByteArray(argv[i]));
     }
     return arguments;
 }
@@ -47,6 +50,9 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     // Cover art shows the tape's cassette, in the window and on the command line.
     TapeView::installCoverArtRenderer();
+    // A finished recording keeps its journal until it is labelled, so that
+    // no moment of a crash leaves a tape without its label.
+    MediaAudioFile::setJournalKeptAfterFinishing(true);
     if (CommandLine::isCommand(rawArguments(argc, argv))) {
         // Commands draw (cover art) but show no window: no display needed.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -54,7 +60,7 @@ int main(int argc, char** argv) {
         }
         QGuiApplication application(argc, argv);
         nameApplication();
-        return CommandLine::run(QCoreApplication::arguments());
+        return CommandLine::run(rawArguments(argc, argv));
     }
 
     QApplication application(argc, argv);
@@ -74,7 +80,7 @@ int main(int argc, char** argv) {
                      &AppController::quit);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
                      [&controller] { controller.quit(); });
-    controller.start(filesToOpen(QCoreApplication::arguments()));
+    controller.start(filesToOpen(rawArguments(argc, argv)));
     const int status = QApplication::exec();
     MainQueue::setDispatcher({});
     return status;

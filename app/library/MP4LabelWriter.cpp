@@ -6,6 +6,7 @@
 #include "app/library/MP4MovieBox.h"
 #include "audio/format/InternalInconsistencyException.h"
 #include "platform/audio/FourCharCode.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -101,7 +103,7 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
 
 void syncFolder(const QString& folder) {
     const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::open(FileNames::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         ::close(fd);
@@ -134,9 +136,9 @@ bool MP4LabelWriter::fail(const QString& message) {
 
 bool MP4LabelWriter::lock(std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    const QByteArray path = QFile::encodeName(mPath);
+    const QByteArray path = FileNames::encode(mPath);
     for (;;) {
-        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             const int cause = errno;
             if (cause == ENOENT) {
@@ -152,6 +154,7 @@ bool MP4LabelWriter::lock(std::chrono::milliseconds wait) {
             ::close(fd);
             return fail(QStringLiteral("%1 is not a regular file").arg(mPath));
         }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR) {
                 const int cause = errno;
@@ -280,9 +283,10 @@ bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
     std::vector<Box> audio;
     std::copy_if(layout.boxes.begin(), layout.boxes.end(), std::back_inserter(audio),
                  isType(FourCC("mdat")));
-    for (const uint64_t offset : moov.chunkOffsets()) {
+    for (const auto& chunk : moov.chunkExtents()) {
         const bool inAudio = std::any_of(audio.begin(), audio.end(), [&](const Box& b) {
-            return offset >= b.offset + 8 && offset < b.offset + b.size;
+            return chunk.offset >= b.offset + 8 && chunk.offset < b.offset + b.size &&
+                   chunk.size <= b.offset + b.size - chunk.offset;
         });
         if (!inAudio) {
             return fail(QStringLiteral("the audio of %1 is not where its index says").arg(mPath));
@@ -440,15 +444,29 @@ bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QB
 }
 
 bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& moov) {
-    const QFileInfo info(mPath);
-    QByteArray pattern = QFile::encodeName(
+    struct stat status {};
+    fstat(mFileHandle, &status);
+    if (status.st_nlink > 1) {
+        return fail(QStringLiteral("%1 has other names (hard links); its audio would have to "
+                                   "move to label it, which would part them, so it is left as "
+                                   "it is")
+                        .arg(mPath));
+    }
+    // A link keeps pointing at the tape: the copy is made beside the file
+    // the link names, and replaces that.
+    const QString target = resolvedPath();
+    if (target.isEmpty()) {
+        return fail(QStringLiteral("cannot find the file behind %1").arg(mPath));
+    }
+    const QFileInfo info(target);
+    QByteArray pattern = FileNames::encode(
         info.dir().filePath(QStringLiteral(".%1.cassora-XXXXXX").arg(info.fileName())));
     // Copies left by commits that were stopped part way: no commit on this
     // file runs while the lock is held, so they are stale.
     const QString stalePrefix = QStringLiteral(".%1.cassora-").arg(info.fileName());
-    for (const QString& name : info.dir().entryList(QDir::Files | QDir::Hidden)) {
+    for (const QString& name : FileNames::entries(info.absolutePath())) {
         if (name.startsWith(stalePrefix) && name.size() == stalePrefix.size() + 6) {
-            info.dir().remove(name);
+            ::unlink(FileNames::encode(info.dir().filePath(name)).constData());
         }
     }
     const int out = mkostemp(pattern.data(), O_CLOEXEC);
@@ -462,6 +480,10 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
         ::unlink(pattern.constData());
         return fail(message);
     };
+    // Locked from the start, so that nothing takes it for a stale copy.
+    if (flock(out, LOCK_EX | LOCK_NB) != 0) {
+        return discard(QStringLiteral("cannot lock the new copy of %1").arg(mPath));
+    }
     // Room for the next commits, so that they need not move the audio again.
     const uint64_t movie = moov.size();
     const uint64_t padding = (movie + movie / 2 + 16384 + 7) / 8 * 8;
@@ -481,18 +503,13 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
         pwriteAll(out, freeHeader(padding).constData(), 8, live.offset + movie) == 0 &&
         ftruncate(out, static_cast<off_t>(newRest)) == 0 &&
         copyRange(mFileHandle, oldRest, out, newRest, length - oldRest);
-    struct stat status {};
-    fstat(mFileHandle, &status);
     fchmod(out, status.st_mode & 07777);
     (void)!fchown(out, status.st_uid, status.st_gid); // only root may give a file away
     if (!copied || fsync(out) != 0) {
         return discard(QStringLiteral("cannot write beside %1: %2").arg(mPath, strerror(errno)));
     }
-    if (flock(out, LOCK_EX | LOCK_NB) != 0) {
-        return discard(QStringLiteral("cannot lock the new copy of %1").arg(mPath));
-    }
     step("rename");
-    if (::rename(pattern.constData(), QFile::encodeName(mPath).constData()) != 0) {
+    if (::rename(pattern.constData(), FileNames::encode(target).constData()) != 0) {
         return discard(QStringLiteral("cannot replace %1: %2").arg(mPath, strerror(errno)));
     }
     syncFolder(info.absolutePath());
@@ -500,6 +517,14 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
     mFileHandle = out;
     mMovedAudio = true;
     return true;
+}
+
+QString MP4LabelWriter::resolvedPath() const {
+    char resolved[PATH_MAX];
+    if (!realpath(FileNames::encode(mPath).constData(), resolved)) {
+        return {};
+    }
+    return FileNames::decode(QByteArray(resolved));
 }
 
 void MP4LabelWriter::tidy() {

@@ -76,7 +76,10 @@ public:
     bool artistDirty() const { return mArtistDirty; }
     bool notesDirty() const { return mNotesDirty; }
     bool dateDirty() const { return mDateDirty; }
-    bool tapeLetterDirty() const { return mTapeLetterDirty; }
+    // Also set while the file stores no letter, so that a commit stores one.
+    bool tapeLetterDirty() const { return mTapeLetterDirty || mLetterMissing; }
+    // Whether the file stores a letter of its own (else the default shows).
+    bool hasStoredLetter() const { return !mLetterMissing; }
     bool dirty() const;
 
     // Reads the label and headers again without marking anything dirty.
@@ -109,6 +112,9 @@ public:
     static void setCoverArtRenderer(CoverArtRenderer renderer);
     static QImage renderCoverArt(const Tape& tape);
     static QImage drawLabel(const Tape& tape);
+    // The start of the notes, as much as a cover can show: laying out
+    // megabytes of notes for a few lines would hold the file's lock for long.
+    QString notesForCover() const;
 
 signals:
     void filenameChanged();
@@ -121,6 +127,9 @@ signals:
     void dirtyChanged();
 
 private:
+    enum class Fields { All, NotEditedHere };
+    // Takes the file's label, all of it or only what this tape has not edited.
+    void adoptStoredLabel(const class MP4Tags& tags, Fields fields);
     void markDirty(bool& flag);
     MP4LabelEdit labelEdit() const;
     bool nameFitsTitle(const QString& title) const;
@@ -142,6 +151,7 @@ private:
     bool mNotesDirty = false;
     bool mDateDirty = false;
     bool mTapeLetterDirty = false;
+    bool mLetterMissing = false;
     bool mLoading = false;
     bool mCommitsOnDestruction = true;
     bool mKeepsFileName = false;

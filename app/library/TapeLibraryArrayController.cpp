@@ -1,6 +1,7 @@
 #include "app/library/TapeLibraryArrayController.h"
 
 #include "platform/desktop/DesktopServices.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/media/Mp4Boxes.h"
 
 #include <QDir>
@@ -34,11 +35,14 @@ TapeLibraryArrayController::~TapeLibraryArrayController() {
 }
 
 QStringList TapeLibraryArrayController::soundFileList() const {
+    // The file system's own names: one that is not UTF-8 is still listed
+    // and opened.
     const QDir folder(mFolder);
     QStringList paths;
-    for (const QString& name :
-         folder.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted)) {
-        if (QFileInfo(name).suffix() == QLatin1String("m4a")) {
+    for (const QString& name : FileNames::entries(mFolder)) {
+        if (QFileInfo(name).suffix() == QLatin1String("m4a") &&
+            !name.startsWith(QLatin1Char('.')) &&
+            FileNames::isRegularFile(folder.filePath(name))) {
             paths << folder.filePath(name);
         }
     }
@@ -60,7 +64,7 @@ void TapeLibraryArrayController::checkRecordingDirectory() {
         if (!known.contains(path)) {
             auto tape = std::make_shared<Tape>(path);
             tape->setCommitsOnDestruction(false); // a listing does not write
-            if (QFileInfo::exists(path)) {        // gone since the listing: dropped
+            if (FileNames::exists(path)) {        // gone since the listing: dropped
                 fresh.push_back(tape);
             }
         }

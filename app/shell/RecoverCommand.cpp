@@ -15,13 +15,14 @@ namespace {
 
 QString describe(const TapeRecovery::Result& result) {
     using Outcome = TapeRecovery::Result::Outcome;
-    const QString name = result.filename;
+    const QString name = CommandSupport::printable(result.filename);
+    const QString error = CommandSupport::printable(result.error);
     switch (result.outcome) {
     case Outcome::Recovered: {
         QString line = QStringLiteral("recovered %1 (%2)").arg(
-            name, DurationFormatter::durationToString(static_cast<int>(result.duration)));
-        if (!result.error.isEmpty()) {
-            line += QStringLiteral("; ") + result.error;
+            name, DurationFormatter::tapeDurationToString(result.duration));
+        if (!error.isEmpty()) {
+            line += QStringLiteral("; ") + error;
         }
         return line;
     }
@@ -29,10 +30,12 @@ QString describe(const TapeRecovery::Result& result) {
         return QStringLiteral("removed %1: the recording was interrupted before any audio "
                               "reached the disk")
             .arg(name);
+    case Outcome::Tidied:
+        return QStringLiteral("removed %1, left by an interrupted import or label edit").arg(name);
     case Outcome::InUse:
         return QStringLiteral("left %1 alone: it is still being recorded").arg(name);
     case Outcome::Failed:
-        return QStringLiteral("cannot recover %1: %2").arg(name, result.error);
+        return QStringLiteral("cannot recover %1: %2").arg(name, error);
     }
     return {};
 }

@@ -398,8 +398,13 @@ QString Tape::fileFriendlyName(const QString& name) {
     friendly.reserve(name.size());
     bool lastWasSpace = false;
     for (const QChar c : name) {
-        // Control characters and every kind of space become one plain space.
-        const bool space = c.isSpace() || c.category() == QChar::Other_Control;
+        // Control characters, the marks that turn text around (which would
+        // disguise a name's extension) and every kind of space become one
+        // plain space.
+        const char16_t u = c.unicode();
+        const bool bidi = (u >= 0x200E && u <= 0x200F) || (u >= 0x202A && u <= 0x202E) ||
+                          (u >= 0x2066 && u <= 0x2069) || u == 0x061C;
+        const bool space = c.isSpace() || c.category() == QChar::Other_Control || bidi;
         if (space) {
             if (!lastWasSpace) {
                 friendly += QLatin1Char(' ');

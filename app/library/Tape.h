@@ -94,8 +94,9 @@ public:
     bool commitAttributes();
     // Renames the file to "[date] title" (a number added on collisions).
     bool renameFile(const QString& title);
-    // Control characters and runs of spaces become one space, ':' and '/'
-    // become '_', the ends are trimmed and leading dots become '_'.
+    // Control characters, bidirectional marks and runs of spaces become one
+    // space, ':' and '/' become '_', the ends are trimmed and leading dots
+    // become '_'.
     static QString fileFriendlyName(const QString& name);
     // The file name (without extension) for a title: "[date] title", or the
     // title alone for an undated tape, cut to fit a file name.

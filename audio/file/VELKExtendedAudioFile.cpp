@@ -104,6 +104,7 @@ void VELKExtendedAudioFile::closeFile() {
     // A recording's folder may have been renamed meanwhile: it is where its
     // descriptor says.
     if (const std::string path = ExtAudioFileCurrentPath(afRef); !path.empty()) {
+        std::lock_guard named(mFilenameLock);
         mFilename = path;
     }
     VELKThrowIfAudioFileError(ExtAudioFileDispose(afRef));

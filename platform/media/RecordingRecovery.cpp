@@ -228,9 +228,12 @@ RecoveredRecording checkFinished(int fd, const std::string& path, const std::str
     std::vector<uint8_t> start(header.dataOffset);
     const auto track = readMp4AudioTrackInfo(fd);
     const uint32_t entry = header.codec == "aac" ? FourCC("mp4a") : FourCC("alac");
+    // (An MPEG-4 file's AAC entry always says two channels; only a lossless
+    // entry says how many there are.)
+    const bool channelsFit = header.codec == "aac" ||
+                             (track && track->channels == static_cast<uint16_t>(header.channels));
     if (preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, header.fileHeader) ||
-        !track || track->sampleEntryType != entry ||
-        track->channels != static_cast<uint16_t>(header.channels) ||
+        !track || track->sampleEntryType != entry || !channelsFit ||
         track->mediaTimescale != static_cast<uint32_t>(header.sampleRate)) {
         return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
     }

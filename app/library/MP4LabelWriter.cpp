@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -56,7 +57,8 @@ QByteArray freeHeader(uint64_t size) {
 
 uint32_t readUInt32(int fd, uint64_t offset) {
     unsigned char b[4];
-    if (preadAll(fd, reinterpret_cast<char*>(b), 4, offset)) {
+    if (!MP4ReadCache::read(fd, reinterpret_cast<char*>(b), 4, offset) &&
+        preadAll(fd, reinterpret_cast<char*>(b), 4, offset)) {
         throw InternalInconsistencyException("Did not read 4 bytes successfully.", "MP4LabelWriter",
                                              __LINE__);
     }
@@ -64,6 +66,9 @@ uint32_t readUInt32(int fd, uint64_t offset) {
 }
 
 uint64_t fileLength(int fd) {
+    if (const auto cached = MP4ReadCache::size(fd)) {
+        return *cached;
+    }
     struct stat status {};
     return fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
 }
@@ -83,15 +88,16 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
         }
         length -= static_cast<uint64_t>(copied);
     }
-    std::vector<char> buffer(1 << 20);
+    const auto bufferSize = static_cast<size_t>(std::min<uint64_t>(length, 1 << 20));
+    const std::unique_ptr<char[]> buffer(length > 0 ? new char[bufferSize] : nullptr);
     while (length > 0) {
-        const auto chunk = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
-        const ssize_t got = pread(in, buffer.data(), chunk, inAt);
+        const auto chunk = static_cast<size_t>(std::min<uint64_t>(length, bufferSize));
+        const ssize_t got = pread(in, buffer.get(), chunk, inAt);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0 ||
-            pwriteAll(out, buffer.data(), static_cast<size_t>(got), static_cast<uint64_t>(outAt))) {
+            pwriteAll(out, buffer.get(), static_cast<size_t>(got), static_cast<uint64_t>(outAt))) {
             return false;
         }
         inAt += got;
@@ -138,7 +144,8 @@ bool MP4LabelWriter::lock(std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     const QByteArray path = FileNames::encode(mPath);
     for (;;) {
-        const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        // (Opened for reading and writing, a FIFO never makes the open wait.)
+        const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             const int cause = errno;
             if (cause == ENOENT) {
@@ -154,7 +161,6 @@ bool MP4LabelWriter::lock(std::chrono::milliseconds wait) {
             ::close(fd);
             return fail(QStringLiteral("%1 is not a regular file").arg(mPath));
         }
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR) {
                 const int cause = errno;
@@ -248,6 +254,8 @@ bool MP4LabelWriter::commit(const MP4LabelEdit& edit) {
 }
 
 bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
+    // Box headers are read from one block; every write drops it.
+    const MP4ReadCache cache(mFileHandle);
     const Layout layout = survey();
     const auto isType = [](uint32_t type) {
         return [type](const Box& b) { return b.type == type; };
@@ -419,7 +427,7 @@ bool MP4LabelWriter::writeIntoSlot(const Layout&, const Slot& slot, const Box& l
 
 bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QByteArray& moov) {
     const uint64_t end = layout.end;
-    if (fileLength(mFileHandle) > end && ftruncate(mFileHandle, static_cast<off_t>(end)) != 0) {
+    if (fileLength(mFileHandle) > end && !truncateTo(end)) {
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
     }
     const uint64_t lead = leadBefore(end);
@@ -433,7 +441,7 @@ bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QB
     step("append");
     if (!writeAt(end, tail) || !sync()) {
         const int cause = errno;
-        (void)!ftruncate(mFileHandle, static_cast<off_t>(end));
+        (void)truncateTo(end);
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(cause)));
     }
     step("retire");
@@ -544,7 +552,7 @@ void MP4LabelWriter::tidy() {
             ++j;
         }
         if (j == boxes.size() && j > i && !layout.openEnded && layout.reclaimableTail) {
-            (void)!ftruncate(mFileHandle, static_cast<off_t>(boxes[i].offset));
+            (void)truncateTo(boxes[i].offset);
             break;
         }
         if (j > i + 1 && joined <= std::numeric_limits<uint32_t>::max()) {
@@ -553,7 +561,7 @@ void MP4LabelWriter::tidy() {
         i = j > i ? j : i + 1;
     }
     if (!layout.openEnded && layout.reclaimableTail && fileLength(mFileHandle) > layout.end) {
-        (void)!ftruncate(mFileHandle, static_cast<off_t>(layout.end)); // a cut-off box at the end
+        (void)truncateTo(layout.end); // a cut-off box at the end
     }
 }
 
@@ -561,6 +569,11 @@ bool MP4LabelWriter::writeAt(uint64_t offset, const QByteArray& bytes) {
     MP4ReadCache::invalidate(mFileHandle);
     return pwriteAll(mFileHandle, bytes.constData(), static_cast<size_t>(bytes.size()), offset) ==
            0;
+}
+
+bool MP4LabelWriter::truncateTo(uint64_t length) {
+    MP4ReadCache::invalidate(mFileHandle);
+    return ftruncate(mFileHandle, static_cast<off_t>(length)) == 0;
 }
 
 bool MP4LabelWriter::sync() {

@@ -79,6 +79,7 @@ private:
     bool fail(const QString& message);
     bool writeAt(uint64_t offset, const QByteArray& bytes);
     bool sync();
+    bool truncateTo(uint64_t length);
 
     QString mPath;
     int mFileHandle = -1;

@@ -31,6 +31,7 @@ public:
     static std::unique_ptr<MP4Tags> forReading(const QString& path);
     // Reads a file another object holds open; the descriptor stays open.
     static std::unique_ptr<MP4Tags> forReadingDescriptor(int fd);
+    int fileHandle() const { return mFileHandle; }
     ~MP4Tags();
     MP4Tags(const MP4Tags&) = delete;
     MP4Tags& operator=(const MP4Tags&) = delete;

@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -138,6 +139,11 @@ void Tape::loadAttributes() {
     // whole, and a file that vanished stays gone.
     const bool wasDirty = dirty();
     const auto tags = MP4Tags::forReading(mFilename);
+    // One descriptor and one read cache for the label and the headers.
+    std::optional<MP4ReadCache> cache;
+    if (tags) {
+        cache.emplace(tags->fileHandle());
+    }
     if (!tags && !mTapeLetter) {
         // No file yet (a new recording's) or none any more: the default
         // letter, to be stored by the next commit.
@@ -151,7 +157,9 @@ void Tape::loadAttributes() {
     if (dirty() != wasDirty) {
         emit dirtyChanged();
     }
-    parseMP4FileHeaders();
+    if (tags) {
+        parseMP4FileHeaders(tags->fileHandle());
+    }
 }
 
 void Tape::adoptStoredLabel(const MP4Tags& tags, Fields fields) {
@@ -193,12 +201,15 @@ void Tape::adoptStoredLabel(const MP4Tags& tags, Fields fields) {
 
 void Tape::parseMP4FileHeaders() {
     const Descriptor file(mFilename);
-    if (file.fd() < 0) {
-        return;
+    if (file.fd() >= 0) {
+        parseMP4FileHeaders(file.fd());
     }
-    const MP4ReadCache cache(file.fd()); // the walk only reads
+}
+
+void Tape::parseMP4FileHeaders(int fd) {
+    const MP4ReadCache cache(fd); // the walk only reads
     try {
-        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), file.fd());
+        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), fd);
         const auto mvhd = moov ? moov->childFileAtomWithType(FourCC("mvhd")) : nullptr;
         if (!mvhd) {
             return;

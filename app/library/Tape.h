@@ -131,6 +131,7 @@ private:
     enum class Fields { All, NotEditedHere };
     // Takes the file's label, all of it or only what this tape has not edited.
     void adoptStoredLabel(const class MP4Tags& tags, Fields fields);
+    void parseMP4FileHeaders(int fd);
     void markDirty(bool& flag);
     MP4LabelEdit labelEdit() const;
     bool nameFitsTitle(const QString& title) const;

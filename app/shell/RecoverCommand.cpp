@@ -5,9 +5,9 @@
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
 #include "app/shell/TapeCommands.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -66,17 +66,18 @@ int runRecoverCommand(const QStringList& arguments) {
             return CommandSupport::fail(QStringLiteral("cannot find the library folder"));
         }
     }
-    const QFileInfo info(target);
+    const QString absolute = FileNames::absolute(target);
     QList<TapeRecovery::Result> results;
-    if (info.isDir()) {
-        results = TapeRecovery::recoverFolder(info.absoluteFilePath(), tapeAuthor());
-    } else if (info.exists()) {
-        results = TapeRecovery::recoverFile(info.absoluteFilePath(), tapeAuthor());
+    if (FileNames::isDirectory(absolute)) {
+        results = TapeRecovery::recoverFolder(absolute, tapeAuthor());
+    } else if (FileNames::exists(absolute)) {
+        results = TapeRecovery::recoverFile(absolute, tapeAuthor());
     } else {
         return CommandSupport::fail(QStringLiteral("no such file or folder: %1").arg(target));
     }
     if (results.isEmpty()) {
-        std::printf("nothing to recover in %s\n", info.absoluteFilePath().toUtf8().constData());
+        std::printf("nothing to recover in %s\n",
+                    CommandSupport::printable(absolute).toUtf8().constData());
         return 0;
     }
     for (const auto& result : results) {

@@ -3,6 +3,7 @@
 #include "platform/audio/FourCharCode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -211,7 +212,24 @@ bool Mp4BoxReader::read(uint64_t offset, void* data, size_t size) const {
     if (mFd < 0 || offset > mFileSize || size > mFileSize - offset) {
         return false;
     }
-    return pread(mFd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    if (size > kWindow / 4) {
+        return pread(mFd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    }
+    // Box headers and fields come from one window read at a time.
+    if (offset < mWindowOffset || offset + size > mWindowOffset + mWindowSize) {
+        const auto wanted = static_cast<size_t>(std::min<uint64_t>(kWindow, mFileSize - offset));
+        if (!mWindow) {
+            mWindow.reset(new uint8_t[kWindow]);
+        }
+        const ssize_t got = pread(mFd, mWindow.get(), wanted, static_cast<off_t>(offset));
+        mWindowOffset = offset;
+        mWindowSize = got > 0 ? static_cast<size_t>(got) : 0;
+        if (mWindowSize < size) {
+            return false;
+        }
+    }
+    std::memcpy(data, mWindow.get() + (offset - mWindowOffset), size);
+    return true;
 }
 
 std::optional<uint8_t> Mp4BoxReader::u8(uint64_t offset) const {

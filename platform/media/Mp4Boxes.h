@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,9 +51,16 @@ public:
     std::optional<uint64_t> u64(uint64_t offset) const;
 
 private:
+    static constexpr size_t kWindow = 4096;
+
     int mFd = -1;
     bool mOwnsFd = true;
     uint64_t mFileSize = 0;
+    // The last bytes read, for the many small reads of a walk; a reader
+    // sees the file as it was when it read them.
+    mutable std::unique_ptr<uint8_t[]> mWindow;
+    mutable uint64_t mWindowOffset = 0;
+    mutable size_t mWindowSize = 0;
 };
 
 // What the audio track of an MPEG-4 file says about its timing and codec.

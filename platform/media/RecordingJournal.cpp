@@ -12,6 +12,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -220,38 +221,50 @@ public:
 
     // At least `count` bytes from the current position, unless the file ends first.
     bool ensure(size_t count) {
-        if (mBuffer.size() - mAt >= count) {
+        if (mEnd - mAt >= count) {
             return true;
         }
         if (mAt > 0) {
-            mBuffer.erase(mBuffer.begin(), mBuffer.begin() + static_cast<long>(mAt));
+            std::memmove(mBuffer.get(), mBuffer.get() + mAt, mEnd - mAt);
+            mEnd -= mAt;
             mAt = 0;
         }
-        while (mBuffer.size() < count && !mEnded) {
-            const size_t want = std::max<size_t>(count - mBuffer.size(), 64 * 1024);
-            const size_t old = mBuffer.size();
-            mBuffer.resize(old + want);
-            const ssize_t got = ::read(mFd, mBuffer.data() + old, want);
+        if (count > mCapacity) {
+            grow(std::max(count, mCapacity * 2));
+        }
+        while (mEnd < count && !mEnded) {
+            const ssize_t got = ::read(mFd, mBuffer.get() + mEnd, mCapacity - mEnd);
             if (got < 0 && errno == EINTR) {
-                mBuffer.resize(old);
                 continue;
             }
-            mBuffer.resize(old + static_cast<size_t>(std::max<ssize_t>(got, 0)));
+            mEnd += static_cast<size_t>(std::max<ssize_t>(got, 0));
             mTotal += static_cast<uint64_t>(std::max<ssize_t>(got, 0));
             if (got <= 0 || mTotal > RecordingJournal::kLargestJournal) {
                 mEnded = true;
             }
         }
-        return mBuffer.size() - mAt >= count;
+        return mEnd - mAt >= count;
     }
-    const uint8_t* data() const { return mBuffer.data() + mAt; }
-    size_t available() const { return mBuffer.size() - mAt; }
+    const uint8_t* data() const { return mBuffer.get() + mAt; }
+    size_t available() const { return mEnd - mAt; }
     void advance(size_t count) { mAt += std::min(count, available()); }
 
 private:
+    void grow(size_t capacity) {
+        // Not zeroed: only what the reads fill is ever looked at.
+        std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity]);
+        if (mEnd > 0) {
+            std::memcpy(larger.get(), mBuffer.get(), mEnd);
+        }
+        mBuffer = std::move(larger);
+        mCapacity = capacity;
+    }
+
     int mFd;
-    std::vector<uint8_t> mBuffer;
+    std::unique_ptr<uint8_t[]> mBuffer;
+    size_t mCapacity = 0;
     size_t mAt = 0;
+    size_t mEnd = 0;
     uint64_t mTotal = 0;
     bool mEnded = false;
 };
@@ -484,13 +497,24 @@ RecordingJournal::read(const std::string& journalPath, uint64_t largestAudio,
         }
         return std::nullopt;
     }
-    auto contents = readDescriptor(fd, largestAudio, failure);
+    auto contents = readOpened(fd, largestAudio, failure);
     ::close(fd);
     return contents;
 }
 
 std::optional<RecordingJournal::Contents>
 RecordingJournal::readDescriptor(int fd, uint64_t largestAudio, ReadFailure* failure) {
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        if (failure) {
+            *failure = ReadFailure::Unreadable;
+        }
+        return std::nullopt;
+    }
+    return readOpened(fd, largestAudio, failure);
+}
+
+std::optional<RecordingJournal::Contents>
+RecordingJournal::readOpened(int fd, uint64_t largestAudio, ReadFailure* failure) {
     const auto fail = [&](ReadFailure why) -> std::optional<Contents> {
         if (failure) {
             *failure = why;
@@ -503,9 +527,6 @@ RecordingJournal::readDescriptor(int fd, uint64_t largestAudio, ReadFailure* fai
     }
     if (static_cast<uint64_t>(status.st_size) > kLargestJournal) {
         return fail(ReadFailure::TooLarge);
-    }
-    if (lseek(fd, 0, SEEK_SET) != 0) {
-        return fail(ReadFailure::Unreadable);
     }
     JournalStream stream(fd);
     stream.ensure(kLargestHeader);

@@ -40,7 +40,7 @@ bool isPlainFile(int fd) {
     }
     // Opened without blocking in case it was a FIFO; a file is used as usual.
     const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    return flags >= 0 && ((flags & O_NONBLOCK) == 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0);
 }
 
 std::string pathOfDescriptor(int fd) {
@@ -67,8 +67,8 @@ RecordingOutput::~RecordingOutput() {
 int RecordingOutput::open(const std::string& path, bool erase) {
     close();
     // Not O_TRUNC: a file that another recorder holds must stay as it is.
-    mFd = ::open(path.c_str(),
-                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (erase ? 0 : O_EXCL),
+    // (Opened for reading and writing, a FIFO never makes the open wait.)
+    mFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (erase ? 0 : O_EXCL),
                  0644);
     if (mFd < 0) {
         return mError = errno;
@@ -209,7 +209,9 @@ int RecordingOutput::finish() {
 // FileLock
 
 FileLock::FileLock(const std::string& path, bool writable) {
-    mFd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Opened for reading alone, a FIFO would wait for a writer: not so.
+    mFd = ::open(path.c_str(),
+                 (writable ? O_RDWR : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_CLOEXEC);
     if (mFd < 0) {
         mError = errno;
         return;

@@ -30,7 +30,7 @@ using Outcome = RecoveredRecording::Outcome;
 // whose sizes finishing fills in: 16 bytes that may differ from the journal.
 constexpr uint64_t kAudioBoxHeader = 16;
 // Packets decoded to check that the journal describes the audio.
-constexpr size_t kPacketsChecked = 48;
+constexpr size_t kPacketsChecked = 16;
 
 std::string errorText(int error) {
     return std::strerror(error);
@@ -96,9 +96,9 @@ bool startMatches(const std::vector<uint8_t>& file, const std::vector<uint8_t>& 
 // fails this, so it cannot make a tape of noise or of an absurd length.
 class PacketCheck {
 public:
-    explicit PacketCheck(const RecordingJournalHeader& header) : mHeader(header) {}
+    explicit PacketCheck(const RecordingJournalHeader& header)
+        : mHeader(header), mFrame(av_frame_alloc()), mPacket(av_packet_alloc()) {}
     ~PacketCheck() {
-        avcodec_free_context(&mDecoder);
         av_frame_free(&mFrame);
         av_packet_free(&mPacket);
     }
@@ -106,7 +106,8 @@ public:
     PacketCheck& operator=(const PacketCheck&) = delete;
 
     bool passes(int fd, const std::vector<uint32_t>& sizes) {
-        if (!open()) {
+        mDecoder = decoderFor(mHeader);
+        if (!mDecoder || !mFrame || !mPacket) {
             return false;
         }
         std::vector<uint64_t> offsets(sizes.size());
@@ -140,32 +141,52 @@ private:
         return picks;
     }
 
-    bool open() {
-        const bool aac = mHeader.codec == "aac";
+    // A decoder for the journal's set-up, kept for the next recording of the
+    // same kind (a folder's recordings usually are).
+    static AVCodecContext* decoderFor(const RecordingJournalHeader& header) {
+        struct Cached {
+            AVCodecContext* decoder = nullptr;
+            std::string setUp;
+            ~Cached() { avcodec_free_context(&decoder); }
+        };
+        thread_local Cached cached;
+        const std::string setUp =
+            header.codec + " " + std::to_string(header.sampleRate) + " " +
+            std::to_string(header.channels) + " " + std::to_string(header.bitsPerRawSample) + " " +
+            std::string(header.extradata.begin(), header.extradata.end());
+        if (cached.decoder && cached.setUp == setUp) {
+            return cached.decoder;
+        }
+        avcodec_free_context(&cached.decoder);
+        cached.setUp = setUp;
+        const bool aac = header.codec == "aac";
         const AVCodec* codec = avcodec_find_decoder(aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ALAC);
-        mDecoder = codec ? avcodec_alloc_context3(codec) : nullptr;
-        mFrame = av_frame_alloc();
-        mPacket = av_packet_alloc();
-        if (!mDecoder || !mFrame || !mPacket) {
-            return false;
+        AVCodecContext* decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+        if (!decoder) {
+            return nullptr;
         }
-        mDecoder->sample_rate = mHeader.sampleRate;
-        av_channel_layout_default(&mDecoder->ch_layout, mHeader.channels);
-        mDecoder->bits_per_coded_sample = mHeader.bitsPerRawSample;
-        if (!mHeader.extradata.empty()) {
-            mDecoder->extradata = static_cast<uint8_t*>(
-                av_mallocz(mHeader.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (!mDecoder->extradata) {
-                return false;
+        decoder->sample_rate = header.sampleRate;
+        av_channel_layout_default(&decoder->ch_layout, header.channels);
+        decoder->bits_per_coded_sample = header.bitsPerRawSample;
+        if (!header.extradata.empty()) {
+            decoder->extradata = static_cast<uint8_t*>(
+                av_mallocz(header.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (decoder->extradata) {
+                std::memcpy(decoder->extradata, header.extradata.data(), header.extradata.size());
+                decoder->extradata_size = static_cast<int>(header.extradata.size());
             }
-            std::memcpy(mDecoder->extradata, mHeader.extradata.data(), mHeader.extradata.size());
-            mDecoder->extradata_size = static_cast<int>(mHeader.extradata.size());
         }
-        return avcodec_open2(mDecoder, codec, nullptr) >= 0;
+        if (avcodec_open2(decoder, codec, nullptr) < 0) {
+            avcodec_free_context(&decoder);
+            return nullptr;
+        }
+        cached.decoder = decoder;
+        return decoder;
     }
 
     bool decodes(int fd, uint64_t offset, uint32_t size) {
-        mData.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        mData.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+        std::fill(mData.begin() + size, mData.end(), 0);
         if (preadAll(fd, mData.data(), size, offset) != 0) {
             return false;
         }

@@ -22,6 +22,54 @@ std::string errorText(int error) {
     return std::strerror(error);
 }
 
+// The audio's packets one after another, read a megabyte at a time; each
+// comes with the zeroed padding FFmpeg wants after a packet.
+class AudioReader {
+public:
+    AudioReader(int fd, uint64_t begin, uint64_t end) : mFd(fd), mNext(begin), mEnd(end) {}
+
+    const uint8_t* next(uint32_t size) {
+        if (mAt + size > mFilled) {
+            if (!refill(size)) {
+                return nullptr;
+            }
+        }
+        // The padding overwrites the start of the next packet: keep a copy.
+        const uint8_t* packet = mBuffer.data() + mAt;
+        mPacket.assign(packet, packet + size);
+        mPacket.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        mAt += size;
+        return mPacket.data();
+    }
+
+private:
+    bool refill(uint32_t atLeast) {
+        mNext -= mFilled - mAt; // what is left of the block is read again
+        const uint64_t left = mEnd - mNext;
+        const auto wanted =
+            static_cast<size_t>(std::min<uint64_t>(left, std::max<uint64_t>(atLeast, 1 << 20)));
+        if (wanted < atLeast) {
+            return false;
+        }
+        mBuffer.resize(wanted);
+        if (preadAll(mFd, mBuffer.data(), wanted, mNext) != 0) {
+            return false;
+        }
+        mNext += wanted;
+        mAt = 0;
+        mFilled = wanted;
+        return true;
+    }
+
+    int mFd;
+    uint64_t mNext;
+    uint64_t mEnd;
+    std::vector<uint8_t> mBuffer;
+    std::vector<uint8_t> mPacket;
+    size_t mAt = 0;
+    size_t mFilled = 0;
+};
+
 // Collects what the muxer writes, except the audio itself: the audio is in
 // the file already, and only the bytes around it are needed.
 struct IndexCapture {
@@ -95,20 +143,19 @@ public:
             *error = "the file's layout is not one this version can finish";
             return false;
         }
-        std::vector<uint8_t> data;
-        uint64_t offset = mHeader.dataOffset;
+        AudioReader audio(mFd, mHeader.dataOffset, audioEnd);
         const AVRational clientBase{1, mHeader.sampleRate};
         AVStream* stream = mFormat->streams[0];
         for (size_t i = 0; i < packetSizes.size(); ++i) {
-            data.resize(packetSizes[i] + AV_INPUT_BUFFER_PADDING_SIZE);
-            if (preadAll(mFd, data.data(), packetSizes[i], offset) != 0) {
+            const uint8_t* data = audio.next(packetSizes[i]);
+            if (!data) {
                 *error = "cannot read the audio";
                 return false;
             }
             // The timing the encoder gave: its priming comes first.
             const int64_t start =
                 static_cast<int64_t>(i) * mHeader.framesPerPacket - mHeader.priming;
-            mPacket->data = data.data();
+            mPacket->data = const_cast<uint8_t*>(data);
             mPacket->size = static_cast<int>(packetSizes[i]);
             mPacket->stream_index = 0;
             mPacket->pts = mPacket->dts = av_rescale_q(start, clientBase, stream->time_base);
@@ -118,7 +165,6 @@ public:
                 *error = "the audio cannot be indexed";
                 return false;
             }
-            offset += packetSizes[i];
         }
         if (av_write_trailer(mFormat) < 0) {
             *error = "the index cannot be made";

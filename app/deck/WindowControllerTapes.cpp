@@ -1,0 +1,250 @@
+// The deck controller: the tape in the deck, label commits, tape commands and the drawer.
+
+#include "app/deck/WindowController.h"
+#include "app/deck/WindowControllerSupport.h"
+
+#include "app/deck/DeckTitleBarView.h"
+#include "app/deck/DeckWindow.h"
+#include "app/deck/TapeBoxView.h"
+#include "app/deck/TapeSearchField.h"
+#include "app/deck/TapeView.h"
+#include "app/deck/TapeViewBinding.h"
+#include "app/library/TapeLibraryArrayController.h"
+#include "audio/format/NSXException.h"
+#include "platform/desktop/DesktopServices.h"
+
+#include <QApplication>
+
+namespace {
+
+// The deck's sound effects by their place in the list of sounds.
+constexpr int kDrawerOpenSound = 4;
+constexpr int kDrawerCloseSound = 5;
+constexpr int kTossTapeSound = 8;
+
+} // namespace
+
+using namespace WindowControllerSupport;
+
+// Tape selection and label commits
+
+void WindowController::tapeBoxSelectionDidChange() {
+    const TapeList selected = mTapeArrayController->selectedObjects();
+    if (selected == mLastSelectedObjects) {
+        return;
+    }
+    // Only a real change is a choice: a re-sort or a commit that renames
+    // the tape in the deck must not eject and insert it again.
+    mLastSelectedObjects = selected;
+    sendCommand(TransportCommand::TapeChosen);
+}
+
+bool WindowController::canSelectTape() const {
+    return !mTapeArrayController->selectedObjects().empty();
+}
+
+void WindowController::selectCurrentTape() {
+    const TapeList selected = mTapeArrayController->selectedObjects();
+    if (selected.empty()) {
+        setSelectedTape(nullptr);
+    } else if (selected.front() != mSelectedTape) {
+        setSelectedTape(selected.front());
+    }
+}
+
+void WindowController::clearSelectedTape() {
+    setSelectedTape(nullptr);
+}
+
+void WindowController::setSelectedTape(const std::shared_ptr<Tape>& tape) {
+    const std::shared_ptr<Tape> previous = mSelectedTape;
+    mSelectedTape = tape;
+    stopObservingTape(previous);
+    observeTape(tape);
+    mTapeViewBinding->setTape(tape);
+    mWindow->titleBarView()->setTapeTitle(tape ? tape->title() : QString());
+    if (previous && previous->dirty() && !previous->commitAttributes()) {
+        logError(previous->lastError());
+    }
+    emit selectedTapeChanged();
+}
+
+void WindowController::observeTape(const std::shared_ptr<Tape>& tape) {
+    if (!tape) {
+        return;
+    }
+    mSelectedTapeConnections << connect(tape.get(), &Tape::dirtyChanged, this,
+                                        &WindowController::commitDirtyTape);
+    mSelectedTapeConnections << connect(tape.get(), &Tape::titleChanged, this, [this] {
+        if (mSelectedTape) {
+            mWindow->titleBarView()->setTapeTitle(mSelectedTape->title());
+        }
+    });
+}
+
+void WindowController::stopObservingTape(const std::shared_ptr<Tape>&) {
+    for (const auto& connection : std::as_const(mSelectedTapeConnections)) {
+        disconnect(connection);
+    }
+    mSelectedTapeConnections.clear();
+}
+
+void WindowController::commitDirtyTape() {
+    if (!mAudioFilePlayer || !mSelectedTape || !mSelectedTape->dirty()) {
+        return;
+    }
+    // The file is rewritten under the player, so the player is closed around
+    // the commit and reopened where it was, at the same speed.
+    const int64_t frame = mAudioFilePlayer->currentFrame();
+    const double speed = mPlaybackSpeed;
+    const bool muted = mMuted;
+    const bool playing = mAudioFilePlayer->isFilePlaying();
+    if (playing) {
+        mAudioFilePlayer->stopFilePlaying();
+    }
+    destroyTapePlayer();
+    if (!mSelectedTape->commitAttributes()) {
+        logError(mSelectedTape->lastError());
+        showAlert(tr("The label could not be saved"), mSelectedTape->lastError());
+    }
+    createTapePlayer();
+    if (!mAudioFilePlayer) {
+        return;
+    }
+    try {
+        mAudioFilePlayer->setCurrentFrame(frame);
+    } catch (const NSXException&) {
+        // The frame is past a shortened file: play on from the start.
+    }
+    mAudioFilePlayer->setPlaybackSpeed(speed);
+    if (muted) {
+        mAudioFilePlayer->setPlaybackLevel(0.0);
+        mMuted = true;
+    }
+    if (playing) {
+        mAudioFilePlayer->startFilePlaying();
+    }
+}
+
+void WindowController::commitEveryTape() {
+    for (const auto& tape : mTapeArrayController->content()) {
+        // The tape being recorded is written when its recording is finished.
+        if (mAudioFileRecorder && tape == mSelectedTape) {
+            continue;
+        }
+        if (tape->dirty() && !tape->commitAttributes()) {
+            logError(tape->lastError());
+        }
+    }
+}
+
+void WindowController::tapeLibraryLocationDidChange() {
+    if (mAudioFileRecorder || mStoppingRecorder) {
+        // The recording stays where it started; the deck moves on afterwards.
+        mLibraryLocationChangedWhileRecording = true;
+        return;
+    }
+    commitEveryTape();
+    const QString folder = soundFilePath();
+    if (folder != mTapeArrayController->soundFilePath()) {
+        mTapeArrayController->setSoundFilePath(folder);
+    }
+    mTapeArrayController->checkRecordingDirectory();
+}
+
+// Tape navigation and commands
+
+void WindowController::selectTapeAtArrangedIndex(int index) {
+    mTapeArrayController->setSelectionIndexes({index});
+    mWindow->tapeBoxView()->selectRowAndScrollToVisible(index);
+}
+
+void WindowController::previousTape() {
+    const QList<int>& selection = mTapeArrayController->selectionIndexes();
+    const int count = static_cast<int>(mTapeArrayController->arrangedObjects().size());
+    if (selection.isEmpty() || selection.first() + 1 >= count) {
+        QApplication::beep();
+        return;
+    }
+    selectTapeAtArrangedIndex(selection.first() + 1);
+}
+
+void WindowController::nextTape() {
+    const QList<int>& selection = mTapeArrayController->selectionIndexes();
+    if (selection.isEmpty() || selection.first() == 0) {
+        QApplication::beep();
+        return;
+    }
+    selectTapeAtArrangedIndex(selection.first() - 1);
+}
+
+std::shared_ptr<Tape> WindowController::tapeToOperateOn(const std::shared_ptr<Tape>& tape) const {
+    if (tape) {
+        return tape;
+    }
+    if (mTapeMenu) {
+        if (auto* represented = mTapeMenu->property("cassoraTape").value<Tape*>()) {
+            for (const auto& candidate : mTapeArrayController->content()) {
+                if (candidate.get() == represented) {
+                    return candidate;
+                }
+            }
+        }
+    }
+    return mSelectedTape;
+}
+
+bool WindowController::canOperateOnTape(const std::shared_ptr<Tape>& tape) const {
+    const std::shared_ptr<Tape> target = tapeToOperateOn(tape);
+    if (!target || target->filename().isEmpty() || isRecording()) {
+        return false;
+    }
+    // A paused recording's file has no index until it is finished: it
+    // cannot be exported or trashed yet, though other tapes can.
+    return !((mAudioFileRecorder || mStoppingRecorder) && target == mSelectedTape);
+}
+
+void WindowController::setTapeMenu(QMenu* menu) {
+    mTapeMenu = menu;
+    mWindow->tapeView()->setContextMenu(menu);
+}
+
+void WindowController::revealInFinder(const std::shared_ptr<Tape>& tape) {
+    if (canOperateOnTape(tape)) {
+        mTapeArrayController->revealTapeInFinder(*tapeToOperateOn(tape));
+    }
+}
+
+void WindowController::moveTapeToTrash(const std::shared_ptr<Tape>& tape) {
+    if (!canOperateOnTape(tape)) {
+        return;
+    }
+    playSoundEffect(kTossTapeSound);
+    mTapeArrayController->moveTapeToTrash(tapeToOperateOn(tape));
+}
+
+void WindowController::revealLibraryInFinder() {
+    DesktopServices::revealInFileManager(soundFilePath());
+}
+
+void WindowController::search(const QString& text) {
+    mTapeArrayController->setFilterString(text);
+    mTapeArrayController->rearrangeObjects();
+    if (!mTapeArrayController->arrangedObjects().empty()) {
+        selectTapeAtArrangedIndex(0);
+    }
+}
+
+void WindowController::performFindPanelAction() {
+    if (!mTapesDisclosed) {
+        discloseTapes();
+    }
+    mWindow->searchField()->setFocus(Qt::ShortcutFocusReason);
+    mWindow->searchField()->selectAll();
+}
+
+void WindowController::discloseTapes() {
+    mTapesDisclosed = !mTapesDisclosed;
+    playSoundEffect(mTapesDisclosed ? kDrawerOpenSound : kDrawerCloseSound);
+    mWindow->animateToWidth(mTapesDisclosed ? DeckWindow::OpenWidth : DeckWindow::ClosedWidth, 1.0);
+}

@@ -8,6 +8,7 @@
 #include "platform/audio/FourCharCode.h"
 #include "platform/desktop/FileNames.h"
 #include "platform/desktop/NaturalDateParser.h"
+#include "platform/media/FileTransfer.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,22 +29,6 @@ namespace {
 void logError(const QString& message) {
     std::fprintf(stderr, "(ERROR) Tape : %s\n", message.toUtf8().constData());
 }
-
-// Closes the descriptor of a header walk on every path.
-class Descriptor {
-public:
-    explicit Descriptor(const QString& path)
-        : mFd(::open(FileNames::encode(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
-    ~Descriptor() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    int fd() const { return mFd; }
-
-private:
-    int mFd;
-};
 
 } // namespace
 
@@ -200,7 +185,8 @@ void Tape::adoptStoredLabel(const MP4Tags& tags, Fields fields) {
 }
 
 void Tape::parseMP4FileHeaders() {
-    const Descriptor file(mFilename);
+    const FileDescriptor file(
+        ::open(FileNames::encode(mFilename).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd() >= 0) {
         parseMP4FileHeaders(file.fd());
     }

@@ -308,28 +308,11 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
     return recovered;
 }
 
-// An open descriptor that closes itself.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : mFd(fd) {}
-    ~Descriptor() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd() const { return mFd; }
-
-private:
-    int mFd;
-};
-
 // Removes `name` in `folder` when it is a plain file that nobody holds
 // locked (live recordings, imports and commits lock theirs) and that
 // `isLeftover` says is one, judged under the lock.
 template <typename Check> bool removeUnlocked(int folder, const std::string& name, Check isLeftover) {
-    Descriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat opened {};
     if (file.fd() < 0 || fstat(file.fd(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
         flock(file.fd(), LOCK_EX | LOCK_NB) != 0 || !isLeftover(file.fd(), opened)) {
@@ -459,7 +442,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
 
 std::vector<std::string> RecordingRecovery::removeLeftovers(const std::string& folder) {
     std::vector<std::string> removed;
-    Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     DIR* entries = directory.fd() >= 0 ? fdopendir(::dup(directory.fd())) : nullptr;
     if (!entries) {
         return removed;

@@ -14,6 +14,7 @@
 #include "app/library/TapeLetter.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
+#include "app/sharing/ExportPanel.h"
 #include "app/shell/DeckHotKeys.h"
 #include "app/shell/StatusItem.h"
 #include "app/transport/Cassora_sm.h"
@@ -1112,20 +1113,8 @@ void WindowController::importTapes() {
 
 void WindowController::exportTape() {
     const std::shared_ptr<Tape> tape = mSelectedTape;
-    if (!canOperateOnTape(tape)) {
-        return;
-    }
-    const QString destination = QFileDialog::getSaveFileName(
-        mWindow, tr("Export Tape"),
-        QDir(QDir::homePath()).filePath(QFileInfo(tape->filename()).fileName()),
-        tr("MPEG-4 Audio (*.m4a)"));
-    if (destination.isEmpty()) {
-        return;
-    }
-    const TapeImport::Result result = TapeImport::copyFile(tape->filename(), destination, true);
-    if (result.outcome == TapeImport::Outcome::Failed) {
-        logError(result.error);
-        showAlert(tr("The tape could not be exported"), result.error);
+    if (canOperateOnTape(tape)) {
+        ExportPanel::forWindow(mWindow)->exportTape(tape);
     }
 }
 

@@ -67,6 +67,17 @@ void ExportPanel::exportTape(const std::shared_ptr<Tape>& tape) {
                [this, tape](const QString& path, int filter) {
                    exportTapeTo(tape, path, TapeExport::formats().value(filter).format);
                });
+    // Choosing a type shows the name with its extension at once.
+    QFileDialog* shown = dialog();
+    connect(shown, &QFileDialog::filterSelected, shown, [shown](const QString& filter) {
+        const qsizetype index = nameFilters().indexOf(filter);
+        const QString typed = shown->selectedFiles().value(0);
+        if (index >= 0 && !typed.isEmpty() && !QFileInfo(typed).isDir()) {
+            shown->selectFile(QFileInfo(TapeExport::correctedFilename(
+                                            typed, TapeExport::formats().value(index).format))
+                                  .fileName());
+        }
+    });
 }
 
 void ExportPanel::exportTapeTo(const std::shared_ptr<Tape>& tape, const QString& path,

@@ -256,7 +256,8 @@ int runExportCommand(const QStringList& arguments) {
     // The older form, TAPE DIR|FILE, still works as it did.
     if (tapes.size() == 2 && !parser.isSet(format) && !parser.isSet(output) &&
         !parser.isSet(folder)) {
-        (QFileInfo(tapes.last()).isDir() ? outputFolder : outputFile) = tapes.takeLast();
+        const QString target = tapes.takeLast();
+        (QFileInfo(target).isDir() ? outputFolder : outputFile) = target;
     }
     if (tapes.isEmpty()) {
         return CommandSupport::fail(QStringLiteral("export needs at least one tape"));

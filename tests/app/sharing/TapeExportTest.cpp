@@ -263,8 +263,14 @@ TEST(TapeExport, ExistingFilesAreKeptUnlessTheUserAgrees) {
         panel.exportTape(tape);
         QFileDialog* dialog = panel.dialog();
         ASSERT_NE(dialog, nullptr);
-        dialog->selectNameFilter(ExportPanel::nameFilters().value(4));
         dialog->selectFile(QDir(folder.path()).filePath("taken.m4a"));
+        dialog->selectNameFilter(ExportPanel::nameFilters().value(4));
+        if (!answer) {
+            // Choosing the type in the dialog shows its extension at once.
+            emit dialog->filterSelected(ExportPanel::nameFilters().value(4));
+            EXPECT_EQ(QFileInfo(dialog->selectedFiles().value(0)).fileName(), "taken.mp3");
+            dialog->selectFile(QDir(folder.path()).filePath("taken.m4a"));
+        }
         static_cast<QDialog*>(dialog)->accept(); // as the Save button does
         pumpUntil([&] { return !asked.isEmpty() && (!answer || finished == 1); });
         ASSERT_EQ(asked.size(), answer ? 2 : 1);

@@ -245,7 +245,8 @@ void YouTubeWindowController::refreshControls() {
     mUploadButton->setEnabled(signedIn);
     if (!mService->endpoints().hasClient()) {
         mAccountLabel->setText(tr("To upload, add your own OAuth client ID and secret to the "
-                                  "settings (see the README)."));
+                                  "settings (see the README). Save Movie… in the share menu "
+                                  "makes the movie without an account."));
         mAccountLabel->setWordWrap(true);
         mLoginButton->setEnabled(false);
     } else {

@@ -35,6 +35,16 @@ QString checkTapeFile(const QString& path) {
     return {};
 }
 
+// Empty when a new file can be made at `destination`, else why not: an
+// existing file is never overwritten.
+QString destinationProblem(const QString& destination) {
+    if (QFileInfo::exists(destination)) {
+        return QStringLiteral("%1 exists; it is not overwritten").arg(destination);
+    }
+    const QString folder = QFileInfo(destination).absolutePath();
+    return QFileInfo(folder).isDir() ? QString() : QStringLiteral("no such folder: %1").arg(folder);
+}
+
 void drawProgressBar(double progress) {
     constexpr int kWidth = 40;
     const int filled = static_cast<int>(progress * kWidth + 0.5);
@@ -68,13 +78,8 @@ int runMovieCommand(const QStringList& arguments) {
                                                QStringLiteral(".mov"));
     }
     destination = QFileInfo(destination).absoluteFilePath();
-    if (QFileInfo::exists(destination)) {
-        return CommandSupport::fail(
-            QStringLiteral("%1 exists; it is not overwritten").arg(destination));
-    }
-    if (!QFileInfo(QFileInfo(destination).absolutePath()).isDir()) {
-        return CommandSupport::fail(
-            QStringLiteral("no such folder: %1").arg(QFileInfo(destination).absolutePath()));
+    if (const QString problem = destinationProblem(destination); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
     }
 
     auto tape = std::make_shared<Tape>(path);
@@ -185,13 +190,8 @@ int exportOneTape(const QString& path, const QString& destination, TapeExport::F
     if (destination == path) {
         return CommandSupport::fail(QStringLiteral("%1 is the tape itself").arg(destination));
     }
-    if (QFileInfo::exists(destination)) {
-        return CommandSupport::fail(
-            QStringLiteral("%1 exists; it is not overwritten").arg(destination));
-    }
-    if (!QFileInfo(QFileInfo(destination).absolutePath()).isDir()) {
-        return CommandSupport::fail(
-            QStringLiteral("no such folder: %1").arg(QFileInfo(destination).absolutePath()));
+    if (const QString problem = destinationProblem(destination); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
     }
     auto tape = std::make_shared<Tape>(path);
     tape->setCommitsOnDestruction(false);

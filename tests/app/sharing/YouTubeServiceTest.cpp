@@ -66,6 +66,32 @@ void runUpload(YouTubeService& service, const YouTubeVideo& video, const QByteAr
     ASSERT_TRUE(pumpUntil([result] { return result->done; }));
 }
 
+// A sign-in whose browser says yes at once: the redirect comes back with the
+// code. `opened` gets the sign-in page's address.
+QString signInThrough(YouTubeService& service, FakeVideoService& server, QUrl* opened = nullptr) {
+    QNetworkAccessManager browser;
+    bool done = false;
+    QString error;
+    service.signIn(
+        [&](const QString& failure) {
+            done = true;
+            error = failure;
+        },
+        [&](const QUrl& url) {
+            if (opened) {
+                *opened = url;
+            }
+            const QUrlQuery query(url);
+            server.codeChallenge = query.queryItemValue("code_challenge");
+            QUrl redirect(query.queryItemValue("redirect_uri", QUrl::FullyDecoded));
+            redirect.setQuery(QStringLiteral("code=the-code&state=%1")
+                                  .arg(query.queryItemValue("state", QUrl::FullyEncoded)));
+            browser.get(QNetworkRequest(redirect));
+        });
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
+    return error;
+}
+
 YouTubeAuthorization signedIn(const QString& token = "A1") {
     YouTubeAuthorization authorization;
     authorization.accessToken = token;
@@ -79,26 +105,8 @@ YouTubeAuthorization signedIn(const QString& token = "A1") {
 TEST(YouTubeService, SignInExchangesTheCodeWithItsVerifierAndNamesTheChannel) {
     FakeVideoService server;
     YouTubeService service(server.endpoints());
-    QNetworkAccessManager browser;
     QUrl opened;
-    bool done = false;
-    QString error;
-    service.signIn(
-        [&](const QString& failure) {
-            done = true;
-            error = failure;
-        },
-        [&](const QUrl& url) {
-            // The browser: the user says yes, and the service redirects back.
-            opened = url;
-            const QUrlQuery query(url);
-            server.codeChallenge = query.queryItemValue("code_challenge");
-            QUrl redirect(query.queryItemValue("redirect_uri", QUrl::FullyDecoded));
-            redirect.setQuery(QStringLiteral("code=the-code&state=%1")
-                                  .arg(query.queryItemValue("state", QUrl::FullyEncoded)));
-            browser.get(QNetworkRequest(redirect));
-        });
-    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    const QString error = signInThrough(service, server, &opened);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     const QUrlQuery query(opened);
     EXPECT_EQ(opened.path(), "/auth");
@@ -264,28 +272,6 @@ void fetchCategories(YouTubeService& service, Outcome* outcome) {
         outcome->done = true;
         outcome->error = error;
     });
-}
-
-// The code exchange of a sign-in, the browser saying yes at once.
-QString signInThrough(YouTubeService& service, FakeVideoService& server) {
-    QNetworkAccessManager browser;
-    bool done = false;
-    QString error;
-    service.signIn(
-        [&](const QString& failure) {
-            done = true;
-            error = failure;
-        },
-        [&](const QUrl& url) {
-            const QUrlQuery query(url);
-            server.codeChallenge = query.queryItemValue("code_challenge");
-            QUrl redirect(query.queryItemValue("redirect_uri", QUrl::FullyDecoded));
-            redirect.setQuery(QStringLiteral("code=the-code&state=%1")
-                                  .arg(query.queryItemValue("state", QUrl::FullyEncoded)));
-            browser.get(QNetworkRequest(redirect));
-        });
-    EXPECT_TRUE(pumpUntil([&] { return done; }));
-    return error;
 }
 
 } // namespace

@@ -5,9 +5,10 @@
 #include "app/deck/WindowController.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/library/TapeQuality.h"
-#include "app/monitoring/CassoraSoftwarePlayThroughManager.h"
 #include "app/library/TapeRecovery.h"
+#include "app/monitoring/CassoraSoftwarePlayThroughManager.h"
 #include "app/preferences/PreferencesController.h"
+#include "app/sharing/SaveMoviePanel.h"
 #include "app/sharing/SharingController.h"
 #include "app/sharing/YouTubeWindowController.h"
 #include "app/shell/AboutController.h"
@@ -223,6 +224,8 @@ void AppController::buildMainMenu(QMenuBar* bar) {
                                          [deck] { deck->revealInFinder(); });
     mTapeCommandItems << tape->addAction(tr("Move Tape to Trash"), QKeySequence(tr("Ctrl+Del")),
                                          deck, [deck] { deck->moveTapeToTrash(); });
+    mTapeCommandItems << tape->addAction(tr("Save &Movie…"), this,
+                                         [this] { mSharingController->saveMovie(nullptr); });
     QMenu* sharing = tape->addMenu(tr("Sharing"));
     mTapeCommandItems << sharing->menuAction();
     connect(tape, &QMenu::aboutToShow, this, [this, deck, sharing] {
@@ -258,6 +261,8 @@ void AppController::buildTapeMenu() {
                          [this] { mSharingController->sendToMusicLibrary(nullptr); });
     mTapeMenu->addAction(tr("Send to YouTube…"), this,
                          [this] { mSharingController->sendToYouTube(nullptr); });
+    mTapeMenu->addAction(tr("Save Movie…"), this,
+                         [this] { mSharingController->saveMovie(nullptr); });
     // Built for the menu's own tape (a spine's, or the cassette's) each time.
     QMenu* sharing = mTapeMenu->addMenu(tr("Sharing"));
     connect(mTapeMenu, &QMenu::aboutToShow, this, [this, deck, sharing] {
@@ -283,6 +288,10 @@ void AppController::setUpSharing() {
         YouTubeWindowController* upload = YouTubeWindowController::sharedInstance();
         upload->setTape(tape);
         upload->showWindow();
+    });
+    // The same movie as `cassora movie`, to a file: no account needed.
+    mSharingController->setMovieSaver([deck](const std::shared_ptr<Tape>& tape) {
+        SaveMoviePanel::forWindow(deck->window())->saveMovie(tape);
     });
     connect(deck, &WindowController::shareButtonPressed, this, [this, deck] {
         if (deck->tapeToOperateOn(nullptr) && !deck->isRecording()) {

@@ -40,6 +40,7 @@ constexpr double kAngleWrap = 36.0 * kPi;
 
 TapeView::TapeView(QWidget* parent) : QWidget(parent) {
     slogan(); // picked once per process, when the first cassette is made
+    mLabel.setShowsShareButton(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);

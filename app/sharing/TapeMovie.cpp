@@ -29,13 +29,6 @@ constexpr double kTickAngle = 2.0 * kPi / 180.0;
 constexpr double kRightSpoolRatio = 31.0 / 18.0;
 constexpr double kAngleWrap = 36.0 * kPi;
 
-// Writer states, as logged when the movie ends.
-enum WriterStatus : long { kStatusCompleted = 2, kStatusFailed = 3, kStatusCancelled = 4 };
-
-void logStatus(long status) {
-    std::fprintf(stderr, "status changed -- %ld\n", status);
-}
-
 void logError(const QString& message) {
     std::fprintf(stderr, "(ERROR) TapeMovie : %s\n", message.toLocal8Bit().constData());
 }
@@ -265,7 +258,6 @@ void TapeMovie::run(Snapshot snapshot, int64_t frameTotal) {
     while (!(videoFinished && audioFinished) && !mWriter->failed()) {
         if (mCancelled) {
             mWriter->abandon();
-            logStatus(kStatusCancelled);
             complete(movieError(
                 QCoreApplication::translate("TapeMovie", "Tape movie export was cancelled."),
                 CancelledErrorCode));
@@ -314,11 +306,9 @@ void TapeMovie::run(Snapshot snapshot, int64_t frameTotal) {
     }
 
     if (readFailure.isEmpty() && mWriter->finish()) {
-        logStatus(kStatusCompleted);
         complete(std::nullopt);
         return;
     }
-    logStatus(kStatusFailed);
     logError(readFailure.isEmpty() ? QString::fromStdString(mWriter->lastError()) : readFailure);
     complete(movieError(QCoreApplication::translate("TapeMovie", "Error writing movie asset.")));
 }

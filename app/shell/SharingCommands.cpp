@@ -2,9 +2,10 @@
 
 #include "app/library/Tape.h"
 #include "app/library/TapeImport.h"
+#include "app/sharing/TapeExport.h"
+#include "app/sharing/TapeMovie.h"
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
-#include "app/sharing/TapeMovie.h"
 #include "platform/media/Mp4Boxes.h"
 
 #include <QCommandLineParser>
@@ -32,6 +33,16 @@ QString checkTapeFile(const QString& path) {
         return QStringLiteral("%1 is not an MPEG-4 audio file (or it is damaged)").arg(path);
     }
     return {};
+}
+
+// Empty when a new file can be made at `destination`, else why not: an
+// existing file is never overwritten.
+QString destinationProblem(const QString& destination) {
+    if (QFileInfo::exists(destination)) {
+        return QStringLiteral("%1 exists; it is not overwritten").arg(destination);
+    }
+    const QString folder = QFileInfo(destination).absolutePath();
+    return QFileInfo(folder).isDir() ? QString() : QStringLiteral("no such folder: %1").arg(folder);
 }
 
 void drawProgressBar(double progress) {
@@ -67,13 +78,8 @@ int runMovieCommand(const QStringList& arguments) {
                                                QStringLiteral(".mov"));
     }
     destination = QFileInfo(destination).absoluteFilePath();
-    if (QFileInfo::exists(destination)) {
-        return CommandSupport::fail(
-            QStringLiteral("%1 exists; it is not overwritten").arg(destination));
-    }
-    if (!QFileInfo(QFileInfo(destination).absolutePath()).isDir()) {
-        return CommandSupport::fail(
-            QStringLiteral("no such folder: %1").arg(QFileInfo(destination).absolutePath()));
+    if (const QString problem = destinationProblem(destination); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
     }
 
     auto tape = std::make_shared<Tape>(path);
@@ -165,36 +171,138 @@ int runImportCommand(const QStringList& arguments) {
     return status;
 }
 
-int runExportCommand(const QStringList& arguments) {
-    QCommandLineParser parser;
-    if (!CommandSupport::parse(parser, QStringLiteral("export"), arguments)) {
-        return 1;
+namespace {
+
+// Where one tape of an export goes.
+QString exportDestination(const QString& tape, TapeExport::Format format, const QString& output,
+                          const QString& folder) {
+    if (!output.isEmpty()) {
+        return QFileInfo(TapeExport::correctedFilename(output, format)).absoluteFilePath();
     }
-    if (parser.positionalArguments().size() != 2) {
-        return CommandSupport::fail(QStringLiteral("export needs a tape and a folder or file"));
-    }
-    const QString path = QFileInfo(parser.positionalArguments().at(0)).absoluteFilePath();
-    if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
-        return CommandSupport::fail(problem);
-    }
-    QString destination = parser.positionalArguments().at(1);
-    if (QFileInfo(destination).isDir()) {
-        destination = QDir(destination).filePath(QFileInfo(path).fileName());
-    }
-    destination = QFileInfo(destination).absoluteFilePath();
+    const QString name =
+        QFileInfo(tape).completeBaseName() + QLatin1Char('.') + TapeExport::info(format).extension;
+    return QDir(folder.isEmpty() ? QDir::currentPath() : folder).absoluteFilePath(name);
+}
+
+// Exports one tape; 0, or 1 after saying why not.
+int exportOneTape(const QString& path, const QString& destination, TapeExport::Format format,
+                  int bitRate, bool terminal) {
     if (destination == path) {
         return CommandSupport::fail(QStringLiteral("%1 is the tape itself").arg(destination));
     }
-    if (QFileInfo::exists(destination)) {
+    if (const QString problem = destinationProblem(destination); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
+    }
+    auto tape = std::make_shared<Tape>(path);
+    tape->setCommitsOnDestruction(false);
+    TapeExport exporting(path, ExportTags::ofTape(*tape), destination, format);
+    if (bitRate > 0) {
+        exporting.setBitRate(bitRate);
+    }
+    std::atomic<bool> stopping{false};
+    const TapeExport::Result result = exporting.run([&](double progress) {
+        if (CommandSupport::interrupted() && !stopping) {
+            stopping = true;
+            exporting.cancel();
+        }
+        if (terminal) {
+            drawProgressBar(progress);
+        }
+    });
+    if (terminal) {
+        std::fputc('\n', stderr);
+    }
+    switch (result.outcome) {
+    case TapeExport::Outcome::Exported:
+        std::printf("%s\n", QFile::encodeName(result.destination).constData());
+        return 0;
+    case TapeExport::Outcome::AlreadyThere:
         return CommandSupport::fail(
             QStringLiteral("%1 exists; it is not overwritten").arg(destination));
+    case TapeExport::Outcome::Stopped:
+        std::fprintf(stderr, "cassora: stopped; %s was not made\n",
+                     QFile::encodeName(destination).constData());
+        return 130;
+    case TapeExport::Outcome::Failed:
+        break;
     }
-    const TapeImport::Result result = TapeImport::copyFile(path, destination, false);
-    if (result.outcome != TapeImport::Outcome::Copied) {
-        return CommandSupport::fail(result.error.isEmpty()
-                                        ? QStringLiteral("%1 exists; it is not overwritten").arg(destination)
-                                        : result.error);
+    return CommandSupport::fail(result.error);
+}
+
+} // namespace
+
+int runExportCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption format(
+        QStringLiteral("format"), QStringLiteral("m4a (the tape itself), wav, flac, opus or mp3."),
+        QStringLiteral("FORMAT"));
+    const QCommandLineOption output(QStringLiteral("output"),
+                                    QStringLiteral("Write the one tape to FILE."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption folder(QStringLiteral("to"),
+                                    QStringLiteral("Write the tapes into DIR (named after them)."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption bitRate(
+        QStringLiteral("bitrate"),
+        QStringLiteral("kbit/s for opus and mp3 (96 and 192 unless given)."),
+        QStringLiteral("KBITS"));
+    parser.addOptions({format, output, folder, bitRate});
+    if (!CommandSupport::parse(parser, QStringLiteral("export"), arguments)) {
+        return 1;
     }
-    std::printf("%s\n", QFile::encodeName(result.destination).constData());
-    return 0;
+    QStringList tapes = parser.positionalArguments();
+    QString outputFile = parser.value(output);
+    QString outputFolder = parser.value(folder);
+    // The older form, TAPE DIR|FILE, still works as it did.
+    if (tapes.size() == 2 && !parser.isSet(format) && !parser.isSet(output) &&
+        !parser.isSet(folder)) {
+        const QString target = tapes.takeLast();
+        (QFileInfo(target).isDir() ? outputFolder : outputFile) = target;
+    }
+    if (tapes.isEmpty()) {
+        return CommandSupport::fail(QStringLiteral("export needs at least one tape"));
+    }
+    if (!outputFile.isEmpty() && (!outputFolder.isEmpty() || tapes.size() > 1)) {
+        return CommandSupport::fail(
+            QStringLiteral("--output names one file: for several tapes give --to DIR"));
+    }
+    if (!outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
+        return CommandSupport::fail(QStringLiteral("no such folder: %1").arg(outputFolder));
+    }
+    // The format named, else the output file's, else the tape's own.
+    std::optional<TapeExport::Format> chosen = parser.isSet(format)
+                                                   ? TapeExport::formatNamed(parser.value(format))
+                                                   : TapeExport::formatOfFilename(outputFile);
+    if (parser.isSet(format) && !chosen) {
+        return CommandSupport::fail(QStringLiteral("unknown format %1: m4a, wav, flac, opus or mp3")
+                                        .arg(parser.value(format)));
+    }
+    int kilobits = 0;
+    if (parser.isSet(bitRate)) {
+        bool number = false;
+        kilobits = parser.value(bitRate).toInt(&number);
+        if (!number || kilobits < 6 || kilobits > 512) {
+            return CommandSupport::fail(QStringLiteral("--bitrate is in kbit/s, from 6 to 512: %1")
+                                            .arg(parser.value(bitRate)));
+        }
+    }
+    const TapeExport::Format target = chosen.value_or(TapeExport::Format::MPEG4);
+    CommandSupport::catchInterrupts();
+    const bool terminal = ::isatty(STDERR_FILENO);
+    int status = 0;
+    for (const QString& tape : tapes) {
+        const QString path = QFileInfo(tape).absoluteFilePath();
+        if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
+            status = CommandSupport::fail(problem);
+            continue;
+        }
+        const int result =
+            exportOneTape(path, exportDestination(path, target, outputFile, outputFolder), target,
+                          kilobits * 1000, terminal);
+        if (result == 130) {
+            return result;
+        }
+        status = std::max(status, result);
+    }
+    return status;
 }

@@ -1,6 +1,7 @@
 #include "app/sharing/ExportPanel.h"
 
 #include "app/library/Tape.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QDir>
@@ -93,7 +94,7 @@ void ExportPanel::exportTapeTo(const std::shared_ptr<Tape>& tape, const QString&
                   tr("A tape cannot be exported onto itself."));
         return;
     }
-    const bool replace = QFileInfo::exists(destination);
+    const bool replace = FileNames::exists(destination);
     if (!mayWriteTo(destination)) {
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "app/library/MP4Tags.h"
 #include "app/library/Tape.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -95,7 +96,7 @@ QString ExportTags::writeTo(const QString& path, Kind kind) const {
 }
 
 QString ExportTags::writeID3(const QString& path) const {
-    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+    TagLib::MPEG::File file(FileNames::encode(path).constData(), false);
     if (!file.isValid()) {
         return cannotWrite(path);
     }
@@ -133,7 +134,7 @@ QString ExportTags::writeID3(const QString& path) const {
 }
 
 QString ExportTags::writeVorbisComments(const QString& path, Kind kind) const {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = FileNames::encode(path);
     std::unique_ptr<TagLib::FLAC::File> flac;
     std::unique_ptr<TagLib::Ogg::Opus::File> opus;
     TagLib::Ogg::XiphComment* comments = nullptr;
@@ -174,7 +175,7 @@ QString ExportTags::writeVorbisComments(const QString& path, Kind kind) const {
 }
 
 QString ExportTags::writeRIFFInfo(const QString& path) const {
-    TagLib::RIFF::WAV::File file(QFile::encodeName(path).constData(), false);
+    TagLib::RIFF::WAV::File file(FileNames::encode(path).constData(), false);
     if (!file.isValid()) {
         return cannotWrite(path);
     }

@@ -1,5 +1,7 @@
 #include "app/sharing/FilePlacement.h"
 
+#include "platform/desktop/FileNames.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -20,8 +22,8 @@ QString partialNameFor(const QString& destination) {
 }
 
 Result place(const QString& partial, const QString& destination, bool replace) {
-    const QByteArray from = QFile::encodeName(partial);
-    const QByteArray to = QFile::encodeName(destination);
+    const QByteArray from = FileNames::encode(partial);
+    const QByteArray to = FileNames::encode(destination);
     // A link fails when the name is taken, where a rename would replace.
     const int placed = replace ? ::rename(from.constData(), to.constData())
                                : ::link(from.constData(), to.constData());

@@ -3,6 +3,7 @@
 #include "app/library/Tape.h"
 #include "app/sharing/FilePlacement.h"
 #include "app/sharing/TapeMovie.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -39,7 +40,7 @@ void SaveMoviePanel::saveMovieTo(const std::shared_ptr<Tape>& tape, const QStrin
         return;
     }
     mDestination = QFileInfo(path).suffix().isEmpty() ? path + QStringLiteral(".mov") : path;
-    mReplaces = QFileInfo::exists(mDestination);
+    mReplaces = FileNames::exists(mDestination);
     if (!mayWriteTo(mDestination)) {
         return;
     }

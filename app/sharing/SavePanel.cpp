@@ -1,5 +1,7 @@
 #include "app/sharing/SavePanel.h"
 
+#include "platform/desktop/FileNames.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -63,7 +65,7 @@ void SavePanel::askForFile(const QString& title, const QStringList& filters, int
 }
 
 bool SavePanel::mayWriteTo(const QString& path) {
-    if (!QFileInfo::exists(path)) {
+    if (!FileNames::exists(path)) {
         return true;
     }
     if (mConfirmer) {

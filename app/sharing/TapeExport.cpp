@@ -2,12 +2,15 @@
 
 #include "app/library/TapeImport.h"
 #include "app/sharing/FilePlacement.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/media/AudioTranscoder.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 namespace {
 
@@ -136,13 +139,12 @@ TapeExport::Result TapeExport::run(const std::function<void(double progress)>& p
 }
 
 TapeExport::Result TapeExport::convert(const std::function<void(double)>& progress) {
-    const QFileInfo target(mDestination);
-    if (target.exists() && !mReplaces) {
+    if (FileNames::exists(mDestination) && !mReplaces) {
         return {Outcome::AlreadyThere, mDestination, {}};
     }
     const QString partial = FilePlacement::partialNameFor(mDestination);
-    AudioTranscoder transcoder(QFile::encodeName(mSource).toStdString(),
-                               QFile::encodeName(partial).toStdString(),
+    AudioTranscoder transcoder(FileNames::encode(mSource).toStdString(),
+                               FileNames::encode(partial).toStdString(),
                                transcodeSettings(mFormat, mBitRate));
     const bool converted = transcoder.run([this, &progress](double done) {
         if (progress) {
@@ -160,11 +162,11 @@ TapeExport::Result TapeExport::convert(const std::function<void(double)>& progre
                          QString::fromStdString(transcoder.lastError()))};
     }
     if (const QString error = mTags.writeTo(partial, tagKind(mFormat)); !error.isEmpty()) {
-        QFile::remove(partial);
+        ::unlink(FileNames::encode(partial).constData());
         return {Outcome::Failed, mDestination, error};
     }
     if (mCancelled) {
-        QFile::remove(partial);
+        ::unlink(FileNames::encode(partial).constData());
         return {Outcome::Stopped, mDestination, {}};
     }
     const FilePlacement::Result placed = FilePlacement::place(partial, mDestination, mReplaces);

@@ -6,6 +6,7 @@
 #include "app/sharing/TapeMovie.h"
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/media/Mp4Boxes.h"
 
 #include <QCommandLineParser>
@@ -22,14 +23,14 @@ namespace {
 
 // Empty when `path` is a readable MPEG-4 audio file, else why not.
 QString checkTapeFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    if (!FileNames::exists(path)) {
         return QStringLiteral("no such file: %1").arg(path);
     }
-    if (!info.isFile() || !info.isReadable()) {
+    if (!FileNames::isRegularFile(path) ||
+        ::access(FileNames::encode(path).constData(), R_OK) != 0) {
         return QStringLiteral("cannot read %1").arg(path);
     }
-    if (!readMp4AudioTrackInfo(QFile::encodeName(path).toStdString())) {
+    if (!readMp4AudioTrackInfo(FileNames::encode(path).toStdString())) {
         return QStringLiteral("%1 is not an MPEG-4 audio file (or it is damaged)").arg(path);
     }
     return {};
@@ -38,11 +39,12 @@ QString checkTapeFile(const QString& path) {
 // Empty when a new file can be made at `destination`, else why not: an
 // existing file is never overwritten.
 QString destinationProblem(const QString& destination) {
-    if (QFileInfo::exists(destination)) {
+    if (FileNames::exists(destination)) {
         return QStringLiteral("%1 exists; it is not overwritten").arg(destination);
     }
     const QString folder = QFileInfo(destination).absolutePath();
-    return QFileInfo(folder).isDir() ? QString() : QStringLiteral("no such folder: %1").arg(folder);
+    return FileNames::isDirectory(folder) ? QString()
+                                          : QStringLiteral("no such folder: %1").arg(folder);
 }
 
 void drawProgressBar(double progress) {
@@ -68,16 +70,16 @@ int runMovieCommand(const QStringList& arguments) {
     if (parser.positionalArguments().size() != 1) {
         return CommandSupport::fail(QStringLiteral("movie needs one tape"));
     }
-    const QString path = QFileInfo(parser.positionalArguments().front()).absoluteFilePath();
+    const QString path = FileNames::absolute(parser.positionalArguments().front());
     if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
         return CommandSupport::fail(problem);
     }
     QString destination = parser.value(output);
     if (destination.isEmpty()) {
-        destination = QDir::current().filePath(QFileInfo(path).completeBaseName() +
-                                               QStringLiteral(".mov"));
+        destination =
+            QDir::current().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".mov"));
     }
-    destination = QFileInfo(destination).absoluteFilePath();
+    destination = FileNames::absolute(destination);
     if (const QString problem = destinationProblem(destination); !problem.isEmpty()) {
         return CommandSupport::fail(problem);
     }
@@ -130,7 +132,7 @@ int runMovieCommand(const QStringList& arguments) {
         }
         return CommandSupport::fail(failure->description);
     }
-    std::printf("%s\n", QFile::encodeName(destination).constData());
+    std::printf("%s\n", FileNames::encode(destination).constData());
     return 0;
 }
 
@@ -149,7 +151,7 @@ int runImportCommand(const QStringList& arguments) {
     }
     int status = 0;
     for (const QString& file : files) {
-        const QString path = QFileInfo(file).absoluteFilePath();
+        const QString path = FileNames::absolute(file);
         if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
             status = CommandSupport::fail(problem);
             continue;
@@ -157,11 +159,11 @@ int runImportCommand(const QStringList& arguments) {
         const TapeImport::Result result = TapeImport::copyTape(path, folder);
         switch (result.outcome) {
         case TapeImport::Outcome::Copied:
-            std::printf("%s\n", QFile::encodeName(result.destination).constData());
+            std::printf("%s\n", FileNames::encode(result.destination).constData());
             break;
         case TapeImport::Outcome::AlreadyThere:
             std::printf("skipped (the library has a tape of that name): %s\n",
-                        QFile::encodeName(path).constData());
+                        FileNames::encode(path).constData());
             break;
         case TapeImport::Outcome::Failed:
             status = CommandSupport::fail(result.error);
@@ -177,7 +179,7 @@ namespace {
 QString exportDestination(const QString& tape, TapeExport::Format format, const QString& output,
                           const QString& folder) {
     if (!output.isEmpty()) {
-        return QFileInfo(TapeExport::correctedFilename(output, format)).absoluteFilePath();
+        return FileNames::absolute(TapeExport::correctedFilename(output, format));
     }
     const QString name =
         QFileInfo(tape).completeBaseName() + QLatin1Char('.') + TapeExport::info(format).extension;
@@ -214,14 +216,14 @@ int exportOneTape(const QString& path, const QString& destination, TapeExport::F
     }
     switch (result.outcome) {
     case TapeExport::Outcome::Exported:
-        std::printf("%s\n", QFile::encodeName(result.destination).constData());
+        std::printf("%s\n", FileNames::encode(result.destination).constData());
         return 0;
     case TapeExport::Outcome::AlreadyThere:
         return CommandSupport::fail(
             QStringLiteral("%1 exists; it is not overwritten").arg(destination));
     case TapeExport::Outcome::Stopped:
         std::fprintf(stderr, "cassora: stopped; %s was not made\n",
-                     QFile::encodeName(destination).constData());
+                     FileNames::encode(destination).constData());
         return 130;
     case TapeExport::Outcome::Failed:
         break;
@@ -257,7 +259,7 @@ int runExportCommand(const QStringList& arguments) {
     if (tapes.size() == 2 && !parser.isSet(format) && !parser.isSet(output) &&
         !parser.isSet(folder)) {
         const QString target = tapes.takeLast();
-        (QFileInfo(target).isDir() ? outputFolder : outputFile) = target;
+        (FileNames::isDirectory(target) ? outputFolder : outputFile) = target;
     }
     if (tapes.isEmpty()) {
         return CommandSupport::fail(QStringLiteral("export needs at least one tape"));
@@ -266,7 +268,7 @@ int runExportCommand(const QStringList& arguments) {
         return CommandSupport::fail(
             QStringLiteral("--output names one file: for several tapes give --to DIR"));
     }
-    if (!outputFolder.isEmpty() && !QFileInfo(outputFolder).isDir()) {
+    if (!outputFolder.isEmpty() && !FileNames::isDirectory(outputFolder)) {
         return CommandSupport::fail(QStringLiteral("no such folder: %1").arg(outputFolder));
     }
     // The format named, else the output file's, else the tape's own.
@@ -291,7 +293,7 @@ int runExportCommand(const QStringList& arguments) {
     const bool terminal = ::isatty(STDERR_FILENO);
     int status = 0;
     for (const QString& tape : tapes) {
-        const QString path = QFileInfo(tape).absoluteFilePath();
+        const QString path = FileNames::absolute(tape);
         if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
             status = CommandSupport::fail(problem);
             continue;

@@ -334,9 +334,11 @@ bool isGeneratedName(const std::string& name) {
 }
 
 bool isTemporaryCopyName(const std::string& name) {
-    // ".NAME.UUID.part" (an import) and ".NAME.cassora-XXXXXX" (a label commit).
-    static const std::regex part("^\\..+\\.[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-"
-                                 "[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\.part$");
+    // ".NAME.m4a.UUID.part" (a tape being copied in, which holds its lock
+    // while it is made; other copies, of exports and movies, are not ours to
+    // judge) and ".NAME.cassora-XXXXXX" (a label commit).
+    static const std::regex part("^\\..+\\.[mM]4[aA]\\.[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-"
+                                 "[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\.part$");
     static const std::regex copy("^\\..+\\.cassora-[A-Za-z0-9]{6}$");
     return std::regex_match(name, part) || std::regex_match(name, copy);
 }

@@ -319,7 +319,9 @@ void AppController::updateQualityMenu() {
 }
 
 void AppController::setRecordingChannelCount(bool stereo) {
-    UserDefaults::standard().setValue(kRecordingIsStereo, stereo);
+    // The same rule as the HUD's switch: a mono-only input stays in mono.
+    mWindowController->chooseRecordingChannels(stereo);
+    updateChannelMenu();
 }
 
 void AppController::updateChannelMenu() {

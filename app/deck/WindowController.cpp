@@ -117,6 +117,9 @@ void WindowController::buildDeck() {
             return true;
         }
     });
+    hud->setAlertPresenter([this](const QString& message, const QString& informative) {
+        showAlert(message, informative);
+    });
     connect(mWindow->tapeView(), &TapeView::shareButtonPressed, this,
             &WindowController::shareButtonPressed);
     mTapeViewBinding = new TapeViewBinding(mWindow->tapeView(), this);
@@ -161,7 +164,11 @@ void WindowController::buildDeck() {
     } catch (const NSXException& exception) {
         logError(QStringLiteral("No audio devices: %1")
                      .arg(QString::fromStdString(exception.error().localizedDescription())));
+        mSoundServerFailure = soundServerMissing();
     }
+    updateNotices();
+    // A mono-only input records in mono from the start, as when it is chosen.
+    applyMonoRule();
     createAudioInputMeter();
     mWindow->buttonView()->setFocus();
     QWidget::setTabOrder(mWindow->buttonView(), mWindow->searchField());

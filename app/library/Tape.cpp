@@ -177,6 +177,28 @@ void Tape::loadAttributes() {
     parseMP4FileHeaders();
 }
 
+void Tape::discardChanges() {
+    const bool wasDirty = dirty();
+    // The label as a tape newly made for the file reads it.
+    Tape onFile(mFilename);
+    onFile.setCommitsOnDestruction(false);
+    mLoading = true;
+    setTitle(onFile.title());
+    setArtist(onFile.artist());
+    setNotes(onFile.notes());
+    setDate(onFile.date());
+    setTapeLetter(onFile.tapeLetter());
+    mLoading = false;
+    mTitleDirty = onFile.mTitleDirty;
+    mArtistDirty = onFile.mArtistDirty;
+    mNotesDirty = onFile.mNotesDirty;
+    mDateDirty = onFile.mDateDirty;
+    mTapeLetterDirty = onFile.mTapeLetterDirty;
+    if (wasDirty != dirty()) {
+        emit dirtyChanged();
+    }
+}
+
 void Tape::parseMP4FileHeaders() {
     const Descriptor file(mFilename);
     if (file.fd() < 0) {

@@ -171,19 +171,37 @@ void AppController::buildMainMenu(QMenuBar* bar) {
     QMenu* edit = bar->addMenu(tr("&Edit"));
     edit->addAction(tr("&Find"), QKeySequence::Find, deck, &WindowController::performFindPanelAction);
 
-    // The transport keys belong to the button strip; the menu only names them.
+    // The transport keys belong to the button strip; the menu only names
+    // them, as the keyboard's layout labels them at the time.
     QMenu* controls = bar->addMenu(tr("&Controls"));
-    controls->addAction(tr("Record\tZ"), deck, [deck] { deck->recordTape(); });
-    controls->addAction(tr("Play\tX"), deck, [deck] { deck->playTape(); });
-    controls->addAction(tr("Rewind\tC"), deck, [deck] { deck->rewindTape(); });
-    controls->addAction(tr("Fast Forward\tV"), deck, [deck] { deck->fastForwardTape(); });
-    controls->addAction(tr("Stop\tB"), deck, [deck] { deck->stopTape(); });
-    controls->addAction(tr("Pause\tN"), deck, [deck] { deck->pauseTape(); });
+    const std::pair<QString, void (WindowController::*)(QObject*)> transport[] = {
+        {tr("Record"), &WindowController::recordTape},
+        {tr("Play"), &WindowController::playTape},
+        {tr("Rewind"), &WindowController::rewindTape},
+        {tr("Fast Forward"), &WindowController::fastForwardTape},
+        {tr("Stop"), &WindowController::stopTape},
+        {tr("Pause"), &WindowController::pauseTape},
+    };
+    for (int segment = 0; segment < static_cast<int>(std::size(transport)); ++segment) {
+        const auto& [name, command] = transport[segment];
+        QAction* item = controls->addAction(name, deck, [deck, command] { (deck->*command)(nullptr); });
+        mTransportMenuItems << item;
+    }
+    nameTransportKeys();
+    connect(controls, &QMenu::aboutToShow, this, &AppController::nameTransportKeys);
     controls->addSeparator();
     controls->addAction(tr("Previous Tape"), QKeySequence(tr("Ctrl+Down")), deck,
                         &WindowController::previousTape);
     controls->addAction(tr("Next Tape"), QKeySequence(tr("Ctrl+Up")), deck,
                         &WindowController::nextTape);
+    controls->addAction(tr("Volume Up"), QKeySequence(tr("Ctrl+Shift+Up")), deck,
+                        &WindowController::volumeUp);
+    controls->addAction(tr("Volume Down"), QKeySequence(tr("Ctrl+Shift+Down")), deck,
+                        &WindowController::volumeDown);
+    controls->addAction(tr("Go to Start"), QKeySequence(Qt::Key_Home), deck,
+                        &WindowController::goToStart);
+    controls->addAction(tr("Go to End"), QKeySequence(Qt::Key_End), deck,
+                        &WindowController::goToEnd);
     controls->addSeparator();
     // Plays stereo tapes without their centred voice, to sing along.
     QAction* removeVoice = controls->addAction(tr("Remove Voice"));
@@ -219,6 +237,13 @@ void AppController::buildMainMenu(QMenuBar* bar) {
     connect(mMonoMenuItem, &QAction::triggered, this, [this] { setRecordingChannelCount(false); });
 
     QMenu* tape = bar->addMenu(tr("&Tape"));
+    mDeckTapeItems << tape->addAction(tr("Rename Tape"), QKeySequence(Qt::Key_F2), deck,
+                                      &WindowController::renameTape);
+    mDeckTapeItems << tape->addAction(tr("Edit Notes"), QKeySequence(tr("Shift+F2")), deck,
+                                      &WindowController::editTapeNotes);
+    mDeckTapeItems << tape->addAction(tr("Next Colour"), QKeySequence(tr("Ctrl+L")), deck,
+                                      &WindowController::nextTapeColour);
+    tape->addSeparator();
     mTapeCommandItems << tape->addAction(tr("Reveal Tape in File Manager"), deck,
                                          [deck] { deck->revealInFinder(); });
     mTapeCommandItems << tape->addAction(tr("Move Tape to Trash"), QKeySequence(tr("Ctrl+Del")),
@@ -271,6 +296,19 @@ void AppController::validateAllTapeCommands() {
     const bool enabled = mWindowController->canOperateOnTape(nullptr);
     for (QAction* item : std::as_const(mTapeCommandItems)) {
         item->setEnabled(enabled);
+    }
+    const bool tapeInDeck = mWindowController->selectedTape() != nullptr;
+    for (QAction* item : std::as_const(mDeckTapeItems)) {
+        item->setEnabled(tapeInDeck);
+    }
+}
+
+void AppController::nameTransportKeys() {
+    for (int segment = 0; segment < mTransportMenuItems.size(); ++segment) {
+        QAction* item = mTransportMenuItems.at(segment);
+        const QString name = item->text().section(QLatin1Char('\t'), 0, 0);
+        const QString key = mWindowController->transportKeyName(segment);
+        item->setText(key.isEmpty() ? name : name + QLatin1Char('\t') + key);
     }
 }
 

@@ -6,6 +6,10 @@
 #include "app/deck/DeckTitleBarView.h"
 #include "app/deck/DrawerButton.h"
 #include "app/deck/HUDView.h"
+#include "app/deck/PositionView.h"
+#include "app/deck/QualityView.h"
+#include "app/deck/StereoView.h"
+#include "app/deck/VolumeView.h"
 #include "app/deck/SpeakerGrilleView.h"
 #include "app/deck/TapeBoxView.h"
 #include "app/deck/TapeSearchField.h"
@@ -78,6 +82,22 @@ DeckWindow::DeckWindow(TapeLibraryArrayController* tapes, QWidget* parent)
     mAnimationTimer = new QTimer(this);
     mAnimationTimer->setInterval(15);
     connect(mAnimationTimer, &QTimer::timeout, this, &DeckWindow::advanceAnimations);
+
+    // Tab goes through every control: the keys, the HUD's choices, the
+    // cassette, and the drawer with its search field and tape box.
+    QWidget* const tabOrder[] = {mButtonView,
+                                 mHUDView->qualityView(),
+                                 mHUDView->stereoView(),
+                                 mHUDView->volumeView(),
+                                 mHUDView->positionView(),
+                                 mTapeView,
+                                 mLeftDrawerButton,
+                                 mSearchField,
+                                 mTapeBoxView,
+                                 mRightDrawerButton};
+    for (size_t i = 1; i < std::size(tabOrder); ++i) {
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
 
     mPanel->setFixedHeight(deckHeight());
     layOutDeck();

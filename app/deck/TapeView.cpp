@@ -2,6 +2,7 @@
 
 #include "app/deck/CassettePainter.h"
 #include "app/deck/DeckClock.h"
+#include "app/deck/FocusRing.h"
 #include "app/deck/NotesEditorView.h"
 #include "app/library/Tape.h"
 #include "platform/desktop/DesktopServices.h"
@@ -42,7 +43,7 @@ TapeView::TapeView(QWidget* parent) : QWidget(parent) {
     slogan(); // picked once per process, when the first cassette is made
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
-    setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(Qt::StrongFocus);
     // Ease in and out, as the deck's other slides.
     mEasing = QEasingCurve(QEasingCurve::BezierSpline);
     mEasing.addCubicBezierSegment(QPointF(0.42, 0), QPointF(0.58, 1), QPointF(1, 1));
@@ -381,6 +382,9 @@ void TapeView::paintEvent(QPaintEvent* event) {
         painter.restore();
     }
     painter.drawPixmap(QPointF(0, 0), mGlassCache);
+    if (hasFocus() && !mEditingTitle && !mEditingNotes) {
+        FocusRing::paint(painter, *this, titleRect().adjusted(-6, -4, 6, 4), 4.0);
+    }
 }
 
 void TapeView::resizeEvent(QResizeEvent* event) {
@@ -502,6 +506,45 @@ void TapeView::doneEditingNotes() {
         setNotes(notes);
         emit notesEdited(notes);
     }
+    update();
+}
+
+void TapeView::editTitle() {
+    if (mSlideState == SlideState::Inserted) {
+        doneEditingNotes();
+        beginTitleEditing();
+    }
+}
+
+void TapeView::editNotes() {
+    if (mSlideState == SlideState::Inserted) {
+        finishTitleEditing();
+        displayNotesEditor();
+    }
+}
+
+void TapeView::nextColour() {
+    if (mSlideState == SlideState::Inserted) {
+        cycleTapeLetter();
+    }
+}
+
+void TapeView::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !(event->modifiers() & ~Qt::KeypadModifier)) {
+        editTitle();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TapeView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void TapeView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
     update();
 }
 

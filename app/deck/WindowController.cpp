@@ -1,6 +1,7 @@
 #include "app/deck/WindowController.h"
 #include "app/deck/WindowControllerSupport.h"
 
+#include "app/deck/DeckKeyRouter.h"
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
 #include "app/deck/SoundEffectPlayers.h"
@@ -9,6 +10,7 @@
 #include "app/deck/TapeView.h"
 #include "app/deck/TapeViewBinding.h"
 #include "app/hotkeys/PTHotKeyCenter.h"
+#include "app/hotkeys/PTKeyCodeTranslator.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/shell/DeckHotKeys.h"
@@ -171,7 +173,8 @@ void WindowController::buildDeck() {
     applyMonoRule();
     createAudioInputMeter();
     mWindow->buttonView()->setFocus();
-    QWidget::setTabOrder(mWindow->buttonView(), mWindow->searchField());
+    // The transport keys work wherever the focus is in the window.
+    new DeckKeyRouter(mWindow, mWindow->buttonView(), this);
 }
 
 void WindowController::setUpButtonStrip() {
@@ -186,6 +189,13 @@ void WindowController::setUpButtonStrip() {
             segment == TransportSegmentRecord ? QColor(0xff, 0xf4, 0xf0) : QColor(0x30, 0x30, 0x32);
         buttons->setImage(transportGlyph(segment, ink), segment);
     }
+    // Keys sit where the bottom row is; their names follow the layout.
+    buttons->setKeyNamer(&PTKeyCodeTranslator::keyNameInCurrentLayout);
+}
+
+QString WindowController::transportKeyName(int segment) const {
+    const auto code = mWindow->buttonView()->keyCodeForSegment(segment);
+    return code ? PTKeyCodeTranslator::keyNameInCurrentLayout(*code) : QString();
 }
 
 void WindowController::loadDefaults() {

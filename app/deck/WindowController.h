@@ -80,6 +80,9 @@ public:
 
     // The tape menu shown on the cassette and the tape box's spines.
     void setTapeMenu(QMenu* menu);
+    // The key of a transport segment as the keyboard layout labels it ("Y"
+    // for REC on a German keyboard); empty when it has none.
+    QString transportKeyName(int segment) const;
     // Whether a tape command (reveal, trash, export) can act on the tape now.
     bool canOperateOnTape(const std::shared_ptr<Tape>& tape) const;
     // The tape a command acts on: `tape` itself, else the tape menu's tape,
@@ -118,6 +121,16 @@ public slots:
     // Asks for tapes to import, and for where to export the selected tape.
     void importTapes();
     void exportTape();
+    // The label, the notes and the letter of the tape in the deck, as the
+    // cassette's clicks edit them.
+    void renameTape();
+    void editTapeNotes();
+    void nextTapeColour();
+    // The playback volume a bar up or down; the tape to its start or end.
+    void volumeUp();
+    void volumeDown();
+    void goToStart();
+    void goToEnd();
     // Stereo or mono recording, chosen the way the HUD's switch chooses:
     // stereo on a mono-only input is refused with an alert.
     void chooseRecordingChannels(bool stereo);

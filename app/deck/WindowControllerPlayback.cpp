@@ -5,6 +5,8 @@
 
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
+#include "app/deck/PositionView.h"
+#include "app/deck/VolumeView.h"
 #include "app/deck/TapeView.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/transport/Cassora_sm.h"
@@ -220,6 +222,22 @@ void WindowController::audioFilePlayerDidFail(VELKExtendedAudioFilePlayer* playe
         showAlert(tr("The tape stopped"), QString::fromStdString(reason));
     }
     bringTapeToRest();
+}
+
+void WindowController::volumeUp() {
+    mWindow->hudView()->volumeView()->stepBy(1);
+}
+
+void WindowController::volumeDown() {
+    mWindow->hudView()->volumeView()->stepBy(-1);
+}
+
+void WindowController::goToStart() {
+    mWindow->hudView()->positionView()->stepToEnd(false);
+}
+
+void WindowController::goToEnd() {
+    mWindow->hudView()->positionView()->stepToEnd(true);
 }
 
 // Display

@@ -269,3 +269,25 @@ void WindowController::discloseTapes() {
     playSoundEffect(mTapesDisclosed ? kDrawerOpenSound : kDrawerCloseSound);
     mWindow->animateToWidth(mTapesDisclosed ? DeckWindow::OpenWidth : DeckWindow::ClosedWidth, 1.0);
 }
+
+// The label of the tape in the deck, from the keyboard and the menus
+
+void WindowController::renameTape() {
+    if (mSelectedTape) {
+        mWindow->activateWindow();
+        mWindow->tapeView()->editTitle();
+    }
+}
+
+void WindowController::editTapeNotes() {
+    if (mSelectedTape) {
+        mWindow->activateWindow();
+        mWindow->tapeView()->editNotes();
+    }
+}
+
+void WindowController::nextTapeColour() {
+    if (mSelectedTape) {
+        mWindow->tapeView()->nextColour();
+    }
+}

@@ -2,6 +2,7 @@
 
 #include "app/deck/AppController.h"
 #include "app/shell/CommandLine.h"
+#include "platform/desktop/CloseKeys.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QDateTime>
@@ -65,6 +66,7 @@ AboutController::AboutController(QWidget* parent) : QWidget(parent, Qt::Window) 
     initAboutResources();
     mClock = [] { return QDateTime::currentMSecsSinceEpoch() / 1000.0; };
     setWindowTitle(tr("About Cassora"));
+    CloseKeys::install(this);
     setFixedSize(400, 470);
 
     auto* layout = new QVBoxLayout(this);

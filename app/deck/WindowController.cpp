@@ -275,6 +275,15 @@ void WindowController::showWindow() {
     mWindow->buttonView()->setFocus();
 }
 
+void WindowController::raiseWindow() {
+    if (mWindow->isMinimized()) {
+        mWindow->showNormal();
+    }
+    mWindow->show();
+    mWindow->raise();
+    mWindow->activateWindow();
+}
+
 void WindowController::applicationDidFinishLaunching() {
     mTapeArrayController->startMonitoringRecordingDirectory();
     UserDefaults::standard().observe(

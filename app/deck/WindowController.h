@@ -50,6 +50,8 @@ public:
     DeckWindow* window() const { return mWindow; }
     // Shows the window where it was last (or centred on the first run).
     void showWindow();
+    // Brings the window to the front where it is (restored when minimized).
+    void raiseWindow();
 
     // After the application has started: the folder watch and the
     // observations that follow settings, the global hot keys and the status

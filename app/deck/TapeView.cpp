@@ -571,7 +571,30 @@ void TapeView::pressShareButton() {
     labelChanged();
     // Sent once this click is handled, as a menu may open from it.
     QMetaObject::invokeMethod(
-        this, [this] { emit shareButtonPressed(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            emit shareButtonPressed();
+            releaseShareButtonWhenDone();
+        },
+        Qt::QueuedConnection);
+}
+
+void TapeView::releaseShareButtonWhenDone() {
+    // A menu that opened from the button takes the mouse, so the release
+    // of the click never comes here: the button comes up with the menu.
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        connect(menu, &QMenu::aboutToHide, this, &TapeView::releaseShareButton,
+                Qt::UniqueConnection);
+    } else if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        releaseShareButton(); // the click was over before the button was handled
+    }
+}
+
+void TapeView::releaseShareButton() {
+    if (mLabel.isShareButtonOn()) {
+        mLabel.setShareButtonOn(false);
+        labelChanged();
+    }
 }
 
 void TapeView::mousePressEvent(QMouseEvent* event) {
@@ -632,10 +655,7 @@ void TapeView::mouseReleaseEvent(QMouseEvent* event) {
         }
         return;
     }
-    if (mLabel.isShareButtonOn()) {
-        mLabel.setShareButtonOn(false);
-        labelChanged();
-    }
+    releaseShareButton();
     QWidget::mouseReleaseEvent(event);
 }
 

@@ -172,6 +172,8 @@ private:
     void placeEditors();
     void cycleTapeLetter();
     void pressShareButton();
+    void releaseShareButtonWhenDone();
+    void releaseShareButton();
     void dragTapeFile();
     void ensureCaches() const;
 

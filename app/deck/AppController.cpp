@@ -274,15 +274,22 @@ void AppController::buildTapeMenu() {
     mTapeCommandItems << mTapeMenu->addAction(tr("Move Tape to Trash"), deck,
                                               [deck] { deck->moveTapeToTrash(); });
     mTapeMenu->addSeparator();
-    mTapeMenu->addAction(tr("Email Tape…"), deck, [deck] {
-        if (const auto tape = deck->tapeToOperateOn(nullptr)) {
+    // A recording's file is not finished: none of these may act on it yet.
+    mTapeCommandItems << mTapeMenu->addAction(tr("Email Tape…"), deck, [deck] {
+        if (const auto tape = deck->tapeToOperateOn(nullptr); deck->canOperateOnTape(tape)) {
             deck->tapeArrayController()->emailTape(*tape);
         }
     });
-    mTapeMenu->addAction(tr("Copy Tape to Music Library"), this,
-                         [this] { mSharingController->sendToMusicLibrary(nullptr); });
-    mTapeMenu->addAction(tr("Send to YouTube…"), this,
-                         [this] { mSharingController->sendToYouTube(nullptr); });
+    mTapeCommandItems << mTapeMenu->addAction(tr("Copy Tape to Music Library"), this, [this] {
+        if (mWindowController->canOperateOnTape(nullptr)) {
+            mSharingController->sendToMusicLibrary(nullptr);
+        }
+    });
+    mTapeCommandItems << mTapeMenu->addAction(tr("Send to YouTube…"), this, [this] {
+        if (mWindowController->canOperateOnTape(nullptr)) {
+            mSharingController->sendToYouTube(nullptr);
+        }
+    });
     // Built for the menu's own tape (a spine's, or the cassette's) each time.
     QMenu* sharing = mTapeMenu->addMenu(tr("Sharing"));
     connect(mTapeMenu, &QMenu::aboutToShow, this, [this, deck, sharing] {
@@ -323,7 +330,8 @@ void AppController::setUpSharing() {
         upload->showWindow();
     });
     connect(deck, &WindowController::shareButtonPressed, this, [this, deck] {
-        if (deck->tapeToOperateOn(nullptr) && !deck->isRecording()) {
+        // Not for a recording, paused or not: its file is not finished.
+        if (deck->canOperateOnTape(nullptr)) {
             TapeView* view = deck->window()->tapeView();
             mSharingController->shareButtonPressed(view,
                                                    SharingController::anchorRectForSender(view));

@@ -99,7 +99,8 @@ DeckWindow::DeckWindow(TapeLibraryArrayController* tapes, QWidget* parent)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
 
-    mPanel->setFixedHeight(deckHeight());
+    // Taller than the deck, the window gives the height to the tape box.
+    mPanel->setMinimumHeight(deckHeight());
     layOutDeck();
     setContentWidth(OpenWidth);
 }
@@ -121,13 +122,15 @@ void DeckWindow::layOutDeck() {
     const int gripTop = kCassetteTop;
     const int gripHeight = buttonStripTop() + ButtonStripHeight - gripTop;
     mLeftDrawerButton->setGeometry(0, gripTop, kSideGripWidth, gripHeight);
-    mDeckDivider->setGeometry(ButtonStripX + column, TitleBarHeight, TapeBoxX - ButtonStripX - column,
-                              deckHeight() - TitleBarHeight);
 }
 
 void DeckWindow::layOutDrawer() {
     const int width = mPanel->width();
+    const int height = std::max(mPanel->height(), deckHeight());
     mTitleBarView->setGeometry(0, 0, width, TitleBarHeight);
+    const int column = deckColumnWidth();
+    mDeckDivider->setGeometry(ButtonStripX + column, TitleBarHeight,
+                              TapeBoxX - ButtonStripX - column, height - TitleBarHeight);
     // The drawer's contents sit between the divider and the right grip; they
     // are uncovered as the window grows.
     const int boxWidth = std::max(0, std::min(TapeBoxWidth, width - TapeBoxX - kRightGripWidth));
@@ -137,8 +140,8 @@ void DeckWindow::layOutDrawer() {
     if (visible) {
         mSearchField->setGeometry(TapeBoxX, kHUDTop, TapeBoxWidth, 24);
         const int boxTop = kHUDTop + 30;
-        mTapeBoxView->setGeometry(TapeBoxX, boxTop, TapeBoxWidth,
-                                  grilleTop() + kGrilleHeight - boxTop);
+        const int bottomMargin = deckHeight() - grilleTop() - kGrilleHeight;
+        mTapeBoxView->setGeometry(TapeBoxX, boxTop, TapeBoxWidth, height - bottomMargin - boxTop);
     }
     mRightDrawerButton->setGeometry(width - kRightGripWidth + (kRightGripWidth - kSideGripWidth) / 2,
                                     kCassetteTop, kSideGripWidth,

@@ -8,6 +8,7 @@
 #include "audio/recorder/VELKExtendedAudioFileRecorder.h"
 
 #include <QMenu>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -15,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DeckHotKeys;
 class DeckWindow;
@@ -48,8 +50,13 @@ public:
     ~WindowController() override;
 
     DeckWindow* window() const { return mWindow; }
-    // Shows the window where it was last (or centred on the first run).
+    // Shows the window where it was last, as tall as it was (or centred on
+    // the first run), always on a screen.
     void showWindow();
+    // Where the window of `size` goes, saved at `origin`, given the screens'
+    // available areas: on the screen the origin is on (else the first one,
+    // centred), moved so that as much of it as fits is on that screen.
+    static QRect placeWindow(std::optional<QPoint> origin, QSize size, const QList<QRect>& areas);
     // Brings the window to the front where it is (restored when minimized).
     void raiseWindow();
 
@@ -246,7 +253,8 @@ private:
     void observeTape(const std::shared_ptr<Tape>& tape);
     void stopObservingTape(const std::shared_ptr<Tape>& tape);
     void selectTapeAtArrangedIndex(int index);
-    void showAlert(const QString& message, const QString& informative);
+    void showAlert(const QString& message, const QString& informative,
+                   QMessageBox::Icon icon = QMessageBox::Warning);
     // What stands in the way of saving tapes in the library folder, naming
     // it; empty when nothing does.
     QString libraryFolderProblem() const;

@@ -622,6 +622,29 @@ TEST_F(Deck, ASearchNeverTakesTheTapeOutOfTheDeck) {
     deck->stopTape();
 }
 
+TEST_F(Deck, EmailAndTheMusicLibrarySayHowTheyWent) {
+    QStringList informative;
+    deck->setAlertPresenter([&](const QString& message, const QString& text) {
+        alerts << message;
+        informative << text;
+    });
+    const auto tape = record(0.8);
+    ASSERT_TRUE(tape);
+    // This test machine has no mail program set up.
+    deck->tapeArrayController()->emailTape(*tape);
+    ASSERT_TRUE(pumpUntil([&] { return !alerts.isEmpty(); }, 10));
+    EXPECT_EQ(alerts, QStringList{"The tape could not be emailed"});
+    EXPECT_FALSE(informative.first().isEmpty());
+
+    alerts.clear();
+    informative.clear();
+    deck->tapeArrayController()->sendTapeToiTunes(*tape);
+    ASSERT_EQ(alerts, QStringList{"The tape is in the Music Library"});
+    const QString music = QDir(qEnvironmentVariable("HOME")).filePath("Music");
+    EXPECT_TRUE(informative.first().contains(music)) << informative.first().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QDir(music).filePath(QFileInfo(tape->filename()).fileName())));
+}
+
 QByteArray settingsFile() {
     UserDefaults::standard().synchronize();
     QFile file(QSettings().fileName());
@@ -662,6 +685,41 @@ TEST_F(Deck, StartUpKeepsToTheMonoRuleAndOpeningThePreferencesChangesNoSetting) 
     EXPECT_EQ(alerts.size(), 1);
     defaults.removeValue(QStringLiteral("RecordDeviceUID"));
     defaults.setValue(QStringLiteral("RecordingIsStereo"), false);
+}
+
+TEST_F(Deck, ATallerWindowGivesItsHeightToTheTapeBox) {
+    DeckWindow* window = deck->window();
+    window->show();
+    const QRect box = window->tapeBoxView()->geometry();
+    const QRect keys = window->buttonView()->geometry();
+    window->resize(window->width(), window->height() + 300);
+    pumpFor(0.1);
+    EXPECT_EQ(window->width(), DeckWindow::OpenWidth);
+    EXPECT_EQ(window->tapeBoxView()->height(), box.height() + 300);
+    EXPECT_EQ(window->tapeBoxView()->y(), box.y());
+    EXPECT_EQ(window->buttonView()->geometry(), keys);
+}
+
+TEST(DeckPlace, TheWindowOpensOnAScreenWhateverWasSaved) {
+    const QSize deck(626, 560);
+    // A screen of 1280 x 1024 pixels at a scale of 2.
+    const QList<QRect> halfScale{QRect(0, 0, 640, 512)};
+    // Saved at a place where most of the deck would be off the screen.
+    const QRect placed = WindowController::placeWindow(QPoint(300, 200), deck, halfScale);
+    EXPECT_EQ(placed.topLeft(), QPoint(14, 0));
+    EXPECT_EQ(placed.height(), 512) << "no taller than the screen";
+    // Where it fits, it opens where it was, as tall as it was.
+    const QList<QRect> screens{QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)};
+    EXPECT_EQ(WindowController::placeWindow(QPoint(1500, 100), QSize(626, 700), screens),
+              QRect(1500, 100, 626, 700));
+    // On no screen, or nothing saved: centred on the first.
+    const QPoint middle = QRect(0, 0, 1280, 1024).center();
+    EXPECT_LE((WindowController::placeWindow(QPoint(-5000, 40), deck, screens).center() - middle)
+                  .manhattanLength(),
+              2);
+    EXPECT_LE(
+        (WindowController::placeWindow(std::nullopt, deck, screens).center() - middle).manhattanLength(),
+        2);
 }
 
 // The button strip driving the real transport of the deck.

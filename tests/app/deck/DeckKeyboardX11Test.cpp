@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -295,9 +296,15 @@ TEST_F(DeckKeyboard, EscapeAndCtrlWCloseTheSecondaryWindows) {
         controller->showAbout();
         return static_cast<QWidget*>(controller->aboutController());
     };
+    const auto upload = [&] {
+        YouTubeWindowController* controller = YouTubeWindowController::sharedInstance();
+        controller->showWindow();
+        return static_cast<QWidget*>(controller->window());
+    };
     for (const QString& key : {QStringLiteral("Escape"), QStringLiteral("ctrl+w")}) {
         closesWith(preferences, key);
         closesWith(about, key);
+        closesWith(upload, key);
     }
     // The deck itself stays.
     EXPECT_TRUE(window->isVisible());

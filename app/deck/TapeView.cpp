@@ -467,12 +467,20 @@ void TapeView::finishTitleEditing() {
 }
 
 bool TapeView::eventFilter(QObject* watched, QEvent* event) {
-    // Escape leaves the title as it was.
-    if (watched == mTitleEditor && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        mTitleEditor->setText(mTitle);
-        finishTitleEditing();
-        return true;
+    if (watched == mTitleEditor && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        // Escape leaves the title as it was.
+        if (key == Qt::Key_Escape) {
+            mTitleEditor->setText(mTitle);
+            finishTitleEditing();
+            return true;
+        }
+        // Return ends the edit here: passed on to the view, it would start
+        // another one.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            finishTitleEditing();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -242,6 +242,7 @@ TEST_F(DeckKeyboard, EveryTapeActionHasAMenuItemWithAShortcut) {
     typeKey(QStringLiteral("Return"));
     EXPECT_TRUE(pumpUntil([&] { return tape->title() == "Garden"; }))
         << tape->title().toStdString();
+    EXPECT_FALSE(window->tapeView()->isEditingTitle()) << "Return ends the edit, once";
     EXPECT_TRUE(
         pumpUntil([&] { return QFileInfo(tape->filename()).fileName().contains("Garden"); }));
     // While the title is edited, the transport keys are letters of it.

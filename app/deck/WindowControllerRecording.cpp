@@ -6,6 +6,7 @@
 #include "app/deck/DeckTitleBarView.h"
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
+#include "app/deck/StereoView.h"
 #include "app/deck/TapeBoxView.h"
 #include "app/deck/TapeViewBinding.h"
 #include "app/library/RecordingAudioFile.h"
@@ -50,15 +51,19 @@ void WindowController::startRecordingAudio() {
     QString error;
     const QString folder = soundFilePath();
     std::shared_ptr<VELKAudioDevice> device;
-    try {
-        device = mPreferences.recordingAudioDevice();
-    } catch (const std::exception& exception) {
-        error = QString::fromUtf8(exception.what());
-    }
-    if (folder.isEmpty() || !QDir(folder).exists()) {
-        error = tr("The library folder cannot be found. Choose another one in the preferences.");
-    } else if (!device) {
-        error = tr("There is no input device to record from.");
+    if (!checkSoundServer()) {
+        error = mSoundServerFailure;
+    } else if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
+        error = problem;
+    } else {
+        try {
+            device = mPreferences.recordingAudioDevice();
+        } catch (const std::exception& exception) {
+            error = QString::fromUtf8(exception.what());
+        }
+        if (!device && error.isEmpty()) {
+            error = tr("There is no input device to record from.");
+        }
     }
 
     std::shared_ptr<Tape> tape;
@@ -84,7 +89,7 @@ void WindowController::startRecordingAudio() {
                 mAudioFileRecorder->setDelegate(this);
                 mAudioFileRecorder->startRecording();
             } catch (const NSXException& exception) {
-                error = QString::fromStdString(exception.error().localizedDescription());
+                error = describeEngineError(exception.error());
             } catch (const std::exception& exception) {
                 error = QString::fromUtf8(exception.what());
             }
@@ -135,7 +140,10 @@ void WindowController::pauseRecordingAudio() {
     emit recordingStateChanged();
     if (mAudioFileRecorder) {
         mAudioFileRecorder->setDelegate(nullptr);
-        mAudioFileRecorder->stopRecording();
+        if (const QString failure = engineFailure([&] { mAudioFileRecorder->stopRecording(); });
+            !failure.isEmpty()) {
+            recordingDidFail(failure);
+        }
     }
 }
 
@@ -144,9 +152,12 @@ void WindowController::resumeRecordingAudio() {
     emit recordingStateChanged();
     if (mAudioFileRecorder) {
         mAudioFileRecorder->setDelegate(this);
-        mAudioFileRecorder->startRecording();
-        // A failure while paused reached no delegate: say it now.
-        if (mAudioFileRecorder->didFail()) {
+        // The input may have gone while the recording was paused.
+        if (const QString failure = engineFailure([&] { mAudioFileRecorder->startRecording(); });
+            !failure.isEmpty()) {
+            recordingDidFail(tr("The input device cannot be opened: %1").arg(failure));
+        } else if (mAudioFileRecorder->didFail()) {
+            // A failure while paused reached no delegate: say it now.
             recordingDidFail(QString::fromStdString(mAudioFileRecorder->failureReason()));
         }
     }
@@ -157,7 +168,11 @@ void WindowController::stopRecordingAudio() {
     if (mAudioFileRecorder) {
         mWaitingForRecorder = mAudioFileRecorder->isFileRecording();
         if (mWaitingForRecorder) {
-            mAudioFileRecorder->stopRecording();
+            if (const QString failure = engineFailure([&] { mAudioFileRecorder->stopRecording(); });
+                !failure.isEmpty()) {
+                logError(failure);
+                mWaitingForRecorder = false;
+            }
             const auto start = std::chrono::steady_clock::now();
             while (mWaitingForRecorder) {
                 QEventLoop slice;
@@ -232,4 +247,8 @@ void WindowController::audioFileRecorderDidFail(VELKExtendedAudioFileRecorder* r
     if (recorder == mAudioFileRecorder.get()) {
         recordingDidFail(QString::fromStdString(reason));
     }
+}
+
+void WindowController::chooseRecordingChannels(bool stereo) {
+    mWindow->hudView()->stereoView()->chooseItem(stereo ? 0 : 1);
 }

@@ -184,6 +184,28 @@ void Tape::adoptStoredLabel(const MP4Tags& tags, Fields fields) {
     mLoading = wasLoading;
 }
 
+void Tape::discardChanges() {
+    const bool wasDirty = dirty();
+    // The label as a tape newly made for the file reads it.
+    Tape onFile(mFilename);
+    onFile.setCommitsOnDestruction(false);
+    mLoading = true;
+    setTitle(onFile.title());
+    setArtist(onFile.artist());
+    setNotes(onFile.notes());
+    setDate(onFile.date());
+    setTapeLetter(onFile.tapeLetter());
+    mLoading = false;
+    mTitleDirty = onFile.mTitleDirty;
+    mArtistDirty = onFile.mArtistDirty;
+    mNotesDirty = onFile.mNotesDirty;
+    mDateDirty = onFile.mDateDirty;
+    mTapeLetterDirty = onFile.mTapeLetterDirty;
+    if (wasDirty != dirty()) {
+        emit dirtyChanged();
+    }
+}
+
 void Tape::parseMP4FileHeaders() {
     const FileDescriptor file(
         ::open(FileNames::encode(mFilename).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

@@ -84,6 +84,9 @@ public:
 
     // Reads the label and headers again without marking anything dirty.
     void loadAttributes();
+    // Forgets the label edits not written yet: the label is read again from
+    // the file and nothing is dirty.
+    void discardChanges();
     void parseMP4FileHeaders();
     void parseESDS(const QByteArray& payload);
     // Writes everything dirty in one commit, under the file's lock, then

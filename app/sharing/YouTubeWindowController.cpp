@@ -3,6 +3,7 @@
 #include "app/library/Tape.h"
 #include "app/sharing/Reachability.h"
 #include "app/sharing/TapeMovie.h"
+#include "platform/desktop/CloseKeys.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QCheckBox>
@@ -88,6 +89,7 @@ YouTubeWindowController::~YouTubeWindowController() {
 void YouTubeWindowController::buildWindow() {
     mWindow = new QDialog;
     mWindow->setWindowTitle(tr("Send to YouTube"));
+    CloseKeys::install(mWindow);
     mWindow->setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(mWindow);
     layout->setSizeConstraint(QLayout::SetFixedSize);

@@ -6,6 +6,7 @@
 #include "app/deck/NotesEditorView.h"
 #include "app/library/Tape.h"
 #include "platform/desktop/DesktopServices.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -719,7 +720,7 @@ void TapeView::finishFileDrag(Qt::DropAction action, const QString& path) {
     // done the work. One that answers "move" but left the file in place
     // asks the source to delete it: the file goes to the Trash, never gone
     // for good.
-    if (action != Qt::MoveAction || !QFileInfo::exists(path)) {
+    if (action != Qt::MoveAction || !FileNames::exists(path)) {
         return;
     }
     if (!DesktopServices::moveToTrash(path)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/library/ArrayController.h"
+#include "app/library/RecordingStallWatch.h"
 #include "app/library/Tape.h"
 #include "app/transport/WindowControllerActions.h"
 #include "audio/hardware/VELKAudioHardware.h"
@@ -265,6 +266,8 @@ private:
     // The deck's standing notices (no audio server, a library folder that
     // cannot take tapes), shown on its title bar.
     void updateNotices();
+    // Follows whether audio still arrives while recording (HUD timer).
+    void watchForStalledRecording(double recordedSeconds);
     void tapeBoxSelectionDidChange();
 
     PreferencesController& mPreferences;
@@ -289,6 +292,8 @@ private:
     bool mMuted = false;
     double mPlaybackSpeed = 1.0;
     bool mRecordingPaused = false;
+    RecordingStallWatch mStallWatch;
+    QString mRecordingStall; // what the deck says while no audio arrives
     bool mTapesDisclosed = true;
     bool mClosed = false;
     bool mClosing = false;

@@ -7,9 +7,10 @@
 #include "app/deck/DeckTitleBarView.h"
 #include "app/deck/DeckWindow.h"
 #include "platform/audio/PulseHardware.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QElapsedTimer>
 #include <QTemporaryFile>
 
 using namespace WindowControllerSupport;
@@ -25,7 +26,7 @@ QString WindowController::libraryFolderProblem() const {
         return tr("Cassora has no library folder. Choose one in the preferences.");
     }
     const QString shown = QDir::toNativeSeparators(folder);
-    if (!QFileInfo(folder).isDir()) {
+    if (!FileNames::isDirectory(folder)) {
         return tr("The library folder \u201c%1\u201d cannot be found. Choose another one in the "
                   "preferences.")
             .arg(shown);
@@ -62,6 +63,9 @@ QString WindowController::notice() const {
     if (!mSoundServerFailure.isEmpty()) {
         return mSoundServerFailure;
     }
+    if (!mRecordingStall.isEmpty()) {
+        return mRecordingStall;
+    }
     return libraryFolderProblem();
 }
 
@@ -72,8 +76,46 @@ void WindowController::updateNotices() {
     QString headline;
     if (!mSoundServerFailure.isEmpty()) {
         headline = tr("No sound server: nothing can be recorded or played");
+    } else if (!mRecordingStall.isEmpty()) {
+        headline = tr("No audio is arriving from the input");
     } else if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
         headline = tr("Tapes cannot be saved in %1").arg(QDir::toNativeSeparators(soundFilePath()));
     }
     mWindow->titleBarView()->setNotice(headline, notice());
+}
+
+void WindowController::watchForStalledRecording(double recordedSeconds) {
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    const bool recording = mAudioFileRecorder && !mRecordingPaused && !mStoppingRecorder;
+    if (!recording) {
+        // A pause or a new take starts the watch afresh.
+        mStallWatch = RecordingStallWatch();
+        if (!mRecordingStall.isEmpty()) {
+            mRecordingStall.clear();
+            updateNotices();
+        }
+        return;
+    }
+    const double now = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    const auto progress = static_cast<int64_t>(recordedSeconds * 1000.0);
+    switch (mStallWatch.update(progress, now)) {
+    case RecordingStallWatch::Change::Stalled:
+        mRecordingStall = tr("No audio has arrived from the input for %n seconds. Is the device "
+                             "suspended or unplugged, or the sound server frozen? Cassora is "
+                             "still recording and keeps everything that arrives.",
+                             nullptr, static_cast<int>(mStallWatch.silentFor(now)));
+        logError(mRecordingStall);
+        updateNotices();
+        break;
+    case RecordingStallWatch::Change::Resumed:
+        mRecordingStall.clear();
+        updateNotices();
+        break;
+    case RecordingStallWatch::Change::None:
+        break;
+    }
 }

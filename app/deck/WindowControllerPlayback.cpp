@@ -6,12 +6,13 @@
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
 #include "app/deck/PositionView.h"
-#include "app/deck/VolumeView.h"
 #include "app/deck/TapeView.h"
+#include "app/deck/VolumeView.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/transport/Cassora_sm.h"
 #include "audio/format/NSXException.h"
 #include "audio/meter/VELKAudioInputMeter.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QTimer>
@@ -37,7 +38,7 @@ void WindowController::createTapePlayer() {
     mTapePlayerFailure.clear();
     try {
         mAudioFilePlayer = VELKExtendedAudioFilePlayer::withFilename(
-            mSelectedTape->filename().toStdString(), mPreferences.playbackAudioDevice());
+            FileNames::toNative(mSelectedTape->filename()), mPreferences.playbackAudioDevice());
         mAudioFilePlayer->setPlaybackVolume(mWindow->hudView()->volume());
         mAudioFilePlayer->setDelegate(this);
         mAudioFilePlayer->setRemovesVoice(UserDefaults::standard().boolForKey(kRemoveVoice));
@@ -268,6 +269,7 @@ void WindowController::updateHUD() {
     } else if (mAudioFileRecorder) {
         time = mAudioFileRecorder->currentTime();
     }
+    watchForStalledRecording(time);
     HUDView* hud = mWindow->hudView();
     hud->setTime(time);
     mUpdatingPositionDisplay = true;

@@ -12,17 +12,21 @@
 #include "app/library/RecordingAudioFile.h"
 #include "app/library/TapeLetter.h"
 #include "app/library/TapeLibraryArrayController.h"
+#include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/transport/Cassora_sm.h"
 #include "audio/format/NSXException.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -71,6 +75,12 @@ void WindowController::startRecordingAudio() {
         const QString path = QDir(folder).filePath(
             QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a"));
         tape = Tape::forNewRecording(path);
+        if (!tape) {
+            error = tr("A file named “%1” is already in the library folder.")
+                        .arg(QFileInfo(path).fileName());
+        }
+    }
+    if (tape) {
         tape->setTitle(tr("Untitled"));
         tape->setNotes(QString());
         tape->setDate(QDateTime::currentDateTime());
@@ -132,7 +142,9 @@ void WindowController::dropTapeThatWasNeverRecorded(const std::shared_ptr<Tape>&
         emit selectedTapeChanged();
     }
     mTapeArrayController->removeObject(*tape);
-    QFile::remove(tape->filename());
+    // The tape's file was made for it (never someone else's), with any journal.
+    TapeRecovery::releaseFinishedRecording(tape->filename());
+    std::remove(FileNames::toNative(tape->filename()).c_str());
 }
 
 void WindowController::pauseRecordingAudio() {
@@ -192,6 +204,7 @@ void WindowController::stopRecordingAudio() {
     }
     mTapeArrayController->resumeMonitoringRecordingDirectory();
     mRecordingPaused = false;
+    watchForStalledRecording(0); // the take is over: so is any stall notice
     mWindow->hudView()->setRecordingMode(false);
     mWindow->tapeBoxView()->setRecording(false);
     mStoppingRecorder = false;
@@ -209,17 +222,27 @@ void WindowController::finalizeRecordedFile() {
         return;
     }
     recorder->setDelegate(nullptr);
+    bool finished = false;
     try {
         recorder->recordFile()->closeFile();
+        finished = true;
     } catch (const std::exception& exception) {
         logError(QStringLiteral("Could not finish the recording: %1")
                      .arg(QString::fromUtf8(exception.what())));
     }
+    // Where the file was finished: the folder may have been renamed meanwhile.
+    const QString recorded = FileNames::fromNative(recorder->recordFile()->filename());
     if (mSelectedTape) {
-        if (!mSelectedTape->commitAttributes()) {
+        const bool labelled = mSelectedTape->commitAttributes();
+        if (!labelled) {
             logError(mSelectedTape->lastError());
         }
         mSelectedTape->loadAttributes();
+        // The journal stays until the label is on: recovery labels the tape
+        // on the next start if this one never got there.
+        if (finished && labelled) {
+            TapeRecovery::releaseFinishedRecording(recorded);
+        }
     }
     mWaitingForRecorder = false;
 }

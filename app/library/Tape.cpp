@@ -18,10 +18,10 @@
 #include <QUrl>
 
 #include <cerrno>
-#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -38,9 +38,11 @@ Tape::Tape(const QString& filename, QObject* parent) : QObject(parent), mFilenam
 
 std::shared_ptr<Tape> Tape::forNewRecording(const QString& filename) {
     const int fd = ::open(FileNames::encode(filename).constData(),
-                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd >= 0) {
         ::close(fd);
+    } else if (errno == EEXIST) {
+        return nullptr; // someone else's file
     }
     return std::make_shared<Tape>(filename);
 }

@@ -1,3 +1,4 @@
+#include "app/deck/WindowController.h"
 #include "app/deck/DeckClock.h"
 #include "app/deck/DeckTitleBarView.h"
 #include "app/deck/DeckWindow.h"
@@ -5,7 +6,6 @@
 #include "app/deck/TapeBoxView.h"
 #include "app/deck/TapeSearchField.h"
 #include "app/deck/TapeView.h"
-#include "app/deck/WindowController.h"
 #include "app/library/MP4Tags.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
@@ -13,6 +13,7 @@
 #include "app/transport/SegmentedTapeButtonView.h"
 #include "platform/audio/MainQueue.h"
 #include "platform/desktop/UserDefaults.h"
+#include "platform/media/MediaAudioFile.h"
 
 #include "AudioServerTools.h"
 
@@ -100,9 +101,8 @@ protected:
         defaults.removeValue(QStringLiteral("PlaybackDeviceUID"));
         preferences = std::make_unique<PreferencesController>();
         deck = std::make_unique<WindowController>(*preferences);
-        deck->setAlertPresenter([this](const QString& message, const QString&) {
-            alerts << message;
-        });
+        deck->setAlertPresenter(
+            [this](const QString& message, const QString&) { alerts << message; });
         deck->applicationDidFinishLaunching();
     }
 
@@ -175,8 +175,10 @@ TEST_F(Deck, RecordingMakesALabelledTapeShownAtOnceAndInsertedWhenItStops) {
     EXPECT_EQ(reread.quality(), "LQ");
     EXPECT_NEAR(reread.duration(), 1.7, 0.5);
     EXPECT_NEAR(tape->duration(), reread.duration(), 0.01);
-    EXPECT_FALSE(QFileInfo::exists(QFileInfo(tape->filename()).dir().filePath(
-        "." + QFileInfo(tape->filename()).fileName() + ".journal")));
+    EXPECT_FALSE(QFileInfo::exists(
+        QFileInfo(tape->filename())
+            .dir()
+            .filePath("." + QFileInfo(tape->filename()).fileName() + ".journal")));
 
     // A second recording is a second file.
     const auto second = record(0.5);
@@ -407,8 +409,7 @@ TEST_F(Deck, ALostInputDeviceStopsTheRecordingKeepsTheTapeAndSaysWhy) {
     ASSERT_TRUE(tape);
     pumpFor(1.5);
     AudioServerTools::run("pactl unload-module " + module.toStdString());
-    const bool stopped =
-        pumpUntil([&] { return stateName(*deck) != "TapeMap::Recording"; }, 10);
+    const bool stopped = pumpUntil([&] { return stateName(*deck) != "TapeMap::Recording"; }, 10);
     UserDefaults::standard().removeValue(QStringLiteral("RecordDeviceUID"));
     ASSERT_TRUE(stopped);
     EXPECT_EQ(alerts.size(), 1);
@@ -419,6 +420,48 @@ TEST_F(Deck, ALostInputDeviceStopsTheRecordingKeepsTheTapeAndSaysWhy) {
     reread.setCommitsOnDestruction(false);
     EXPECT_EQ(reread.title(), "Untitled");
     EXPECT_GT(reread.duration(), 0.5);
+}
+
+TEST_F(Deck, AnInputThatStopsDeliveringIsSaidOnTheDeckUntilItComesBack) {
+    // As the program runs: the journal stays until the tape is labelled.
+    MediaAudioFile::setJournalKeptAfterFinishing(true);
+    const QString sink = QString::fromStdString(
+        AudioServerTools::run("pactl load-module module-null-sink sink_name=deck_sleepy_input"));
+    const QString tone = QString::fromStdString(
+        AudioServerTools::run("pactl load-module module-sine sink=deck_sleepy_input"));
+    UserDefaults::standard().setValue(QStringLiteral("RecordDeviceUID"),
+                                      QStringLiteral("deck_sleepy_input.monitor"));
+    pumpFor(0.3);
+    deck->recordTape();
+    const auto tape = deck->selectedTape();
+    ASSERT_TRUE(tape);
+    pumpFor(1.0);
+    EXPECT_TRUE(deck->window()->titleBarView()->notice().isEmpty());
+    // Suspended, as a frozen server or a closed laptop lid would leave it.
+    AudioServerTools::run("pactl suspend-sink deck_sleepy_input 1");
+    const bool said =
+        pumpUntil([&] { return !deck->window()->titleBarView()->notice().isEmpty(); }, 6);
+    AudioServerTools::run("pactl suspend-sink deck_sleepy_input 0");
+    EXPECT_TRUE(said);
+    EXPECT_TRUE(deck->notice().contains("still recording")) << deck->notice().toStdString();
+    EXPECT_EQ(stateName(*deck), "TapeMap::Recording");
+    EXPECT_TRUE(pumpUntil([&] { return deck->window()->titleBarView()->notice().isEmpty(); }, 6));
+    deck->stopTape();
+    const bool stopped = pumpUntil([&] { return stateName(*deck) == "TapeMap::TapeStopped"; }, 5);
+    UserDefaults::standard().removeValue(QStringLiteral("RecordDeviceUID"));
+    AudioServerTools::run("pactl unload-module " + tone.toStdString());
+    AudioServerTools::run("pactl unload-module " + sink.toStdString());
+    MediaAudioFile::setJournalKeptAfterFinishing(false);
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(alerts.isEmpty()) << alerts.join("; ").toStdString();
+    // Labelled, so its journal is gone; the file decodes as the deck left it.
+    Tape reread(tape->filename());
+    reread.setCommitsOnDestruction(false);
+    EXPECT_EQ(reread.title(), "Untitled");
+    EXPECT_FALSE(QFileInfo::exists(
+        QFileInfo(tape->filename())
+            .dir()
+            .filePath("." + QFileInfo(tape->filename()).fileName() + ".journal")));
 }
 
 TEST_F(Deck, AResumedRecordingWhoseInputWentAwaySaysSoAndFinishesTheTape) {
@@ -717,9 +760,9 @@ TEST(DeckPlace, TheWindowOpensOnAScreenWhateverWasSaved) {
     EXPECT_LE((WindowController::placeWindow(QPoint(-5000, 40), deck, screens).center() - middle)
                   .manhattanLength(),
               2);
-    EXPECT_LE(
-        (WindowController::placeWindow(std::nullopt, deck, screens).center() - middle).manhattanLength(),
-        2);
+    EXPECT_LE((WindowController::placeWindow(std::nullopt, deck, screens).center() - middle)
+                  .manhattanLength(),
+              2);
 }
 
 // The button strip driving the real transport of the deck.

@@ -1,5 +1,5 @@
 // Engine benchmarks. Run inside the private audio server:
-//   scripts/with-audio-server build/bench/engine_bench [--quick] [--check]
+//   scripts/with-audio-server build/bench/engine_bench [--quick] [--check] [--only PART]
 // Each figure is measured on the same work as its reference in the same
 // run (the same signal at the same input rate, the same encoder settings)
 // and printed with its goal and "ok" or "MISSED". --check exits with status
@@ -45,6 +45,7 @@ constexpr const char* kOutputSink = "cassora_null";
 struct Options {
     bool quick = false;
     bool check = false;
+    std::string only; // "encoding", "recording" or "playing"; empty: all
 };
 
 // Runs the engine's main-thread notices for `seconds`. The main thread
@@ -468,8 +469,12 @@ Options parse(int argc, char** argv) {
             options.quick = true;
         } else if (std::strcmp(argv[i], "--check") == 0) {
             options.check = true;
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            options.only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--check]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--quick] [--check] [--only encoding|recording|playing]\n",
+                         argv[0]);
             std::exit(2);
         }
     }
@@ -485,9 +490,18 @@ int main(int argc, char** argv) {
     const std::string folder = mkdtemp(pattern);
     BenchReport report;
     try {
-        benchEncoding(report, folder, seconds);
-        benchRecording(report, folder, seconds);
-        benchPlaying(report, folder, options.quick ? 4.0 : 20.0);
+        const auto wanted = [&](const char* part) {
+            return options.only.empty() || options.only == part;
+        };
+        if (wanted("encoding")) {
+            benchEncoding(report, folder, seconds);
+        }
+        if (wanted("recording")) {
+            benchRecording(report, folder, seconds);
+        }
+        if (wanted("playing")) {
+            benchPlaying(report, folder, options.quick ? 4.0 : 20.0);
+        }
     } catch (const std::exception& failure) {
         report.failed("the benchmarks", failure.what());
     }

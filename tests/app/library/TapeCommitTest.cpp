@@ -236,17 +236,26 @@ TEST(CommitRefusals, AudioTheIndexCannotReachIsLeftAlone) {
     EXPECT_EQ(contents(path), bytes);
 }
 
-// Audio a hair under 4 GiB into a file; the files are sparse.
-constexpr uint64_t kAudioNear4GiB = (uint64_t{1} << 32) - 256 * 1024;
+// A faststart tape whose audio lies a hair under 4 GiB into the file, behind
+// a hole; `checksum` is set to its packets' checksum from before the move.
+class LabelsPast4GiB : public ::testing::Test {
+protected:
+    QTemporaryDir folder;
+    QString checksum;
+
+    QString longTape(bool cutOff) {
+        const QString path =
+            makeFile(folder.filePath("long.m4a"), {"-c:a", "aac", "-movflags", "+faststart"});
+        checksum = packetChecksum(path);
+        moveAudioBehindAHole(path, (uint64_t{1} << 32) - 256 * 1024, cutOff);
+        return path;
+    }
+};
 
 // A cut-off file must move its audio to take a label; moved past 4 GiB, its
 // chunk offsets become 64-bit ones, and every packet is where they say.
-TEST(LabelsPast4GiB, ACutOffFileMovedPast4GiBGets64BitOffsets) {
-    QTemporaryDir folder;
-    const QString path =
-        makeFile(folder.filePath("long.m4a"), {"-c:a", "aac", "-movflags", "+faststart"});
-    const QString checksum = packetChecksum(path);
-    moveAudioBehindAHole(path, kAudioNear4GiB, true);
+TEST_F(LabelsPast4GiB, ACutOffFileMovedPast4GiBGets64BitOffsets) {
+    const QString path = longTape(true);
     ASSERT_EQ(packetChecksum(path), checksum);
     {
         Tape tape(path);
@@ -279,12 +288,8 @@ TEST(LabelsPast4GiB, ACutOffFileMovedPast4GiBGets64BitOffsets) {
 
 // The editor that moves audio in place cannot widen the offsets: it refuses,
 // and the file stays as it was.
-TEST(LabelsPast4GiB, TheInPlaceEditorRefusesRatherThanWrapOffsets) {
-    QTemporaryDir folder;
-    const QString path =
-        makeFile(folder.filePath("long.m4a"), {"-c:a", "aac", "-movflags", "+faststart"});
-    const QString checksum = packetChecksum(path);
-    moveAudioBehindAHole(path, kAudioNear4GiB, false);
+TEST_F(LabelsPast4GiB, TheInPlaceEditorRefusesRatherThanWrapOffsets) {
+    const QString path = longTape(false);
     const qint64 size = QFileInfo(path).size();
     QFile before(path);
     ASSERT_TRUE(before.open(QIODevice::ReadOnly));

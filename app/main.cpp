@@ -1,6 +1,8 @@
 #include "app/deck/AppController.h"
 #include "app/deck/TapeView.h"
+#include "app/deck/WindowController.h"
 #include "app/shell/CommandLine.h"
+#include "app/shell/DeckInstance.h"
 #include "app/shell/QuitSignals.h"
 #include "platform/audio/MainQueue.h"
 #include "platform/desktop/FileNames.h"
@@ -11,6 +13,7 @@
 #include <QGuiApplication>
 
 #include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -65,6 +68,20 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     nameApplication();
+    const QStringList files = filesToOpen(rawArguments(argc, argv));
+    // One deck per session: a deck already running takes the files.
+    DeckInstance instance;
+    QString error;
+    switch (instance.claim(files, &error)) {
+    case DeckInstance::Claim::HandedOver:
+        return 0;
+    case DeckInstance::Claim::Failed:
+        std::fprintf(stderr, "cassora: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    case DeckInstance::Claim::Registered:
+    case DeckInstance::Claim::NoBus:
+        break;
+    }
     // The engine's notices for the main thread run in Qt's event loop.
     MainQueue::setDispatcher([](MainQueue::Job job) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
@@ -80,7 +97,15 @@ int main(int argc, char** argv) {
                      &AppController::quit);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
                      [&controller] { controller.quit(); });
-    controller.start(filesToOpen(rawArguments(argc, argv)));
+    instance.setOpenHandler([&controller](const QStringList& opened) {
+        if (WindowController* deck = controller.windowController()) {
+            if (!opened.isEmpty()) {
+                controller.openFiles(opened);
+            }
+            deck->raiseWindow();
+        }
+    });
+    controller.start(files);
     const int status = QApplication::exec();
     MainQueue::setDispatcher({});
     return status;

@@ -1,6 +1,7 @@
 #include "app/deck/WindowController.h"
 #include "app/deck/WindowControllerSupport.h"
 
+#include "app/deck/DeckKeyRouter.h"
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
 #include "app/deck/SoundEffectPlayers.h"
@@ -9,6 +10,7 @@
 #include "app/deck/TapeView.h"
 #include "app/deck/TapeViewBinding.h"
 #include "app/hotkeys/PTHotKeyCenter.h"
+#include "app/hotkeys/PTKeyCodeTranslator.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/shell/DeckHotKeys.h"
@@ -30,6 +32,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -117,6 +120,9 @@ void WindowController::buildDeck() {
             return true;
         }
     });
+    hud->setAlertPresenter([this](const QString& message, const QString& informative) {
+        showAlert(message, informative);
+    });
     connect(mWindow->tapeView(), &TapeView::shareButtonPressed, this,
             &WindowController::shareButtonPressed);
     mTapeViewBinding = new TapeViewBinding(mWindow->tapeView(), this);
@@ -134,6 +140,11 @@ void WindowController::buildDeck() {
 
     mTapeArrayController->setImporter(
         [this](const QList<QUrl>& urls) { importTapesIntoLibrary(urls); });
+    connect(mTapeArrayController.get(), &TapeLibraryArrayController::tapeOperationDidFinish, this,
+            [this](bool failed, const QString& message, const QString& informative) {
+                showAlert(message, informative, failed ? QMessageBox::Warning
+                                                       : QMessageBox::Information);
+            });
 
     registerDefaults();
     loadDefaults();
@@ -161,10 +172,15 @@ void WindowController::buildDeck() {
     } catch (const NSXException& exception) {
         logError(QStringLiteral("No audio devices: %1")
                      .arg(QString::fromStdString(exception.error().localizedDescription())));
+        mSoundServerFailure = soundServerMissing();
     }
+    updateNotices();
+    // A mono-only input records in mono from the start, as when it is chosen.
+    applyMonoRule();
     createAudioInputMeter();
     mWindow->buttonView()->setFocus();
-    QWidget::setTabOrder(mWindow->buttonView(), mWindow->searchField());
+    // The transport keys work wherever the focus is in the window.
+    new DeckKeyRouter(mWindow, mWindow->buttonView(), this);
 }
 
 void WindowController::setUpButtonStrip() {
@@ -179,6 +195,13 @@ void WindowController::setUpButtonStrip() {
             segment == TransportSegmentRecord ? QColor(0xff, 0xf4, 0xf0) : QColor(0x30, 0x30, 0x32);
         buttons->setImage(transportGlyph(segment, ink), segment);
     }
+    // Keys sit where the bottom row is; their names follow the layout.
+    buttons->setKeyNamer(&PTKeyCodeTranslator::keyNameInCurrentLayout);
+}
+
+QString WindowController::transportKeyName(int segment) const {
+    const auto code = mWindow->buttonView()->keyCodeForSegment(segment);
+    return code ? PTKeyCodeTranslator::keyNameInCurrentLayout(*code) : QString();
 }
 
 void WindowController::loadDefaults() {
@@ -227,35 +250,69 @@ void WindowController::observeTapeSelection() {
 
 void WindowController::showWindow() {
     const QByteArray frame = UserDefaults::standard().value(kWindowFrame).toByteArray();
-    const int height = mWindow->sizeHint().height();
-    mWindow->resize(DeckWindow::OpenWidth, height);
-    bool placed = false;
+    int height = mWindow->sizeHint().height();
+    std::optional<QPoint> origin;
     if (!frame.isEmpty()) {
-        // Only the place is restored: the width follows the drawer, which
-        // starts open.
+        // The place and the height are restored: the width follows the
+        // drawer, which starts open.
         QDataStream stream(frame);
-        QPoint origin;
-        stream >> origin;
+        QPoint saved;
+        stream >> saved;
         if (stream.status() == QDataStream::Ok) {
-            for (const QScreen* screen : QGuiApplication::screens()) {
-                if (screen->availableGeometry().contains(origin + QPoint(40, 40))) {
-                    mWindow->move(origin);
-                    placed = true;
-                    break;
-                }
+            origin = saved;
+            int savedHeight = 0;
+            if (!stream.atEnd() && (stream >> savedHeight, stream.status() == QDataStream::Ok)) {
+                height = std::max(height, savedHeight);
             }
         }
     }
-    if (!placed) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            mWindow->move(area.center() - QPoint(DeckWindow::OpenWidth / 2, height / 2));
-        }
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        areas << screen->availableGeometry();
     }
+    const QRect placed = placeWindow(origin, QSize(DeckWindow::OpenWidth, height), areas);
+    mWindow->resize(placed.size());
+    mWindow->move(placed.topLeft());
     mWindow->show();
     mWindow->raise();
     mWindow->activateWindow();
     mWindow->buttonView()->setFocus();
+}
+
+QRect WindowController::placeWindow(std::optional<QPoint> origin, QSize size,
+                                    const QList<QRect>& areas) {
+    if (areas.isEmpty()) {
+        return QRect(origin.value_or(QPoint()), size);
+    }
+    // The screen the saved place is on, else the first (the primary one).
+    QRect area = areas.first();
+    if (origin) {
+        for (const QRect& candidate : areas) {
+            if (candidate.contains(*origin)) {
+                area = candidate;
+                break;
+            }
+        }
+    }
+    // No taller than the screen; as much of it on the screen as fits, the
+    // top left (the title and the keys) first.
+    size.setHeight(std::min(size.height(), std::max(area.height(), DeckWindow::deckHeight())));
+    if (!origin || !area.contains(*origin)) {
+        origin = area.center() - QPoint(size.width() / 2, size.height() / 2);
+    }
+    const QPoint fitted(
+        std::clamp(origin->x(), area.left(), std::max(area.left(), area.right() + 1 - size.width())),
+        std::clamp(origin->y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height())));
+    return QRect(fitted, size);
+}
+
+void WindowController::raiseWindow() {
+    if (mWindow->isMinimized()) {
+        mWindow->showNormal();
+    }
+    mWindow->show();
+    mWindow->raise();
+    mWindow->activateWindow();
 }
 
 void WindowController::applicationDidFinishLaunching() {
@@ -386,13 +443,14 @@ void WindowController::stopSoundEffect(int effect) {
 
 // Alerts
 
-void WindowController::showAlert(const QString& message, const QString& informative) {
+void WindowController::showAlert(const QString& message, const QString& informative,
+                                 QMessageBox::Icon icon) {
     if (mAlertPresenter) {
         mAlertPresenter(message, informative);
         return;
     }
     // Window-modal and open, not exec: the deck's transport keeps running.
-    auto* box = new QMessageBox(QMessageBox::Warning, message, message, QMessageBox::Ok, mWindow);
+    auto* box = new QMessageBox(icon, message, message, QMessageBox::Ok, mWindow);
     box->setInformativeText(informative);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
@@ -440,7 +498,7 @@ void WindowController::windowWillClose() {
         const QPoint origin = mWindow->pos();
         QByteArray frame;
         QDataStream stream(&frame, QIODevice::WriteOnly);
-        stream << origin;
+        stream << origin << mWindow->height();
         UserDefaults::standard().setValue(kWindowFrame, frame);
     }
     UserDefaults::standard().synchronize();

@@ -6,6 +6,7 @@
 #include "app/deck/DeckWindow.h"
 #include "app/library/TapeImport.h"
 #include "app/library/TapeLibraryArrayController.h"
+#include "app/sharing/ExportPanel.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -57,19 +58,7 @@ void WindowController::importTapes() {
 
 void WindowController::exportTape() {
     const std::shared_ptr<Tape> tape = mSelectedTape;
-    if (!canOperateOnTape(tape)) {
-        return;
-    }
-    const QString destination = QFileDialog::getSaveFileName(
-        mWindow, tr("Export Tape"),
-        QDir(QDir::homePath()).filePath(QFileInfo(tape->filename()).fileName()),
-        tr("MPEG-4 Audio (*.m4a)"));
-    if (destination.isEmpty()) {
-        return;
-    }
-    const TapeImport::Result result = TapeImport::copyFile(tape->filename(), destination, true);
-    if (result.outcome == TapeImport::Outcome::Failed) {
-        logError(result.error);
-        showAlert(tr("The tape could not be exported"), result.error);
+    if (canOperateOnTape(tape)) {
+        ExportPanel::forWindow(mWindow)->exportTape(tape);
     }
 }

@@ -5,12 +5,17 @@
 
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
+#include "app/deck/PositionView.h"
 #include "app/deck/TapeView.h"
+#include "app/deck/VolumeView.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/transport/Cassora_sm.h"
 #include "audio/format/NSXException.h"
 #include "audio/meter/VELKAudioInputMeter.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/UserDefaults.h"
+
+#include <QTimer>
 
 #include <cmath>
 
@@ -30,20 +35,22 @@ void WindowController::createTapePlayer() {
     if (!mSelectedTape) {
         return;
     }
+    mTapePlayerFailure.clear();
     try {
         mAudioFilePlayer = VELKExtendedAudioFilePlayer::withFilename(
-            mSelectedTape->filename().toStdString(), mPreferences.playbackAudioDevice());
+            FileNames::toNative(mSelectedTape->filename()), mPreferences.playbackAudioDevice());
         mAudioFilePlayer->setPlaybackVolume(mWindow->hudView()->volume());
         mAudioFilePlayer->setDelegate(this);
         mAudioFilePlayer->setRemovesVoice(UserDefaults::standard().boolForKey(kRemoveVoice));
         mMuted = false;
     } catch (const NSXException& exception) {
         mAudioFilePlayer.reset();
-        logError(QStringLiteral("Exception! %1")
-                     .arg(QString::fromStdString(exception.error().localizedDescription())));
+        mTapePlayerFailure = describeEngineError(exception.error());
+        logError(QStringLiteral("Exception! %1").arg(mTapePlayerFailure));
     } catch (const std::exception& exception) {
         mAudioFilePlayer.reset();
-        logError(QStringLiteral("Exception! %1").arg(QString::fromUtf8(exception.what())));
+        mTapePlayerFailure = QString::fromUtf8(exception.what());
+        logError(QStringLiteral("Exception! %1").arg(mTapePlayerFailure));
     }
 }
 
@@ -54,22 +61,107 @@ void WindowController::destroyTapePlayer() {
     mAudioFilePlayer.reset();
 }
 
+WindowController::PlayerPlace WindowController::playerPlace() const {
+    return {mAudioFilePlayer ? mAudioFilePlayer->currentFrame() : 0, mPlaybackSpeed, mMuted};
+}
+
+bool WindowController::recreateTapePlayer(const PlayerPlace& place, bool play) {
+    destroyTapePlayer();
+    createTapePlayer();
+    if (!mAudioFilePlayer) {
+        return false;
+    }
+    if (const QString failure =
+            engineFailure([&] { mAudioFilePlayer->setCurrentFrame(place.frame); });
+        !failure.isEmpty()) {
+        // The frame is past a shortened file: play on from the start.
+        logError(QStringLiteral("Could not move the tape: %1").arg(failure));
+    }
+    const QString failure = engineFailure([&] {
+        mAudioFilePlayer->setPlaybackSpeed(place.speed);
+        if (place.muted) {
+            mAudioFilePlayer->setPlaybackLevel(0.0);
+        }
+        if (play) {
+            mAudioFilePlayer->startFilePlaying();
+        }
+    });
+    mMuted = place.muted;
+    if (!failure.isEmpty()) {
+        mTapePlayerFailure = failure;
+        logError(failure);
+        return false;
+    }
+    return true;
+}
+
+bool WindowController::transportMovesTape() const {
+    if (mContext->isInTransition()) {
+        return false;
+    }
+    const auto* state = &mContext->state();
+    return state == TapeMap::Playing() || state == TapeMap::Cueing() ||
+           state == TapeMap::Reviewing() || state == TapeMap::FastForwarding() ||
+           state == TapeMap::Rewinding();
+}
+
+void WindowController::bringTapeToRest() {
+    // Once the current transition is over: a wind or cue ends first, then
+    // the playing stops.
+    QTimer::singleShot(0, this, [this] {
+        for (int step = 0; step < 2 && transportMovesTape(); ++step) {
+            stopTape();
+        }
+    });
+}
+
+void WindowController::tapeCannotPlay(const QString& reason) {
+    if (!mSoundServerFailure.isEmpty()) {
+        showAlert(tr("The tape cannot be played"), mSoundServerFailure);
+    } else {
+        showAlert(tr("The tape cannot be played"),
+                  reason.isEmpty() ? tr("The tape's file cannot be read.") : reason);
+    }
+    bringTapeToRest();
+}
+
 void WindowController::startPlayingAudio() {
-    if (mAudioFilePlayer) {
-        mAudioFilePlayer->startFilePlaying();
+    if (!mAudioFilePlayer) {
+        // Nothing can play this tape: the deck says so instead of running silently.
+        if (mSelectedTape) {
+            tapeCannotPlay(mTapePlayerFailure);
+        }
+        return;
+    }
+    const QString failure = engineFailure([&] { mAudioFilePlayer->startFilePlaying(); });
+    if (failure.isEmpty()) {
+        return;
+    }
+    // The player's device has gone since the tape went in: the tape plays
+    // on the output there is now, from where it is.
+    logError(QStringLiteral("Could not start playing: %1").arg(failure));
+    if (!recreateTapePlayer(playerPlace(), true)) {
+        tapeCannotPlay(tr("No output device can play it: %1").arg(mTapePlayerFailure));
     }
 }
 
 void WindowController::stopPlayingAudio() {
     if (mAudioFilePlayer) {
-        mAudioFilePlayer->stopFilePlaying();
+        if (const QString failure = engineFailure([&] { mAudioFilePlayer->stopFilePlaying(); });
+            !failure.isEmpty()) {
+            logError(failure);
+        }
     }
 }
 
 void WindowController::setPlaybackSpeed(double speed) {
     mPlaybackSpeed = speed;
     if (mAudioFilePlayer) {
-        mAudioFilePlayer->setPlaybackSpeed(speed);
+        if (const QString failure =
+                engineFailure([&] { mAudioFilePlayer->setPlaybackSpeed(speed); });
+            !failure.isEmpty()) {
+            logError(failure);
+        }
     }
     mWindow->tapeView()->setRotationSpeed(speed);
 }
@@ -77,14 +169,22 @@ void WindowController::setPlaybackSpeed(double speed) {
 void WindowController::muteAudio() {
     mMuted = true;
     if (mAudioFilePlayer) {
-        mAudioFilePlayer->setPlaybackLevel(0.0);
+        if (const QString failure = engineFailure([&] { mAudioFilePlayer->setPlaybackLevel(0.0); });
+            !failure.isEmpty()) {
+            logError(failure);
+        }
     }
 }
 
 void WindowController::unmuteAudio() {
     mMuted = false;
     if (mAudioFilePlayer) {
-        mAudioFilePlayer->setPlaybackVolume(mWindow->hudView()->volume());
+        const double volume = mWindow->hudView()->volume();
+        if (const QString failure =
+                engineFailure([&] { mAudioFilePlayer->setPlaybackVolume(volume); });
+            !failure.isEmpty()) {
+            logError(failure);
+        }
     }
 }
 
@@ -110,11 +210,35 @@ void WindowController::audioFilePlayerDidFail(VELKExtendedAudioFilePlayer* playe
         return;
     }
     logError(QStringLiteral("Playback stopped: %1").arg(QString::fromStdString(reason)));
-    // A wind or cue ends first, then the playing stops: the deck comes to rest.
-    stopTape();
-    if (!mContext->isInTransition() && &mContext->state() != TapeMap::TapeStopped()) {
-        stopTape();
+    if (player->outputAudioUnit()->deviceLost()) {
+        // The output went away under the tape: it plays on where the sound
+        // goes now, from where it was heard last.
+        if (recreateTapePlayer(playerPlace(), transportMovesTape())) {
+            return;
+        }
+        showAlert(tr("The tape stopped"),
+                  tr("Its output device went away, and no other output can play it. %1")
+                      .arg(mTapePlayerFailure));
+    } else {
+        showAlert(tr("The tape stopped"), QString::fromStdString(reason));
     }
+    bringTapeToRest();
+}
+
+void WindowController::volumeUp() {
+    mWindow->hudView()->volumeView()->stepBy(1);
+}
+
+void WindowController::volumeDown() {
+    mWindow->hudView()->volumeView()->stepBy(-1);
+}
+
+void WindowController::goToStart() {
+    mWindow->hudView()->positionView()->stepToEnd(false);
+}
+
+void WindowController::goToEnd() {
+    mWindow->hudView()->positionView()->stepToEnd(true);
 }
 
 // Display
@@ -145,6 +269,7 @@ void WindowController::updateHUD() {
     } else if (mAudioFileRecorder) {
         time = mAudioFileRecorder->currentTime();
     }
+    watchForStalledRecording(time);
     HUDView* hud = mWindow->hudView();
     hud->setTime(time);
     mUpdatingPositionDisplay = true;
@@ -231,6 +356,10 @@ void WindowController::defaultInputDeviceSampleRateDidChange() {
 void WindowController::recordDeviceDidChange() {
     destroyAudioInputMeter();
     createAudioInputMeter();
+    applyMonoRule();
+}
+
+void WindowController::applyMonoRule() {
     HUDView* hud = mWindow->hudView();
     if (!hud->stereo()) {
         return;

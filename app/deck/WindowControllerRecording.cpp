@@ -6,22 +6,27 @@
 #include "app/deck/DeckTitleBarView.h"
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
+#include "app/deck/StereoView.h"
 #include "app/deck/TapeBoxView.h"
 #include "app/deck/TapeViewBinding.h"
 #include "app/library/RecordingAudioFile.h"
 #include "app/library/TapeLetter.h"
 #include "app/library/TapeLibraryArrayController.h"
+#include "app/library/TapeRecovery.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/transport/Cassora_sm.h"
 #include "audio/format/NSXException.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -50,15 +55,19 @@ void WindowController::startRecordingAudio() {
     QString error;
     const QString folder = soundFilePath();
     std::shared_ptr<VELKAudioDevice> device;
-    try {
-        device = mPreferences.recordingAudioDevice();
-    } catch (const std::exception& exception) {
-        error = QString::fromUtf8(exception.what());
-    }
-    if (folder.isEmpty() || !QDir(folder).exists()) {
-        error = tr("The library folder cannot be found. Choose another one in the preferences.");
-    } else if (!device) {
-        error = tr("There is no input device to record from.");
+    if (!checkSoundServer()) {
+        error = mSoundServerFailure;
+    } else if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
+        error = problem;
+    } else {
+        try {
+            device = mPreferences.recordingAudioDevice();
+        } catch (const std::exception& exception) {
+            error = QString::fromUtf8(exception.what());
+        }
+        if (!device && error.isEmpty()) {
+            error = tr("There is no input device to record from.");
+        }
     }
 
     std::shared_ptr<Tape> tape;
@@ -66,6 +75,12 @@ void WindowController::startRecordingAudio() {
         const QString path = QDir(folder).filePath(
             QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a"));
         tape = Tape::forNewRecording(path);
+        if (!tape) {
+            error = tr("A file named “%1” is already in the library folder.")
+                        .arg(QFileInfo(path).fileName());
+        }
+    }
+    if (tape) {
         tape->setTitle(tr("Untitled"));
         tape->setNotes(QString());
         tape->setDate(QDateTime::currentDateTime());
@@ -84,7 +99,7 @@ void WindowController::startRecordingAudio() {
                 mAudioFileRecorder->setDelegate(this);
                 mAudioFileRecorder->startRecording();
             } catch (const NSXException& exception) {
-                error = QString::fromStdString(exception.error().localizedDescription());
+                error = describeEngineError(exception.error());
             } catch (const std::exception& exception) {
                 error = QString::fromUtf8(exception.what());
             }
@@ -127,7 +142,9 @@ void WindowController::dropTapeThatWasNeverRecorded(const std::shared_ptr<Tape>&
         emit selectedTapeChanged();
     }
     mTapeArrayController->removeObject(*tape);
-    QFile::remove(tape->filename());
+    // The tape's file was made for it (never someone else's), with any journal.
+    TapeRecovery::releaseFinishedRecording(tape->filename());
+    std::remove(FileNames::toNative(tape->filename()).c_str());
 }
 
 void WindowController::pauseRecordingAudio() {
@@ -135,7 +152,10 @@ void WindowController::pauseRecordingAudio() {
     emit recordingStateChanged();
     if (mAudioFileRecorder) {
         mAudioFileRecorder->setDelegate(nullptr);
-        mAudioFileRecorder->stopRecording();
+        if (const QString failure = engineFailure([&] { mAudioFileRecorder->stopRecording(); });
+            !failure.isEmpty()) {
+            recordingDidFail(failure);
+        }
     }
 }
 
@@ -144,9 +164,12 @@ void WindowController::resumeRecordingAudio() {
     emit recordingStateChanged();
     if (mAudioFileRecorder) {
         mAudioFileRecorder->setDelegate(this);
-        mAudioFileRecorder->startRecording();
-        // A failure while paused reached no delegate: say it now.
-        if (mAudioFileRecorder->didFail()) {
+        // The input may have gone while the recording was paused.
+        if (const QString failure = engineFailure([&] { mAudioFileRecorder->startRecording(); });
+            !failure.isEmpty()) {
+            recordingDidFail(tr("The input device cannot be opened: %1").arg(failure));
+        } else if (mAudioFileRecorder->didFail()) {
+            // A failure while paused reached no delegate: say it now.
             recordingDidFail(QString::fromStdString(mAudioFileRecorder->failureReason()));
         }
     }
@@ -157,7 +180,11 @@ void WindowController::stopRecordingAudio() {
     if (mAudioFileRecorder) {
         mWaitingForRecorder = mAudioFileRecorder->isFileRecording();
         if (mWaitingForRecorder) {
-            mAudioFileRecorder->stopRecording();
+            if (const QString failure = engineFailure([&] { mAudioFileRecorder->stopRecording(); });
+                !failure.isEmpty()) {
+                logError(failure);
+                mWaitingForRecorder = false;
+            }
             const auto start = std::chrono::steady_clock::now();
             while (mWaitingForRecorder) {
                 QEventLoop slice;
@@ -177,6 +204,7 @@ void WindowController::stopRecordingAudio() {
     }
     mTapeArrayController->resumeMonitoringRecordingDirectory();
     mRecordingPaused = false;
+    watchForStalledRecording(0); // the take is over: so is any stall notice
     mWindow->hudView()->setRecordingMode(false);
     mWindow->tapeBoxView()->setRecording(false);
     mStoppingRecorder = false;
@@ -194,17 +222,27 @@ void WindowController::finalizeRecordedFile() {
         return;
     }
     recorder->setDelegate(nullptr);
+    bool finished = false;
     try {
         recorder->recordFile()->closeFile();
+        finished = true;
     } catch (const std::exception& exception) {
         logError(QStringLiteral("Could not finish the recording: %1")
                      .arg(QString::fromUtf8(exception.what())));
     }
+    // Where the file was finished: the folder may have been renamed meanwhile.
+    const QString recorded = FileNames::fromNative(recorder->recordFile()->filename());
     if (mSelectedTape) {
-        if (!mSelectedTape->commitAttributes()) {
+        const bool labelled = mSelectedTape->commitAttributes();
+        if (!labelled) {
             logError(mSelectedTape->lastError());
         }
         mSelectedTape->loadAttributes();
+        // The journal stays until the label is on: recovery labels the tape
+        // on the next start if this one never got there.
+        if (finished && labelled) {
+            TapeRecovery::releaseFinishedRecording(recorded);
+        }
     }
     mWaitingForRecorder = false;
 }
@@ -232,4 +270,8 @@ void WindowController::audioFileRecorderDidFail(VELKExtendedAudioFileRecorder* r
     if (recorder == mAudioFileRecorder.get()) {
         recordingDidFail(QString::fromStdString(reason));
     }
+}
+
+void WindowController::chooseRecordingChannels(bool stereo) {
+    mWindow->hudView()->stereoView()->chooseItem(stereo ? 0 : 1);
 }

@@ -14,6 +14,9 @@
 #include "platform/desktop/DesktopServices.h"
 
 #include <QApplication>
+#include <QScopedValueRollback>
+
+#include <algorithm>
 
 namespace {
 
@@ -29,6 +32,9 @@ using namespace WindowControllerSupport;
 // Tape selection and label commits
 
 void WindowController::tapeBoxSelectionDidChange() {
+    if (mSearching) {
+        return;
+    }
     const TapeList selected = mTapeArrayController->selectedObjects();
     if (selected == mLastSelectedObjects) {
         return;
@@ -63,8 +69,8 @@ void WindowController::setSelectedTape(const std::shared_ptr<Tape>& tape) {
     observeTape(tape);
     mTapeViewBinding->setTape(tape);
     mWindow->titleBarView()->setTapeTitle(tape ? tape->title() : QString());
-    if (previous && previous->dirty() && !previous->commitAttributes()) {
-        logError(previous->lastError());
+    if (previous && previous->dirty()) {
+        commitLabel(*previous);
     }
     emit selectedTapeChanged();
 }
@@ -90,40 +96,38 @@ void WindowController::stopObservingTape(const std::shared_ptr<Tape>&) {
 }
 
 void WindowController::commitDirtyTape() {
-    if (!mAudioFilePlayer || !mSelectedTape || !mSelectedTape->dirty()) {
+    if (!mSelectedTape || !mSelectedTape->dirty() || mAudioFileRecorder || mStoppingRecorder) {
+        // A recording's label is written when the recording is finished.
+        return;
+    }
+    if (!mAudioFilePlayer) {
+        commitLabel(*mSelectedTape);
         return;
     }
     // The file is rewritten under the player, so the player is closed around
     // the commit and reopened where it was, at the same speed.
-    const int64_t frame = mAudioFilePlayer->currentFrame();
-    const double speed = mPlaybackSpeed;
-    const bool muted = mMuted;
+    const PlayerPlace place = playerPlace();
     const bool playing = mAudioFilePlayer->isFilePlaying();
-    if (playing) {
-        mAudioFilePlayer->stopFilePlaying();
-    }
+    stopPlayingAudio();
     destroyTapePlayer();
-    if (!mSelectedTape->commitAttributes()) {
-        logError(mSelectedTape->lastError());
-        showAlert(tr("The label could not be saved"), mSelectedTape->lastError());
+    commitLabel(*mSelectedTape);
+    if (!recreateTapePlayer(place, playing) && playing) {
+        tapeCannotPlay(mTapePlayerFailure);
     }
-    createTapePlayer();
-    if (!mAudioFilePlayer) {
-        return;
+}
+
+bool WindowController::commitLabel(Tape& tape) {
+    if (tape.commitAttributes()) {
+        return true;
     }
-    try {
-        mAudioFilePlayer->setCurrentFrame(frame);
-    } catch (const NSXException&) {
-        // The frame is past a shortened file: play on from the start.
-    }
-    mAudioFilePlayer->setPlaybackSpeed(speed);
-    if (muted) {
-        mAudioFilePlayer->setPlaybackLevel(0.0);
-        mMuted = true;
-    }
-    if (playing) {
-        mAudioFilePlayer->startFilePlaying();
-    }
+    // What cannot be written is not shown as if it were: the label goes
+    // back to what the file holds.
+    const QString reason = tape.lastError();
+    logError(reason);
+    tape.discardChanges();
+    showAlert(tr("The label could not be saved"),
+              tr("%1\n\nThe tape shows what its file holds.").arg(reason));
+    return false;
 }
 
 void WindowController::commitEveryTape() {
@@ -150,6 +154,7 @@ void WindowController::tapeLibraryLocationDidChange() {
         mTapeArrayController->setSoundFilePath(folder);
     }
     mTapeArrayController->checkRecordingDirectory();
+    updateNotices();
 }
 
 // Tape navigation and commands
@@ -228,9 +233,25 @@ void WindowController::revealLibraryInFinder() {
 }
 
 void WindowController::search(const QString& text) {
-    mTapeArrayController->setFilterString(text);
-    mTapeArrayController->rearrangeObjects();
-    if (!mTapeArrayController->arrangedObjects().empty()) {
+    {
+        // A search only changes what the tape box lists: the tape in the
+        // deck stays there, marked in the box while it is listed.
+        const QScopedValueRollback<bool> quiet(mSearching, true);
+        mTapeArrayController->setFilterString(text);
+        mTapeArrayController->rearrangeObjects();
+        if (mSelectedTape) {
+            const TapeList& listed = mTapeArrayController->arrangedObjects();
+            const auto found = std::find(listed.begin(), listed.end(), mSelectedTape);
+            if (found != listed.end()) {
+                selectTapeAtArrangedIndex(static_cast<int>(found - listed.begin()));
+            } else {
+                mTapeArrayController->setSelectionIndexes({});
+            }
+        }
+        mLastSelectedObjects = mTapeArrayController->selectedObjects();
+    }
+    // An empty deck takes the first match.
+    if (!mSelectedTape && !mTapeArrayController->arrangedObjects().empty()) {
         selectTapeAtArrangedIndex(0);
     }
 }
@@ -247,4 +268,26 @@ void WindowController::discloseTapes() {
     mTapesDisclosed = !mTapesDisclosed;
     playSoundEffect(mTapesDisclosed ? kDrawerOpenSound : kDrawerCloseSound);
     mWindow->animateToWidth(mTapesDisclosed ? DeckWindow::OpenWidth : DeckWindow::ClosedWidth, 1.0);
+}
+
+// The label of the tape in the deck, from the keyboard and the menus
+
+void WindowController::renameTape() {
+    if (mSelectedTape) {
+        mWindow->activateWindow();
+        mWindow->tapeView()->editTitle();
+    }
+}
+
+void WindowController::editTapeNotes() {
+    if (mSelectedTape) {
+        mWindow->activateWindow();
+        mWindow->tapeView()->editNotes();
+    }
+}
+
+void WindowController::nextTapeColour() {
+    if (mSelectedTape) {
+        mWindow->tapeView()->nextColour();
+    }
 }

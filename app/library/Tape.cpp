@@ -8,6 +8,7 @@
 #include "platform/audio/FourCharCode.h"
 #include "platform/desktop/FileNames.h"
 #include "platform/desktop/NaturalDateParser.h"
+#include "platform/media/FileTransfer.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,10 +18,10 @@
 #include <QUrl>
 
 #include <cerrno>
-#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -28,22 +29,6 @@ namespace {
 void logError(const QString& message) {
     std::fprintf(stderr, "(ERROR) Tape : %s\n", message.toUtf8().constData());
 }
-
-// Closes the descriptor of a header walk on every path.
-class Descriptor {
-public:
-    explicit Descriptor(const QString& path)
-        : mFd(::open(FileNames::encode(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {}
-    ~Descriptor() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    int fd() const { return mFd; }
-
-private:
-    int mFd;
-};
 
 } // namespace
 
@@ -53,9 +38,11 @@ Tape::Tape(const QString& filename, QObject* parent) : QObject(parent), mFilenam
 
 std::shared_ptr<Tape> Tape::forNewRecording(const QString& filename) {
     const int fd = ::open(FileNames::encode(filename).constData(),
-                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd >= 0) {
         ::close(fd);
+    } else if (errno == EEXIST) {
+        return nullptr; // someone else's file
     }
     return std::make_shared<Tape>(filename);
 }
@@ -199,8 +186,31 @@ void Tape::adoptStoredLabel(const MP4Tags& tags, Fields fields) {
     mLoading = wasLoading;
 }
 
+void Tape::discardChanges() {
+    const bool wasDirty = dirty();
+    // The label as a tape newly made for the file reads it.
+    Tape onFile(mFilename);
+    onFile.setCommitsOnDestruction(false);
+    mLoading = true;
+    setTitle(onFile.title());
+    setArtist(onFile.artist());
+    setNotes(onFile.notes());
+    setDate(onFile.date());
+    setTapeLetter(onFile.tapeLetter());
+    mLoading = false;
+    mTitleDirty = onFile.mTitleDirty;
+    mArtistDirty = onFile.mArtistDirty;
+    mNotesDirty = onFile.mNotesDirty;
+    mDateDirty = onFile.mDateDirty;
+    mTapeLetterDirty = onFile.mTapeLetterDirty;
+    if (wasDirty != dirty()) {
+        emit dirtyChanged();
+    }
+}
+
 void Tape::parseMP4FileHeaders() {
-    const Descriptor file(mFilename);
+    const FileDescriptor file(
+        ::open(FileNames::encode(mFilename).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.fd() >= 0) {
         parseMP4FileHeaders(file.fd());
     }

@@ -36,7 +36,8 @@ public:
     // Loads the file's label and headers, reading only; a path with no file
     // is allowed (nothing is loaded, and no file is made).
     explicit Tape(const QString& filename, QObject* parent = nullptr);
-    // A tape for a new recording: its file is created (empty, 0600) when missing.
+    // A tape for a new recording: its file is created (empty, 0600). Null
+    // when something is already there under that name.
     static std::shared_ptr<Tape> forNewRecording(const QString& filename);
     // Commits what is dirty first, unless told not to.
     ~Tape() override;
@@ -84,6 +85,9 @@ public:
 
     // Reads the label and headers again without marking anything dirty.
     void loadAttributes();
+    // Forgets the label edits not written yet: the label is read again from
+    // the file and nothing is dirty.
+    void discardChanges();
     void parseMP4FileHeaders();
     void parseESDS(const QByteArray& payload);
     // Writes everything dirty in one commit, under the file's lock, then

@@ -23,27 +23,6 @@ QString errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : mFd(fd) {}
-    ~Descriptor() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd() const { return mFd; }
-    int release() {
-        const int fd = mFd;
-        mFd = -1;
-        return fd;
-    }
-
-private:
-    int mFd;
-};
-
 // Copies every byte of `from` into `to`; 0 or an errno value.
 int copyContents(int from, int to, uint64_t size) {
     std::vector<char> buffer(1 << 20);
@@ -84,7 +63,7 @@ Result copyFile(const QString& source, const QString& destination, bool replace)
     if (FileNames::exists(destination) && !replace) {
         return {Outcome::AlreadyThere, destination, {}};
     }
-    Descriptor input(::open(FileNames::encode(source).constData(),
+    FileDescriptor input(::open(FileNames::encode(source).constData(),
                             O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (input.fd() < 0) {
         return failure(destination, QObject::tr("\"%1\" cannot be read: %2")
@@ -98,7 +77,7 @@ Result copyFile(const QString& source, const QString& destination, bool replace)
         QStringLiteral(".%1.%2.part")
             .arg(target.fileName(), QUuid::createUuid().toString(QUuid::WithoutBraces)));
     const QByteArray partialName = FileNames::encode(partial);
-    Descriptor output(
+    FileDescriptor output(
         ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (output.fd() < 0) {
         return failure(destination, QObject::tr("\"%1\" cannot be written: %2")
@@ -134,7 +113,7 @@ Result copyFile(const QString& source, const QString& destination, bool replace)
         return failure(destination, QObject::tr("\"%1\" could not be copied: %2")
                                         .arg(QFileInfo(source).fileName(), errnoText(error)));
     }
-    Descriptor folder(::open(FileNames::encode(target.dir().path()).constData(),
+    FileDescriptor folder(::open(FileNames::encode(target.dir().path()).constData(),
                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.fd() >= 0) {
         ::fsync(folder.fd());

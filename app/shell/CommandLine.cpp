@@ -78,8 +78,11 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
         {QStringLiteral("import"), QStringLiteral("FILE..."),
          QStringLiteral("copy tapes into the library folder (names already there are skipped)"),
          runImportCommand},
-        {QStringLiteral("export"), QStringLiteral("TAPE DIR|FILE"),
-         QStringLiteral("copy a tape out of the library (never over an existing file)"),
+        {QStringLiteral("export"),
+         QStringLiteral("TAPE... [--format m4a|wav|flac|opus|mp3] [--output FILE|--to DIR] "
+                        "[--bitrate KBITS]"),
+         QStringLiteral("export tapes as they are or as WAV, FLAC, Opus or MP3, with their "
+                        "labels (never over an existing file)"),
          runExportCommand},
     };
     return table;

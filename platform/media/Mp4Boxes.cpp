@@ -1,6 +1,7 @@
 #include "platform/media/Mp4Boxes.h"
 
 #include "platform/audio/FourCharCode.h"
+#include "platform/media/FileTransfer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -172,23 +173,10 @@ bool patch(int fd, uint64_t offset, const uint8_t* bytes, size_t size) {
            pwrite(fd, bytes, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
 }
 
-// A descriptor for writing that closes itself.
-class WritableFile {
-public:
-    explicit WritableFile(const std::string& path)
-        : mFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC)) {}
-    ~WritableFile() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    WritableFile(const WritableFile&) = delete;
-    WritableFile& operator=(const WritableFile&) = delete;
-    int fd() const { return mFd; }
-
-private:
-    int mFd;
-};
+// A descriptor for writing, for a FileDescriptor to close.
+int openForWriting(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+}
 
 } // namespace
 
@@ -381,16 +369,16 @@ bool patchMp4UInt64(int fd, uint64_t offset, uint64_t value) {
 }
 
 bool patchMp4UInt32(const std::string& path, uint64_t offset, uint32_t value) {
-    return patchMp4UInt32(WritableFile(path).fd(), offset, value);
+    return patchMp4UInt32(FileDescriptor(openForWriting(path)).fd(), offset, value);
 }
 
 bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value) {
-    return patchMp4UInt64(WritableFile(path).fd(), offset, value);
+    return patchMp4UInt64(FileDescriptor(openForWriting(path)).fd(), offset, value);
 }
 
 bool correctMp4AudioTrackTiming(const std::string& path, int64_t frames, int sampleRate,
                                 uint32_t nominalBitRate) {
-    return correctMp4AudioTrackTiming(WritableFile(path).fd(), frames, sampleRate,
+    return correctMp4AudioTrackTiming(FileDescriptor(openForWriting(path)).fd(), frames, sampleRate,
                                       nominalBitRate);
 }
 

@@ -1,11 +1,11 @@
 #include "platform/media/RecordingRecovery.h"
 
-#include "platform/audio/FourCharCode.h"
 #include "platform/media/FileTransfer.h"
 #include "platform/media/Mp4Boxes.h"
 #include "platform/media/RecordingJournal.h"
 #include "platform/media/RecordingOutput.h"
 #include "platform/media/RecoveryIndexBuilder.h"
+#include "platform/audio/FourCharCode.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -60,8 +60,8 @@ RecoveredRecording setAside(const std::string& journalPath, const std::string& p
         (errno == EEXIST && ::rename(journalPath.c_str(), aside.c_str()) == 0)) {
         syncParentFolder(journalPath);
         failed.journalSetAside = true;
-        failed.error +=
-            " (its journal is kept as " + aside.substr(aside.find_last_of('/') + 1) + ")";
+        failed.error += " (its journal is kept as " + aside.substr(aside.find_last_of('/') + 1) +
+                        ")";
     }
     return failed;
 }
@@ -85,8 +85,8 @@ bool startMatches(const std::vector<uint8_t>& file, const std::vector<uint8_t>& 
     if (std::equal(journal.begin() + static_cast<long>(fixed), journal.end(), tail)) {
         return true;
     }
-    const bool patched32 =
-        std::memcmp(tail, journal.data() + fixed, 8) == 0 && std::memcmp(tail + 12, "mdat", 4) == 0;
+    const bool patched32 = std::memcmp(tail, journal.data() + fixed, 8) == 0 &&
+                           std::memcmp(tail + 12, "mdat", 4) == 0;
     const bool patched64 = std::memcmp(tail, "\0\0\0\1mdat", 8) == 0;
     return patched32 || patched64;
 }
@@ -150,10 +150,10 @@ private:
             ~Cached() { avcodec_free_context(&decoder); }
         };
         thread_local Cached cached;
-        const std::string setUp = header.codec + " " + std::to_string(header.sampleRate) + " " +
-                                  std::to_string(header.channels) + " " +
-                                  std::to_string(header.bitsPerRawSample) + " " +
-                                  std::string(header.extradata.begin(), header.extradata.end());
+        const std::string setUp =
+            header.codec + " " + std::to_string(header.sampleRate) + " " +
+            std::to_string(header.channels) + " " + std::to_string(header.bitsPerRawSample) + " " +
+            std::string(header.extradata.begin(), header.extradata.end());
         if (cached.decoder && cached.setUp == setUp) {
             return cached.decoder;
         }
@@ -211,8 +211,7 @@ private:
 
 // The most a recording can hold after its last journalled packet when it is
 // cut short: audio not yet journalled (the writer journals it every second,
-// after handing it over a block at a time), what its output buffered, and an index that was being
-// written.
+// after handing it over a block at a time), what its output buffered, and an index that was being written.
 uint64_t unjournalledAllowance(const RecordingJournalHeader& header, size_t packets) {
     const auto channels = static_cast<uint64_t>(header.channels);
     const uint64_t largestPacket = header.codec == "aac"
@@ -254,9 +253,9 @@ RecoveredRecording checkFinished(int fd, const std::string& path, const std::str
     // entry says how many there are.)
     const bool channelsFit = header.codec == "aac" ||
                              (track && track->channels == static_cast<uint16_t>(header.channels));
-    if (preadAll(fd, start.data(), start.size(), 0) != 0 ||
-        !startMatches(start, header.fileHeader) || !track || track->sampleEntryType != entry ||
-        !channelsFit || track->mediaTimescale != static_cast<uint32_t>(header.sampleRate)) {
+    if (preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, header.fileHeader) ||
+        !track || track->sampleEntryType != entry || !channelsFit ||
+        track->mediaTimescale != static_cast<uint32_t>(header.sampleRate)) {
         return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
     }
     RecoveredRecording complete = result(Outcome::Complete, path);
@@ -309,29 +308,11 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
     return recovered;
 }
 
-// An open descriptor that closes itself.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : mFd(fd) {}
-    ~Descriptor() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd() const { return mFd; }
-
-private:
-    int mFd;
-};
-
 // Removes `name` in `folder` when it is a plain file that nobody holds
 // locked (live recordings, imports and commits lock theirs) and that
 // `isLeftover` says is one, judged under the lock.
-template <typename Check>
-bool removeUnlocked(int folder, const std::string& name, Check isLeftover) {
-    Descriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+template <typename Check> bool removeUnlocked(int folder, const std::string& name, Check isLeftover) {
+    FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat opened {};
     if (file.fd() < 0 || fstat(file.fd(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
         flock(file.fd(), LOCK_EX | LOCK_NB) != 0 || !isLeftover(file.fd(), opened)) {
@@ -353,9 +334,11 @@ bool isGeneratedName(const std::string& name) {
 }
 
 bool isTemporaryCopyName(const std::string& name) {
-    // ".NAME.UUID.part" (an import) and ".NAME.cassora-XXXXXX" (a label commit).
-    static const std::regex part("^\\..+\\.[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-"
-                                 "[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\.part$");
+    // ".NAME.m4a.UUID.part" (a tape being copied in, which holds its lock
+    // while it is made; other copies, of exports and movies, are not ours to
+    // judge) and ".NAME.cassora-XXXXXX" (a label commit).
+    static const std::regex part("^\\..+\\.[mM]4[aA]\\.[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-"
+                                 "[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\.part$");
     static const std::regex copy("^\\..+\\.cassora-[A-Za-z0-9]{6}$");
     return std::regex_match(name, part) || std::regex_match(name, copy);
 }
@@ -420,8 +403,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     if (lstat(path.c_str(), &status) != 0 && errno == ENOENT) {
         // Stale: removed only when it certainly is one of ours.
         if (!RecordingJournal::read(journalPath, 0)) {
-            return setAside(journalPath, path,
-                            "a journal names " + nameOf(path) + ", which is gone");
+            return setAside(journalPath, path, "a journal names " + nameOf(path) + ", which is gone");
         }
         removeJournal(journalPath);
         return result(Outcome::Abandoned, path);
@@ -433,8 +415,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
         }
         if (lock.error() == EINVAL || lock.error() == ELOOP) {
             return setAside(journalPath, path,
-                            nameOf(path) +
-                                " is a link or not a plain file, so it is not recovered");
+                            nameOf(path) + " is a link or not a plain file, so it is not recovered");
         }
         return result(Outcome::Failed, path, "cannot open it: " + errorText(lock.error()));
     }
@@ -463,7 +444,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
 
 std::vector<std::string> RecordingRecovery::removeLeftovers(const std::string& folder) {
     std::vector<std::string> removed;
-    Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     DIR* entries = directory.fd() >= 0 ? fdopendir(::dup(directory.fd())) : nullptr;
     if (!entries) {
         return removed;

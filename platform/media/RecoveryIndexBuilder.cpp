@@ -131,15 +131,7 @@ public:
     bool build(const std::vector<uint32_t>& packetSizes, uint64_t audioEnd, std::string* error) {
         mCapture.audioBegin = mHeader.dataOffset;
         mCapture.audioEnd = audioEnd;
-        if (!setUp(error)) {
-            return false;
-        }
-        AVDictionary* options = nullptr;
-        av_dict_set_int(&options, "movie_timescale", mHeader.sampleRate, 0);
-        const int written = avformat_write_header(mFormat, &options);
-        av_dict_free(&options);
-        avio_flush(mIO);
-        if (written < 0 || mCapture.position != mHeader.dataOffset) {
+        if (!writeHeader(error) || mCapture.position != mHeader.dataOffset) {
             *error = "the file's layout is not one this version can finish";
             return false;
         }
@@ -180,15 +172,7 @@ public:
     bool header(std::vector<uint8_t>* bytes) {
         mCapture.audioBegin = mCapture.audioEnd = UINT64_MAX;
         std::string error;
-        if (!setUp(&error)) {
-            return false;
-        }
-        AVDictionary* options = nullptr;
-        av_dict_set_int(&options, "movie_timescale", mHeader.sampleRate, 0);
-        const int written = avformat_write_header(mFormat, &options);
-        av_dict_free(&options);
-        avio_flush(mIO);
-        if (written < 0) {
+        if (!writeHeader(&error)) {
             return false;
         }
         bytes->assign(mCapture.position, 0);
@@ -201,6 +185,23 @@ public:
     }
 
 private:
+    // What the recorder's muxer wrote first, with the same options.
+    bool writeHeader(std::string* error) {
+        if (!setUp(error)) {
+            return false;
+        }
+        AVDictionary* options = nullptr;
+        av_dict_set_int(&options, "movie_timescale", mHeader.sampleRate, 0);
+        const int written = avformat_write_header(mFormat, &options);
+        av_dict_free(&options);
+        avio_flush(mIO);
+        if (written < 0) {
+            *error = "the file's layout is not one this version can finish";
+            return false;
+        }
+        return true;
+    }
+
     bool setUp(std::string* error) {
         if (avformat_alloc_output_context2(&mFormat, nullptr, mHeader.muxer.c_str(), nullptr) <
             0) {

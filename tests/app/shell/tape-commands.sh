@@ -99,6 +99,15 @@ relabelled=$("$program" label "$odd" --title "Odd one") || fail "label on a name
 [[ $relabelled == *"Odd one.m4a" ]] || fail "labelled as $relabelled"
 "$program" library | grep -q "Odd one" || fail "library left the tape out"
 
+# Such a name is exported and imported too, its bytes kept.
+odd=$folder/$'take\377.m4a'
+cp "$renamed" "$odd"
+mkdir -p "$folder/exports"
+"$program" export "$odd" --format wav --to "$folder/exports" >/dev/null || fail "export of an odd name"
+[[ -f $folder/exports/$'take\377.wav' ]] || fail "the export lost the name's bytes: $(ls "$folder/exports")"
+"$program" import "$odd" >/dev/null || fail "import of an odd name"
+[[ -f $HOME/Music/Cassora/$'take\377.m4a' ]] || fail "the import lost the name's bytes"
+
 # Two programs each editing another field: both edits stay, whatever the order.
 fresh=$folder/fresh.m4a
 for round in 1 2 3; do

@@ -42,11 +42,15 @@ QIcon clearIcon() {
 
 TapeSearchField::TapeSearchField(QWidget* parent) : QLineEdit(parent) {
     setPlaceholderText(tr("Search"));
+    setAccessibleName(tr("Search tapes"));
     setClearButtonEnabled(true);
     // The style's clear icon is dark on dark here; the action is Qt's own.
     for (QAction* action : findChildren<QAction*>()) {
         if (action->objectName() == QLatin1String("_q_qlineeditclearaction")) {
             action->setIcon(clearIcon());
+            // Its button's name, for screen readers, and its tool tip.
+            action->setText(tr("Clear search"));
+            action->setToolTip(tr("Clear search"));
         }
     }
     addAction(magnifierIcon(), QLineEdit::LeadingPosition);

@@ -53,7 +53,7 @@ TapeSearchField::TapeSearchField(QWidget* parent) : QLineEdit(parent) {
             action->setToolTip(tr("Clear search"));
         }
     }
-    addAction(magnifierIcon(), QLineEdit::LeadingPosition);
+    addAction(magnifierIcon(), QLineEdit::LeadingPosition)->setText(tr("Search"));
     setAttribute(Qt::WA_MacShowFocusRect, false);
     setStyleSheet(QStringLiteral(
         "QLineEdit { background: #17181b; color: #e4e6ea; border: 1px solid #3b3e44;"

@@ -149,6 +149,7 @@ QWidget* PreferencesWindow::buildGeneralView() {
     mTapeLibraryLocationPathControl = new QLineEdit;
     mTapeLibraryLocationPathControl->setReadOnly(true);
     mTapeLibraryLocationPathControl->setPlaceholderText(tr("No library folder"));
+    mTapeLibraryLocationPathControl->setAccessibleName(tr("Tape library"));
     mChooseTapeLibraryLocationButton = new QPushButton(tr("Choose…"));
     location->addWidget(mTapeLibraryLocationPathControl, 1);
     location->addWidget(mChooseTapeLibraryLocationButton);

@@ -19,6 +19,10 @@
         <source>Send Feedback…</source>
         <translation>Rückmeldung senden …</translation>
     </message>
+    <message>
+        <source>Credits</source>
+        <translation>Danksagungen</translation>
+    </message>
 </context>
 <context>
     <name>AppController</name>
@@ -687,6 +691,10 @@
         <source>Play to:</source>
         <translation>Abspielen über:</translation>
     </message>
+    <message>
+        <source>Tape library</source>
+        <translation>Kassettenbibliothek</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -853,6 +861,10 @@
 Press REC to record one.</source>
         <translation>Noch keine Kassetten.
 Drücken Sie REC, um eine aufzunehmen.</translation>
+    </message>
+    <message>
+        <source>Tapes</source>
+        <translation>Kassetten</translation>
     </message>
 </context>
 <context>

@@ -59,7 +59,9 @@ def action_count(node):
 
 
 def describe(node):
-    return "%s '%s'" % (node.getRoleName(), node.name)
+    parent = node.parent
+    where = " in %s '%s'" % (parent.getRoleName(), parent.name) if parent is not None else ""
+    return "%s '%s'%s" % (node.getRoleName(), node.name, where)
 
 
 def window(title):
@@ -80,9 +82,15 @@ def check_tree(title):
     problems = []
     for node in walk(top):
         states = node.getState()
-        if not states.contains(pyatspi.STATE_SHOWING):
+        # What is hidden or disabled (a list's separator) cannot be reached.
+        if not states.contains(pyatspi.STATE_SHOWING) or not states.contains(
+                pyatspi.STATE_ENABLED):
             continue
         reachable = states.contains(pyatspi.STATE_FOCUSABLE) or action_count(node) > 0
+        # A list's separator (as in a combo box) cannot be chosen.
+        if node.getRole() in (pyatspi.ROLE_LIST_ITEM, pyatspi.ROLE_TABLE_CELL) and not \
+                states.contains(pyatspi.STATE_SELECTABLE):
+            reachable = False
         if not reachable:
             continue
         checked += 1

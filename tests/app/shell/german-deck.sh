@@ -7,9 +7,11 @@ program=$1
 . "$(dirname "$0")/../../support/deck-session.sh" "$0" "$@"
 export LANGUAGE=de LANG=C.UTF-8 LC_ALL=C.UTF-8
 
-# A file that is not there: the deck says the import failed, in an alert.
-start_deck "$work/missing.m4a"
-names=$(probe names) || fail "the deck cannot be read"
+# A folder given as a tape: the deck says the import failed, in an alert.
+mkdir "$work/folder.m4a"
+start_deck "$work/folder.m4a"
+# Menu items read with their shortcut after a tab: the words alone.
+names=$(probe names | cut -f1) || fail "the deck cannot be read"
 for word in Datei Steuerung Kassette Hilfe "Einstellungen …" "Kassetten importieren …" \
   Aufnehmen Abspielen Zurückspulen Vorspulen "Über Cassora" REC PLAY Laufwerkstasten; do
   grep -qxF "$word" <<<"$names" || fail "no '$word' among: $(tr '\n' '|' <<<"$names")"

@@ -1,6 +1,7 @@
 // The deck controller: what stands in the way of recording and playing,
 // said on the deck itself.
 
+#include "app/deck/DeckAccessibility.h"
 #include "app/deck/WindowController.h"
 #include "app/deck/WindowControllerSupport.h"
 
@@ -80,6 +81,9 @@ void WindowController::updateNotices() {
         headline = tr("No audio is arriving from the input");
     } else if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
         headline = tr("Tapes cannot be saved in %1").arg(QDir::toNativeSeparators(soundFilePath()));
+    }
+    if (headline != mWindow->titleBarView()->notice()) {
+        DeckAccessibility::announce(mWindow->titleBarView(), headline);
     }
     mWindow->titleBarView()->setNotice(headline, notice());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/deck/AccessibleLeaf.h"
 #include "app/deck/ReadOnlyAccessibleText.h"
 
 #include <QAccessibleWidget>
@@ -34,22 +35,16 @@ private:
 };
 
 // One part of the cassette's label.
-class TapeLabelPartAccessible : public QAccessibleInterface,
+class TapeLabelPartAccessible : public AccessibleLeaf,
                                 public QAccessibleActionInterface,
                                 public ReadOnlyAccessibleText {
 public:
     TapeLabelPartAccessible(TapeView* view, TapeViewAccessible::Part part);
 
     bool isValid() const override { return !mView.isNull(); }
-    QObject* object() const override { return nullptr; }
     QWindow* window() const override;
     QAccessibleInterface* parent() const override;
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QString text(QAccessible::Text t) const override;
-    void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override;
     QAccessible::Role role() const override;
     QAccessible::State state() const override;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/deck/AccessibleLeaf.h"
+
 #include <QAccessibleWidget>
 #include <QPointer>
 #include <QSet>
@@ -34,20 +36,14 @@ private:
 };
 
 // One key of the strip.
-class TransportButtonAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+class TransportButtonAccessible : public AccessibleLeaf, public QAccessibleActionInterface {
 public:
     TransportButtonAccessible(SegmentedTapeButtonView* strip, int segment);
 
     bool isValid() const override { return !mStrip.isNull(); }
-    QObject* object() const override { return nullptr; }
     QWindow* window() const override;
     QAccessibleInterface* parent() const override;
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QString text(QAccessible::Text t) const override;
-    void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override;
     QAccessible::Role role() const override { return QAccessible::PushButton; }
     QAccessible::State state() const override;

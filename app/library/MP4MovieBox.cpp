@@ -248,10 +248,15 @@ std::vector<uint64_t> chunkSizes(const QByteArray& stsc, const QByteArray& stsz,
             return {};
         }
         for (uint64_t chunk = first - 1; chunk < std::min<uint64_t>(next - 1, chunks); ++chunk) {
-            for (uint32_t i = 0; i < perChunk && sample < samples; ++i, ++sample) {
-                sizes[chunk] +=
-                    fixedSize != 0 ? fixedSize : mp4ReadUInt32(stsz, 12 + qsizetype(sample) * 4);
+            const uint64_t count = std::min<uint64_t>(perChunk, samples - sample);
+            if (fixedSize != 0) {
+                sizes[chunk] += count * fixedSize; // at most 2^32 samples of 2^32 bytes
+            } else {
+                for (uint64_t i = 0; i < count; ++i) {
+                    sizes[chunk] += mp4ReadUInt32(stsz, 12 + qsizetype(sample + i) * 4);
+                }
             }
+            sample += count;
         }
     }
     return sizes;

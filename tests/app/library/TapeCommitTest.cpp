@@ -236,6 +236,27 @@ TEST(CommitRefusals, AudioTheIndexCannotReachIsLeftAlone) {
     EXPECT_EQ(contents(path), bytes);
 }
 
+
+// An index may claim four billion samples of one size in one chunk; the
+// chunk's extent is their product, reached without counting them one by one
+// (a hostile file used to hold a commit for many seconds that way).
+TEST(CommitRefusals, AnIndexOfBillionsOfEqualSamplesIsMeasuredWhole) {
+    const auto box = [](const char* type, const QByteArray& payload) {
+        return mp4UInt32(static_cast<uint32_t>(8 + payload.size())) + QByteArray(type) + payload;
+    };
+    const QByteArray fullFlags(4, 0);
+    const QByteArray stco = box("stco", fullFlags + mp4UInt32(1) + mp4UInt32(4096));
+    const QByteArray stsc =
+        box("stsc", fullFlags + mp4UInt32(1) + mp4UInt32(1) + mp4UInt32(0xffffffffu) + mp4UInt32(1));
+    const QByteArray stsz = box("stsz", fullFlags + mp4UInt32(3) + mp4UInt32(0xffffffffu));
+    const QByteArray trak =
+        box("trak", box("mdia", box("minf", box("stbl", stsc + stsz + stco))));
+    const MP4MovieBox moov = MP4MovieBox::parse(box("moov", trak));
+    const auto extents = moov.chunkExtents();
+    ASSERT_EQ(extents.size(), 1u);
+    EXPECT_EQ(extents[0].offset, 4096u);
+    EXPECT_EQ(extents[0].size, uint64_t{3} * 0xffffffffu);
+}
 // A faststart tape whose audio lies a hair under 4 GiB into the file, behind
 // a hole; `checksum` is set to its packets' checksum from before the move.
 class LabelsPast4GiB : public ::testing::Test {

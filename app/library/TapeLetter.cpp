@@ -45,7 +45,19 @@ std::shared_ptr<TapeLetter> TapeLetter::initWithCoder(const KeyedUnarchiver::Obj
 }
 
 QByteArray TapeLetter::archivedData() const {
-    return KeyedArchiver::archivedData(kRootKey, *this);
+    // The archive says nothing but the letter and the scheme's index, and
+    // every label commit asks for one: the last one made is kept.
+    struct Archived {
+        QString letter;
+        int scheme = -1;
+        QByteArray bytes;
+    };
+    thread_local Archived last;
+    const int scheme = mColorScheme ? static_cast<int>(mColorScheme->index()) : -1;
+    if (last.bytes.isEmpty() || last.letter != mLetter || last.scheme != scheme) {
+        last = {mLetter, scheme, KeyedArchiver::archivedData(kRootKey, *this)};
+    }
+    return last.bytes;
 }
 
 std::shared_ptr<TapeLetter> TapeLetter::unarchive(const QByteArray& data) {

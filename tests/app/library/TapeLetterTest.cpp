@@ -52,6 +52,25 @@ TEST(TapeLetter, ArchiveRoundTrip) {
     EXPECT_EQ(back->colorScheme()->titleColor(), QColor::fromRgbF(0.0f, 0.5f, 0.0f));
 }
 
+// A letter changed in place, or its scheme's index, archives as it now is.
+TEST(TapeLetter, ArchivesFollowEveryChange) {
+    auto scheme = std::make_shared<TapeColorScheme>(2);
+    TapeLetter letter("C", scheme);
+    const auto unarchived = [&] { return TapeLetter::unarchive(letter.archivedData()); };
+    EXPECT_EQ(unarchived()->letter(), "C");
+    letter.setLetter("D");
+    EXPECT_EQ(unarchived()->letter(), "D");
+    scheme->setIndex(6);
+    EXPECT_EQ(unarchived()->colorScheme()->index(), 6u);
+    letter.setColorScheme(nullptr);
+    EXPECT_EQ(unarchived()->letter(), "D");
+    EXPECT_EQ(TapeLetter("C", scheme).archivedData(), [&] {
+        letter.setLetter("C");
+        letter.setColorScheme(scheme);
+        return letter.archivedData();
+    }());
+}
+
 // Our archive has the original layout: a keyed-archiver dictionary whose
 // $top names the letter object, with classes and UIDs.
 TEST(TapeLetter, ArchiveLayout) {

@@ -219,6 +219,7 @@ bool MP4LabelWriter::lock(std::chrono::milliseconds wait) {
 
 MP4LabelWriter::Layout MP4LabelWriter::survey() const {
     Layout layout;
+    const MP4ReadCache cache(mFileHandle); // box headers, a few bytes apart
     const uint64_t length = fileLength(mFileHandle);
     uint64_t p = 0;
     while (length - p >= 8) {

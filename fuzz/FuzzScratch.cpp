@@ -51,6 +51,19 @@ std::string FuzzScratch::get(const std::string& name) const {
     return bytes;
 }
 
+bool FuzzScratch::stamp(const std::string& name, struct stat* into) const {
+    return ::stat(path(name).c_str(), into) == 0;
+}
+
+bool FuzzScratch::changedSince(const std::string& name, const struct stat& before) const {
+    struct stat now {};
+    return !stamp(name, &now) || now.st_ino != before.st_ino || now.st_size != before.st_size ||
+           now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+           now.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+           now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
+           now.st_ctim.tv_nsec != before.st_ctim.tv_nsec;
+}
+
 void FuzzScratch::clear() const {
     DIR* directory = opendir(mFolder.c_str());
     if (!directory) {

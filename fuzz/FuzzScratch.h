@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <sys/stat.h>
 
 // A folder for the fuzz cases' files that lives in memory when it can
 // (/dev/shm), so that a case costs no disk: every file a case makes is in
@@ -18,6 +19,12 @@ public:
     bool put(const std::string& name, const void* bytes, size_t size) const;
     // The whole of `name`; empty when it is missing.
     std::string get(const std::string& name) const;
+    // The file's identity, size and times, to tell later whether anything
+    // touched it; false when it is missing.
+    bool stamp(const std::string& name, struct stat* into) const;
+    // Whether anything wrote to, renamed, replaced or removed `name` since
+    // `before` was taken.
+    bool changedSince(const std::string& name, const struct stat& before) const;
     // Removes everything in the folder.
     void clear() const;
 

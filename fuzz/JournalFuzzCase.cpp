@@ -96,14 +96,6 @@ const Fixture& fixture(bool lossless) {
     return lossless ? stereo : lossy;
 }
 
-// Whether anything wrote to, renamed or replaced the file since `before`.
-bool changedSince(const std::string& path, const struct stat& before) {
-    struct stat now {};
-    return ::stat(path.c_str(), &now) != 0 || now.st_ino != before.st_ino ||
-           now.st_size != before.st_size || now.st_ctim.tv_sec != before.st_ctim.tv_sec ||
-           now.st_ctim.tv_nsec != before.st_ctim.tv_nsec;
-}
-
 std::set<std::string> namesIn(const std::string& folder) {
     std::set<std::string> names;
     if (DIR* directory = opendir(folder.c_str())) {
@@ -160,11 +152,12 @@ bool runJournalFuzzCase(const uint8_t* data, size_t size) {
         return true;
     }
     static struct stat usersFile {};
+    static struct stat recordingFile {};
     if (inPlace != static_cast<int>(lossless)) {
         folder.clear();
         if (!folder.put(kRecording, recording.recording.data(), recording.recording.size()) ||
             !folder.put(kUsersFile, kUsersWords, sizeof(kUsersWords) - 1) ||
-            ::stat(folder.path(kUsersFile).c_str(), &usersFile) != 0) {
+            !folder.stamp(kUsersFile, &usersFile) || !folder.stamp(kRecording, &recordingFile)) {
             return true;
         }
         inPlace = static_cast<int>(lossless);
@@ -181,20 +174,21 @@ bool runJournalFuzzCase(const uint8_t* data, size_t size) {
             kept = broken("recovery made a file");
         }
     }
-    if (changedSince(folder.path(kUsersFile), usersFile) &&
+    if (folder.changedSince(kUsersFile, usersFile) &&
         folder.get(kUsersFile) != kUsersWords) {
         kept = broken("the user's file changed");
     }
-    const std::string after = folder.get(kRecording);
-    using Outcome = RecoveredRecording::Outcome;
-    if (recovered.outcome == Outcome::Recovered) {
-        if (!finishedInPlace(recording.recording, after, recording.dataOffset)) {
-            kept = broken("recovery moved or changed the audio");
+    // An untouched recording still holds the bytes it was given.
+    if (folder.changedSince(kRecording, recordingFile)) {
+        const std::string after = folder.get(kRecording);
+        using Outcome = RecoveredRecording::Outcome;
+        if (recovered.outcome == Outcome::Recovered) {
+            if (!finishedInPlace(recording.recording, after, recording.dataOffset)) {
+                kept = broken("recovery moved or changed the audio");
+            }
+        } else if (after != recording.recording) {
+            kept = broken("a refused journal changed the recording");
         }
-    } else if (after != recording.recording) {
-        kept = broken("a refused journal changed the recording");
-    }
-    if (after != recording.recording) {
         inPlace = -1;
     }
     unlink(folder.path(kJournal).c_str());

@@ -33,6 +33,10 @@ VELKAudioInputMeter::VELKAudioInputMeter(std::shared_ptr<VELKAudioDevice> device
         channels.reset();
     }
     mInputAudioUnit = std::make_unique<VELKInputAudioUnit>(format, std::move(device), channels);
+    // The level is read at most 15 times a second, over the last eighth of
+    // a second: waking for every small slice would cost an idle deck more
+    // than drawing it.
+    mInputAudioUnit->setWakeInterval(kWakeInterval);
     createBuffers();
     // Real-time: copies the slice into the rings.
     mInputAudioUnit->setInputProcessingBlock([this](AudioUnitRenderActionFlags*,

@@ -38,6 +38,8 @@ public:
     static double levelOfSamples(const float* samples, uint64_t count);
 
 private:
+    static constexpr double kWakeInterval = 1.0 / 30;
+
     void createBuffers();
     void destroyBuffers();
     void clearBuffers();

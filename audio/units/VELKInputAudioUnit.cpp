@@ -5,6 +5,8 @@
 #include "platform/audio/AudioHardwareService.h"
 #include "platform/audio/AudioUnitService.h"
 
+#include <algorithm>
+
 VELKInputAudioUnit::VELKInputAudioUnit(
     std::shared_ptr<VELKAudioStreamBasicDescription> streamDescription,
     std::shared_ptr<VELKAudioDevice> device, std::optional<std::vector<int32_t>> channels)
@@ -70,6 +72,13 @@ void VELKInputAudioUnit::audioUnitInitialize() {
         std::make_unique<VELKAudioBuffer>(frames, mStreamDescription->channelsPerFrame());
     installPropertyListener();
     NSXThrowIfError(AudioUnitInitialize(mAudioUnit));
+}
+
+void VELKInputAudioUnit::setWakeInterval(double seconds) {
+    const double frames = seconds * mStreamDescription->sampleRate();
+    const auto wakeFrames = static_cast<uint32_t>(std::clamp(frames, 0.0, 10.0 * 192000));
+    setProperty(kPulseInputUnitProperty_WakeFrames, kAudioUnitScope_Global, 0, &wakeFrames,
+                sizeof(wakeFrames));
 }
 
 void VELKInputAudioUnit::audioUnitUninitialize() {

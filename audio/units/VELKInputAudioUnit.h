@@ -34,6 +34,10 @@ public:
     std::shared_ptr<VELKAudioDevice> device() const { return mDevice; }
     const std::optional<std::vector<int32_t>>& channels() const { return mChannels; }
     VELKAudioBuffer* inputAudioBuffer() const { return mInputAudioBuffer.get(); }
+    // How long the server may gather audio before it wakes the unit (the
+    // slices handed to the block stay as small as the device's buffer).
+    // Longer saves wake-ups where latency does not matter. Set while stopped.
+    void setWakeInterval(double seconds);
     // Set while the unit is stopped.
     void setInputProcessingBlock(VELKInputProcessingBlock block) {
         mInputProcessingBlock = std::move(block);

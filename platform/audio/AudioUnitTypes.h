@@ -72,6 +72,14 @@ constexpr uint32_t kPulseOutputUnitProperty_UnplayedFramesAtStop = FourCC("unpl"
 // Set it before starting. Not part of the original service.
 constexpr uint32_t kPulseOutputUnitProperty_TargetLatency = FourCC("tlat");
 
+// How many frames an input unit lets the server gather before it wakes
+// (uint32_t, at the unit's client rate; 0 for one slice, the default). A
+// wake-up still hands the callback slices of at most the device's buffer
+// size, so a larger value means fewer, fuller wake-ups: right for a meter or
+// a file, wrong for monitoring. Set it before starting. Not part of the
+// original service.
+constexpr uint32_t kPulseInputUnitProperty_WakeFrames = FourCC("wake");
+
 // Parameters
 constexpr uint32_t kVarispeedParam_PlaybackRate = 0;
 constexpr uint32_t kHALOutputParam_Volume = 14;

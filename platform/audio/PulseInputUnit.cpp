@@ -37,6 +37,12 @@ OSStatus PulseInputUnit::setProperty(uint32_t property, uint32_t scope, uint32_t
             return kAudioUnitErr_InvalidElement;
         }
         return kAudioHardwareNoError;
+    case kPulseInputUnitProperty_WakeFrames:
+        if (!readUInt32(value)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        mWakeFrames = value;
+        return kAudioHardwareNoError;
     case kAudioOutputUnitProperty_CurrentDevice:
         if (!readUInt32(value)) {
             return kAudioUnitErr_InvalidPropertyValue;
@@ -119,10 +125,12 @@ OSStatus PulseInputUnit::start() {
     } else {
         pa_channel_map_init_auto(&request.map, mDeviceChannels, PA_CHANNEL_MAP_DEFAULT);
     }
-    // Cycles of one slice; the server's defaults for the rest.
+    // Woken once a slice, or once the unit's wake-up interval has gathered;
+    // the server's defaults for the rest.
+    const uint32_t wakeFrames = std::max(mSliceFrames, mWakeFrames);
     request.attributes = {static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
                           static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
-                          static_cast<uint32_t>(pa_frame_size(&request.spec) * mSliceFrames)};
+                          static_cast<uint32_t>(pa_frame_size(&request.spec) * wakeFrames)};
     return startStream(request);
 }
 

@@ -39,6 +39,7 @@ private:
     std::string mSourceName;
     uint32_t mDeviceChannels = 0;
     uint32_t mSliceFrames = 512;
+    uint32_t mWakeFrames = 0; // 0: woken once a slice
     std::vector<float> mCycle;   // the current cycle, interleaved as the device sends it
     std::vector<float> mSilence; // for holes in the stream
     uint32_t mCycleFrames = 0;

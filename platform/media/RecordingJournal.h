@@ -66,9 +66,18 @@ public:
     // file is removed.
     static void removeFinished(const std::string& recordingPath);
 
+    // Packets the journal names after a stretch it lost (both copies of a
+    // batch damaged): the number of the first, and the sizes of it and of
+    // those that follow it without a break. Where they start in the file is
+    // for the audio itself to show.
+    struct LaterPackets {
+        uint64_t firstPacket = 0;
+        std::vector<uint32_t> sizes;
+    };
     struct Contents {
         RecordingJournalHeader header;
-        std::vector<uint32_t> packetSizes;
+        std::vector<uint32_t> packetSizes;     // from the first packet on, without a break
+        std::vector<LaterPackets> afterLosses; // in order, each after a lost stretch
     };
     enum class ReadFailure {
         None,

@@ -14,7 +14,12 @@ constexpr size_t kLeastPacketsMatched = 4;
 // Packets of the run decoded, one after another, at an offset where the
 // first ones decode: a steady tone makes a stream that nearly repeats, so a
 // few packets can fit a second place, but a long run does not.
+// Bounded in packets and bytes; and a stream where many places fit a few
+// packets (silence, which is the same packet again and again) is not one
+// whose packets can be placed for certain.
 constexpr size_t kPacketsConfirmed = 256;
+constexpr uint64_t kBytesConfirmed = 4 << 20;
+constexpr int kMostConfirmations = 64;
 // Offsets tried per read of the file.
 constexpr uint64_t kBlock = 1 << 20;
 
@@ -25,7 +30,7 @@ uint64_t LostStretchScan::largestRange(const RecordingJournalHeader& header) {
 }
 
 uint64_t LostStretchScan::mostOffsets(const RecordingJournalHeader& header) {
-    return 4 * largestRange(header);
+    return 2 * largestRange(header);
 }
 
 LostStretchScan::LostStretchScan(int fd, const RecordingJournalHeader& header, uint64_t fileSize)
@@ -52,6 +57,7 @@ std::optional<uint64_t> LostStretchScan::find(uint64_t lostFrom, uint64_t lostPa
     const uint64_t matchedBytes =
         std::accumulate(sizes.begin(), sizes.begin() + static_cast<long>(matched), uint64_t{0});
     std::optional<uint64_t> found;
+    int confirmations = 0;
     for (uint64_t block = first; block <= last; block += kBlock) {
         const uint64_t blockLast = std::min(last, block + kBlock - 1);
         mBlock.resize(blockLast - block + matchedBytes);
@@ -59,8 +65,13 @@ std::optional<uint64_t> LostStretchScan::find(uint64_t lostFrom, uint64_t lostPa
             return std::nullopt;
         }
         for (uint64_t at = block; at <= blockLast; ++at) {
-            if (decodesAt(mBlock.data() + (at - block), sizes, matched) &&
-                runDecodesAt(at, sizes)) {
+            if (!decodesAt(mBlock.data() + (at - block), sizes, matched)) {
+                continue;
+            }
+            if (++confirmations > kMostConfirmations) {
+                return std::nullopt;
+            }
+            if (runDecodesAt(at, sizes)) {
                 if (found) {
                     return std::nullopt; // two places fit: neither is certain
                 }
@@ -72,9 +83,15 @@ std::optional<uint64_t> LostStretchScan::find(uint64_t lostFrom, uint64_t lostPa
 }
 
 bool LostStretchScan::runDecodesAt(uint64_t offset, const std::vector<uint32_t>& sizes) {
-    const size_t count = std::min(sizes.size(), kPacketsConfirmed);
-    std::vector<uint8_t> run(
-        std::accumulate(sizes.begin(), sizes.begin() + static_cast<long>(count), size_t{0}));
+    size_t count = 0;
+    uint64_t bytes = 0;
+    for (; count < std::min(sizes.size(), kPacketsConfirmed); ++count) {
+        if (count >= kPacketsMatched && bytes + sizes[count] > kBytesConfirmed) {
+            break;
+        }
+        bytes += sizes[count];
+    }
+    std::vector<uint8_t> run(bytes);
     return preadAll(mFd, run.data(), run.size(), offset) == 0 &&
            decodesAt(run.data(), sizes, count);
 }

@@ -575,3 +575,21 @@ RecordingJournal::readOpened(int fd, uint64_t largestAudio, ReadFailure* failure
     }
     return contents;
 }
+
+std::optional<RecordingJournal::Contents>
+RecordingJournal::readWithoutHeader(int fd, uint64_t largestAudio) {
+    struct stat status {};
+    if (lseek(fd, 0, SEEK_SET) != 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<uint64_t>(status.st_size) > kLargestJournal) {
+        return std::nullopt;
+    }
+    // The header's text holds no batch mark with a checksum that fits, so
+    // the batches are found by reading on from the start.
+    JournalStream stream(fd);
+    Contents contents;
+    BatchReader(stream, false, largestAudio).readAll(contents);
+    if (contents.packetSizes.empty() && contents.afterLosses.empty()) {
+        return std::nullopt;
+    }
+    return contents;
+}

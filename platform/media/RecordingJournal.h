@@ -95,6 +95,11 @@ public:
     // The same, from an open descriptor (read from its start).
     static std::optional<Contents> readDescriptor(int fd, uint64_t largestAudio = UINT64_MAX,
                                                   ReadFailure* failure = nullptr);
+    // The packet sizes of a journal whose header is lost (both copies
+    // damaged), from an open descriptor: the batches of the current version
+    // wherever they are found intact. The header is left empty; nothing when
+    // no batch is intact.
+    static std::optional<Contents> readWithoutHeader(int fd, uint64_t largestAudio);
     // Whether a header is one this program's recorder writes.
     static bool headerIsPlausible(const RecordingJournalHeader& header);
 

@@ -5,6 +5,7 @@
 #include "platform/media/LostStretchScan.h"
 #include "platform/media/Mp4Boxes.h"
 #include "platform/media/PacketDecoder.h"
+#include "platform/media/RecorderSetUps.h"
 #include "platform/media/RecordingJournal.h"
 #include "platform/media/RecordingOutput.h"
 #include "platform/media/RecoveryIndexBuilder.h"
@@ -279,6 +280,73 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
     return recovered;
 }
 
+// Whether the packets' first elements are those of the set-up's channels:
+// a single channel's for one, a channel pair's for two. (A decoder set up
+// for two channels also plays a single channel's packets.) The first packet
+// may start with the encoder's own data, so it is not looked at.
+bool elementsFit(int fd, const RecordingJournalHeader& setUp, const PacketLayout& known) {
+    constexpr uint8_t kSingleChannel = 0;
+    constexpr uint8_t kChannelPair = 1;
+    const uint8_t expected = setUp.channels == 1 ? kSingleChannel : kChannelPair;
+    uint64_t offset = setUp.dataOffset;
+    for (size_t i = 0; i < std::min(known.sizes.size(), kPacketsChecked); ++i) {
+        uint8_t first = 0;
+        if (i > 0 && (preadAll(fd, &first, 1, offset) != 0 || first >> 5 != expected)) {
+            return false;
+        }
+        offset += known.sizes[i];
+    }
+    return true;
+}
+
+// The packet sizes of a journal whose header is lost, with the set-up the
+// recording was made with, when its file starts as one of our recorder's
+// does and the audio decodes with exactly one of the recorder's set-ups.
+std::optional<RecordingJournal::Contents>
+contentsWithoutHeader(int fd, const std::string& journalPath, uint64_t fileSize) {
+    FileDescriptor journalFile(
+        ::open(journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (journalFile.fd() < 0 || fstat(fd, &status) != 0) {
+        return std::nullopt;
+    }
+    for (const char* muxer : {"ipod", "mp4"}) {
+        const std::vector<uint8_t> bare = RecoveryIndexBuilder::bareHeader(muxer);
+        std::vector<uint8_t> start(bare.size());
+        if (bare.empty() || fileSize <= bare.size() ||
+            preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, bare)) {
+            continue;
+        }
+        auto contents = RecordingJournal::readWithoutHeader(journalFile.fd(), fileSize);
+        if (!contents || contents->packetSizes.size() < kPacketsChecked) {
+            return std::nullopt;
+        }
+        PacketLayout known;
+        known.sizes = contents->packetSizes;
+        std::optional<RecordingJournalHeader> found;
+        for (RecordingJournalHeader& setUp : RecorderSetUps::forMuxer(muxer)) {
+            setUp.fileHeader = bare;
+            setUp.dataOffset = bare.size();
+            if (elementsFit(fd, setUp, known) && packetsDecode(fd, setUp, known)) {
+                if (found) {
+                    return std::nullopt; // two set-ups fit: neither is certain
+                }
+                found = std::move(setUp);
+            }
+        }
+        if (!found) {
+            return std::nullopt;
+        }
+        // Dated from the file's last change, less the audio known to be in it.
+        const int64_t seconds =
+            static_cast<int64_t>(known.sizes.size()) * found->framesPerPacket / found->sampleRate;
+        found->startedAt = std::max<int64_t>(0, status.st_mtim.tv_sec - seconds);
+        contents->header = std::move(*found);
+        return contents;
+    }
+    return std::nullopt;
+}
+
 // Removes `name` in `folder` when it is a plain file that nobody holds
 // locked (live recordings, imports and commits lock theirs) and that
 // `isLeftover` says is one, judged under the lock.
@@ -404,6 +472,10 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     const auto fileSize = static_cast<uint64_t>(status.st_size);
     RecordingJournal::ReadFailure failure = RecordingJournal::ReadFailure::None;
     auto journal = RecordingJournal::read(journalPath, fileSize, &failure);
+    if (!journal && failure == RecordingJournal::ReadFailure::NotAJournal &&
+        !hasFinishedIndex(Mp4BoxReader(lock.descriptor(), false))) {
+        journal = contentsWithoutHeader(lock.descriptor(), journalPath, fileSize);
+    }
     if (!journal) {
         return setAside(journalPath, path,
                         failure == RecordingJournal::ReadFailure::TooLarge

@@ -366,16 +366,23 @@ const std::vector<std::vector<uint8_t>>& bareHeaders() {
     static const std::vector<std::vector<uint8_t>> headers = [] {
         std::vector<std::vector<uint8_t>> found;
         for (const char* muxer : {"ipod", "mp4"}) {
-            const RecordingJournalHeader header = typicalHeader(muxer);
-            IndexBuilder builder(header, -1);
-            std::vector<uint8_t> bytes;
-            if (builder.header(&bytes)) {
+            if (std::vector<uint8_t> bytes = bareHeader(muxer); !bytes.empty()) {
                 found.push_back(std::move(bytes));
             }
         }
         return found;
     }();
     return headers;
+}
+
+std::vector<uint8_t> bareHeader(const std::string& muxer) {
+    const RecordingJournalHeader header = typicalHeader(muxer.c_str());
+    IndexBuilder builder(header, -1);
+    std::vector<uint8_t> bytes;
+    if (!builder.header(&bytes)) {
+        bytes.clear();
+    }
+    return bytes;
 }
 
 } // namespace RecoveryIndexBuilder

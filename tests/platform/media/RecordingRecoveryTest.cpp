@@ -567,15 +567,34 @@ TEST_F(RecordingRecoveryTest, ADamagedJournalNeverCostsTheRecording) {
         // All but what came after the last checkpoint, at most a second.
         EXPECT_NEAR(static_cast<double>(recovered.frames) / 22050, 19.5, 0.6);
     }
-    // Both copies of the header: the recording stays exactly as it was, and
-    // the journal is kept aside.
+    // Both copies of the header: the file starts as our recorder's do, and
+    // its audio decodes with one of the recorder's set-ups only, so it is
+    // finished with that one.
     writeBytes(path, recording);
     writeBytes(journal, flipped({40, headerLength + 40}));
-    const RecoveredRecording refused = recoverRecording(path);
+    const RecoveredRecording withoutHeader = recoverRecording(path);
+    ASSERT_EQ(withoutHeader.outcome, Outcome::Recovered) << withoutHeader.error;
+    EXPECT_NEAR(static_cast<double>(withoutHeader.frames) / 22050, 19.5, 0.6);
+    EXPECT_EQ(withoutHeader.sampleRate, 22050);
+    EXPECT_EQ(decodingErrors(path), "");
+    EXPECT_EQ(probe(path), "aac 22050 1");
+    // A lossless recording, whose rate its audio does not show, stays
+    // exactly as it was, and the journal is kept aside.
+    const std::string other = folder.path("other.m4a");
+    recordAndKill(other, lossless16(2), 0, makeSine(2, static_cast<int64_t>(kRate * 4), kRate, 441),
+                  std::chrono::milliseconds(800));
+    const std::string otherRecording = fileBytes(other);
+    const std::string otherJournal = fileBytes(RecordingJournal::pathFor(other));
+    const size_t otherHeader = otherJournal.find("\nend\n") + 5;
+    std::string damagedHeader = otherJournal;
+    damagedHeader[40] ^= 0x20;
+    damagedHeader[otherHeader + 40] ^= 0x20;
+    writeBytes(RecordingJournal::pathFor(other), damagedHeader);
+    const RecoveredRecording refused = recoverRecording(other);
     EXPECT_EQ(refused.outcome, Outcome::Failed);
     EXPECT_TRUE(refused.journalSetAside);
-    EXPECT_EQ(fileBytes(path), recording);
-    EXPECT_TRUE(std::filesystem::exists(journal + ".unrecoverable"));
+    EXPECT_EQ(fileBytes(other), otherRecording);
+    EXPECT_TRUE(std::filesystem::exists(RecordingJournal::pathFor(other) + ".unrecoverable"));
     // Both copies of the first batch: the audio shows where the second
     // starts, and only the first second is left out.
     writeBytes(path, recording);

@@ -88,10 +88,10 @@ uint32_t getU32(const uint8_t* data) {
 
 std::string headerFields(const RecordingJournalHeader& header) {
     std::ostringstream text;
-    text << "codec " << header.codec << "\nmuxer " << header.muxer << "\nrate "
-         << header.sampleRate << "\nchannels " << header.channels << "\nbits "
-         << header.bitsPerRawSample << "\nbitrate " << header.bitRate << "\nframes-per-packet "
-         << header.framesPerPacket << "\npriming " << header.priming << "\nextradata "
+    text << "codec " << header.codec << "\nmuxer " << header.muxer << "\nrate " << header.sampleRate
+         << "\nchannels " << header.channels << "\nbits " << header.bitsPerRawSample << "\nbitrate "
+         << header.bitRate << "\nframes-per-packet " << header.framesPerPacket << "\npriming "
+         << header.priming << "\nextradata "
          << (header.extradata.empty() ? "-" : hex(header.extradata)) << "\ndata-offset "
          << header.dataOffset << "\nfile-header " << hex(header.fileHeader) << "\nstarted "
          << header.startedAt << "\n";
@@ -107,7 +107,8 @@ std::string serialise(const RecordingJournalHeader& header) {
 }
 
 // A whole decimal number in [lowest, highest], nothing else.
-template <typename T> bool parseNumber(const std::string& text, T lowest, T highest, T& out) {
+template <typename T>
+bool parseNumber(const std::string& text, T lowest, T highest, T& out) {
     if (text.empty() || text.size() > 20) {
         return false;
     }
@@ -269,23 +270,33 @@ private:
     bool mEnded = false;
 };
 
-// Takes the packet sizes of every intact batch that continues the ones
-// before it. A damaged batch is skipped and its copy read instead; a
-// missing stretch ends the journal there.
+// Takes the packet sizes of every intact batch. A damaged batch is skipped
+// and its copy read instead; the batches after a stretch that neither copy
+// gives are kept apart, with the number of the packet they start at.
 class BatchReader {
 public:
     BatchReader(JournalStream& stream, bool version1, uint64_t largestAudio)
         : mStream(stream), mVersion1(version1), mRoomLeft(largestAudio) {}
 
-    std::vector<uint32_t> readAll() {
+    void readAll(RecordingJournal::Contents& contents) {
+        mContents = &contents;
         while (!mFull && mStream.ensure(12)) {
             const size_t used = readOne();
             mStream.advance(used > 0 ? used : 1);
         }
-        return std::move(mSizes);
     }
 
 private:
+    // Lost stretches kept track of at most; a journal damaged in more
+    // places than this is read up to the last of them.
+    static constexpr size_t kMostLosses = 1024;
+
+    uint64_t packetsKnown() const {
+        const auto& later = mContents->afterLosses;
+        return later.empty() ? mContents->packetSizes.size()
+                             : later.back().firstPacket + later.back().sizes.size();
+    }
+
     // Bytes taken by an intact batch at the current position; 0 when there is none.
     size_t readOne() {
         const uint8_t* at = mStream.data();
@@ -306,19 +317,30 @@ private:
         if (checksum(at, length) != getU32(at + length)) {
             return 0;
         }
-        const uint64_t first = mVersion1 ? mSizes.size() : getU32(at + 4);
-        if (first > mSizes.size()) {
-            mFull = true; // a stretch is missing: what follows cannot be placed
-            return length + 4;
+        const uint64_t known = packetsKnown();
+        const uint64_t first = mVersion1 ? known : getU32(at + 4);
+        if (first > known) {
+            // A stretch is lost: what follows is kept apart.
+            if (mContents->afterLosses.size() == kMostLosses) {
+                mFull = true;
+                return length + 4;
+            }
+            mContents->afterLosses.push_back({first, {}});
         }
-        for (uint64_t i = mSizes.size() - first; i < count; ++i) {
+        std::vector<uint32_t>& sizes = mContents->afterLosses.empty()
+                                           ? mContents->packetSizes
+                                           : mContents->afterLosses.back().sizes;
+        for (uint64_t i = std::max(known, first) - first; i < count; ++i) {
             const uint32_t size = getU32(at + head + i * 4);
             if (size > mRoomLeft) {
                 mFull = true;
                 break;
             }
             mRoomLeft -= size;
-            mSizes.push_back(size);
+            sizes.push_back(size);
+        }
+        if (!mContents->afterLosses.empty() && mContents->afterLosses.back().sizes.empty()) {
+            mContents->afterLosses.pop_back();
         }
         return length + 4;
     }
@@ -327,7 +349,7 @@ private:
     bool mVersion1;
     uint64_t mRoomLeft;
     bool mFull = false;
-    std::vector<uint32_t> mSizes;
+    RecordingJournal::Contents* mContents = nullptr;
 };
 
 std::string folderOf(const std::string& path) {
@@ -377,12 +399,11 @@ std::string RecordingJournal::setAsidePathFor(const std::string& journalPath) {
 bool RecordingJournal::headerIsPlausible(const RecordingJournalHeader& header) {
     const bool aac = header.codec == "aac";
     const bool alac = header.codec == "alac";
-    const bool codecFits =
-        (aac && header.framesPerPacket == 1024 && header.priming <= 4096 && header.bitRate >= 8000 &&
-         header.bitRate <= 1'000'000) ||
-        (alac && header.framesPerPacket == 4096 && header.priming == 0 &&
-         (header.bitsPerRawSample == 16 || header.bitsPerRawSample == 20 ||
-          header.bitsPerRawSample == 24 || header.bitsPerRawSample == 32));
+    const bool codecFits = (aac && header.framesPerPacket == 1024 && header.priming <= 4096 &&
+                            header.bitRate >= 8000 && header.bitRate <= 1'000'000) ||
+                           (alac && header.framesPerPacket == 4096 && header.priming == 0 &&
+                            (header.bitsPerRawSample == 16 || header.bitsPerRawSample == 20 ||
+                             header.bitsPerRawSample == 24 || header.bitsPerRawSample == 32));
     const bool fileHeaderFits = header.dataOffset >= 16 &&
                                 header.fileHeader.size() == header.dataOffset &&
                                 std::memcmp(header.fileHeader.data() + 4, "ftyp", 4) == 0;
@@ -399,8 +420,7 @@ int RecordingJournal::create(const std::string& recordingPath,
                              const RecordingJournalHeader& header) {
     keep();
     const std::string folder = folderOf(recordingPath);
-    mFolderFd = ::open(folder.empty() ? "." : folder.c_str(),
-                       O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    mFolderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (mFolderFd < 0) {
         return errno;
     }
@@ -487,9 +507,9 @@ void RecordingJournal::removeFinished(const std::string& recordingPath) {
     }
 }
 
-std::optional<RecordingJournal::Contents>
-RecordingJournal::read(const std::string& journalPath, uint64_t largestAudio,
-                       ReadFailure* failure) {
+std::optional<RecordingJournal::Contents> RecordingJournal::read(const std::string& journalPath,
+                                                                 uint64_t largestAudio,
+                                                                 ReadFailure* failure) {
     const int fd = ::open(journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (failure) {
@@ -549,9 +569,27 @@ RecordingJournal::readOpened(int fd, uint64_t largestAudio, ReadFailure* failure
     Contents contents;
     contents.header = std::move(*header);
     stream.advance(end);
-    contents.packetSizes = BatchReader(stream, version1, largestAudio).readAll();
+    BatchReader(stream, version1, largestAudio).readAll(contents);
     if (failure) {
         *failure = ReadFailure::None;
+    }
+    return contents;
+}
+
+std::optional<RecordingJournal::Contents>
+RecordingJournal::readWithoutHeader(int fd, uint64_t largestAudio) {
+    struct stat status {};
+    if (lseek(fd, 0, SEEK_SET) != 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+        static_cast<uint64_t>(status.st_size) > kLargestJournal) {
+        return std::nullopt;
+    }
+    // The header's text holds no batch mark with a checksum that fits, so
+    // the batches are found by reading on from the start.
+    JournalStream stream(fd);
+    Contents contents;
+    BatchReader(stream, false, largestAudio).readAll(contents);
+    if (contents.packetSizes.empty() && contents.afterLosses.empty()) {
+        return std::nullopt;
     }
     return contents;
 }

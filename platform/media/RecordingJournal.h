@@ -66,9 +66,18 @@ public:
     // file is removed.
     static void removeFinished(const std::string& recordingPath);
 
+    // Packets the journal names after a stretch it lost (both copies of a
+    // batch damaged): the number of the first, and the sizes of it and of
+    // those that follow it without a break. Where they start in the file is
+    // for the audio itself to show.
+    struct LaterPackets {
+        uint64_t firstPacket = 0;
+        std::vector<uint32_t> sizes;
+    };
     struct Contents {
         RecordingJournalHeader header;
-        std::vector<uint32_t> packetSizes;
+        std::vector<uint32_t> packetSizes;     // from the first packet on, without a break
+        std::vector<LaterPackets> afterLosses; // in order, each after a lost stretch
     };
     enum class ReadFailure {
         None,
@@ -86,6 +95,11 @@ public:
     // The same, from an open descriptor (read from its start).
     static std::optional<Contents> readDescriptor(int fd, uint64_t largestAudio = UINT64_MAX,
                                                   ReadFailure* failure = nullptr);
+    // The packet sizes of a journal whose header is lost (both copies
+    // damaged), from an open descriptor: the batches of the current version
+    // wherever they are found intact. The header is left empty; nothing when
+    // no batch is intact.
+    static std::optional<Contents> readWithoutHeader(int fd, uint64_t largestAudio);
     // Whether a header is one this program's recorder writes.
     static bool headerIsPlausible(const RecordingJournalHeader& header);
 

@@ -1,22 +1,21 @@
 #include "platform/media/RecordingRecovery.h"
 
+#include "platform/audio/FourCharCode.h"
 #include "platform/media/FileTransfer.h"
+#include "platform/media/LostStretchScan.h"
 #include "platform/media/Mp4Boxes.h"
+#include "platform/media/PacketDecoder.h"
+#include "platform/media/RecorderSetUps.h"
 #include "platform/media/RecordingJournal.h"
 #include "platform/media/RecordingOutput.h"
 #include "platform/media/RecoveryIndexBuilder.h"
-#include "platform/audio/FourCharCode.h"
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-}
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <numeric>
 #include <regex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -60,8 +59,8 @@ RecoveredRecording setAside(const std::string& journalPath, const std::string& p
         (errno == EEXIST && ::rename(journalPath.c_str(), aside.c_str()) == 0)) {
         syncParentFolder(journalPath);
         failed.journalSetAside = true;
-        failed.error += " (its journal is kept as " + aside.substr(aside.find_last_of('/') + 1) +
-                        ")";
+        failed.error +=
+            " (its journal is kept as " + aside.substr(aside.find_last_of('/') + 1) + ")";
     }
     return failed;
 }
@@ -85,138 +84,65 @@ bool startMatches(const std::vector<uint8_t>& file, const std::vector<uint8_t>& 
     if (std::equal(journal.begin() + static_cast<long>(fixed), journal.end(), tail)) {
         return true;
     }
-    const bool patched32 = std::memcmp(tail, journal.data() + fixed, 8) == 0 &&
-                           std::memcmp(tail + 12, "mdat", 4) == 0;
+    const bool patched32 =
+        std::memcmp(tail, journal.data() + fixed, 8) == 0 && std::memcmp(tail + 12, "mdat", 4) == 0;
     const bool patched64 = std::memcmp(tail, "\0\0\0\1mdat", 8) == 0;
     return patched32 || patched64;
+}
+
+// Which of `count` packets are decoded to check a journal, in order.
+std::vector<size_t> spreadOf(size_t count) {
+    std::vector<size_t> picks;
+    const size_t ends = std::min<size_t>(count, kPacketsChecked / 4);
+    for (size_t i = 0; i < ends; ++i) {
+        picks.push_back(i);
+        picks.push_back(count - 1 - i);
+    }
+    const size_t between = kPacketsChecked - picks.size();
+    for (size_t i = 1; i <= between && count > 0; ++i) {
+        picks.push_back(count * i / (between + 1));
+    }
+    std::sort(picks.begin(), picks.end());
+    picks.erase(std::unique(picks.begin(), picks.end()), picks.end());
+    return picks;
 }
 
 // Decodes a spread of the journal's packets (the first, the last and some
 // between): a journal whose sizes do not fall on the packets' boundaries
 // fails this, so it cannot make a tape of noise or of an absurd length.
-class PacketCheck {
-public:
-    explicit PacketCheck(const RecordingJournalHeader& header)
-        : mHeader(header), mFrame(av_frame_alloc()), mPacket(av_packet_alloc()) {}
-    ~PacketCheck() {
-        av_frame_free(&mFrame);
-        av_packet_free(&mPacket);
+bool packetsDecode(int fd, const RecordingJournalHeader& header, const PacketLayout& layout) {
+    PacketDecoder decoder(header);
+    if (!decoder.isOpen()) {
+        return false;
     }
-    PacketCheck(const PacketCheck&) = delete;
-    PacketCheck& operator=(const PacketCheck&) = delete;
-
-    bool passes(int fd, const std::vector<uint32_t>& sizes) {
-        mDecoder = decoderFor(mHeader);
-        if (!mDecoder || !mFrame || !mPacket) {
-            return false;
+    std::vector<uint8_t> data;
+    const std::vector<size_t> picks = spreadOf(layout.sizes.size());
+    auto pick = picks.begin();
+    auto gap = layout.gaps.begin();
+    uint64_t offset = header.dataOffset;
+    for (size_t i = 0; i < layout.sizes.size() && pick != picks.end(); ++i) {
+        for (; gap != layout.gaps.end() && gap->beforePacket == i; ++gap) {
+            offset += gap->bytes;
         }
-        std::vector<uint64_t> offsets(sizes.size());
-        uint64_t offset = mHeader.dataOffset;
-        for (size_t i = 0; i < sizes.size(); ++i) {
-            offsets[i] = offset;
-            offset += sizes[i];
-        }
-        for (const size_t i : chosen(sizes.size())) {
-            if (!decodes(fd, offsets[i], sizes[i])) {
+        if (*pick == i) {
+            data.resize(layout.sizes[i]);
+            if (preadAll(fd, data.data(), data.size(), offset) != 0 ||
+                !decoder.decodesWhole(data.data(), layout.sizes[i])) {
                 return false;
             }
+            ++pick;
         }
-        return true;
+        offset += layout.sizes[i];
     }
-
-private:
-    static std::vector<size_t> chosen(size_t count) {
-        std::vector<size_t> picks;
-        const size_t ends = std::min<size_t>(count, kPacketsChecked / 4);
-        for (size_t i = 0; i < ends; ++i) {
-            picks.push_back(i);
-            picks.push_back(count - 1 - i);
-        }
-        const size_t between = kPacketsChecked - picks.size();
-        for (size_t i = 1; i <= between && count > 0; ++i) {
-            picks.push_back(count * i / (between + 1));
-        }
-        std::sort(picks.begin(), picks.end());
-        picks.erase(std::unique(picks.begin(), picks.end()), picks.end());
-        return picks;
-    }
-
-    // A decoder for the journal's set-up, kept for the next recording of the
-    // same kind (a folder's recordings usually are).
-    static AVCodecContext* decoderFor(const RecordingJournalHeader& header) {
-        struct Cached {
-            AVCodecContext* decoder = nullptr;
-            std::string setUp;
-            ~Cached() { avcodec_free_context(&decoder); }
-        };
-        thread_local Cached cached;
-        const std::string setUp =
-            header.codec + " " + std::to_string(header.sampleRate) + " " +
-            std::to_string(header.channels) + " " + std::to_string(header.bitsPerRawSample) + " " +
-            std::string(header.extradata.begin(), header.extradata.end());
-        if (cached.decoder && cached.setUp == setUp) {
-            return cached.decoder;
-        }
-        avcodec_free_context(&cached.decoder);
-        cached.setUp = setUp;
-        const bool aac = header.codec == "aac";
-        const AVCodec* codec = avcodec_find_decoder(aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ALAC);
-        AVCodecContext* decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
-        if (!decoder) {
-            return nullptr;
-        }
-        decoder->sample_rate = header.sampleRate;
-        av_channel_layout_default(&decoder->ch_layout, header.channels);
-        decoder->bits_per_coded_sample = header.bitsPerRawSample;
-        if (!header.extradata.empty()) {
-            decoder->extradata = static_cast<uint8_t*>(
-                av_mallocz(header.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (decoder->extradata) {
-                std::memcpy(decoder->extradata, header.extradata.data(), header.extradata.size());
-                decoder->extradata_size = static_cast<int>(header.extradata.size());
-            }
-        }
-        if (avcodec_open2(decoder, codec, nullptr) < 0) {
-            avcodec_free_context(&decoder);
-            return nullptr;
-        }
-        cached.decoder = decoder;
-        return decoder;
-    }
-
-    bool decodes(int fd, uint64_t offset, uint32_t size) {
-        mData.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
-        std::fill(mData.begin() + size, mData.end(), 0);
-        if (preadAll(fd, mData.data(), size, offset) != 0) {
-            return false;
-        }
-        avcodec_flush_buffers(mDecoder);
-        mPacket->data = mData.data();
-        mPacket->size = static_cast<int>(size);
-        if (avcodec_send_packet(mDecoder, mPacket) < 0 ||
-            avcodec_receive_frame(mDecoder, mFrame) < 0) {
-            return false;
-        }
-        const bool whole = mFrame->nb_samples > 0 && mFrame->nb_samples <= mHeader.framesPerPacket;
-        av_frame_unref(mFrame);
-        return whole;
-    }
-
-    const RecordingJournalHeader& mHeader;
-    AVCodecContext* mDecoder = nullptr;
-    AVFrame* mFrame = nullptr;
-    AVPacket* mPacket = nullptr;
-    std::vector<uint8_t> mData;
-};
+    return true;
+}
 
 // The most a recording can hold after its last journalled packet when it is
 // cut short: audio not yet journalled (the writer journals it every second,
-// after handing it over a block at a time), what its output buffered, and an index that was being written.
+// after handing it over a block at a time), what its output buffered, and an index that was being
+// written.
 uint64_t unjournalledAllowance(const RecordingJournalHeader& header, size_t packets) {
-    const auto channels = static_cast<uint64_t>(header.channels);
-    const uint64_t largestPacket = header.codec == "aac"
-                                       ? 768 * channels
-                                       : uint64_t(header.framesPerPacket) * channels * 4 + 64;
+    const uint64_t largestPacket = PacketDecoder::largestPacket(header);
     const uint64_t packetsPerSecond =
         static_cast<uint64_t>(header.sampleRate) / header.framesPerPacket + 1;
     constexpr uint64_t kSecondsUnjournalled = 4;
@@ -253,9 +179,9 @@ RecoveredRecording checkFinished(int fd, const std::string& path, const std::str
     // entry says how many there are.)
     const bool channelsFit = header.codec == "aac" ||
                              (track && track->channels == static_cast<uint16_t>(header.channels));
-    if (preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, header.fileHeader) ||
-        !track || track->sampleEntryType != entry || !channelsFit ||
-        track->mediaTimescale != static_cast<uint32_t>(header.sampleRate)) {
+    if (preadAll(fd, start.data(), start.size(), 0) != 0 ||
+        !startMatches(start, header.fileHeader) || !track || track->sampleEntryType != entry ||
+        !channelsFit || track->mediaTimescale != static_cast<uint32_t>(header.sampleRate)) {
         return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
     }
     RecoveredRecording complete = result(Outcome::Complete, path);
@@ -265,8 +191,44 @@ RecoveredRecording checkFinished(int fd, const std::string& path, const std::str
     return complete;
 }
 
+// The journal's packets as they lie in the file. Those after a stretch the
+// journal lost are placed where the audio shows they start; from the first
+// that cannot be placed on, none is, and the file is kept whole from there.
+struct PlacedPackets {
+    PacketLayout layout;
+    uint64_t end = 0;          // where the last placed packet ends
+    uint64_t unplacedMost = 0; // the most the packets not placed can take
+};
+
+PlacedPackets placePackets(int fd, RecordingJournal::Contents& journal, uint64_t fileSize) {
+    const RecordingJournalHeader& header = journal.header;
+    PlacedPackets placed;
+    placed.layout.sizes = std::move(journal.packetSizes);
+    placed.end = header.dataOffset + std::accumulate(placed.layout.sizes.begin(),
+                                                     placed.layout.sizes.end(), uint64_t{0});
+    uint64_t nextPacket = placed.layout.sizes.size(); // in the journal's count
+    LostStretchScan scan(fd, header, fileSize);
+    bool placing = true;
+    for (const auto& later : journal.afterLosses) {
+        const uint64_t lost = later.firstPacket - nextPacket;
+        const uint64_t bytes = std::accumulate(later.sizes.begin(), later.sizes.end(), uint64_t{0});
+        const auto start = placing ? scan.find(placed.end, lost, later.sizes) : std::nullopt;
+        if (!start) {
+            placing = false;
+            placed.unplacedMost += lost * PacketDecoder::largestPacket(header) + bytes;
+            continue;
+        }
+        placed.layout.gaps.push_back({placed.layout.sizes.size(), *start - placed.end});
+        placed.layout.sizes.insert(placed.layout.sizes.end(), later.sizes.begin(),
+                                   later.sizes.end());
+        placed.end = *start + bytes;
+        nextPacket = later.firstPacket + later.sizes.size();
+    }
+    return placed;
+}
+
 RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::string& journalPath,
-                                const RecordingJournal::Contents& journal, uint64_t fileSize) {
+                                RecordingJournal::Contents& journal, uint64_t fileSize) {
     const RecordingJournalHeader& header = journal.header;
     std::vector<uint8_t> start(std::min<uint64_t>(fileSize, header.dataOffset));
     if (preadAll(fd, start.data(), start.size(), 0) != 0) {
@@ -278,41 +240,120 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
     if (!startMatches(start, header.fileHeader)) {
         return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
     }
-    const std::vector<uint32_t>& packets = journal.packetSizes;
-    if (packets.empty()) {
+    if (journal.packetSizes.empty() && journal.afterLosses.empty()) {
         return setAside(journalPath, path,
                         "the journal lists no audio, but " + nameOf(path) + " holds some");
     }
-    uint64_t audioEnd = header.dataOffset;
-    for (const uint32_t size : packets) {
-        audioEnd += size;
+    PlacedPackets placed = placePackets(fd, journal, fileSize);
+    PacketLayout& layout = placed.layout;
+    if (layout.sizes.empty()) {
+        return setAside(journalPath, path,
+                        "the journal cannot say where the audio in " + nameOf(path) + " lies");
     }
-    if (fileSize - audioEnd > unjournalledAllowance(header, packets.size())) {
+    if (placed.end > fileSize ||
+        fileSize - placed.end >
+            placed.unplacedMost + unjournalledAllowance(header, layout.sizes.size())) {
         return setAside(journalPath, path,
                         nameOf(path) + " holds much more audio than its journal lists");
     }
-    if (!PacketCheck(header).passes(fd, packets)) {
+    uint64_t audioEnd = placed.end;
+    if (placed.unplacedMost > 0) {
+        // Audio the journal names is still to come, but where it starts is
+        // not certain: it stays in the file, unplayed, and nothing is cut.
+        layout.gaps.push_back({layout.sizes.size(), fileSize - placed.end});
+        audioEnd = fileSize;
+    }
+    if (!packetsDecode(fd, header, layout)) {
         return setAside(journalPath, path,
                         "the journal does not describe the audio in " + nameOf(path));
     }
     std::string error;
-    if (!RecoveryIndexBuilder::finish(fd, header, packets, audioEnd, &error)) {
+    if (!RecoveryIndexBuilder::finish(fd, header, layout, audioEnd, &error)) {
         return result(Outcome::Failed, path, error);
     }
     removeJournal(journalPath);
     RecoveredRecording recovered = result(Outcome::Recovered, path);
     recovered.frames =
-        static_cast<int64_t>(packets.size()) * header.framesPerPacket - header.priming;
+        static_cast<int64_t>(layout.sizes.size()) * header.framesPerPacket - header.priming;
     recovered.sampleRate = header.sampleRate;
     recovered.startedAt = header.startedAt;
     return recovered;
 }
 
+// Whether the packets' first elements are those of the set-up's channels:
+// a single channel's for one, a channel pair's for two. (A decoder set up
+// for two channels also plays a single channel's packets.) The first packet
+// may start with the encoder's own data, so it is not looked at.
+bool elementsFit(int fd, const RecordingJournalHeader& setUp, const PacketLayout& known) {
+    constexpr uint8_t kSingleChannel = 0;
+    constexpr uint8_t kChannelPair = 1;
+    const uint8_t expected = setUp.channels == 1 ? kSingleChannel : kChannelPair;
+    uint64_t offset = setUp.dataOffset;
+    for (size_t i = 0; i < std::min(known.sizes.size(), kPacketsChecked); ++i) {
+        uint8_t first = 0;
+        if (i > 0 && (preadAll(fd, &first, 1, offset) != 0 || first >> 5 != expected)) {
+            return false;
+        }
+        offset += known.sizes[i];
+    }
+    return true;
+}
+
+// The packet sizes of a journal whose header is lost, with the set-up the
+// recording was made with, when its file starts as one of our recorder's
+// does and the audio decodes with exactly one of the recorder's set-ups.
+std::optional<RecordingJournal::Contents>
+contentsWithoutHeader(int fd, const std::string& journalPath, uint64_t fileSize) {
+    FileDescriptor journalFile(
+        ::open(journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (journalFile.fd() < 0 || fstat(fd, &status) != 0) {
+        return std::nullopt;
+    }
+    for (const char* muxer : {"ipod", "mp4"}) {
+        const std::vector<uint8_t> bare = RecoveryIndexBuilder::bareHeader(muxer);
+        std::vector<uint8_t> start(bare.size());
+        if (bare.empty() || fileSize <= bare.size() ||
+            preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, bare)) {
+            continue;
+        }
+        auto contents = RecordingJournal::readWithoutHeader(journalFile.fd(), fileSize);
+        if (!contents || contents->packetSizes.size() < kPacketsChecked) {
+            return std::nullopt;
+        }
+        PacketLayout known;
+        known.sizes = contents->packetSizes;
+        std::optional<RecordingJournalHeader> found;
+        for (RecordingJournalHeader& setUp : RecorderSetUps::forMuxer(muxer)) {
+            setUp.fileHeader = bare;
+            setUp.dataOffset = bare.size();
+            if (elementsFit(fd, setUp, known) && packetsDecode(fd, setUp, known)) {
+                if (found) {
+                    return std::nullopt; // two set-ups fit: neither is certain
+                }
+                found = std::move(setUp);
+            }
+        }
+        if (!found) {
+            return std::nullopt;
+        }
+        // Dated from the file's last change, less the audio known to be in it.
+        const int64_t seconds =
+            static_cast<int64_t>(known.sizes.size()) * found->framesPerPacket / found->sampleRate;
+        found->startedAt = std::max<int64_t>(0, status.st_mtim.tv_sec - seconds);
+        contents->header = std::move(*found);
+        return contents;
+    }
+    return std::nullopt;
+}
+
 // Removes `name` in `folder` when it is a plain file that nobody holds
 // locked (live recordings, imports and commits lock theirs) and that
 // `isLeftover` says is one, judged under the lock.
-template <typename Check> bool removeUnlocked(int folder, const std::string& name, Check isLeftover) {
-    FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+template <typename Check>
+bool removeUnlocked(int folder, const std::string& name, Check isLeftover) {
+    FileDescriptor file(
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat opened {};
     if (file.fd() < 0 || fstat(file.fd(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
         flock(file.fd(), LOCK_EX | LOCK_NB) != 0 || !isLeftover(file.fd(), opened)) {
@@ -403,7 +444,8 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     if (lstat(path.c_str(), &status) != 0 && errno == ENOENT) {
         // Stale: removed only when it certainly is one of ours.
         if (!RecordingJournal::read(journalPath, 0)) {
-            return setAside(journalPath, path, "a journal names " + nameOf(path) + ", which is gone");
+            return setAside(journalPath, path,
+                            "a journal names " + nameOf(path) + ", which is gone");
         }
         removeJournal(journalPath);
         return result(Outcome::Abandoned, path);
@@ -415,7 +457,8 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
         }
         if (lock.error() == EINVAL || lock.error() == ELOOP) {
             return setAside(journalPath, path,
-                            nameOf(path) + " is a link or not a plain file, so it is not recovered");
+                            nameOf(path) +
+                                " is a link or not a plain file, so it is not recovered");
         }
         return result(Outcome::Failed, path, "cannot open it: " + errorText(lock.error()));
     }
@@ -428,7 +471,11 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     }
     const auto fileSize = static_cast<uint64_t>(status.st_size);
     RecordingJournal::ReadFailure failure = RecordingJournal::ReadFailure::None;
-    const auto journal = RecordingJournal::read(journalPath, fileSize, &failure);
+    auto journal = RecordingJournal::read(journalPath, fileSize, &failure);
+    if (!journal && failure == RecordingJournal::ReadFailure::NotAJournal &&
+        !hasFinishedIndex(Mp4BoxReader(lock.descriptor(), false))) {
+        journal = contentsWithoutHeader(lock.descriptor(), journalPath, fileSize);
+    }
     if (!journal) {
         return setAside(journalPath, path,
                         failure == RecordingJournal::ReadFailure::TooLarge

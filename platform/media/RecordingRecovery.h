@@ -18,6 +18,12 @@
 // so that it is reported once, and removed only when it certainly is ours
 // and stale. A recording is removed only when it certainly is an empty
 // leftover of ours: nothing but our header, or nothing at all.
+//
+// Where the journal lost a stretch (both copies of a batch damaged), the
+// audio shows where the packets after it start (see LostStretchScan); where
+// it lost its header, an AAC recording that starts as our recorder's do is
+// finished with the one recorder set-up its audio decodes with. What cannot
+// be placed for certain stays in the file, unplayed: nothing is cut.
 struct RecoveredRecording {
     enum class Outcome {
         Recovered, // the file plays, holding every packet the journal named

@@ -42,6 +42,15 @@ public:
         return mPacket.data();
     }
 
+    void skip(uint64_t bytes) {
+        if (bytes <= mFilled - mAt) {
+            mAt += static_cast<size_t>(bytes);
+            return;
+        }
+        mNext += bytes - (mFilled - mAt);
+        mAt = mFilled = 0;
+    }
+
 private:
     bool refill(uint32_t atLeast) {
         mNext -= mFilled - mAt; // what is left of the block is read again
@@ -128,7 +137,7 @@ public:
 
     // Runs the muxer over the packets as they lie in the file; afterwards
     // `capture()` holds the header, the audio box's size and the index.
-    bool build(const std::vector<uint32_t>& packetSizes, uint64_t audioEnd, std::string* error) {
+    bool build(const PacketLayout& packets, uint64_t audioEnd, std::string* error) {
         mCapture.audioBegin = mHeader.dataOffset;
         mCapture.audioEnd = audioEnd;
         if (!writeHeader(error) || mCapture.position != mHeader.dataOffset) {
@@ -138,20 +147,32 @@ public:
         AudioReader audio(mFd, mHeader.dataOffset, audioEnd);
         const AVRational clientBase{1, mHeader.sampleRate};
         AVStream* stream = mFormat->streams[0];
-        for (size_t i = 0; i < packetSizes.size(); ++i) {
-            const uint8_t* data = audio.next(packetSizes[i]);
+        auto gap = packets.gaps.begin();
+        for (size_t i = 0; i <= packets.sizes.size(); ++i) {
+            for (; gap != packets.gaps.end() && gap->beforePacket == i; ++gap) {
+                if (!stepOver(audio, gap->bytes)) {
+                    *error = "the audio cannot be indexed";
+                    return false;
+                }
+            }
+            if (i == packets.sizes.size()) {
+                break;
+            }
+            const uint8_t* data = audio.next(packets.sizes[i]);
             if (!data) {
                 *error = "cannot read the audio";
                 return false;
             }
-            // The timing the encoder gave: its priming comes first.
+            // The timing the encoder gave: its priming comes first. Packets
+            // after a stretch stepped over follow on without a pause.
             const int64_t start =
                 static_cast<int64_t>(i) * mHeader.framesPerPacket - mHeader.priming;
             mPacket->data = const_cast<uint8_t*>(data);
-            mPacket->size = static_cast<int>(packetSizes[i]);
+            mPacket->size = static_cast<int>(packets.sizes[i]);
             mPacket->stream_index = 0;
             mPacket->pts = mPacket->dts = av_rescale_q(start, clientBase, stream->time_base);
-            mPacket->duration = av_rescale_q(mHeader.framesPerPacket, clientBase, stream->time_base);
+            mPacket->duration =
+                av_rescale_q(mHeader.framesPerPacket, clientBase, stream->time_base);
             mPacket->flags = AV_PKT_FLAG_KEY;
             if (av_write_frame(mFormat, mPacket) < 0) {
                 *error = "the audio cannot be indexed";
@@ -163,6 +184,9 @@ public:
             return false;
         }
         avio_flush(mIO);
+        if (!packets.gaps.empty()) {
+            sizeAudioBox(audioEnd);
+        }
         return true;
     }
 
@@ -185,6 +209,38 @@ public:
     }
 
 private:
+    // Bytes in the file that no packet given to the muxer holds: its output
+    // moves past them, so that the packets after them are indexed where
+    // they lie.
+    bool stepOver(AudioReader& audio, uint64_t bytes) {
+        audio.skip(bytes);
+        return avio_seek(mIO, avio_tell(mIO) + static_cast<int64_t>(bytes), SEEK_SET) >= 0;
+    }
+
+    // The muxer sizes the audio box by the packets it was given; the bytes
+    // stepped over are in the box too. Its header is the last 8 bytes before
+    // the audio, or, when it needs 64 bits, the 16 bytes with the 'free' box
+    // before it, as the muxer itself writes it.
+    void sizeAudioBox(uint64_t audioEnd) {
+        const uint64_t begin = mHeader.dataOffset - 8;
+        std::vector<uint8_t> header;
+        const auto put = [&](uint64_t value, int bytes) {
+            for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
+                header.push_back(static_cast<uint8_t>(value >> shift));
+            }
+        };
+        if (audioEnd - begin <= UINT32_MAX) {
+            put(audioEnd - begin, 4);
+            header.insert(header.end(), {'m', 'd', 'a', 't'});
+            mCapture.keep(begin, header.data(), header.size());
+        } else {
+            put(1, 4);
+            header.insert(header.end(), {'m', 'd', 'a', 't'});
+            put(audioEnd - (begin - 8), 8);
+            mCapture.keep(begin - 8, header.data(), header.size());
+        }
+    }
+
     // What the recorder's muxer wrote first, with the same options.
     bool writeHeader(std::string* error) {
         if (!setUp(error)) {
@@ -203,8 +259,7 @@ private:
     }
 
     bool setUp(std::string* error) {
-        if (avformat_alloc_output_context2(&mFormat, nullptr, mHeader.muxer.c_str(), nullptr) <
-            0) {
+        if (avformat_alloc_output_context2(&mFormat, nullptr, mHeader.muxer.c_str(), nullptr) < 0) {
             *error = "no MPEG-4 muxer";
             return false;
         }
@@ -275,7 +330,7 @@ RecordingJournalHeader typicalHeader(const char* muxer) {
 
 namespace RecoveryIndexBuilder {
 
-bool finish(int fd, const RecordingJournalHeader& header, const std::vector<uint32_t>& packets,
+bool finish(int fd, const RecordingJournalHeader& header, const PacketLayout& packets,
             uint64_t audioEnd, std::string* error) {
     IndexBuilder builder(header, fd);
     if (!builder.build(packets, audioEnd, error)) {
@@ -296,7 +351,7 @@ bool finish(int fd, const RecordingJournalHeader& header, const std::vector<uint
         return false;
     }
     const int64_t frames =
-        static_cast<int64_t>(packets.size()) * header.framesPerPacket - header.priming;
+        static_cast<int64_t>(packets.sizes.size()) * header.framesPerPacket - header.priming;
     if (!correctMp4AudioTrackTiming(fd, frames, header.sampleRate,
                                     header.codec == "aac" ? static_cast<uint32_t>(header.bitRate)
                                                           : 0) ||
@@ -311,16 +366,23 @@ const std::vector<std::vector<uint8_t>>& bareHeaders() {
     static const std::vector<std::vector<uint8_t>> headers = [] {
         std::vector<std::vector<uint8_t>> found;
         for (const char* muxer : {"ipod", "mp4"}) {
-            const RecordingJournalHeader header = typicalHeader(muxer);
-            IndexBuilder builder(header, -1);
-            std::vector<uint8_t> bytes;
-            if (builder.header(&bytes)) {
+            if (std::vector<uint8_t> bytes = bareHeader(muxer); !bytes.empty()) {
                 found.push_back(std::move(bytes));
             }
         }
         return found;
     }();
     return headers;
+}
+
+std::vector<uint8_t> bareHeader(const std::string& muxer) {
+    const RecordingJournalHeader header = typicalHeader(muxer.c_str());
+    IndexBuilder builder(header, -1);
+    std::vector<uint8_t> bytes;
+    if (!builder.header(&bytes)) {
+        bytes.clear();
+    }
+    return bytes;
 }
 
 } // namespace RecoveryIndexBuilder

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -106,6 +107,80 @@ int64_t recordAndKill(const std::string& path,
     close(pipeEnds[0]);
     EXPECT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself";
     return written;
+}
+
+// The batches of a journal as they lie in it, each copy on its own: where
+// it starts, how long it is, and the packets it names.
+struct JournalBatch {
+    size_t at = 0;
+    size_t length = 0;
+    uint32_t first = 0;
+    uint32_t count = 0;
+};
+
+uint32_t bigEndian32(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    }
+    return value;
+}
+
+std::vector<JournalBatch> batchesOf(const std::string& journal) {
+    std::vector<JournalBatch> batches;
+    size_t at = journal.find("\nend\n");
+    at = journal.find("\nend\n", at + 1) + 5; // past both copies of the header
+    while (at + 12 <= journal.size()) {
+        JournalBatch batch;
+        batch.at = at;
+        batch.first = bigEndian32(journal, at + 4);
+        batch.count = bigEndian32(journal, at + 8);
+        batch.length = 12 + 4 * size_t{batch.count} + 4;
+        batches.push_back(batch);
+        at += batch.length;
+    }
+    return batches;
+}
+
+// `journal` with both copies of each batch in `lost` (counted from 0) damaged.
+std::string withBatchesLost(std::string journal, const std::vector<size_t>& lost) {
+    const std::vector<JournalBatch> batches = batchesOf(journal);
+    for (const size_t batch : lost) {
+        for (const size_t copy : {2 * batch, 2 * batch + 1}) {
+            journal[batches.at(copy).at + 13] ^= 0x41;
+        }
+    }
+    return journal;
+}
+
+// What ffmpeg says when decoding the whole file: nothing when it decodes cleanly.
+std::string decodingErrors(const std::string& path) {
+    const std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1";
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::array<char, 256> line{};
+    while (pipe && fgets(line.data(), line.size(), pipe)) {
+        output += line.data();
+    }
+    if (pipe) {
+        pclose(pipe);
+    }
+    return output;
+}
+
+double probedSeconds(const std::string& path) {
+    const std::string command = "ffprobe -v error -show_entries format=duration -of "
+                                "default=noprint_wrappers=1:nokey=1 '" +
+                                path + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    double seconds = -1;
+    if (pipe) {
+        if (fscanf(pipe, "%lf", &seconds) != 1) {
+            seconds = -1;
+        }
+        pclose(pipe);
+    }
+    return seconds;
 }
 
 class RecordingRecoveryTest : public ::testing::Test {
@@ -492,24 +567,160 @@ TEST_F(RecordingRecoveryTest, ADamagedJournalNeverCostsTheRecording) {
         // All but what came after the last checkpoint, at most a second.
         EXPECT_NEAR(static_cast<double>(recovered.frames) / 22050, 19.5, 0.6);
     }
-    // Both copies of the header, or of the first batch: the recording stays
+    // Both copies of the header: the file starts as our recorder's do, and
+    // its audio decodes with one of the recorder's set-ups only, so it is
+    // finished with that one.
+    writeBytes(path, recording);
+    writeBytes(journal, flipped({40, headerLength + 40}));
+    const RecoveredRecording withoutHeader = recoverRecording(path);
+    ASSERT_EQ(withoutHeader.outcome, Outcome::Recovered) << withoutHeader.error;
+    EXPECT_NEAR(static_cast<double>(withoutHeader.frames) / 22050, 19.5, 0.6);
+    EXPECT_EQ(withoutHeader.sampleRate, 22050);
+    EXPECT_EQ(decodingErrors(path), "");
+    EXPECT_EQ(probe(path), "aac 22050 1");
+    // A lossless recording, whose rate its audio does not show, stays
     // exactly as it was, and the journal is kept aside.
-    const size_t firstBatch = 2 * headerLength;
-    const auto count = static_cast<size_t>(static_cast<uint8_t>(intact[firstBatch + 10])) << 8 |
-                       static_cast<uint8_t>(intact[firstBatch + 11]);
-    const size_t batchLength = 12 + 4 * count + 4;
-    for (const auto& damage :
-         {std::vector<size_t>{40, headerLength + 40},
-          std::vector<size_t>{firstBatch + 14, firstBatch + batchLength + 14}}) {
-        writeBytes(path, recording);
-        writeBytes(journal, flipped(damage));
-        std::filesystem::remove(journal + ".unrecoverable");
+    const std::string other = folder.path("other.m4a");
+    recordAndKill(other, lossless16(2), 0, makeSine(2, static_cast<int64_t>(kRate * 4), kRate, 441),
+                  std::chrono::milliseconds(800));
+    const std::string otherRecording = fileBytes(other);
+    const std::string otherJournal = fileBytes(RecordingJournal::pathFor(other));
+    const size_t otherHeader = otherJournal.find("\nend\n") + 5;
+    std::string damagedHeader = otherJournal;
+    damagedHeader[40] ^= 0x20;
+    damagedHeader[otherHeader + 40] ^= 0x20;
+    writeBytes(RecordingJournal::pathFor(other), damagedHeader);
+    const RecoveredRecording refused = recoverRecording(other);
+    EXPECT_EQ(refused.outcome, Outcome::Failed);
+    EXPECT_TRUE(refused.journalSetAside);
+    EXPECT_EQ(fileBytes(other), otherRecording);
+    EXPECT_TRUE(std::filesystem::exists(RecordingJournal::pathFor(other) + ".unrecoverable"));
+    // Both copies of the first batch: the audio shows where the second
+    // starts, and only the first second is left out.
+    writeBytes(path, recording);
+    writeBytes(journal, withBatchesLost(intact, {0}));
+    const RecoveredRecording recovered = recoverRecording(path);
+    ASSERT_EQ(recovered.outcome, Outcome::Recovered) << recovered.error;
+    EXPECT_NEAR(static_cast<double>(recovered.frames) / 22050, 18.5, 0.7);
+    EXPECT_EQ(decodingErrors(path), "");
+}
+
+// When both copies of a batch are lost, the packets after it are found
+// again by decoding the audio: only the lost batch's audio is left out, the
+// rest plays in order, and not a byte of the audio moves.
+TEST_F(RecordingRecoveryTest, ALostBatchCostsOnlyItsOwnAudio) {
+    struct Case {
+        bool lossless;
+        std::vector<size_t> lost; // batches, counted from 0
+        size_t losses;            // stretches of them
+    };
+    for (const Case& lost : {Case{true, {2, 3, 7}, 2}, Case{false, {4}, 1}}) {
+        const uint32_t channels = lost.lossless ? 2 : 1;
+        const Channels signal = makeSine(channels, static_cast<int64_t>(kRate * 12), kRate, 441);
+        const std::string path = folder.path(lost.lossless ? "lossless.m4a" : "lossy.m4a");
+        const std::string journal = RecordingJournal::pathFor(path);
+        SCOPED_TRACE(path);
+        recordAndKill(path, lost.lossless ? lossless16(2) : aac(1), lost.lossless ? 0 : 64000,
+                      signal, std::chrono::milliseconds(1500));
+        const std::string recording = fileBytes(path);
+        const auto intact = RecordingJournal::read(journal);
+        ASSERT_TRUE(intact);
+        const std::vector<JournalBatch> batches = batchesOf(fileBytes(journal));
+        ASSERT_GT(batches.size(), 2 * (lost.lost.back() + 2));
+        // The packets the journal still vouches for, and those after each loss.
+        writeBytes(journal, withBatchesLost(fileBytes(journal), lost.lost));
+        const auto damaged = RecordingJournal::read(journal);
+        ASSERT_TRUE(damaged);
+        EXPECT_EQ(damaged->packetSizes.size(), batches[2 * lost.lost.front()].first);
+        ASSERT_EQ(damaged->afterLosses.size(), lost.losses);
+        EXPECT_EQ(damaged->afterLosses.back().firstPacket, batches[2 * lost.lost.back() + 2].first);
+        std::vector<bool> kept(intact->packetSizes.size(), true);
+        for (const size_t batch : lost.lost) {
+            const JournalBatch& gone = batches[2 * batch];
+            std::fill_n(kept.begin() + gone.first, gone.count, false);
+        }
+        const auto keptPackets = std::count(kept.begin(), kept.end(), true);
+
         const RecoveredRecording recovered = recoverRecording(path);
-        EXPECT_EQ(recovered.outcome, Outcome::Failed);
-        EXPECT_TRUE(recovered.journalSetAside);
-        EXPECT_EQ(fileBytes(path), recording);
-        EXPECT_TRUE(std::filesystem::exists(journal + ".unrecoverable"));
+        ASSERT_EQ(recovered.outcome, Outcome::Recovered) << recovered.error;
+        const int framesPerPacket = intact->header.framesPerPacket;
+        EXPECT_EQ(recovered.frames, keptPackets * framesPerPacket - intact->header.priming);
+        const uint64_t dataOffset = intact->header.dataOffset;
+        uint64_t audioEnd = dataOffset;
+        for (const uint32_t size : intact->packetSizes) {
+            audioEnd += size;
+        }
+        const std::string after = fileBytes(path);
+        EXPECT_EQ(after.compare(dataOffset, audioEnd - dataOffset, recording, dataOffset,
+                                audioEnd - dataOffset),
+                  0)
+            << "the audio moved";
+        EXPECT_EQ(decodingErrors(path), "");
+        EXPECT_NEAR(probedSeconds(path), static_cast<double>(recovered.frames) / kRate, 0.05);
+
+        auto file = VELKExtendedAudioFile::forPlayback(path);
+        const Channels played = readAll(*file, channels);
+        ASSERT_EQ(static_cast<int64_t>(played[0].size()), recovered.frames);
+        if (lost.lossless) {
+            // Bit for bit what was recorded, without the lost packets.
+            std::vector<float> expected;
+            for (size_t packet = 0; packet < kept.size(); ++packet) {
+                if (kept[packet]) {
+                    const auto from =
+                        signal[1].begin() + static_cast<long>(packet * framesPerPacket);
+                    expected.insert(expected.end(), from, from + framesPerPacket);
+                }
+            }
+            EXPECT_TRUE(std::equal(played[1].begin(), played[1].end(), expected.begin()));
+        } else {
+            // The tone goes on at its pitch on both sides of the loss.
+            const size_t loss = batches[2 * lost.lost.front()].first * framesPerPacket;
+            for (const size_t from : {loss - 20000, loss + 4000}) {
+                const std::vector<float> stretch(played[0].begin() + static_cast<long>(from),
+                                                 played[0].begin() + static_cast<long>(from) +
+                                                     9600);
+                EXPECT_NEAR(zeroCrossingFrequency(stretch, kRate), 441, 3) << "at " << from;
+            }
+        }
     }
+}
+
+// Where the audio cannot show for certain where the packets after a lost
+// batch start, the packets before it play and nothing after it is cut.
+TEST_F(RecordingRecoveryTest, AudioThatCannotBePlacedStaysInTheFile) {
+    const Channels signal = makeSine(1, static_cast<int64_t>(kRate * 8), kRate, 441);
+    const std::string path = folder.path("scrambled.m4a");
+    const std::string journal = RecordingJournal::pathFor(path);
+    recordAndKill(path, aac(1), 64000, signal, std::chrono::milliseconds(1200));
+    const auto intact = RecordingJournal::read(journal);
+    ASSERT_TRUE(intact);
+    const std::vector<JournalBatch> batches = batchesOf(fileBytes(journal));
+    ASSERT_GT(batches.size(), 8u);
+    // The packets that start the batch after the lost one are overwritten.
+    std::string recording = fileBytes(path);
+    uint64_t offset = intact->header.dataOffset;
+    for (uint32_t packet = 0; packet < batches[6].first; ++packet) {
+        offset += intact->packetSizes[packet];
+    }
+    std::mt19937 random(23);
+    for (uint64_t i = offset; i < offset + 2000; ++i) {
+        recording[i] = static_cast<char>(random());
+    }
+    writeBytes(path, recording);
+    writeBytes(journal, withBatchesLost(fileBytes(journal), {2}));
+
+    const RecoveredRecording recovered = recoverRecording(path);
+    ASSERT_EQ(recovered.outcome, Outcome::Recovered) << recovered.error;
+    EXPECT_EQ(recovered.frames,
+              int64_t{batches[4].first} * intact->header.framesPerPacket - intact->header.priming);
+    const std::string after = fileBytes(path);
+    const uint64_t dataOffset = intact->header.dataOffset;
+    EXPECT_EQ(after.compare(dataOffset, recording.size() - dataOffset, recording, dataOffset,
+                            recording.size() - dataOffset),
+              0)
+        << "audio after the loss was cut or moved";
+    EXPECT_EQ(decodingErrors(path), "");
+    EXPECT_NEAR(probedSeconds(path), static_cast<double>(recovered.frames) / kRate, 0.05);
 }
 
 // A recording made to a name of the user's never replaces a file that took

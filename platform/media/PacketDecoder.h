@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/media/RecordingJournal.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct AVFrame;
+struct AVPacket;
+
+// Decodes single packets of a recording's audio with the encoder's set-up
+// that its journal gives, to tell whether bytes of the file are whole
+// packets of that recording.
+class PacketDecoder {
+public:
+    explicit PacketDecoder(const RecordingJournalHeader& header);
+    ~PacketDecoder();
+    PacketDecoder(const PacketDecoder&) = delete;
+    PacketDecoder& operator=(const PacketDecoder&) = delete;
+
+    bool isOpen() const { return mOpened && mFrame && mPacket; }
+
+    // Whether `size` bytes decode as exactly one packet: no error, one frame
+    // of at most a packet's frames, and nothing left over. With `continuing`
+    // the decoder goes on from the packet before (the one just before these
+    // bytes in the file); otherwise it starts afresh.
+    bool decodesWhole(const uint8_t* data, uint32_t size, bool continuing = false);
+
+    // The largest packet the recording's encoder can make, in bytes.
+    static uint64_t largestPacket(const RecordingJournalHeader& header);
+
+private:
+    const RecordingJournalHeader& mHeader;
+    std::string mSetUp; // what a decoder is opened with
+    bool mOpened = false;
+    bool mDecoded = true; // the decoder may hold state from the last packet
+    AVFrame* mFrame = nullptr;
+    AVPacket* mPacket = nullptr;
+};

@@ -98,6 +98,14 @@ bool LostStretchScan::runDecodesAt(uint64_t offset, const std::vector<uint32_t>&
 
 bool LostStretchScan::decodesAt(const uint8_t* at, const std::vector<uint32_t>& sizes,
                                 size_t count) {
+    // Every packet must start as one before any is decoded.
+    const uint8_t* start = at;
+    for (size_t i = 0; i < count; ++i) {
+        if (!mDecoder.mayStartPacket(start, sizes[i])) {
+            return false;
+        }
+        start += sizes[i];
+    }
     for (size_t i = 0; i < count; ++i) {
         if (!mDecoder.decodesWhole(at, sizes[i], i > 0)) {
             return false;

@@ -121,6 +121,24 @@ bool PacketDecoder::decodesWhole(const uint8_t* data, uint32_t size, bool contin
     return whole && rest == AVERROR(EAGAIN);
 }
 
+bool PacketDecoder::mayStartPacket(const uint8_t* data, uint32_t size) const {
+    constexpr unsigned kSingleChannel = 0, kChannelPair = 1, kFill = 6;
+    if (size < 3) {
+        return false;
+    }
+    const unsigned element = data[0] >> 5;
+    const bool channelElement = mHeader.channels == 1   ? element == kSingleChannel
+                                : mHeader.channels == 2 ? element == kChannelPair
+                                                        : element <= kChannelPair;
+    const bool firstInstance = (data[0] >> 1 & 0xf) == 0;
+    if (mHeader.codec == "aac") {
+        return (channelElement && firstInstance) || element == kFill;
+    }
+    // A lossless element's instance tag is followed by twelve zero bits.
+    return channelElement && firstInstance && (data[0] & 1) == 0 && data[1] == 0 &&
+           (data[2] >> 5) == 0;
+}
+
 uint64_t PacketDecoder::largestPacket(const RecordingJournalHeader& header) {
     const auto channels = static_cast<uint64_t>(header.channels);
     // An AAC frame holds at most 6144 bits a channel; a lossless one at

@@ -26,6 +26,12 @@ public:
     // the decoder goes on from the packet before (the one just before these
     // bytes in the file); otherwise it starts afresh.
     bool decodesWhole(const uint8_t* data, uint32_t size, bool continuing = false);
+    // Whether `size` bytes start as a packet of the recording's encoder
+    // does: its first syntax element is the channel element the channel
+    // count gives (or, in AAC, the fill element the encoder puts in front
+    // now and then), for instance 0. Cheap, and true of every real packet,
+    // so a scan decodes only where it holds.
+    bool mayStartPacket(const uint8_t* data, uint32_t size) const;
 
     // The largest packet the recording's encoder can make, in bytes.
     static uint64_t largestPacket(const RecordingJournalHeader& header);

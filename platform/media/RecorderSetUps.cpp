@@ -64,9 +64,7 @@ bool describe(const SetUp& setUp, int channels, RecordingJournalHeader* header) 
     return opened;
 }
 
-} // namespace
-
-std::vector<RecordingJournalHeader> RecorderSetUps::forMuxer(const std::string& muxer) {
+std::vector<RecordingJournalHeader> describeAll(const std::string& muxer) {
     std::vector<RecordingJournalHeader> headers;
     for (const SetUp& setUp : kSetUps) {
         if ((std::string(setUp.codec) == "alac") != (muxer == "ipod")) {
@@ -81,4 +79,13 @@ std::vector<RecordingJournalHeader> RecorderSetUps::forMuxer(const std::string& 
         }
     }
     return headers;
+}
+
+} // namespace
+
+std::vector<RecordingJournalHeader> RecorderSetUps::forMuxer(const std::string& muxer) {
+    // The encoders answer the same every time, and opening one is costly.
+    static const std::vector<RecordingJournalHeader> mp4 = describeAll("mp4");
+    static const std::vector<RecordingJournalHeader> ipod = describeAll("ipod");
+    return muxer == "mp4" ? mp4 : muxer == "ipod" ? ipod : describeAll(muxer);
 }

@@ -231,7 +231,9 @@ public:
             mAt = 0;
         }
         if (count > mCapacity) {
-            grow(std::max(count, mCapacity * 2));
+            // Read in sizeable pieces: asking for what a record needs made
+            // a read of a few bytes per record.
+            grow(std::max({count, mCapacity * 2, kReadSize}));
         }
         while (mEnd < count && !mEnded) {
             const ssize_t got = ::read(mFd, mBuffer.get() + mEnd, mCapacity - mEnd);
@@ -260,6 +262,8 @@ private:
         mBuffer = std::move(larger);
         mCapacity = capacity;
     }
+
+    static constexpr size_t kReadSize = 64 << 10;
 
     int mFd;
     std::unique_ptr<uint8_t[]> mBuffer;

@@ -316,7 +316,7 @@ TEST(PlayThrough, AStallCostsAGapNotLastingLatency) {
     ASSERT_TRUE(host.PlayThroughExists());
     monitoring.start();
     ASSERT_TRUE(monitoring.isRunning());
-    ASSERT_TRUE(waitFor([&] { return host.statistics().floorBaseline >= 0; }, 10));
+    ASSERT_TRUE(waitFor([&] { return host.statistics().leastFill >= 0; }, 10));
     const int64_t before = leastFill(host, 2.0);
     const uint64_t realignments = host.statistics().realignments;
 
@@ -328,8 +328,8 @@ TEST(PlayThrough, AStallCostsAGapNotLastingLatency) {
     monitoring.stop();
 
     // 150 ms is 7200 frames; the ring's least fill varies by about a buffer.
-    EXPECT_LT(after, before + 1024) << "least fill " << before << " frames before the stall, "
-                                    << after << " after";
+    EXPECT_LT(after, before + 1024)
+        << "least fill " << before << " frames before the stall, " << after << " after";
 }
 
 TEST(PlayThrough, AnOutputDeviceThatGoesAwayStopsItQuietly) {
@@ -348,8 +348,11 @@ TEST(PlayThrough, AnOutputDeviceThatGoesAwayStopsItQuietly) {
     EXPECT_FALSE(monitoring.isRunning());
 }
 
-// A new rate on the input device builds the play-through again, running.
-TEST(PlayThrough, AnInputFormatChangeRebuildsAndRestarts) {
+// A new rate on the input device builds the play-through again; one the
+// user stopped stays stopped. (A running one keeps the device busy, and a
+// busy device keeps its rate, so the rebuild of a running play-through
+// cannot be brought about here.)
+TEST(PlayThrough, AnInputFormatChangeRebuildsAndKeepsAStoppedOneStopped) {
     Modules modules;
     modules.load("module-null-sink sink_name=pt_in format=float32le rate=48000 channels=2");
     ASSERT_NE(idOf("pt_in.monitor"), 0u);
@@ -371,6 +374,8 @@ TEST(PlayThrough, AnInputFormatChangeRebuildsAndRestarts) {
     if (!rebuilt) {
         GTEST_SKIP() << "the server kept the sink's rate";
     }
-    EXPECT_TRUE(waitFor([&] { return host->IsRunning(); }, 5));
     EXPECT_TRUE(host->PlayThroughExists());
+    std::this_thread::sleep_for(500ms);
+    EXPECT_FALSE(host->IsRunning()) << "started again by itself";
+    EXPECT_FALSE(monitoring.isRunning());
 }

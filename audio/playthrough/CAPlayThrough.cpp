@@ -53,8 +53,10 @@ void silence(AudioBufferList* list) {
 constexpr uint32_t kRingBuffers = 20;
 constexpr double kRingSeconds = 4.0;
 // The least the ring keeps ahead of a read, in seconds and frames: room for
-// a delivery that comes a little later than the ones before it.
-constexpr double kMarginSeconds = 0.003;
+// a delivery that comes a little later than the ones before it (on a busy
+// machine the server's and our threads are now and then a few
+// milliseconds late).
+constexpr double kMarginSeconds = 0.008;
 constexpr int64_t kLeastMargin = 128;
 
 } // namespace

@@ -46,7 +46,7 @@ public:
     // A late read adds at most this much margin (s); the margin stays below
     // kMostMargins times its starting value.
     static constexpr double kMarginStepSeconds = 0.002;
-    static constexpr double kMostMargins = 3.0;
+    static constexpr double kMostMargins = 2.0;
 
     // `inputRate`: input frames a second; `margin`: the least fill to keep.
     void configure(double inputRate, int64_t margin);

@@ -186,5 +186,5 @@ TEST(PlayThroughPaceControl, ALateReadWidensTheMarginWithinALimit) {
     for (int i = 0; i < 100; ++i) {
         pace.noteShortfall(5000);
     }
-    EXPECT_EQ(pace.margin(), 3 * kMargin);
+    EXPECT_EQ(pace.margin(), static_cast<int64_t>(PlayThroughPaceControl::kMostMargins * kMargin));
 }

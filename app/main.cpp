@@ -1,14 +1,19 @@
 #include "app/deck/AppController.h"
 #include "app/deck/TapeView.h"
+#include "app/deck/WindowController.h"
 #include "app/shell/CommandLine.h"
+#include "app/shell/DeckInstance.h"
 #include "app/shell/QuitSignals.h"
 #include "platform/audio/MainQueue.h"
+#include "platform/desktop/FileNames.h"
+#include "platform/media/MediaAudioFile.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 
 #include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -20,10 +25,11 @@ void nameApplication() {
     QGuiApplication::setDesktopFileName(QStringLiteral("org.cassora.Cassora"));
 }
 
+// The arguments as given: a file name that is not UTF-8 keeps its bytes.
 QStringList rawArguments(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << FileNames::decode(QByteArray(argv[i]));
     }
     return arguments;
 }
@@ -47,6 +53,9 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     // Cover art shows the tape's cassette, in the window and on the command line.
     TapeView::installCoverArtRenderer();
+    // A finished recording keeps its journal until it is labelled, so that
+    // no moment of a crash leaves a tape without its label.
+    MediaAudioFile::setJournalKeptAfterFinishing(true);
     if (CommandLine::isCommand(rawArguments(argc, argv))) {
         // Commands draw (cover art) but show no window: no display needed.
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -54,11 +63,25 @@ int main(int argc, char** argv) {
         }
         QGuiApplication application(argc, argv);
         nameApplication();
-        return CommandLine::run(QCoreApplication::arguments());
+        return CommandLine::run(rawArguments(argc, argv));
     }
 
     QApplication application(argc, argv);
     nameApplication();
+    const QStringList files = filesToOpen(rawArguments(argc, argv));
+    // One deck per session: a deck already running takes the files.
+    DeckInstance instance;
+    QString error;
+    switch (instance.claim(files, &error)) {
+    case DeckInstance::Claim::HandedOver:
+        return 0;
+    case DeckInstance::Claim::Failed:
+        std::fprintf(stderr, "cassora: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    case DeckInstance::Claim::Registered:
+    case DeckInstance::Claim::NoBus:
+        break;
+    }
     // The engine's notices for the main thread run in Qt's event loop.
     MainQueue::setDispatcher([](MainQueue::Job job) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
@@ -74,7 +97,15 @@ int main(int argc, char** argv) {
                      &AppController::quit);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
                      [&controller] { controller.quit(); });
-    controller.start(filesToOpen(QCoreApplication::arguments()));
+    instance.setOpenHandler([&controller](const QStringList& opened) {
+        if (WindowController* deck = controller.windowController()) {
+            if (!opened.isEmpty()) {
+                controller.openFiles(opened);
+            }
+            deck->raiseWindow();
+        }
+    });
+    controller.start(files);
     const int status = QApplication::exec();
     MainQueue::setDispatcher({});
     return status;

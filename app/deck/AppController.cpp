@@ -5,9 +5,10 @@
 #include "app/deck/WindowController.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/library/TapeQuality.h"
-#include "app/monitoring/CassoraSoftwarePlayThroughManager.h"
 #include "app/library/TapeRecovery.h"
+#include "app/monitoring/CassoraSoftwarePlayThroughManager.h"
 #include "app/preferences/PreferencesController.h"
+#include "app/sharing/SaveMoviePanel.h"
 #include "app/sharing/SharingController.h"
 #include "app/sharing/YouTubeWindowController.h"
 #include "app/shell/AboutController.h"
@@ -171,19 +172,37 @@ void AppController::buildMainMenu(QMenuBar* bar) {
     QMenu* edit = bar->addMenu(tr("&Edit"));
     edit->addAction(tr("&Find"), QKeySequence::Find, deck, &WindowController::performFindPanelAction);
 
-    // The transport keys belong to the button strip; the menu only names them.
+    // The transport keys belong to the button strip; the menu only names
+    // them, as the keyboard's layout labels them at the time.
     QMenu* controls = bar->addMenu(tr("&Controls"));
-    controls->addAction(tr("Record\tZ"), deck, [deck] { deck->recordTape(); });
-    controls->addAction(tr("Play\tX"), deck, [deck] { deck->playTape(); });
-    controls->addAction(tr("Rewind\tC"), deck, [deck] { deck->rewindTape(); });
-    controls->addAction(tr("Fast Forward\tV"), deck, [deck] { deck->fastForwardTape(); });
-    controls->addAction(tr("Stop\tB"), deck, [deck] { deck->stopTape(); });
-    controls->addAction(tr("Pause\tN"), deck, [deck] { deck->pauseTape(); });
+    const std::pair<QString, void (WindowController::*)(QObject*)> transport[] = {
+        {tr("Record"), &WindowController::recordTape},
+        {tr("Play"), &WindowController::playTape},
+        {tr("Rewind"), &WindowController::rewindTape},
+        {tr("Fast Forward"), &WindowController::fastForwardTape},
+        {tr("Stop"), &WindowController::stopTape},
+        {tr("Pause"), &WindowController::pauseTape},
+    };
+    for (int segment = 0; segment < static_cast<int>(std::size(transport)); ++segment) {
+        const auto& [name, command] = transport[segment];
+        QAction* item = controls->addAction(name, deck, [deck, command] { (deck->*command)(nullptr); });
+        mTransportMenuItems << item;
+    }
+    nameTransportKeys();
+    connect(controls, &QMenu::aboutToShow, this, &AppController::nameTransportKeys);
     controls->addSeparator();
     controls->addAction(tr("Previous Tape"), QKeySequence(tr("Ctrl+Down")), deck,
                         &WindowController::previousTape);
     controls->addAction(tr("Next Tape"), QKeySequence(tr("Ctrl+Up")), deck,
                         &WindowController::nextTape);
+    controls->addAction(tr("Volume Up"), QKeySequence(tr("Ctrl+Shift+Up")), deck,
+                        &WindowController::volumeUp);
+    controls->addAction(tr("Volume Down"), QKeySequence(tr("Ctrl+Shift+Down")), deck,
+                        &WindowController::volumeDown);
+    controls->addAction(tr("Go to Start"), QKeySequence(Qt::Key_Home), deck,
+                        &WindowController::goToStart);
+    controls->addAction(tr("Go to End"), QKeySequence(Qt::Key_End), deck,
+                        &WindowController::goToEnd);
     controls->addSeparator();
     // Plays stereo tapes without their centred voice, to sing along.
     QAction* removeVoice = controls->addAction(tr("Remove Voice"));
@@ -219,10 +238,19 @@ void AppController::buildMainMenu(QMenuBar* bar) {
     connect(mMonoMenuItem, &QAction::triggered, this, [this] { setRecordingChannelCount(false); });
 
     QMenu* tape = bar->addMenu(tr("&Tape"));
+    mDeckTapeItems << tape->addAction(tr("Rename Tape"), QKeySequence(Qt::Key_F2), deck,
+                                      &WindowController::renameTape);
+    mDeckTapeItems << tape->addAction(tr("Edit Notes"), QKeySequence(tr("Shift+F2")), deck,
+                                      &WindowController::editTapeNotes);
+    mDeckTapeItems << tape->addAction(tr("Next Colour"), QKeySequence(tr("Ctrl+L")), deck,
+                                      &WindowController::nextTapeColour);
+    tape->addSeparator();
     mTapeCommandItems << tape->addAction(tr("Reveal Tape in File Manager"), deck,
                                          [deck] { deck->revealInFinder(); });
     mTapeCommandItems << tape->addAction(tr("Move Tape to Trash"), QKeySequence(tr("Ctrl+Del")),
                                          deck, [deck] { deck->moveTapeToTrash(); });
+    mTapeCommandItems << tape->addAction(tr("Save &Movie…"), this,
+                                         [this] { mSharingController->saveMovie(nullptr); });
     QMenu* sharing = tape->addMenu(tr("Sharing"));
     mTapeCommandItems << sharing->menuAction();
     connect(tape, &QMenu::aboutToShow, this, [this, deck, sharing] {
@@ -249,15 +277,27 @@ void AppController::buildTapeMenu() {
     mTapeCommandItems << mTapeMenu->addAction(tr("Move Tape to Trash"), deck,
                                               [deck] { deck->moveTapeToTrash(); });
     mTapeMenu->addSeparator();
-    mTapeMenu->addAction(tr("Email Tape…"), deck, [deck] {
-        if (const auto tape = deck->tapeToOperateOn(nullptr)) {
+    // A recording's file is not finished: none of these may act on it yet.
+    mTapeCommandItems << mTapeMenu->addAction(tr("Email Tape…"), deck, [deck] {
+        if (const auto tape = deck->tapeToOperateOn(nullptr); deck->canOperateOnTape(tape)) {
             deck->tapeArrayController()->emailTape(*tape);
         }
     });
-    mTapeMenu->addAction(tr("Copy Tape to Music Library"), this,
-                         [this] { mSharingController->sendToMusicLibrary(nullptr); });
-    mTapeMenu->addAction(tr("Send to YouTube…"), this,
-                         [this] { mSharingController->sendToYouTube(nullptr); });
+    mTapeCommandItems << mTapeMenu->addAction(tr("Copy Tape to Music Library"), this, [this] {
+        if (mWindowController->canOperateOnTape(nullptr)) {
+            mSharingController->sendToMusicLibrary(nullptr);
+        }
+    });
+    mTapeCommandItems << mTapeMenu->addAction(tr("Send to YouTube…"), this, [this] {
+        if (mWindowController->canOperateOnTape(nullptr)) {
+            mSharingController->sendToYouTube(nullptr);
+        }
+    });
+    mTapeCommandItems << mTapeMenu->addAction(tr("Save Movie…"), this, [this] {
+        if (mWindowController->canOperateOnTape(nullptr)) {
+            mSharingController->saveMovie(nullptr);
+        }
+    });
     // Built for the menu's own tape (a spine's, or the cassette's) each time.
     QMenu* sharing = mTapeMenu->addMenu(tr("Sharing"));
     connect(mTapeMenu, &QMenu::aboutToShow, this, [this, deck, sharing] {
@@ -272,6 +312,19 @@ void AppController::validateAllTapeCommands() {
     for (QAction* item : std::as_const(mTapeCommandItems)) {
         item->setEnabled(enabled);
     }
+    const bool tapeInDeck = mWindowController->selectedTape() != nullptr;
+    for (QAction* item : std::as_const(mDeckTapeItems)) {
+        item->setEnabled(tapeInDeck);
+    }
+}
+
+void AppController::nameTransportKeys() {
+    for (int segment = 0; segment < mTransportMenuItems.size(); ++segment) {
+        QAction* item = mTransportMenuItems.at(segment);
+        const QString name = item->text().section(QLatin1Char('\t'), 0, 0);
+        const QString key = mWindowController->transportKeyName(segment);
+        item->setText(key.isEmpty() ? name : name + QLatin1Char('\t') + key);
+    }
 }
 
 void AppController::setUpSharing() {
@@ -284,8 +337,13 @@ void AppController::setUpSharing() {
         upload->setTape(tape);
         upload->showWindow();
     });
+    // The same movie as `cassora movie`, to a file: no account needed.
+    mSharingController->setMovieSaver([deck](const std::shared_ptr<Tape>& tape) {
+        SaveMoviePanel::forWindow(deck->window())->saveMovie(tape);
+    });
     connect(deck, &WindowController::shareButtonPressed, this, [this, deck] {
-        if (deck->tapeToOperateOn(nullptr) && !deck->isRecording()) {
+        // Not for a recording, paused or not: its file is not finished.
+        if (deck->canOperateOnTape(nullptr)) {
             TapeView* view = deck->window()->tapeView();
             mSharingController->shareButtonPressed(view,
                                                    SharingController::anchorRectForSender(view));
@@ -319,7 +377,9 @@ void AppController::updateQualityMenu() {
 }
 
 void AppController::setRecordingChannelCount(bool stereo) {
-    UserDefaults::standard().setValue(kRecordingIsStereo, stereo);
+    // The same rule as the HUD's switch: a mono-only input stays in mono.
+    mWindowController->chooseRecordingChannels(stereo);
+    updateChannelMenu();
 }
 
 void AppController::updateChannelMenu() {

@@ -65,6 +65,11 @@ public:
 
     QAction* qualityMenuItem(int index) const;
     QAction* stereoMenuItem() const { return mStereoMenuItem; }
+    // Record, Play, Rewind, Fast Forward, Stop and Pause, in segment order.
+    const QList<QAction*>& transportMenuItems() const { return mTransportMenuItems; }
+    // The transport items name the keys as the keyboard layout labels them
+    // now (done whenever their menu opens).
+    void nameTransportKeys();
     QAction* monoMenuItem() const { return mMonoMenuItem; }
 
     AboutController* aboutController() const { return mAboutController; }
@@ -101,6 +106,9 @@ private:
     QAction* mMonoMenuItem = nullptr;
     QAction* mCheckForUpdatesMenuItem = nullptr;
     QList<QAction*> mTapeCommandItems;
+    // Items that act on the tape in the deck itself (its label).
+    QList<QAction*> mDeckTapeItems;
+    QList<QAction*> mTransportMenuItems;
     SharingController* mSharingController = nullptr;
     AboutController* mAboutController = nullptr;
     std::unique_ptr<MPRISService> mMPRISService;

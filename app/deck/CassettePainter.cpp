@@ -298,7 +298,7 @@ QImage CassettePainter::renderTape(const Tape& tape) {
     label.setQuality(tape.quality());
     label.setTapeLetter(tape.tapeLetter());
     NotesTapeLabelView notes;
-    notes.setNotes(tape.notes());
+    notes.setNotes(tape.notesForCover());
     return render(label, notes, 0, 0, 2.0);
 }
 

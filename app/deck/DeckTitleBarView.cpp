@@ -13,6 +13,14 @@ void DeckTitleBarView::setTapeTitle(const QString& title) {
     }
 }
 
+void DeckTitleBarView::setNotice(const QString& headline, const QString& detail) {
+    setToolTip(headline.isEmpty() ? QString() : detail);
+    if (headline != mNotice) {
+        mNotice = headline;
+        update();
+    }
+}
+
 void DeckTitleBarView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -44,6 +52,13 @@ void DeckTitleBarView::paintEvent(QPaintEvent*) {
     caption.setLetterSpacing(QFont::AbsoluteSpacing, 0.5);
     painter.setFont(caption);
     const QRectF titleArea = markArea.adjusted(markWidth + 16, 0, 0, 0);
+    if (!mNotice.isEmpty()) {
+        painter.setPen(QColor(0xf2, 0xb1, 0x3c));
+        painter.drawText(titleArea, Qt::AlignRight | Qt::AlignVCenter,
+                         QFontMetricsF(caption).elidedText(QStringLiteral("\u26a0 ") + mNotice,
+                                                           Qt::ElideMiddle, titleArea.width()));
+        return;
+    }
     const QString text = mTapeTitle.isEmpty()
                              ? tr("STEREO CASSETTE DECK")
                              : QFontMetricsF(caption).elidedText(mTapeTitle, Qt::ElideRight,

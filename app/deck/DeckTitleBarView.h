@@ -3,7 +3,9 @@
 #include <QWidget>
 
 // The 22-pixel name plate across the top of the deck: the maker's mark on
-// the left and the title of the tape in the deck on the right.
+// the left and the title of the tape in the deck on the right, or, while
+// something stands in the way of recording and playing, a notice in amber
+// (its whole text in the tool tip).
 class DeckTitleBarView : public QWidget {
     Q_OBJECT
 
@@ -12,10 +14,14 @@ public:
 
     QString tapeTitle() const { return mTapeTitle; }
     void setTapeTitle(const QString& title);
+    QString notice() const { return mNotice; }
+    // An empty headline takes the notice away.
+    void setNotice(const QString& headline, const QString& detail);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QString mTapeTitle;
+    QString mNotice;
 };

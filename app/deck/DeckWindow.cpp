@@ -6,6 +6,10 @@
 #include "app/deck/DeckTitleBarView.h"
 #include "app/deck/DrawerButton.h"
 #include "app/deck/HUDView.h"
+#include "app/deck/PositionView.h"
+#include "app/deck/QualityView.h"
+#include "app/deck/StereoView.h"
+#include "app/deck/VolumeView.h"
 #include "app/deck/SpeakerGrilleView.h"
 #include "app/deck/TapeBoxView.h"
 #include "app/deck/TapeSearchField.h"
@@ -79,7 +83,24 @@ DeckWindow::DeckWindow(TapeLibraryArrayController* tapes, QWidget* parent)
     mAnimationTimer->setInterval(15);
     connect(mAnimationTimer, &QTimer::timeout, this, &DeckWindow::advanceAnimations);
 
-    mPanel->setFixedHeight(deckHeight());
+    // Tab goes through every control: the keys, the HUD's choices, the
+    // cassette, and the drawer with its search field and tape box.
+    QWidget* const tabOrder[] = {mButtonView,
+                                 mHUDView->qualityView(),
+                                 mHUDView->stereoView(),
+                                 mHUDView->volumeView(),
+                                 mHUDView->positionView(),
+                                 mTapeView,
+                                 mLeftDrawerButton,
+                                 mSearchField,
+                                 mTapeBoxView,
+                                 mRightDrawerButton};
+    for (size_t i = 1; i < std::size(tabOrder); ++i) {
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+
+    // Taller than the deck, the window gives the height to the tape box.
+    mPanel->setMinimumHeight(deckHeight());
     layOutDeck();
     setContentWidth(OpenWidth);
 }
@@ -101,13 +122,15 @@ void DeckWindow::layOutDeck() {
     const int gripTop = kCassetteTop;
     const int gripHeight = buttonStripTop() + ButtonStripHeight - gripTop;
     mLeftDrawerButton->setGeometry(0, gripTop, kSideGripWidth, gripHeight);
-    mDeckDivider->setGeometry(ButtonStripX + column, TitleBarHeight, TapeBoxX - ButtonStripX - column,
-                              deckHeight() - TitleBarHeight);
 }
 
 void DeckWindow::layOutDrawer() {
     const int width = mPanel->width();
+    const int height = std::max(mPanel->height(), deckHeight());
     mTitleBarView->setGeometry(0, 0, width, TitleBarHeight);
+    const int column = deckColumnWidth();
+    mDeckDivider->setGeometry(ButtonStripX + column, TitleBarHeight,
+                              TapeBoxX - ButtonStripX - column, height - TitleBarHeight);
     // The drawer's contents sit between the divider and the right grip; they
     // are uncovered as the window grows.
     const int boxWidth = std::max(0, std::min(TapeBoxWidth, width - TapeBoxX - kRightGripWidth));
@@ -117,8 +140,8 @@ void DeckWindow::layOutDrawer() {
     if (visible) {
         mSearchField->setGeometry(TapeBoxX, kHUDTop, TapeBoxWidth, 24);
         const int boxTop = kHUDTop + 30;
-        mTapeBoxView->setGeometry(TapeBoxX, boxTop, TapeBoxWidth,
-                                  grilleTop() + kGrilleHeight - boxTop);
+        const int bottomMargin = deckHeight() - grilleTop() - kGrilleHeight;
+        mTapeBoxView->setGeometry(TapeBoxX, boxTop, TapeBoxWidth, height - bottomMargin - boxTop);
     }
     mRightDrawerButton->setGeometry(width - kRightGripWidth + (kRightGripWidth - kSideGripWidth) / 2,
                                     kCassetteTop, kSideGripWidth,

@@ -1,11 +1,14 @@
 #include "app/deck/DrawerButton.h"
 
+#include "app/deck/FocusRing.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
 DrawerButton::DrawerButton(QWidget* parent) : QAbstractButton(parent) {
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab (Space or Return presses it); a click leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
     setToolTip(tr("Show or hide the tape box"));
 }
 
@@ -54,4 +57,7 @@ void DrawerButton::paintEvent(QPaintEvent*) {
     arrow.lineTo(tip + QPointF(-direction * size, size * 1.4));
     arrow.closeSubpath();
     painter.fillPath(arrow, mHovered ? QColor(0, 180, 255) : QColor(0x9a, 0x9c, 0xa2));
+    if (hasFocus()) {
+        FocusRing::paint(painter, *this, QRectF(rect()), 3.0);
+    }
 }

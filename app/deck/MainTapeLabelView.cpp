@@ -162,7 +162,9 @@ void MainTapeLabelView::paint(QPainter& painter) const {
         painter.drawText(badge, Qt::AlignCenter | Qt::TextSingleLine, mQuality);
     }
 
-    paintShareButton(painter);
+    if (mShowsShareButton) {
+        paintShareButton(painter);
+    }
     painter.restore();
 }
 

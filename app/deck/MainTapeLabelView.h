@@ -12,7 +12,9 @@
 class QPainter;
 
 // The paper label of the cassette: the tape letter's tag, the title, the
-// "Recorded …" line, the quality and the share button. A painting helper,
+// "Recorded …" line, the quality and, on the deck, the share button (a
+// control, not part of the cassette: movies and cover art go without it).
+// A painting helper,
 // not a widget, so that cover art can be drawn without a widget
 // application. Rectangles are in the cassette's own coordinates (its
 // top-left corner at 0, 0, one unit per point).
@@ -30,6 +32,8 @@ public:
     // Never null: an empty letter shows as the new tape's "A" in red.
     std::shared_ptr<TapeLetter> tapeLetter() const { return mTapeLetter; }
     void setTapeLetter(std::shared_ptr<TapeLetter> letter);
+    bool showsShareButton() const { return mShowsShareButton; }
+    void setShowsShareButton(bool shows) { mShowsShareButton = shows; }
     bool isShareButtonOn() const { return mShareButtonOn; }
     void setShareButtonOn(bool on) { mShareButtonOn = on; }
 
@@ -57,5 +61,6 @@ private:
     double mDuration = 0;
     QString mQuality;
     std::shared_ptr<TapeLetter> mTapeLetter = TapeLetter::tapeLetter(QStringLiteral("A"));
+    bool mShowsShareButton = false;
     bool mShareButtonOn = false;
 };

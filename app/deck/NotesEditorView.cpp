@@ -53,10 +53,12 @@ void NotesEditorView::setText(const QString& text) {
 
 bool NotesEditorView::eventFilter(QObject* watched, QEvent* event) {
     // Ctrl+Return finishes, as the button does; Return alone is a new line.
+    // Escape finishes too, keeping what was typed (notes can be long).
     if (watched == mTextEdit && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            (key->modifiers() & Qt::ControlModifier)) {
+        if (((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+             (key->modifiers() & Qt::ControlModifier)) ||
+            key->key() == Qt::Key_Escape) {
             emit done();
             return true;
         }

@@ -126,6 +126,21 @@ void PositionView::setTimeForPoint(const QPointF& point) {
     setTime(maxTime * (static_cast<double>(position) / kClickSteps));
 }
 
+void PositionView::stepBy(int steps) {
+    if (recordingMode() || !(mMaxTime > 0.0)) {
+        return;
+    }
+    const double at = HUDDrawing::roundHalfEven(mTime / mMaxTime * kClickSteps);
+    const double position = std::clamp(at + steps, 0.0, static_cast<double>(kClickSteps));
+    setTime(mMaxTime * (position / kClickSteps));
+}
+
+void PositionView::stepToEnd(bool end) {
+    if (!recordingMode() && mMaxTime > 0.0) {
+        setTime(end ? mMaxTime : 0.0);
+    }
+}
+
 QRectF PositionView::segmentRect(int index) {
     return QRectF(kBarStart + kSegmentPitch * index, 1.0, kSegmentPitch - 1.0,
                   frameSize().height() - 2.0);

@@ -50,6 +50,11 @@ public:
 
     QSize sizeHint() const override { return frameSize(); }
 
+    // A click's step (a 34th of the tape) back or on; Home and End go to
+    // the start and the end of the tape.
+    void stepBy(int steps) override;
+    void stepToEnd(bool end) override;
+
 signals:
     void timeChanged();
 

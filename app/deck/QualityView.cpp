@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 const QString kRecordingQuality = QStringLiteral("RecordingQuality");
 }
@@ -77,8 +79,17 @@ void QualityView::mousePressEvent(QMouseEvent* event) {
     if (recordingMode() || event->button() != Qt::LeftButton) {
         return;
     }
-    const int index = itemAtPoint(event->position());
-    if (index < 0) {
+    chooseItem(itemAtPoint(event->position()));
+}
+
+void QualityView::stepBy(int steps) {
+    if (!recordingMode()) {
+        chooseItem(std::clamp(mSelectedQuality + steps, 0, ItemCount - 1));
+    }
+}
+
+void QualityView::chooseItem(int index) {
+    if (index < 0 || index >= mQualities.size()) {
         return;
     }
     const QString level = mQualities.at(index);

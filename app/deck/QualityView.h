@@ -42,6 +42,8 @@ public:
 
     QSize sizeHint() const override { return frameSize(); }
 
+    void stepBy(int steps) override;
+
 signals:
     void qualityChanged();
 
@@ -50,6 +52,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // What a click on item `index` does: that quality becomes the setting.
+    void chooseItem(int index);
+
     QStringList mLabels;
     QStringList mQualities;
     int mSelectedQuality = 0;

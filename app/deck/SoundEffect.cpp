@@ -10,6 +10,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -22,6 +23,9 @@ constexpr uint32_t kRingBufferFrames = 2048;
 // Silence played after a sound that ends, before its stream is released:
 // releasing a stream drops what the server still holds of it (about 0.1 s).
 constexpr double kTailSeconds = 0.2;
+// How long after its audio a sound is still heard: the server's buffer ahead
+// of the device. A new start after that cuts nothing that can be heard.
+constexpr double kHeardAfterEndSeconds = 0.15;
 // A fade at the very start of each playback (the loop begins mid-whirr).
 constexpr double kFadeInSeconds = 0.005;
 
@@ -36,6 +40,11 @@ QString describe(const NSXError& error) {
         return QString::fromStdString(AudioHardwareStatusDescription(error.code()));
     }
     return QString::fromStdString(error.localizedDescription());
+}
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -156,10 +165,18 @@ SoundEffect::SoundEffect(WaveAudio audio, QString name)
 
 SoundEffect::~SoundEffect() = default;
 
+bool SoundEffect::isSounding() const {
+    return mPlayback && (mLooping || steadySeconds() - mStartedAt <
+                                         duration() + kHeardAfterEndSeconds);
+}
+
 bool SoundEffect::play() {
-    if (mPlayback) {
+    if (isSounding()) {
         return true;
     }
+    // Heard to its end, with only silence left on its way out: it goes, so
+    // that a second press of the same key is heard.
+    mPlayback.reset();
     try {
         std::shared_ptr<VELKAudioDevice> device;
         if (!mDeviceUID.empty()) {
@@ -198,6 +215,7 @@ bool SoundEffect::play() {
             return false;
         }
         mPlayback = std::move(playback);
+        mStartedAt = steadySeconds();
         gFailureReported.store(false);
         return true;
     } catch (const NSXException& exception) {

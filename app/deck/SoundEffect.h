@@ -15,8 +15,9 @@
 // released when it has finished (or is stopped), so an idle deck holds no
 // stream on the server. Main thread only.
 //
-// A sound never restarts or overlaps itself: `play` while it plays changes
-// nothing. When no output device or no audio server is there, `play` does
+// A sound never restarts or overlaps itself: `play` while it sounds changes
+// nothing. Once it has been heard to its end, `play` starts it again at once,
+// even though its stream lingers a little longer to let the server play out. When no output device or no audio server is there, `play` does
 // nothing and says so once on standard error; the next failure after a
 // sound that did play is reported again.
 class SoundEffect : public std::enable_shared_from_this<SoundEffect> {
@@ -31,14 +32,17 @@ public:
     SoundEffect(const SoundEffect&) = delete;
     SoundEffect& operator=(const SoundEffect&) = delete;
 
-    // Starts the sound unless it is playing already. False when it could not
-    // start (no device, no server); true when it plays.
+    // Starts the sound unless it is sounding already. False when it could
+    // not start (no device, no server); true when it plays.
     bool play();
     // Stops at once and releases the output stream.
     void stop();
     // True from `play` until the sound has finished (told on the main thread
     // through MainQueue) or `stop`.
     bool isPlaying() const { return mPlayback != nullptr; }
+    // True while the sound itself is heard: from `play` to the end of its
+    // audio (and the server's buffer after it), for as long as it loops.
+    bool isSounding() const;
     // A looping sound plays until `stop`. A change while playing takes effect
     // within a fraction of a second.
     void setLooping(bool looping);
@@ -71,6 +75,8 @@ private:
     std::string mDeviceUID;
     bool mLooping = false;
     std::unique_ptr<Playback> mPlayback;
+    // When the current playback started, on the steady clock (seconds).
+    double mStartedAt = 0;
     // Tells a late end notice of an earlier playback from the current one.
     uint64_t mGeneration = 0;
 };

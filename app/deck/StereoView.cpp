@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 const QString kRecordingIsStereo = QStringLiteral("RecordingIsStereo");
 }
@@ -61,6 +63,10 @@ void StereoView::chooseItem(int index) {
     UserDefaults::standard().setValue(kRecordingIsStereo, stereo);
     // Follow at once as well: an unchanged default announces nothing.
     setStereo(stereo);
+}
+
+void StereoView::stepBy(int steps) {
+    chooseItem(std::clamp(selectedIndex() + steps, 0, ItemCount - 1));
 }
 
 void StereoView::presentMonoOnlyAlert() {

@@ -45,6 +45,8 @@ public:
 
     QSize sizeHint() const override { return frameSize(); }
 
+    void stepBy(int steps) override;
+
 signals:
     void stereoChanged();
 

@@ -105,7 +105,7 @@ QVariant TapeBoxModel::data(const QModelIndex& index, int role) const {
         if (tape->samplerate() == 0) {
             return QStringLiteral("\u2013");
         }
-        return DurationFormatter::durationToString(static_cast<int>(tape->duration()));
+        return DurationFormatter::tapeDurationToString(tape->duration());
     case DateTextRole: {
         if (!tape->date().isValid()) {
             return QString();

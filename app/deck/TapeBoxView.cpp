@@ -1,17 +1,19 @@
 #include "app/deck/TapeBoxView.h"
 
 #include "app/deck/TapeSpineDelegate.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QDragEnterEvent>
-#include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRandomGenerator>
 #include <QScrollBar>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -36,8 +38,8 @@ const QImage& panelTexture() {
 }
 
 bool folderIsReadable(const QString& path) {
-    const QFileInfo folder(path);
-    return folder.isDir() && folder.isReadable() && folder.isExecutable();
+    return FileNames::isDirectory(path) &&
+           ::access(FileNames::encode(path).constData(), R_OK | X_OK) == 0;
 }
 
 } // namespace
@@ -223,7 +225,7 @@ void TapeBoxView::checkFolder() {
         mController && mModel->rowCount() == 0 && !folderIsReadable(mController->soundFilePath());
     if (unreadable && !mFolderUnreadable) {
         std::fprintf(stderr, "(ERROR) TapeBoxView : the library folder %s cannot be read\n",
-                     QFile::encodeName(mController->soundFilePath()).constData());
+                     qPrintable(FileNames::displayable(mController->soundFilePath())));
     }
     mFolderUnreadable = unreadable;
 }

@@ -2,9 +2,11 @@
 
 #include "app/deck/CassettePainter.h"
 #include "app/deck/DeckClock.h"
+#include "app/deck/FocusRing.h"
 #include "app/deck/NotesEditorView.h"
 #include "app/library/Tape.h"
 #include "platform/desktop/DesktopServices.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -40,9 +42,10 @@ constexpr double kAngleWrap = 36.0 * kPi;
 
 TapeView::TapeView(QWidget* parent) : QWidget(parent) {
     slogan(); // picked once per process, when the first cassette is made
+    mLabel.setShowsShareButton(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
-    setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(Qt::StrongFocus);
     // Ease in and out, as the deck's other slides.
     mEasing = QEasingCurve(QEasingCurve::BezierSpline);
     mEasing.addCubicBezierSegment(QPointF(0.42, 0), QPointF(0.58, 1), QPointF(1, 1));
@@ -381,6 +384,9 @@ void TapeView::paintEvent(QPaintEvent* event) {
         painter.restore();
     }
     painter.drawPixmap(QPointF(0, 0), mGlassCache);
+    if (hasFocus() && !mEditingTitle && !mEditingNotes) {
+        FocusRing::paint(painter, *this, titleRect().adjusted(-6, -4, 6, 4), 4.0);
+    }
 }
 
 void TapeView::resizeEvent(QResizeEvent* event) {
@@ -463,12 +469,20 @@ void TapeView::finishTitleEditing() {
 }
 
 bool TapeView::eventFilter(QObject* watched, QEvent* event) {
-    // Escape leaves the title as it was.
-    if (watched == mTitleEditor && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        mTitleEditor->setText(mTitle);
-        finishTitleEditing();
-        return true;
+    if (watched == mTitleEditor && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        // Escape leaves the title as it was.
+        if (key == Qt::Key_Escape) {
+            mTitleEditor->setText(mTitle);
+            finishTitleEditing();
+            return true;
+        }
+        // Return ends the edit here: passed on to the view, it would start
+        // another one.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            finishTitleEditing();
+            return true;
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -505,6 +519,45 @@ void TapeView::doneEditingNotes() {
     update();
 }
 
+void TapeView::editTitle() {
+    if (mSlideState == SlideState::Inserted) {
+        doneEditingNotes();
+        beginTitleEditing();
+    }
+}
+
+void TapeView::editNotes() {
+    if (mSlideState == SlideState::Inserted) {
+        finishTitleEditing();
+        displayNotesEditor();
+    }
+}
+
+void TapeView::nextColour() {
+    if (mSlideState == SlideState::Inserted) {
+        cycleTapeLetter();
+    }
+}
+
+void TapeView::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !(event->modifiers() & ~Qt::KeypadModifier)) {
+        editTitle();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TapeView::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void TapeView::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
+}
+
 void TapeView::endEditing() {
     finishTitleEditing();
     doneEditingNotes();
@@ -528,7 +581,30 @@ void TapeView::pressShareButton() {
     labelChanged();
     // Sent once this click is handled, as a menu may open from it.
     QMetaObject::invokeMethod(
-        this, [this] { emit shareButtonPressed(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            emit shareButtonPressed();
+            releaseShareButtonWhenDone();
+        },
+        Qt::QueuedConnection);
+}
+
+void TapeView::releaseShareButtonWhenDone() {
+    // A menu that opened from the button takes the mouse, so the release
+    // of the click never comes here: the button comes up with the menu.
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        connect(menu, &QMenu::aboutToHide, this, &TapeView::releaseShareButton,
+                Qt::UniqueConnection);
+    } else if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        releaseShareButton(); // the click was over before the button was handled
+    }
+}
+
+void TapeView::releaseShareButton() {
+    if (mLabel.isShareButtonOn()) {
+        mLabel.setShareButtonOn(false);
+        labelChanged();
+    }
 }
 
 void TapeView::mousePressEvent(QMouseEvent* event) {
@@ -589,10 +665,7 @@ void TapeView::mouseReleaseEvent(QMouseEvent* event) {
         }
         return;
     }
-    if (mLabel.isShareButtonOn()) {
-        mLabel.setShareButtonOn(false);
-        labelChanged();
-    }
+    releaseShareButton();
     QWidget::mouseReleaseEvent(event);
 }
 
@@ -647,7 +720,7 @@ void TapeView::finishFileDrag(Qt::DropAction action, const QString& path) {
     // done the work. One that answers "move" but left the file in place
     // asks the source to delete it: the file goes to the Trash, never gone
     // for good.
-    if (action != Qt::MoveAction || !QFileInfo::exists(path)) {
+    if (action != Qt::MoveAction || !FileNames::exists(path)) {
         return;
     }
     if (!DesktopServices::moveToTrash(path)) {

@@ -101,6 +101,12 @@ public:
     NotesEditorView* notesEditor() const { return mNotesEditor; }
     // Closes the title editor and the notes editor, keeping what was typed.
     void endEditing();
+    // What clicks on the label do, for the keyboard and the menus: edit the
+    // title in place, open the notes editor, give the letter the next
+    // colours. Nothing while the cassette is sliding or out.
+    void editTitle();
+    void editNotes();
+    void nextColour();
 
     // Shown on a right click; the view does not own it.
     void setContextMenu(QMenu* menu);
@@ -143,6 +149,10 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    // Return renames; the focus shows as a ring around the label.
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -162,6 +172,8 @@ private:
     void placeEditors();
     void cycleTapeLetter();
     void pressShareButton();
+    void releaseShareButtonWhenDone();
+    void releaseShareButton();
     void dragTapeFile();
     void ensureCaches() const;
 

@@ -7,6 +7,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 constexpr double kFirstBarX = 29.0;
 constexpr double kBarPitch = 6.0;
@@ -62,6 +65,16 @@ bool VolumeView::setVolumeForPoint(const QPointF& point) {
 void VolumeView::refreshVolume() {
     mLitBars = litBarsForVolume(mVolume);
     update();
+}
+
+void VolumeView::stepBy(int steps) {
+    const double quietest = volumeForIndex(0);
+    const double loudest = volumeForIndex(BarCount - 1);
+    const double step = volumeForIndex(1) - quietest;
+    // From between two bars, the first step goes to the nearer bar that way.
+    const double bars = (mVolume - quietest) / step;
+    const double from = steps > 0 ? std::floor(bars + 1e-9) : std::ceil(bars - 1e-9);
+    setVolume(std::clamp(quietest + (from + steps) * step, quietest, loudest));
 }
 
 void VolumeView::mousePressEvent(QMouseEvent* event) {

@@ -40,6 +40,10 @@ public:
 
     QSize sizeHint() const override { return frameSize(); }
 
+    // One bar's worth (5 dB) louder or quieter, between the quietest and the
+    // loudest bar a click gives.
+    void stepBy(int steps) override;
+
 signals:
     void volumeChanged();
 

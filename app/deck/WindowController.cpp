@@ -1,6 +1,7 @@
 #include "app/deck/WindowController.h"
+#include "app/deck/WindowControllerSupport.h"
 
-#include "app/deck/DeckTitleBarView.h"
+#include "app/deck/DeckKeyRouter.h"
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
 #include "app/deck/SoundEffectPlayers.h"
@@ -9,9 +10,7 @@
 #include "app/deck/TapeView.h"
 #include "app/deck/TapeViewBinding.h"
 #include "app/hotkeys/PTHotKeyCenter.h"
-#include "app/library/RecordingAudioFile.h"
-#include "app/library/TapeImport.h"
-#include "app/library/TapeLetter.h"
+#include "app/hotkeys/PTKeyCodeTranslator.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
 #include "app/shell/DeckHotKeys.h"
@@ -22,52 +21,31 @@
 #include "audio/format/InternalInconsistencyException.h"
 #include "audio/format/NSXException.h"
 #include "audio/meter/VELKAudioInputMeter.h"
-#include "platform/desktop/DesktopServices.h"
 #include "platform/desktop/UserDefaults.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QMimeData>
-#include <QMenu>
+#include <QDataStream>
+#include <QIODevice>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <QUuid>
 
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdio>
 
 namespace {
 
-const QString kRecordingIsStereo = QStringLiteral("RecordingIsStereo");
 const QString kRecordingQuality = QStringLiteral("RecordingQuality");
 const QString kPlaybackVolume = QStringLiteral("PlaybackVolume");
-// Whether playback takes the voice out (Controls > Remove Voice).
-const QString kRemoveVoice = QStringLiteral("RemoveVoice");
 const QString kEnableSoftwarePlaythrough = QStringLiteral("EnableSoftwarePlaythrough");
 const QString kRecordDeviceChannels = QStringLiteral("RecordDeviceChannels");
-const QString kTapeAuthor = QStringLiteral("TapeAuthor");
 const QString kTapeLibraryLocation = QStringLiteral("TapeLibraryLocation");
 const QString kWindowFrame = QStringLiteral("CassoraWindow");
 
-// The deck's sound effects by their place in the list of sounds.
-constexpr int kDrawerOpenSound = 4;
-constexpr int kDrawerCloseSound = 5;
-constexpr int kTossTapeSound = 8;
-
 // Timers of the level meter and the HUD: 1/15 s.
 constexpr auto kDisplayInterval = std::chrono::milliseconds(67);
-// The slices in which the deck waits for the recorder to report that it has
-// stopped, and how long it waits at most before finishing the file anyway.
-constexpr int kRecorderWaitSliceMs = 50;
-constexpr double kRecorderWaitLimitSeconds = 15.0;
 // How soon a transport event that arrived in the middle of a transition is tried again.
 constexpr int kDeferredEventMs = 20;
 
@@ -81,13 +59,10 @@ constexpr SegmentSetup kSegments[] = {
     {"FFWD", "fastForwardTape:"}, {"STOP", "stopTape:"}, {"PAUSE", "pauseTape:"},
 };
 
-void logError(const QString& message) {
-    std::fprintf(stderr, "(ERROR) WindowController : %s\n", message.toLocal8Bit().constData());
-}
-
 QString fullUserName() {
     if (const passwd* entry = getpwuid(getuid())) {
-        const QString gecos = QString::fromLocal8Bit(entry->pw_gecos).section(QLatin1Char(','), 0, 0);
+        const QString gecos =
+            QString::fromLocal8Bit(entry->pw_gecos).section(QLatin1Char(','), 0, 0);
         if (!gecos.trimmed().isEmpty()) {
             return gecos.trimmed();
         }
@@ -96,18 +71,9 @@ QString fullUserName() {
     return qEnvironmentVariable("USER");
 }
 
-std::optional<std::vector<int32_t>> channelsOrDefault(const std::vector<int32_t>& channels) {
-    if (channels.empty()) {
-        return std::nullopt;
-    }
-    return channels;
-}
-
-double displayLevel(double decibels) {
-    return std::isfinite(decibels) ? decibels : -100.0;
-}
-
 } // namespace
+
+using namespace WindowControllerSupport;
 
 void WindowController::registerDefaults() {
     UserDefaults::standard().registerDefaults({
@@ -154,6 +120,9 @@ void WindowController::buildDeck() {
             return true;
         }
     });
+    hud->setAlertPresenter([this](const QString& message, const QString& informative) {
+        showAlert(message, informative);
+    });
     connect(mWindow->tapeView(), &TapeView::shareButtonPressed, this,
             &WindowController::shareButtonPressed);
     mTapeViewBinding = new TapeViewBinding(mWindow->tapeView(), this);
@@ -171,14 +140,19 @@ void WindowController::buildDeck() {
 
     mTapeArrayController->setImporter(
         [this](const QList<QUrl>& urls) { importTapesIntoLibrary(urls); });
+    connect(mTapeArrayController.get(), &TapeLibraryArrayController::tapeOperationDidFinish, this,
+            [this](bool failed, const QString& message, const QString& informative) {
+                showAlert(message, informative, failed ? QMessageBox::Warning
+                                                       : QMessageBox::Information);
+            });
 
     registerDefaults();
     loadDefaults();
     observeHUD();
     // Transport sounds play where the desktop plays its alerts.
-    mSoundEffectPlayers = std::make_unique<SoundEffectPlayers>(
-        [this] { return mPreferences.playSoundEffects(); },
-        SoundEffectPlayers::systemOutputDeviceUID());
+    mSoundEffectPlayers =
+        std::make_unique<SoundEffectPlayers>([this] { return mPreferences.playSoundEffects(); },
+                                             SoundEffectPlayers::systemOutputDeviceUID());
     observeTapeSelection();
     if (!mTapeArrayController->arrangedObjects().empty()) {
         mTapeArrayController->setSelectionIndexes({0});
@@ -198,10 +172,15 @@ void WindowController::buildDeck() {
     } catch (const NSXException& exception) {
         logError(QStringLiteral("No audio devices: %1")
                      .arg(QString::fromStdString(exception.error().localizedDescription())));
+        mSoundServerFailure = soundServerMissing();
     }
+    updateNotices();
+    // A mono-only input records in mono from the start, as when it is chosen.
+    applyMonoRule();
     createAudioInputMeter();
     mWindow->buttonView()->setFocus();
-    QWidget::setTabOrder(mWindow->buttonView(), mWindow->searchField());
+    // The transport keys work wherever the focus is in the window.
+    new DeckKeyRouter(mWindow, mWindow->buttonView(), this);
 }
 
 void WindowController::setUpButtonStrip() {
@@ -216,6 +195,13 @@ void WindowController::setUpButtonStrip() {
             segment == TransportSegmentRecord ? QColor(0xff, 0xf4, 0xf0) : QColor(0x30, 0x30, 0x32);
         buttons->setImage(transportGlyph(segment, ink), segment);
     }
+    // Keys sit where the bottom row is; their names follow the layout.
+    buttons->setKeyNamer(&PTKeyCodeTranslator::keyNameInCurrentLayout);
+}
+
+QString WindowController::transportKeyName(int segment) const {
+    const auto code = mWindow->buttonView()->keyCodeForSegment(segment);
+    return code ? PTKeyCodeTranslator::keyNameInCurrentLayout(*code) : QString();
 }
 
 void WindowController::loadDefaults() {
@@ -264,35 +250,69 @@ void WindowController::observeTapeSelection() {
 
 void WindowController::showWindow() {
     const QByteArray frame = UserDefaults::standard().value(kWindowFrame).toByteArray();
-    const int height = mWindow->sizeHint().height();
-    mWindow->resize(DeckWindow::OpenWidth, height);
-    bool placed = false;
+    int height = mWindow->sizeHint().height();
+    std::optional<QPoint> origin;
     if (!frame.isEmpty()) {
-        // Only the place is restored: the width follows the drawer, which
-        // starts open.
+        // The place and the height are restored: the width follows the
+        // drawer, which starts open.
         QDataStream stream(frame);
-        QPoint origin;
-        stream >> origin;
+        QPoint saved;
+        stream >> saved;
         if (stream.status() == QDataStream::Ok) {
-            for (const QScreen* screen : QGuiApplication::screens()) {
-                if (screen->availableGeometry().contains(origin + QPoint(40, 40))) {
-                    mWindow->move(origin);
-                    placed = true;
-                    break;
-                }
+            origin = saved;
+            int savedHeight = 0;
+            if (!stream.atEnd() && (stream >> savedHeight, stream.status() == QDataStream::Ok)) {
+                height = std::max(height, savedHeight);
             }
         }
     }
-    if (!placed) {
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-            const QRect area = screen->availableGeometry();
-            mWindow->move(area.center() - QPoint(DeckWindow::OpenWidth / 2, height / 2));
-        }
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        areas << screen->availableGeometry();
     }
+    const QRect placed = placeWindow(origin, QSize(DeckWindow::OpenWidth, height), areas);
+    mWindow->resize(placed.size());
+    mWindow->move(placed.topLeft());
     mWindow->show();
     mWindow->raise();
     mWindow->activateWindow();
     mWindow->buttonView()->setFocus();
+}
+
+QRect WindowController::placeWindow(std::optional<QPoint> origin, QSize size,
+                                    const QList<QRect>& areas) {
+    if (areas.isEmpty()) {
+        return QRect(origin.value_or(QPoint()), size);
+    }
+    // The screen the saved place is on, else the first (the primary one).
+    QRect area = areas.first();
+    if (origin) {
+        for (const QRect& candidate : areas) {
+            if (candidate.contains(*origin)) {
+                area = candidate;
+                break;
+            }
+        }
+    }
+    // No taller than the screen; as much of it on the screen as fits, the
+    // top left (the title and the keys) first.
+    size.setHeight(std::min(size.height(), std::max(area.height(), DeckWindow::deckHeight())));
+    if (!origin || !area.contains(*origin)) {
+        origin = area.center() - QPoint(size.width() / 2, size.height() / 2);
+    }
+    const QPoint fitted(
+        std::clamp(origin->x(), area.left(), std::max(area.left(), area.right() + 1 - size.width())),
+        std::clamp(origin->y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height())));
+    return QRect(fitted, size);
+}
+
+void WindowController::raiseWindow() {
+    if (mWindow->isMinimized()) {
+        mWindow->showNormal();
+    }
+    mWindow->show();
+    mWindow->raise();
+    mWindow->activateWindow();
 }
 
 void WindowController::applicationDidFinishLaunching() {
@@ -421,723 +441,16 @@ void WindowController::stopSoundEffect(int effect) {
     mSoundEffectPlayers->stop(effect);
 }
 
-// Recording
-
-bool WindowController::isRecording() const {
-    return mAudioFileRecorder && mAudioFileRecorder->isFileRecording();
-}
-
-void WindowController::startRecordingAudio() {
-    // A recording that stopped while nothing was selected in the tape box
-    // leaves its tape in the deck; replacing it below commits it, so the
-    // recording goes ahead.
-    mTapeArrayController->pauseMonitoringRecordingDirectory();
-    HUDView* hud = mWindow->hudView();
-
-    QString error;
-    const QString folder = soundFilePath();
-    std::shared_ptr<VELKAudioDevice> device;
-    try {
-        device = mPreferences.recordingAudioDevice();
-    } catch (const std::exception& exception) {
-        error = QString::fromUtf8(exception.what());
-    }
-    if (folder.isEmpty() || !QDir(folder).exists()) {
-        error = tr("The library folder cannot be found. Choose another one in the preferences.");
-    } else if (!device) {
-        error = tr("There is no input device to record from.");
-    }
-
-    std::shared_ptr<Tape> tape;
-    if (error.isEmpty()) {
-        const QString path = QDir(folder).filePath(
-            QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".m4a"));
-        tape = Tape::forNewRecording(path);
-        tape->setTitle(tr("Untitled"));
-        tape->setNotes(QString());
-        tape->setDate(QDateTime::currentDateTime());
-        tape->setArtist(UserDefaults::standard().stringForKey(kTapeAuthor));
-        tape->setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
-        tape->setQuality(hud->quality());
-        setSelectedTape(tape);
-        mTapeArrayController->addObject(tape);
-
-        auto file = audioFileForRecordingWithFilename(tape->filename(), hud->quality(),
-                                                      hud->stereo(), &error);
-        if (file) {
-            try {
-                mAudioFileRecorder = VELKExtendedAudioFileRecorder::withFile(
-                    file, device, channelsOrDefault(mPreferences.recordingAudioDeviceChannels()));
-                mAudioFileRecorder->setDelegate(this);
-                mAudioFileRecorder->startRecording();
-            } catch (const NSXException& exception) {
-                error = QString::fromStdString(exception.error().localizedDescription());
-            } catch (const std::exception& exception) {
-                error = QString::fromUtf8(exception.what());
-            }
-            if (!error.isEmpty()) {
-                mAudioFileRecorder.reset();
-                try {
-                    file->closeFile();
-                } catch (const std::exception&) {
-                    // The file goes with the tape below.
-                }
-            }
-        }
-    }
-
-    hud->setRecordingMode(true);
-    mWindow->tapeBoxView()->setRecording(true);
-    emit recordingStateChanged();
-    if (!mAudioFileRecorder) {
-        logError(QStringLiteral("Could not start recording: %1").arg(error));
-        if (tape) {
-            dropTapeThatWasNeverRecorded(tape);
-        }
-        showAlert(tr("The recording could not start"),
-                  error.isEmpty() ? tr("The input device cannot be opened.") : error);
-        QTimer::singleShot(0, this, [this] { stopTape(); });
-    } else if (mAudioFileRecorder->didFail()) {
-        recordingDidFail(QString::fromStdString(mAudioFileRecorder->failureReason()));
-    }
-}
-
-void WindowController::dropTapeThatWasNeverRecorded(const std::shared_ptr<Tape>& tape) {
-    // Nothing was recorded: the empty tape goes, uncommitted, so that no
-    // empty "Untitled" file is left in the library.
-    tape->setCommitsOnDestruction(false);
-    if (mSelectedTape == tape) {
-        stopObservingTape(tape);
-        mSelectedTape.reset();
-        mTapeViewBinding->setTape(nullptr);
-        mWindow->titleBarView()->setTapeTitle(QString());
-        emit selectedTapeChanged();
-    }
-    mTapeArrayController->removeObject(*tape);
-    QFile::remove(tape->filename());
-}
-
-void WindowController::pauseRecordingAudio() {
-    mRecordingPaused = true;
-    emit recordingStateChanged();
-    if (mAudioFileRecorder) {
-        mAudioFileRecorder->setDelegate(nullptr);
-        mAudioFileRecorder->stopRecording();
-    }
-}
-
-void WindowController::resumeRecordingAudio() {
-    mRecordingPaused = false;
-    emit recordingStateChanged();
-    if (mAudioFileRecorder) {
-        mAudioFileRecorder->setDelegate(this);
-        mAudioFileRecorder->startRecording();
-        // A failure while paused reached no delegate: say it now.
-        if (mAudioFileRecorder->didFail()) {
-            recordingDidFail(QString::fromStdString(mAudioFileRecorder->failureReason()));
-        }
-    }
-}
-
-void WindowController::stopRecordingAudio() {
-    mStoppingRecorder = true;
-    if (mAudioFileRecorder) {
-        mWaitingForRecorder = mAudioFileRecorder->isFileRecording();
-        if (mWaitingForRecorder) {
-            mAudioFileRecorder->stopRecording();
-            const auto start = std::chrono::steady_clock::now();
-            while (mWaitingForRecorder) {
-                QEventLoop slice;
-                QTimer::singleShot(kRecorderWaitSliceMs, &slice, &QEventLoop::quit);
-                slice.exec();
-                const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
-                if (waited.count() > kRecorderWaitLimitSeconds) {
-                    // The recorder has written everything when stopRecording
-                    // returns; a missing report must not keep the tape open.
-                    logError(QStringLiteral("The recorder did not report that it stopped."));
-                    break;
-                }
-            }
-        }
-        finalizeRecordedFile();
-    }
-    mTapeArrayController->resumeMonitoringRecordingDirectory();
-    mRecordingPaused = false;
-    mWindow->hudView()->setRecordingMode(false);
-    mWindow->tapeBoxView()->setRecording(false);
-    mStoppingRecorder = false;
-    emit recordingStateChanged();
-    if (mLibraryLocationChangedWhileRecording) {
-        mLibraryLocationChangedWhileRecording = false;
-        QTimer::singleShot(0, this, [this] { tapeLibraryLocationDidChange(); });
-    }
-}
-
-void WindowController::finalizeRecordedFile() {
-    const std::shared_ptr<VELKExtendedAudioFileRecorder> recorder =
-        std::exchange(mAudioFileRecorder, nullptr);
-    if (!recorder) {
-        return;
-    }
-    recorder->setDelegate(nullptr);
-    try {
-        recorder->recordFile()->closeFile();
-    } catch (const std::exception& exception) {
-        logError(QStringLiteral("Could not finish the recording: %1")
-                     .arg(QString::fromUtf8(exception.what())));
-    }
-    if (mSelectedTape) {
-        if (!mSelectedTape->commitAttributes()) {
-            logError(mSelectedTape->lastError());
-        }
-        mSelectedTape->loadAttributes();
-    }
-    mWaitingForRecorder = false;
-}
-
-void WindowController::recordingDidFail(const QString& reason) {
-    logError(QStringLiteral("The recording stopped: %1").arg(reason));
-    showAlert(tr("The recording stopped"),
-              tr("%1\n\nEverything recorded until then is kept on the tape.").arg(reason));
-    // The deck stops as if STOP had been pressed; the tape is finished and labelled.
-    QTimer::singleShot(0, this, [this] {
-        if (mAudioFileRecorder) {
-            stopTape();
-        }
-    });
-}
-
-void WindowController::audioFileRecorderDidStop(VELKExtendedAudioFileRecorder* recorder) {
-    if (recorder == mAudioFileRecorder.get()) {
-        mWaitingForRecorder = false;
-    }
-}
-
-void WindowController::audioFileRecorderDidFail(VELKExtendedAudioFileRecorder* recorder,
-                                                const std::string& reason) {
-    if (recorder == mAudioFileRecorder.get()) {
-        recordingDidFail(QString::fromStdString(reason));
-    }
-}
-
-// Playback
-
-void WindowController::createTapePlayer() {
-    if (!mSelectedTape) {
-        return;
-    }
-    try {
-        mAudioFilePlayer = VELKExtendedAudioFilePlayer::withFilename(
-            mSelectedTape->filename().toStdString(), mPreferences.playbackAudioDevice());
-        mAudioFilePlayer->setPlaybackVolume(mWindow->hudView()->volume());
-        mAudioFilePlayer->setDelegate(this);
-        mAudioFilePlayer->setRemovesVoice(UserDefaults::standard().boolForKey(kRemoveVoice));
-        mMuted = false;
-    } catch (const NSXException& exception) {
-        mAudioFilePlayer.reset();
-        logError(QStringLiteral("Exception! %1")
-                     .arg(QString::fromStdString(exception.error().localizedDescription())));
-    } catch (const std::exception& exception) {
-        mAudioFilePlayer.reset();
-        logError(QStringLiteral("Exception! %1").arg(QString::fromUtf8(exception.what())));
-    }
-}
-
-void WindowController::destroyTapePlayer() {
-    if (mAudioFilePlayer) {
-        mAudioFilePlayer->setDelegate(nullptr);
-    }
-    mAudioFilePlayer.reset();
-}
-
-void WindowController::startPlayingAudio() {
-    if (mAudioFilePlayer) {
-        mAudioFilePlayer->startFilePlaying();
-    }
-}
-
-void WindowController::stopPlayingAudio() {
-    if (mAudioFilePlayer) {
-        mAudioFilePlayer->stopFilePlaying();
-    }
-}
-
-void WindowController::setPlaybackSpeed(double speed) {
-    mPlaybackSpeed = speed;
-    if (mAudioFilePlayer) {
-        mAudioFilePlayer->setPlaybackSpeed(speed);
-    }
-    mWindow->tapeView()->setRotationSpeed(speed);
-}
-
-void WindowController::muteAudio() {
-    mMuted = true;
-    if (mAudioFilePlayer) {
-        mAudioFilePlayer->setPlaybackLevel(0.0);
-    }
-}
-
-void WindowController::unmuteAudio() {
-    mMuted = false;
-    if (mAudioFilePlayer) {
-        mAudioFilePlayer->setPlaybackVolume(mWindow->hudView()->volume());
-    }
-}
-
-void WindowController::clearCurrentTime() {
-    HUDView* hud = mWindow->hudView();
-    hud->setTime(0);
-    mUpdatingPositionDisplay = true;
-    hud->setPosition(0);
-    mUpdatingPositionDisplay = false;
-    // The position bar seeks in proportion to the tape now in the deck.
-    hud->setMaxTime(mAudioFilePlayer ? mAudioFilePlayer->maxTime() : 0);
-}
-
-void WindowController::audioFilePlayerDidReachEndOfFile(VELKExtendedAudioFilePlayer* player) {
-    if (player == mAudioFilePlayer.get()) {
-        stopTape();
-    }
-}
-
-void WindowController::audioFilePlayerDidFail(VELKExtendedAudioFilePlayer* player,
-                                              const std::string& reason) {
-    if (player != mAudioFilePlayer.get()) {
-        return;
-    }
-    logError(QStringLiteral("Playback stopped: %1").arg(QString::fromStdString(reason)));
-    // A wind or cue ends first, then the playing stops: the deck comes to rest.
-    stopTape();
-    if (!mContext->isInTransition() && &mContext->state() != TapeMap::TapeStopped()) {
-        stopTape();
-    }
-}
-
-// Display
-
-void WindowController::startHUDUpdates() {
-    startHUDUpdates(true);
-}
-
-void WindowController::stopHUDUpdates() {
-    startHUDUpdates(false);
-}
-
-void WindowController::startHUDUpdates(bool start) {
-    if (start) {
-        mHUDTimer.start();
-    } else {
-        mHUDTimer.stop();
-        updateHUD();
-    }
-}
-
-void WindowController::updateHUD() {
-    double time = 0;
-    double maximum = 0;
-    if (mAudioFilePlayer) {
-        time = mAudioFilePlayer->currentTime();
-        maximum = mAudioFilePlayer->maxTime();
-    } else if (mAudioFileRecorder) {
-        time = mAudioFileRecorder->currentTime();
-    }
-    HUDView* hud = mWindow->hudView();
-    hud->setTime(time);
-    mUpdatingPositionDisplay = true;
-    hud->setPosition(time);
-    mUpdatingPositionDisplay = false;
-    hud->setMaxTime(maximum);
-}
-
-void WindowController::startPlayAnimation() {
-    mWindow->tapeView()->startRotationAnimation(true);
-}
-
-void WindowController::stopPlayAnimation() {
-    mWindow->tapeView()->startRotationAnimation(false);
-}
-
-void WindowController::playInsertionAnimation() {
-    mWindow->tapeView()->insertTape();
-}
-
-void WindowController::playRemovalAnimation() {
-    mWindow->tapeView()->ejectTape();
-}
-
-// Level meter
-
-void WindowController::createAudioInputMeter() {
-    try {
-        mAudioInputMeter = std::make_unique<VELKAudioInputMeter>(
-            mPreferences.recordingAudioDevice(),
-            channelsOrDefault(mPreferences.recordingAudioDeviceChannels()));
-        mAudioInputMeter->start();
-        startLevelMeter(true);
-    } catch (const NSXException& exception) {
-        mAudioInputMeter.reset();
-        logError(QStringLiteral("Could not create the audio input meter."));
-        logError(QStringLiteral("Exception:%1")
-                     .arg(QString::fromStdString(exception.error().localizedDescription())));
-    }
-}
-
-void WindowController::destroyAudioInputMeter() {
-    startLevelMeter(false);
-    if (mAudioInputMeter) {
-        mAudioInputMeter->stop();
-    }
-    mAudioInputMeter.reset();
-}
-
-void WindowController::startLevelMeter(bool start) {
-    if (start) {
-        mMeterTimer.start();
-    } else {
-        mMeterTimer.stop();
-        updateMeter();
-        mWindow->hudView()->setLevels(-100.0, -100.0);
-    }
-}
-
-void WindowController::updateMeter() {
-    if (mAudioInputMeter) {
-        const auto& levels = mAudioInputMeter->levels();
-        mWindow->hudView()->setLevels(displayLevel(levels[0]), displayLevel(levels[1]));
-    }
-}
-
-void WindowController::defaultInputDeviceDidChange() {
-    mPreferences.checkDefaultAudioDevices();
-    destroyAudioInputMeter();
-    createAudioInputMeter();
-}
-
-void WindowController::deviceListDidChange() {
-    mPreferences.checkDefaultAudioDevices();
-    destroyAudioInputMeter();
-    createAudioInputMeter();
-}
-
-void WindowController::defaultInputDeviceSampleRateDidChange() {
-    destroyAudioInputMeter();
-    createAudioInputMeter();
-}
-
-void WindowController::recordDeviceDidChange() {
-    destroyAudioInputMeter();
-    createAudioInputMeter();
-    HUDView* hud = mWindow->hudView();
-    if (!hud->stereo()) {
-        return;
-    }
-    try {
-        const auto device = mPreferences.recordingAudioDevice();
-        if (device && !device->canRecordStereo()) {
-            hud->setStereo(false);
-            UserDefaults::standard().setValue(kRecordingIsStereo, false);
-        }
-    } catch (const NSXException&) {
-        // The device went while we asked; the next notice sorts it out.
-    }
-}
-
-void WindowController::recordDeviceChannelsDidChange() {
-    recordDeviceDidChange();
-}
-
-// Tape selection and label commits
-
-void WindowController::tapeBoxSelectionDidChange() {
-    const TapeList selected = mTapeArrayController->selectedObjects();
-    if (selected == mLastSelectedObjects) {
-        return;
-    }
-    // Only a real change is a choice: a re-sort or a commit that renames
-    // the tape in the deck must not eject and insert it again.
-    mLastSelectedObjects = selected;
-    sendCommand(TransportCommand::TapeChosen);
-}
-
-bool WindowController::canSelectTape() const {
-    return !mTapeArrayController->selectedObjects().empty();
-}
-
-void WindowController::selectCurrentTape() {
-    const TapeList selected = mTapeArrayController->selectedObjects();
-    if (selected.empty()) {
-        setSelectedTape(nullptr);
-    } else if (selected.front() != mSelectedTape) {
-        setSelectedTape(selected.front());
-    }
-}
-
-void WindowController::clearSelectedTape() {
-    setSelectedTape(nullptr);
-}
-
-void WindowController::setSelectedTape(const std::shared_ptr<Tape>& tape) {
-    const std::shared_ptr<Tape> previous = mSelectedTape;
-    mSelectedTape = tape;
-    stopObservingTape(previous);
-    observeTape(tape);
-    mTapeViewBinding->setTape(tape);
-    mWindow->titleBarView()->setTapeTitle(tape ? tape->title() : QString());
-    if (previous && previous->dirty() && !previous->commitAttributes()) {
-        logError(previous->lastError());
-    }
-    emit selectedTapeChanged();
-}
-
-void WindowController::observeTape(const std::shared_ptr<Tape>& tape) {
-    if (!tape) {
-        return;
-    }
-    mSelectedTapeConnections << connect(tape.get(), &Tape::dirtyChanged, this,
-                                        &WindowController::commitDirtyTape);
-    mSelectedTapeConnections << connect(tape.get(), &Tape::titleChanged, this, [this] {
-        if (mSelectedTape) {
-            mWindow->titleBarView()->setTapeTitle(mSelectedTape->title());
-        }
-    });
-}
-
-void WindowController::stopObservingTape(const std::shared_ptr<Tape>&) {
-    for (const auto& connection : std::as_const(mSelectedTapeConnections)) {
-        disconnect(connection);
-    }
-    mSelectedTapeConnections.clear();
-}
-
-void WindowController::commitDirtyTape() {
-    if (!mAudioFilePlayer || !mSelectedTape || !mSelectedTape->dirty()) {
-        return;
-    }
-    // The file is rewritten under the player, so the player is closed around
-    // the commit and reopened where it was, at the same speed.
-    const int64_t frame = mAudioFilePlayer->currentFrame();
-    const double speed = mPlaybackSpeed;
-    const bool muted = mMuted;
-    const bool playing = mAudioFilePlayer->isFilePlaying();
-    if (playing) {
-        mAudioFilePlayer->stopFilePlaying();
-    }
-    destroyTapePlayer();
-    if (!mSelectedTape->commitAttributes()) {
-        logError(mSelectedTape->lastError());
-        showAlert(tr("The label could not be saved"), mSelectedTape->lastError());
-    }
-    createTapePlayer();
-    if (!mAudioFilePlayer) {
-        return;
-    }
-    try {
-        mAudioFilePlayer->setCurrentFrame(frame);
-    } catch (const NSXException&) {
-        // The frame is past a shortened file: play on from the start.
-    }
-    mAudioFilePlayer->setPlaybackSpeed(speed);
-    if (muted) {
-        mAudioFilePlayer->setPlaybackLevel(0.0);
-        mMuted = true;
-    }
-    if (playing) {
-        mAudioFilePlayer->startFilePlaying();
-    }
-}
-
-void WindowController::commitEveryTape() {
-    for (const auto& tape : mTapeArrayController->content()) {
-        // The tape being recorded is written when its recording is finished.
-        if (mAudioFileRecorder && tape == mSelectedTape) {
-            continue;
-        }
-        if (tape->dirty() && !tape->commitAttributes()) {
-            logError(tape->lastError());
-        }
-    }
-}
-
-void WindowController::tapeLibraryLocationDidChange() {
-    if (mAudioFileRecorder || mStoppingRecorder) {
-        // The recording stays where it started; the deck moves on afterwards.
-        mLibraryLocationChangedWhileRecording = true;
-        return;
-    }
-    commitEveryTape();
-    const QString folder = soundFilePath();
-    if (folder != mTapeArrayController->soundFilePath()) {
-        mTapeArrayController->setSoundFilePath(folder);
-    }
-    mTapeArrayController->checkRecordingDirectory();
-}
-
-// Tape navigation and commands
-
-void WindowController::selectTapeAtArrangedIndex(int index) {
-    mTapeArrayController->setSelectionIndexes({index});
-    mWindow->tapeBoxView()->selectRowAndScrollToVisible(index);
-}
-
-void WindowController::previousTape() {
-    const QList<int>& selection = mTapeArrayController->selectionIndexes();
-    const int count = static_cast<int>(mTapeArrayController->arrangedObjects().size());
-    if (selection.isEmpty() || selection.first() + 1 >= count) {
-        QApplication::beep();
-        return;
-    }
-    selectTapeAtArrangedIndex(selection.first() + 1);
-}
-
-void WindowController::nextTape() {
-    const QList<int>& selection = mTapeArrayController->selectionIndexes();
-    if (selection.isEmpty() || selection.first() == 0) {
-        QApplication::beep();
-        return;
-    }
-    selectTapeAtArrangedIndex(selection.first() - 1);
-}
-
-std::shared_ptr<Tape> WindowController::tapeToOperateOn(const std::shared_ptr<Tape>& tape) const {
-    if (tape) {
-        return tape;
-    }
-    if (mTapeMenu) {
-        if (auto* represented = mTapeMenu->property("cassoraTape").value<Tape*>()) {
-            for (const auto& candidate : mTapeArrayController->content()) {
-                if (candidate.get() == represented) {
-                    return candidate;
-                }
-            }
-        }
-    }
-    return mSelectedTape;
-}
-
-bool WindowController::canOperateOnTape(const std::shared_ptr<Tape>& tape) const {
-    const std::shared_ptr<Tape> target = tapeToOperateOn(tape);
-    if (!target || target->filename().isEmpty() || isRecording()) {
-        return false;
-    }
-    // A paused recording's file has no index until it is finished: it
-    // cannot be exported or trashed yet, though other tapes can.
-    return !((mAudioFileRecorder || mStoppingRecorder) && target == mSelectedTape);
-}
-
-void WindowController::setTapeMenu(QMenu* menu) {
-    mTapeMenu = menu;
-    mWindow->tapeView()->setContextMenu(menu);
-}
-
-void WindowController::revealInFinder(const std::shared_ptr<Tape>& tape) {
-    if (canOperateOnTape(tape)) {
-        mTapeArrayController->revealTapeInFinder(*tapeToOperateOn(tape));
-    }
-}
-
-void WindowController::moveTapeToTrash(const std::shared_ptr<Tape>& tape) {
-    if (!canOperateOnTape(tape)) {
-        return;
-    }
-    playSoundEffect(kTossTapeSound);
-    mTapeArrayController->moveTapeToTrash(tapeToOperateOn(tape));
-}
-
-void WindowController::revealLibraryInFinder() {
-    DesktopServices::revealInFileManager(soundFilePath());
-}
-
-void WindowController::search(const QString& text) {
-    mTapeArrayController->setFilterString(text);
-    mTapeArrayController->rearrangeObjects();
-    if (!mTapeArrayController->arrangedObjects().empty()) {
-        selectTapeAtArrangedIndex(0);
-    }
-}
-
-void WindowController::performFindPanelAction() {
-    if (!mTapesDisclosed) {
-        discloseTapes();
-    }
-    mWindow->searchField()->setFocus(Qt::ShortcutFocusReason);
-    mWindow->searchField()->selectAll();
-}
-
-void WindowController::discloseTapes() {
-    mTapesDisclosed = !mTapesDisclosed;
-    playSoundEffect(mTapesDisclosed ? kDrawerOpenSound : kDrawerCloseSound);
-    mWindow->animateToWidth(mTapesDisclosed ? DeckWindow::OpenWidth : DeckWindow::ClosedWidth, 1.0);
-}
-
-// Import and export
-
-void WindowController::importTapesIntoLibrary(const QList<QUrl>& urls) {
-    const QString folder = soundFilePath();
-    QStringList failures;
-    for (const QUrl& url : urls) {
-        if (!url.isLocalFile()) {
-            continue;
-        }
-        const TapeImport::Result result = TapeImport::copyTape(url.toLocalFile(), folder);
-        if (result.outcome == TapeImport::Outcome::Failed) {
-            logError(result.error);
-            failures << result.error;
-        }
-    }
-    if (!failures.isEmpty()) {
-        showAlert(tr("Some tapes could not be imported"), failures.join(QLatin1Char('\n')));
-    }
-}
-
-void WindowController::importTapes() {
-    const QStringList files = QFileDialog::getOpenFileNames(
-        mWindow, tr("Import Tapes"), QDir::homePath(), tr("MPEG-4 Audio (*.m4a *.mp4 *.m4b)"));
-    if (files.isEmpty()) {
-        return;
-    }
-    QList<QUrl> urls;
-    for (const QString& file : files) {
-        urls << QUrl::fromLocalFile(file);
-    }
-    // Only MPEG-4 audio, judged by content, like a drop.
-    QMimeData data;
-    data.setUrls(urls);
-    const QList<QUrl> tapes = TapeLibraryArrayController::acceptableDropURLs(&data);
-    if (tapes.size() < urls.size()) {
-        showAlert(tr("Some files are not tapes"),
-                  tr("Only MPEG-4 audio files can be imported into the library."));
-    }
-    importTapesIntoLibrary(tapes);
-}
-
-void WindowController::exportTape() {
-    const std::shared_ptr<Tape> tape = mSelectedTape;
-    if (!canOperateOnTape(tape)) {
-        return;
-    }
-    const QString destination = QFileDialog::getSaveFileName(
-        mWindow, tr("Export Tape"),
-        QDir(QDir::homePath()).filePath(QFileInfo(tape->filename()).fileName()),
-        tr("MPEG-4 Audio (*.m4a)"));
-    if (destination.isEmpty()) {
-        return;
-    }
-    const TapeImport::Result result = TapeImport::copyFile(tape->filename(), destination, true);
-    if (result.outcome == TapeImport::Outcome::Failed) {
-        logError(result.error);
-        showAlert(tr("The tape could not be exported"), result.error);
-    }
-}
-
 // Alerts
 
-void WindowController::showAlert(const QString& message, const QString& informative) {
+void WindowController::showAlert(const QString& message, const QString& informative,
+                                 QMessageBox::Icon icon) {
     if (mAlertPresenter) {
         mAlertPresenter(message, informative);
         return;
     }
     // Window-modal and open, not exec: the deck's transport keeps running.
-    auto* box = new QMessageBox(QMessageBox::Warning, message, message, QMessageBox::Ok, mWindow);
+    auto* box = new QMessageBox(icon, message, message, QMessageBox::Ok, mWindow);
     box->setInformativeText(informative);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
@@ -1185,7 +498,7 @@ void WindowController::windowWillClose() {
         const QPoint origin = mWindow->pos();
         QByteArray frame;
         QDataStream stream(&frame, QIODevice::WriteOnly);
-        stream << origin;
+        stream << origin << mWindow->height();
         UserDefaults::standard().setValue(kWindowFrame, frame);
     }
     UserDefaults::standard().synchronize();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/library/ArrayController.h"
+#include "app/library/RecordingStallWatch.h"
 #include "app/library/Tape.h"
 #include "app/transport/WindowControllerActions.h"
 #include "audio/hardware/VELKAudioHardware.h"
@@ -8,6 +9,7 @@
 #include "audio/recorder/VELKExtendedAudioFileRecorder.h"
 
 #include <QMenu>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -15,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class DeckHotKeys;
 class DeckWindow;
@@ -48,8 +51,15 @@ public:
     ~WindowController() override;
 
     DeckWindow* window() const { return mWindow; }
-    // Shows the window where it was last (or centred on the first run).
+    // Shows the window where it was last, as tall as it was (or centred on
+    // the first run), always on a screen.
     void showWindow();
+    // Where the window of `size` goes, saved at `origin`, given the screens'
+    // available areas: on the screen the origin is on (else the first one,
+    // centred), moved so that as much of it as fits is on that screen.
+    static QRect placeWindow(std::optional<QPoint> origin, QSize size, const QList<QRect>& areas);
+    // Brings the window to the front where it is (restored when minimized).
+    void raiseWindow();
 
     // After the application has started: the folder watch and the
     // observations that follow settings, the global hot keys and the status
@@ -74,10 +84,15 @@ public:
     bool isRecordingPaused() const { return mRecordingPaused; }
     bool tapesDisclosed() const { return mTapesDisclosed; }
     bool isClosed() const { return mClosed; }
+    // What the deck's title bar says stands in the way; empty when nothing does.
+    QString notice() const;
     QString soundFilePath() const;
 
     // The tape menu shown on the cassette and the tape box's spines.
     void setTapeMenu(QMenu* menu);
+    // The key of a transport segment as the keyboard layout labels it ("Y"
+    // for REC on a German keyboard); empty when it has none.
+    QString transportKeyName(int segment) const;
     // Whether a tape command (reveal, trash, export) can act on the tape now.
     bool canOperateOnTape(const std::shared_ptr<Tape>& tape) const;
     // The tape a command acts on: `tape` itself, else the tape menu's tape,
@@ -116,6 +131,19 @@ public slots:
     // Asks for tapes to import, and for where to export the selected tape.
     void importTapes();
     void exportTape();
+    // The label, the notes and the letter of the tape in the deck, as the
+    // cassette's clicks edit them.
+    void renameTape();
+    void editTapeNotes();
+    void nextTapeColour();
+    // The playback volume a bar up or down; the tape to its start or end.
+    void volumeUp();
+    void volumeDown();
+    void goToStart();
+    void goToEnd();
+    // Stereo or mono recording, chosen the way the HUD's switch chooses:
+    // stereo on a mono-only input is refused with an alert.
+    void chooseRecordingChannels(bool stereo);
 
 signals:
     // The deck has closed: the transport is stopped and every tape committed.
@@ -176,6 +204,9 @@ public:
 
     // Label commits.
     void commitDirtyTape();
+    // Writes the tape's label; a label that cannot be written is put back
+    // as the file holds it, and the user is told. False then.
+    bool commitLabel(Tape& tape);
     // Waits, turning the event loop, until the recorder has stopped.
     bool isWaitingForRecorder() const { return mWaitingForRecorder; }
 
@@ -194,16 +225,49 @@ private:
     // transition, and not while a recording is being finished.
     bool canDeliverEvents() const;
     void dropTapeThatWasNeverRecorded(const std::shared_ptr<Tape>& tape);
+    // Where the tape in the deck is and how it sounds, to reopen its player there.
+    struct PlayerPlace {
+        int64_t frame = 0;
+        double speed = 1.0;
+        bool muted = false;
+    };
+    PlayerPlace playerPlace() const;
+    // Makes the player of the tape in the deck again, on the playback
+    // device of the moment, at `place`; plays it when asked. False (the
+    // reason in mTapePlayerFailure) when it cannot.
+    bool recreateTapePlayer(const PlayerPlace& place, bool play);
+    // Whether the deck is in a state where the tape moves.
+    bool transportMovesTape() const;
+    // Stops a moving tape once the current transition is over.
+    void bringTapeToRest();
+    // Says why the tape cannot play and stops the deck.
+    void tapeCannotPlay(const QString& reason);
     void recordingDidFail(const QString& reason);
     void finalizeRecordedFile();
     void recordDeviceDidChange();
+    // Stereo on an input that records only mono becomes mono, without a word
+    // (the user chose the device, not the mode).
+    void applyMonoRule();
     void recordDeviceChannelsDidChange();
     void tapeLibraryLocationDidChange();
     void commitEveryTape();
     void observeTape(const std::shared_ptr<Tape>& tape);
     void stopObservingTape(const std::shared_ptr<Tape>& tape);
     void selectTapeAtArrangedIndex(int index);
-    void showAlert(const QString& message, const QString& informative);
+    void showAlert(const QString& message, const QString& informative,
+                   QMessageBox::Icon icon = QMessageBox::Warning);
+    // What stands in the way of saving tapes in the library folder, naming
+    // it; empty when nothing does.
+    QString libraryFolderProblem() const;
+    static QString soundServerMissing();
+    // Whether the audio server answers now; the deck follows when it has
+    // come (or gone) since it last asked.
+    bool checkSoundServer();
+    // The deck's standing notices (no audio server, a library folder that
+    // cannot take tapes), shown on its title bar.
+    void updateNotices();
+    // Follows whether audio still arrives while recording (HUD timer).
+    void watchForStalledRecording(double recordedSeconds);
     void tapeBoxSelectionDidChange();
 
     PreferencesController& mPreferences;
@@ -228,12 +292,19 @@ private:
     bool mMuted = false;
     double mPlaybackSpeed = 1.0;
     bool mRecordingPaused = false;
+    RecordingStallWatch mStallWatch;
+    QString mRecordingStall; // what the deck says while no audio arrives
     bool mTapesDisclosed = true;
     bool mClosed = false;
     bool mClosing = false;
+    bool mSearching = false;
     bool mStoppingRecorder = false;
     bool mLibraryLocationChangedWhileRecording = false;
     bool mIsHardwareDelegate = false;
+    // Why the tape in the deck has no player, or why it last failed to play.
+    QString mTapePlayerFailure;
+    // Set while no audio server answers: what the deck says about it.
+    QString mSoundServerFailure;
     AlertPresenter mAlertPresenter;
     std::unique_ptr<DeckHotKeys> mHotKeys;
     std::unique_ptr<StatusItem> mStatusItem;

@@ -153,8 +153,11 @@ bool PTHotKeyCenter::grab(uint8_t keyCode, uint16_t modifiers, const QString& na
     int grabbed = 0;
     uint8_t failure = 0;
     for (uint16_t locks : kLockModifiers) {
+        // Not owner events: while the grab lasts (until the key is up), its
+        // press and release are both reported on the root window, even when
+        // one of our own windows has the focus.
         xcb_void_cookie_t cookie =
-            xcb_grab_key_checked(mConnection, 1, mRoot, modifiers | locks, keyCode,
+            xcb_grab_key_checked(mConnection, 0, mRoot, modifiers | locks, keyCode,
                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* reply = xcb_request_check(mConnection, cookie)) {
             failure = reply->error_code;
@@ -227,11 +230,10 @@ bool PTHotKeyCenter::nativeEventFilter(const QByteArray& eventType, void* messag
     }
     case XCB_KEY_RELEASE: {
         const auto* release = static_cast<const xcb_key_release_event_t*>(message);
-        if (release->event != mRoot) {
-            return false;
-        }
+        // A key that is up again is up wherever its release was reported;
+        // one kept down would swallow every later press of it.
         mKeysDown.removeAll(release->detail);
-        return true;
+        return release->event == mRoot;
     }
     case XCB_MAPPING_NOTIFY:
         PTKeyCodeTranslator::keyboardMappingDidChange();

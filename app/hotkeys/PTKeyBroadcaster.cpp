@@ -59,7 +59,7 @@ PTKeyCombo PTKeyBroadcaster::keyComboForEvent(const QKeyEvent& event) {
 }
 
 bool PTKeyBroadcaster::event(QEvent* event) {
-    // Claim every shortcut, so Ctrl+Q or Escape are captured, not acted on.
+    // Claim every shortcut, so Ctrl+Q or Ctrl+W are captured, not acted on.
     if (event->type() == QEvent::ShortcutOverride) {
         event->accept();
         return true;
@@ -70,6 +70,10 @@ bool PTKeyBroadcaster::event(QEvent* event) {
 void PTKeyBroadcaster::keyPressEvent(QKeyEvent* event) {
     event->accept();
     if (isModifierKey(event->key())) {
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        emit cancelRequested();
         return;
     }
     const PTKeyCombo combo = keyComboForEvent(*event);

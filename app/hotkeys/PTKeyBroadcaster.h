@@ -8,7 +8,8 @@
 // pressed with it (shortcuts included, which it claims) becomes a
 // PTKeyCombo, broadcast through `keyEvent`. Modifier keys alone are not a
 // combination; a key that has no place in our key table is broadcast as
-// `unknownKeyPressed`.
+// `unknownKeyPressed`. Escape alone is no combination either: it asks to
+// cancel (`cancelRequested`).
 class PTKeyBroadcaster : public QPushButton {
     Q_OBJECT
 
@@ -24,6 +25,7 @@ public:
 signals:
     void keyEvent(const PTKeyCombo& keyCombo);
     void unknownKeyPressed();
+    void cancelRequested();
 
 protected:
     bool event(QEvent* event) override;

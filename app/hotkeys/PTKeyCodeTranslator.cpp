@@ -46,6 +46,11 @@ void PTKeyCodeTranslator::keyboardMappingDidChange() {
     sharedTranslator().reset();
 }
 
+QString PTKeyCodeTranslator::keyNameInCurrentLayout(int virtualKeyCode) {
+    keyboardMappingDidChange();
+    return currentTranslator().keyName(virtualKeyCode);
+}
+
 PTKeyCodeTranslator::PTKeyCodeTranslator(xcb_connection_t* connection) : mConnection(connection) {
     if (mConnection && !xcb_connection_has_error(mConnection)) {
         mKeySymbols = xcb_key_symbols_alloc(mConnection);

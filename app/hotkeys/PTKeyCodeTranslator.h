@@ -19,6 +19,9 @@ public:
     static PTKeyCodeTranslator& currentTranslator();
     // Forgets the layout, so the next name is read from the server again.
     static void keyboardMappingDidChange();
+    // The key's name in the layout of this moment, read from the server
+    // afresh (a layout switched with setxkbmap announces nothing to us).
+    static QString keyNameInCurrentLayout(int virtualKeyCode);
 
     explicit PTKeyCodeTranslator(xcb_connection_t* connection);
     ~PTKeyCodeTranslator();

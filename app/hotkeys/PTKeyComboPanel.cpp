@@ -47,7 +47,7 @@ PTKeyComboPanel::PTKeyComboPanel(QWidget* parent) : QDialog(parent) {
     QPushButton* cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
     QPushButton* clearButton = buttons->addButton(tr("Clear"), QDialogButtonBox::ResetRole);
     for (QPushButton* button : {mOkButton, cancelButton, clearButton}) {
-        // Return and Escape are combinations to capture, not button presses.
+        // Return is a combination to capture, not a button press.
         button->setAutoDefault(false);
         button->setFocusPolicy(Qt::NoFocus);
     }
@@ -63,6 +63,7 @@ PTKeyComboPanel::PTKeyComboPanel(QWidget* parent) : QDialog(parent) {
     setMinimumWidth(360);
 
     connect(mKeyBcaster, &PTKeyBroadcaster::keyEvent, this, &PTKeyComboPanel::keyWasBroadcast);
+    connect(mKeyBcaster, &PTKeyBroadcaster::cancelRequested, this, &PTKeyComboPanel::cancel);
     connect(mKeyBcaster, &PTKeyBroadcaster::unknownKeyPressed, this,
             [this] { mMessageField->setText(tr("That key cannot be used for a hot key.")); });
     connect(this, &QDialog::finished, this, [this](int code) {

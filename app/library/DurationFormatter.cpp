@@ -40,3 +40,10 @@ QString DurationFormatter::durationToString(int seconds, unsigned style) {
     pieces << (style == 2 ? QStringLiteral("%1\u2033").arg(rest) : QStringLiteral("%1s").arg(rest));
     return pieces.join(QString());
 }
+
+QString DurationFormatter::tapeDurationToString(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0 || seconds > kLongestTape) {
+        return QCoreApplication::translate("DurationFormatter", "unknown");
+    }
+    return durationToString(static_cast<int>(seconds));
+}

@@ -7,6 +7,11 @@
 class DurationFormatter {
 public:
     static QString durationToString(int seconds, unsigned style = 0);
+    // A tape's length in seconds (whole seconds shown, compact style); a
+    // length no recording can have (negative, not a number, or longer than
+    // kLongestTape) reads "unknown".
+    static QString tapeDurationToString(double seconds);
+    static constexpr double kLongestTape = 366.0 * 24 * 3600;
     // Any text reads as 0: durations are for display only.
     static double valueForString(const QString&) { return 0.0; }
 };

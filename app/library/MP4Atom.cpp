@@ -39,6 +39,9 @@ bool writeFully(int fd, const char* data, size_t size, uint64_t offset) {
 }
 
 uint64_t fileSize(int fd) {
+    if (const auto cached = MP4ReadCache::size(fd)) {
+        return *cached;
+    }
     struct stat status {};
     return fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
 }
@@ -404,6 +407,7 @@ constexpr size_t kCacheBlock = 64 * 1024;
 } // namespace
 
 MP4ReadCache::MP4ReadCache(int fileHandle) : mFileHandle(fileHandle), mOuter(tActiveCache) {
+    mDeferred = activeFor(fileHandle) != nullptr;
     tActiveCache = this;
 }
 
@@ -411,27 +415,60 @@ MP4ReadCache::~MP4ReadCache() {
     tActiveCache = mOuter;
 }
 
-bool MP4ReadCache::read(int fileHandle, char* data, size_t size, uint64_t offset) {
+MP4ReadCache* MP4ReadCache::activeFor(int fileHandle) {
     MP4ReadCache* cache = tActiveCache;
-    while (cache && cache->mFileHandle != fileHandle) {
+    while (cache && (cache->mFileHandle != fileHandle || cache->mDeferred)) {
         cache = cache->mOuter;
     }
+    return cache;
+}
+
+std::optional<uint64_t> MP4ReadCache::size(int fileHandle) {
+    MP4ReadCache* cache = activeFor(fileHandle);
+    if (!cache) {
+        return std::nullopt;
+    }
+    if (!cache->mFileSize) {
+        struct stat status {};
+        if (fstat(fileHandle, &status) != 0) {
+            return std::nullopt;
+        }
+        cache->mFileSize = static_cast<uint64_t>(status.st_size);
+    }
+    return cache->mFileSize;
+}
+
+bool MP4ReadCache::read(int fileHandle, char* data, size_t size, uint64_t offset) {
+    MP4ReadCache* cache = activeFor(fileHandle);
     if (!cache || size > kCacheBlock / 2) {
         return false;
     }
     const bool inBlock = cache->mBlockSize > 0 && offset >= cache->mBlockOffset &&
                          offset + size <= cache->mBlockOffset + cache->mBlockSize;
     if (!inBlock) {
-        cache->mBlock.resize(kCacheBlock);
+        // As large as the rest of the file, up to a block; not zeroed, as
+        // only what pread fills is ever read.
+        const auto fileLength = MP4ReadCache::size(fileHandle).value_or(kCacheBlock);
+        const size_t wanted = offset < fileLength
+                                  ? static_cast<size_t>(std::min<uint64_t>(kCacheBlock,
+                                                                          fileLength - offset))
+                                  : 0;
+        if (wanted < size) {
+            return false; // past the end: the direct read reports it
+        }
+        if (wanted > cache->mBlockCapacity) {
+            cache->mBlock.reset(new char[wanted]);
+            cache->mBlockCapacity = wanted;
+        }
         const ssize_t got =
-            pread(fileHandle, cache->mBlock.data(), kCacheBlock, static_cast<off_t>(offset));
+            pread(fileHandle, cache->mBlock.get(), wanted, static_cast<off_t>(offset));
         cache->mBlockOffset = offset;
         cache->mBlockSize = got > 0 ? static_cast<size_t>(got) : 0;
         if (cache->mBlockSize < size) {
-            return false; // past the end: the direct read reports it
+            return false;
         }
     }
-    std::memcpy(data, cache->mBlock.data() + (offset - cache->mBlockOffset), size);
+    std::memcpy(data, cache->mBlock.get() + (offset - cache->mBlockOffset), size);
     return true;
 }
 
@@ -439,6 +476,7 @@ void MP4ReadCache::invalidate(int fileHandle) {
     for (MP4ReadCache* cache = tActiveCache; cache; cache = cache->mOuter) {
         if (cache->mFileHandle == fileHandle) {
             cache->mBlockSize = 0;
+            cache->mFileSize.reset();
         }
     }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class MP4MemoryAtom;
@@ -116,9 +117,11 @@ private:
     uint64_t mOffset;
 };
 
-// While one lives, reads of atoms in its file come from 64 KB blocks read
-// once, instead of many small reads. For read-only walks; any write through
-// the editor drops the blocks.
+// While one lives, reads of atoms in its file come from blocks of up to
+// 64 KB read once, and the file's size is asked once, instead of many small
+// reads. For read-only walks; any write through the editor drops what it
+// holds. A cache made while another for the same file lives leaves the work
+// to that one.
 class MP4ReadCache {
 public:
     explicit MP4ReadCache(int fileHandle);
@@ -128,14 +131,21 @@ public:
 
     // Serves a read when a cache for `fileHandle` is active; false otherwise.
     static bool read(int fileHandle, char* data, size_t size, uint64_t offset);
+    // The file's size, when a cache for `fileHandle` is active.
+    static std::optional<uint64_t> size(int fileHandle);
     static void invalidate(int fileHandle);
 
 private:
+    static MP4ReadCache* activeFor(int fileHandle);
+
     int mFileHandle;
     MP4ReadCache* mOuter;
+    bool mDeferred = false; // an outer cache serves this file
     uint64_t mBlockOffset = 0;
     size_t mBlockSize = 0;
-    std::vector<char> mBlock;
+    size_t mBlockCapacity = 0;
+    std::unique_ptr<char[]> mBlock;
+    std::optional<uint64_t> mFileSize;
 };
 
 // Big-endian 32-bit fields of atom payloads. Reading past the end gives 0.

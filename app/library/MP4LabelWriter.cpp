@@ -6,6 +6,7 @@
 #include "app/library/MP4MovieBox.h"
 #include "audio/format/InternalInconsistencyException.h"
 #include "platform/audio/FourCharCode.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,9 +14,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -54,7 +57,8 @@ QByteArray freeHeader(uint64_t size) {
 
 uint32_t readUInt32(int fd, uint64_t offset) {
     unsigned char b[4];
-    if (preadAll(fd, reinterpret_cast<char*>(b), 4, offset)) {
+    if (!MP4ReadCache::read(fd, reinterpret_cast<char*>(b), 4, offset) &&
+        preadAll(fd, reinterpret_cast<char*>(b), 4, offset)) {
         throw InternalInconsistencyException("Did not read 4 bytes successfully.", "MP4LabelWriter",
                                              __LINE__);
     }
@@ -62,6 +66,9 @@ uint32_t readUInt32(int fd, uint64_t offset) {
 }
 
 uint64_t fileLength(int fd) {
+    if (const auto cached = MP4ReadCache::size(fd)) {
+        return *cached;
+    }
     struct stat status {};
     return fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
 }
@@ -81,15 +88,16 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
         }
         length -= static_cast<uint64_t>(copied);
     }
-    std::vector<char> buffer(1 << 20);
+    const auto bufferSize = static_cast<size_t>(std::min<uint64_t>(length, 1 << 20));
+    const std::unique_ptr<char[]> buffer(length > 0 ? new char[bufferSize] : nullptr);
     while (length > 0) {
-        const auto chunk = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
-        const ssize_t got = pread(in, buffer.data(), chunk, inAt);
+        const auto chunk = static_cast<size_t>(std::min<uint64_t>(length, bufferSize));
+        const ssize_t got = pread(in, buffer.get(), chunk, inAt);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0 ||
-            pwriteAll(out, buffer.data(), static_cast<size_t>(got), static_cast<uint64_t>(outAt))) {
+            pwriteAll(out, buffer.get(), static_cast<size_t>(got), static_cast<uint64_t>(outAt))) {
             return false;
         }
         inAt += got;
@@ -101,7 +109,7 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
 
 void syncFolder(const QString& folder) {
     const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::open(FileNames::encode(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         fsync(fd);
         ::close(fd);
@@ -134,8 +142,9 @@ bool MP4LabelWriter::fail(const QString& message) {
 
 bool MP4LabelWriter::lock(std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    const QByteArray path = QFile::encodeName(mPath);
+    const QByteArray path = FileNames::encode(mPath);
     for (;;) {
+        // (Opened for reading and writing, a FIFO never makes the open wait.)
         const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             const int cause = errno;
@@ -245,6 +254,8 @@ bool MP4LabelWriter::commit(const MP4LabelEdit& edit) {
 }
 
 bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
+    // Box headers are read from one block; every write drops it.
+    const MP4ReadCache cache(mFileHandle);
     const Layout layout = survey();
     const auto isType = [](uint32_t type) {
         return [type](const Box& b) { return b.type == type; };
@@ -280,9 +291,10 @@ bool MP4LabelWriter::commitLocked(const MP4LabelEdit& edit) {
     std::vector<Box> audio;
     std::copy_if(layout.boxes.begin(), layout.boxes.end(), std::back_inserter(audio),
                  isType(FourCC("mdat")));
-    for (const uint64_t offset : moov.chunkOffsets()) {
+    for (const auto& chunk : moov.chunkExtents()) {
         const bool inAudio = std::any_of(audio.begin(), audio.end(), [&](const Box& b) {
-            return offset >= b.offset + 8 && offset < b.offset + b.size;
+            return chunk.offset >= b.offset + 8 && chunk.offset < b.offset + b.size &&
+                   chunk.size <= b.offset + b.size - chunk.offset;
         });
         if (!inAudio) {
             return fail(QStringLiteral("the audio of %1 is not where its index says").arg(mPath));
@@ -415,7 +427,7 @@ bool MP4LabelWriter::writeIntoSlot(const Layout&, const Slot& slot, const Box& l
 
 bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QByteArray& moov) {
     const uint64_t end = layout.end;
-    if (fileLength(mFileHandle) > end && ftruncate(mFileHandle, static_cast<off_t>(end)) != 0) {
+    if (fileLength(mFileHandle) > end && !truncateTo(end)) {
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(errno)));
     }
     const uint64_t lead = leadBefore(end);
@@ -429,7 +441,7 @@ bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QB
     step("append");
     if (!writeAt(end, tail) || !sync()) {
         const int cause = errno;
-        (void)!ftruncate(mFileHandle, static_cast<off_t>(end));
+        (void)truncateTo(end);
         return fail(QStringLiteral("cannot write %1: %2").arg(mPath, strerror(cause)));
     }
     step("retire");
@@ -440,15 +452,29 @@ bool MP4LabelWriter::appendAtEnd(const Layout& layout, const Box& live, const QB
 }
 
 bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& moov) {
-    const QFileInfo info(mPath);
-    QByteArray pattern = QFile::encodeName(
+    struct stat status {};
+    fstat(mFileHandle, &status);
+    if (status.st_nlink > 1) {
+        return fail(QStringLiteral("%1 has other names (hard links); its audio would have to "
+                                   "move to label it, which would part them, so it is left as "
+                                   "it is")
+                        .arg(mPath));
+    }
+    // A link keeps pointing at the tape: the copy is made beside the file
+    // the link names, and replaces that.
+    const QString target = resolvedPath();
+    if (target.isEmpty()) {
+        return fail(QStringLiteral("cannot find the file behind %1").arg(mPath));
+    }
+    const QFileInfo info(target);
+    QByteArray pattern = FileNames::encode(
         info.dir().filePath(QStringLiteral(".%1.cassora-XXXXXX").arg(info.fileName())));
     // Copies left by commits that were stopped part way: no commit on this
     // file runs while the lock is held, so they are stale.
     const QString stalePrefix = QStringLiteral(".%1.cassora-").arg(info.fileName());
-    for (const QString& name : info.dir().entryList(QDir::Files | QDir::Hidden)) {
+    for (const QString& name : FileNames::entries(info.absolutePath())) {
         if (name.startsWith(stalePrefix) && name.size() == stalePrefix.size() + 6) {
-            info.dir().remove(name);
+            ::unlink(FileNames::encode(info.dir().filePath(name)).constData());
         }
     }
     const int out = mkostemp(pattern.data(), O_CLOEXEC);
@@ -462,6 +488,10 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
         ::unlink(pattern.constData());
         return fail(message);
     };
+    // Locked from the start, so that nothing takes it for a stale copy.
+    if (flock(out, LOCK_EX | LOCK_NB) != 0) {
+        return discard(QStringLiteral("cannot lock the new copy of %1").arg(mPath));
+    }
     // Room for the next commits, so that they need not move the audio again.
     const uint64_t movie = moov.size();
     const uint64_t padding = (movie + movie / 2 + 16384 + 7) / 8 * 8;
@@ -481,18 +511,13 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
         pwriteAll(out, freeHeader(padding).constData(), 8, live.offset + movie) == 0 &&
         ftruncate(out, static_cast<off_t>(newRest)) == 0 &&
         copyRange(mFileHandle, oldRest, out, newRest, length - oldRest);
-    struct stat status {};
-    fstat(mFileHandle, &status);
     fchmod(out, status.st_mode & 07777);
     (void)!fchown(out, status.st_uid, status.st_gid); // only root may give a file away
     if (!copied || fsync(out) != 0) {
         return discard(QStringLiteral("cannot write beside %1: %2").arg(mPath, strerror(errno)));
     }
-    if (flock(out, LOCK_EX | LOCK_NB) != 0) {
-        return discard(QStringLiteral("cannot lock the new copy of %1").arg(mPath));
-    }
     step("rename");
-    if (::rename(pattern.constData(), QFile::encodeName(mPath).constData()) != 0) {
+    if (::rename(pattern.constData(), FileNames::encode(target).constData()) != 0) {
         return discard(QStringLiteral("cannot replace %1: %2").arg(mPath, strerror(errno)));
     }
     syncFolder(info.absolutePath());
@@ -500,6 +525,14 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
     mFileHandle = out;
     mMovedAudio = true;
     return true;
+}
+
+QString MP4LabelWriter::resolvedPath() const {
+    char resolved[PATH_MAX];
+    if (!realpath(FileNames::encode(mPath).constData(), resolved)) {
+        return {};
+    }
+    return FileNames::decode(QByteArray(resolved));
 }
 
 void MP4LabelWriter::tidy() {
@@ -519,7 +552,7 @@ void MP4LabelWriter::tidy() {
             ++j;
         }
         if (j == boxes.size() && j > i && !layout.openEnded && layout.reclaimableTail) {
-            (void)!ftruncate(mFileHandle, static_cast<off_t>(boxes[i].offset));
+            (void)truncateTo(boxes[i].offset);
             break;
         }
         if (j > i + 1 && joined <= std::numeric_limits<uint32_t>::max()) {
@@ -528,7 +561,7 @@ void MP4LabelWriter::tidy() {
         i = j > i ? j : i + 1;
     }
     if (!layout.openEnded && layout.reclaimableTail && fileLength(mFileHandle) > layout.end) {
-        (void)!ftruncate(mFileHandle, static_cast<off_t>(layout.end)); // a cut-off box at the end
+        (void)truncateTo(layout.end); // a cut-off box at the end
     }
 }
 
@@ -536,6 +569,11 @@ bool MP4LabelWriter::writeAt(uint64_t offset, const QByteArray& bytes) {
     MP4ReadCache::invalidate(mFileHandle);
     return pwriteAll(mFileHandle, bytes.constData(), static_cast<size_t>(bytes.size()), offset) ==
            0;
+}
+
+bool MP4LabelWriter::truncateTo(uint64_t length) {
+    MP4ReadCache::invalidate(mFileHandle);
+    return ftruncate(mFileHandle, static_cast<off_t>(length)) == 0;
 }
 
 bool MP4LabelWriter::sync() {

@@ -73,10 +73,13 @@ private:
     bool appendAtEnd(const Layout& layout, const Box& live, const QByteArray& moov);
     bool rewriteBeside(const Layout& layout, const Box& live, class MP4MovieBox& moov);
     void retireStaleMovieBoxes(uint64_t keep);
+    // The file itself, with every link on the way resolved.
+    QString resolvedPath() const;
     void tidy();
     bool fail(const QString& message);
     bool writeAt(uint64_t offset, const QByteArray& bytes);
     bool sync();
+    bool truncateTo(uint64_t length);
 
     QString mPath;
     int mFileHandle = -1;

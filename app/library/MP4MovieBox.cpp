@@ -212,6 +212,81 @@ std::vector<uint64_t> MP4MovieBox::chunkOffsets() const {
     return offsets;
 }
 
+std::vector<const MP4MovieBox*> MP4MovieBox::sampleTables() const {
+    std::vector<const MP4MovieBox*> tables;
+    for (const MP4MovieBox& trak : mChildren) {
+        if (trak.type() == FourCC("trak")) {
+            const MP4MovieBox* mdia = trak.child(FourCC("mdia"));
+            const MP4MovieBox* minf = mdia ? mdia->child(FourCC("minf")) : nullptr;
+            tables.push_back(minf ? minf->child(FourCC("stbl")) : nullptr);
+        }
+    }
+    return tables;
+}
+
+namespace {
+
+// The byte size of each of `chunks` chunks, from a sample-to-chunk table
+// ('stsc') and a sample-size table ('stsz'); empty when they do not fit
+// together.
+std::vector<uint64_t> chunkSizes(const QByteArray& stsc, const QByteArray& stsz, size_t chunks) {
+    const uint32_t entries = mp4ReadUInt32(stsc, 4);
+    const uint32_t fixedSize = mp4ReadUInt32(stsz, 4);
+    const uint32_t samples = mp4ReadUInt32(stsz, 8);
+    if (stsc.size() < 8 + qsizetype{entries} * 12 || stsz.size() < 12 ||
+        (fixedSize == 0 && stsz.size() < 12 + qsizetype{samples} * 4)) {
+        return {};
+    }
+    std::vector<uint64_t> sizes(chunks, 0);
+    uint64_t sample = 0;
+    for (uint32_t e = 0; e < entries; ++e) {
+        const qsizetype at = 8 + qsizetype{e} * 12;
+        const uint64_t first = mp4ReadUInt32(stsc, at);
+        const uint64_t next = e + 1 < entries ? mp4ReadUInt32(stsc, at + 12) : chunks + 1;
+        const uint32_t perChunk = mp4ReadUInt32(stsc, at + 4);
+        if (first == 0 || next <= first) {
+            return {};
+        }
+        for (uint64_t chunk = first - 1; chunk < std::min<uint64_t>(next - 1, chunks); ++chunk) {
+            for (uint32_t i = 0; i < perChunk && sample < samples; ++i, ++sample) {
+                sizes[chunk] += fixedSize != 0 ? fixedSize
+                                               : mp4ReadUInt32(stsz, 12 + qsizetype(sample) * 4);
+            }
+        }
+    }
+    return sizes;
+}
+
+} // namespace
+
+std::vector<MP4MovieBox::ChunkExtent> MP4MovieBox::chunkExtents() const {
+    std::vector<ChunkExtent> extents;
+    const auto offsets = chunkOffsetTables();
+    const auto tables = sampleTables();
+    for (size_t track = 0; track < offsets.size(); ++track) {
+        const MP4MovieBox* table = offsets[track];
+        if (!table) {
+            continue;
+        }
+        const QByteArray& payload = table->head();
+        const bool wide = table->type() == FourCC("co64");
+        const qsizetype step = wide ? 8 : 4;
+        std::vector<uint64_t> starts;
+        for (qsizetype at = 8; at + step <= payload.size(); at += step) {
+            starts.push_back(wide ? readUInt64(payload, at) : mp4ReadUInt32(payload, at));
+        }
+        const MP4MovieBox* stbl = tables[track];
+        const MP4MovieBox* stsc = stbl ? stbl->child(FourCC("stsc")) : nullptr;
+        const MP4MovieBox* stsz = stbl ? stbl->child(FourCC("stsz")) : nullptr;
+        const auto sizes = stsc && stsz ? chunkSizes(stsc->head(), stsz->head(), starts.size())
+                                        : std::vector<uint64_t>();
+        for (size_t i = 0; i < starts.size(); ++i) {
+            extents.push_back({starts[i], sizes.empty() ? 0 : sizes[i]});
+        }
+    }
+    return extents;
+}
+
 void MP4MovieBox::shiftChunkOffsets(uint64_t from, int64_t delta) {
     for (MP4MovieBox* table : chunkOffsetTables()) {
         if (!table) {

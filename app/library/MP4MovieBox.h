@@ -35,6 +35,13 @@ public:
 
     // Every chunk offset of every track, in table order.
     std::vector<uint64_t> chunkOffsets() const;
+    struct ChunkExtent {
+        uint64_t offset;
+        uint64_t size; // 0 when the track's sample tables do not say
+    };
+    // Where every chunk of every track lies: its offset, and the sizes of the
+    // samples the sample-to-chunk table puts in it.
+    std::vector<ChunkExtent> chunkExtents() const;
     // Whether every track has a chunk-offset table ('stco' or 'co64').
     bool everyTrackHasChunkOffsets() const;
     // Adds `delta` to every chunk offset at or after `from`, in every track.
@@ -47,6 +54,7 @@ private:
     void appendTo(QByteArray& out) const;
     std::vector<MP4MovieBox*> chunkOffsetTables();
     std::vector<const MP4MovieBox*> chunkOffsetTables() const;
+    std::vector<const MP4MovieBox*> sampleTables() const;
 
     uint32_t mType;
     QByteArray mHead;

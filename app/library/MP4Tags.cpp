@@ -2,12 +2,13 @@
 
 #include "audio/format/InternalInconsistencyException.h"
 #include "platform/audio/FourCharCode.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QBuffer>
-#include <QFile>
 
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char* const MP4Tags::TapeLetterUUID = "400006E8-76A0-48EC-A380-DE5F9E5CAB6C";
@@ -116,7 +117,7 @@ uint32_t MP4Tags::itemReleaseDate() {
 }
 
 std::unique_ptr<MP4Tags> MP4Tags::withMP4File(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = ::open(FileNames::encode(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         return nullptr;
     }
@@ -124,15 +125,28 @@ std::unique_ptr<MP4Tags> MP4Tags::withMP4File(const QString& path) {
 }
 
 std::unique_ptr<MP4Tags> MP4Tags::forReading(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Never blocks on a FIFO or device that carries a tape's name.
+    const int fd =
+        ::open(FileNames::encode(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status {};
     if (fd < 0) {
+        return nullptr;
+    }
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
         return nullptr;
     }
     return std::unique_ptr<MP4Tags>(new MP4Tags(fd));
 }
 
+std::unique_ptr<MP4Tags> MP4Tags::forReadingDescriptor(int fd) {
+    auto tags = std::unique_ptr<MP4Tags>(new MP4Tags(fd));
+    tags->mOwnsHandle = false;
+    return tags;
+}
+
 MP4Tags::~MP4Tags() {
-    if (mFileHandle >= 0) {
+    if (mFileHandle >= 0 && mOwnsHandle) {
         ::close(mFileHandle);
     }
 }

@@ -29,6 +29,9 @@ public:
     static std::unique_ptr<MP4Tags> withMP4File(const QString& path);
     // Opens an existing file for reading only; nothing when there is none.
     static std::unique_ptr<MP4Tags> forReading(const QString& path);
+    // Reads a file another object holds open; the descriptor stays open.
+    static std::unique_ptr<MP4Tags> forReadingDescriptor(int fd);
+    int fileHandle() const { return mFileHandle; }
     ~MP4Tags();
     MP4Tags(const MP4Tags&) = delete;
     MP4Tags& operator=(const MP4Tags&) = delete;
@@ -92,4 +95,5 @@ private:
     void fixChunkOffsets(int32_t delta, uint64_t from);
 
     int mFileHandle = -1;
+    bool mOwnsHandle = true;
 };

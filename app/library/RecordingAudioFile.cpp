@@ -3,6 +3,7 @@
 #include "app/library/TapeQuality.h"
 #include "app/preferences/PreferencesController.h"
 #include "audio/format/NSXException.h"
+#include "platform/desktop/FileNames.h"
 
 std::shared_ptr<VELKAudioDevice> recordingAudioDevice() {
     // The same answer the preferences give, without making their window.
@@ -16,7 +17,8 @@ std::shared_ptr<VELKExtendedAudioFile> audioFileForRecordingWithFilename(const Q
                                                                          QString* error) {
     try {
         return VELKExtendedAudioFile::forRecording(
-            filename.toStdString(), TapeQuality::streamDescriptionForQuality(quality, stereo),
+            FileNames::toNative(filename),
+            TapeQuality::streamDescriptionForQuality(quality, stereo),
             TapeQuality::bitrateForQuality(quality), recordingAudioDevice());
     } catch (const NSXException& exception) {
         if (error) {

@@ -6,7 +6,9 @@
 #include "app/library/TapeQuality.h"
 #include "audio/format/InternalInconsistencyException.h"
 #include "platform/audio/FourCharCode.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/NaturalDateParser.h"
+#include "platform/media/FileTransfer.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -27,22 +30,6 @@ void logError(const QString& message) {
     std::fprintf(stderr, "(ERROR) Tape : %s\n", message.toUtf8().constData());
 }
 
-// Closes the descriptor of a header walk on every path.
-class Descriptor {
-public:
-    explicit Descriptor(const QString& path)
-        : mFd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {}
-    ~Descriptor() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    int fd() const { return mFd; }
-
-private:
-    int mFd;
-};
-
 } // namespace
 
 Tape::Tape(const QString& filename, QObject* parent) : QObject(parent), mFilename(filename) {
@@ -50,10 +37,12 @@ Tape::Tape(const QString& filename, QObject* parent) : QObject(parent), mFilenam
 }
 
 std::shared_ptr<Tape> Tape::forNewRecording(const QString& filename) {
-    const int fd =
-        ::open(QFile::encodeName(filename).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = ::open(FileNames::encode(filename).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd >= 0) {
         ::close(fd);
+    } else if (errno == EEXIST) {
+        return nullptr; // someone else's file
     }
     return std::make_shared<Tape>(filename);
 }
@@ -76,7 +65,7 @@ void Tape::markDirty(bool& flag) {
 }
 
 bool Tape::dirty() const {
-    return mTitleDirty || mArtistDirty || mNotesDirty || mDateDirty || mTapeLetterDirty;
+    return mTitleDirty || mArtistDirty || mNotesDirty || mDateDirty || tapeLetterDirty();
 }
 
 void Tape::setFilename(const QString& filename) {
@@ -135,56 +124,102 @@ void Tape::loadAttributes() {
     mLoading = true;
     // Reading never writes and never creates: a read-only tape reads
     // whole, and a file that vanished stays gone.
+    const bool wasDirty = dirty();
     const auto tags = MP4Tags::forReading(mFilename);
+    // One descriptor and one read cache for the label and the headers.
+    std::optional<MP4ReadCache> cache;
+    if (tags) {
+        cache.emplace(tags->fileHandle());
+    }
     if (!tags && !mTapeLetter) {
         // No file yet (a new recording's) or none any more: the default
         // letter, to be stored by the next commit.
         setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
-        mLoading = false;
-        markDirty(mTapeLetterDirty);
-        mLoading = true;
+        mLetterMissing = true;
     }
     if (tags) {
-        const auto items = tags->readAllAtoms();
-        const auto text = [&](uint32_t item) -> std::optional<QString> {
-            const auto found = items.find(item);
-            if (found == items.end() || found->second.typeId() != QMetaType::QString) {
-                return std::nullopt;
-            }
-            return found->second.toString();
-        };
-        if (const auto title = text(MP4Tags::itemTitle())) {
-            setTitle(*title);
-        }
-        if (const auto lyrics = text(MP4Tags::itemLyrics())) {
-            setNotes(*lyrics);
-        }
-        if (const auto released = text(MP4Tags::itemReleaseDate())) {
-            if (const auto date = NaturalDateParser::parseDate(*released)) {
-                setDate(*date);
-            }
-        }
-        if (const auto letter = tags->tapeLetter()) {
-            setTapeLetter(letter);
-        } else {
-            setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
-            mLoading = false;
-            markDirty(mTapeLetterDirty); // so the next commit stores a letter
-            mLoading = true;
-        }
+        adoptStoredLabel(*tags, Fields::All);
     }
     mLoading = false;
-    parseMP4FileHeaders();
+    if (dirty() != wasDirty) {
+        emit dirtyChanged();
+    }
+    if (tags) {
+        parseMP4FileHeaders(tags->fileHandle());
+    }
+}
+
+void Tape::adoptStoredLabel(const MP4Tags& tags, Fields fields) {
+    const bool wasLoading = std::exchange(mLoading, true);
+    const auto items = tags.readAllAtoms();
+    const auto text = [&](uint32_t item) -> std::optional<QString> {
+        const auto found = items.find(item);
+        if (found == items.end() || found->second.typeId() != QMetaType::QString) {
+            return std::nullopt;
+        }
+        return found->second.toString();
+    };
+    const auto wanted = [&](bool dirtyHere) { return fields == Fields::All || !dirtyHere; };
+    if (const auto title = text(MP4Tags::itemTitle()); title && wanted(mTitleDirty)) {
+        setTitle(*title);
+    }
+    if (const auto lyrics = text(MP4Tags::itemLyrics()); lyrics && wanted(mNotesDirty)) {
+        setNotes(*lyrics);
+    }
+    if (const auto released = text(MP4Tags::itemReleaseDate()); released && wanted(mDateDirty)) {
+        if (const auto date = NaturalDateParser::parseDate(*released)) {
+            setDate(*date);
+        }
+    }
+    // A file without a letter shows the default one, which the next commit
+    // stores, unless another commit stored a letter first; it is never a
+    // change of its own that would write over someone else's letter.
+    const auto letter = tags.tapeLetter();
+    mLetterMissing = !letter;
+    if (letter) {
+        if (wanted(mTapeLetterDirty)) {
+            setTapeLetter(letter);
+        }
+    } else if (!mTapeLetterDirty && (fields == Fields::All || !mTapeLetter)) {
+        setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
+    }
+    mLoading = wasLoading;
+}
+
+void Tape::discardChanges() {
+    const bool wasDirty = dirty();
+    // The label as a tape newly made for the file reads it.
+    Tape onFile(mFilename);
+    onFile.setCommitsOnDestruction(false);
+    mLoading = true;
+    setTitle(onFile.title());
+    setArtist(onFile.artist());
+    setNotes(onFile.notes());
+    setDate(onFile.date());
+    setTapeLetter(onFile.tapeLetter());
+    mLoading = false;
+    mTitleDirty = onFile.mTitleDirty;
+    mArtistDirty = onFile.mArtistDirty;
+    mNotesDirty = onFile.mNotesDirty;
+    mDateDirty = onFile.mDateDirty;
+    mTapeLetterDirty = onFile.mTapeLetterDirty;
+    if (wasDirty != dirty()) {
+        emit dirtyChanged();
+    }
 }
 
 void Tape::parseMP4FileHeaders() {
-    const Descriptor file(mFilename);
-    if (file.fd() < 0) {
-        return;
+    const FileDescriptor file(
+        ::open(FileNames::encode(mFilename).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.fd() >= 0) {
+        parseMP4FileHeaders(file.fd());
     }
-    const MP4ReadCache cache(file.fd()); // the walk only reads
+}
+
+void Tape::parseMP4FileHeaders(int fd) {
+    const MP4ReadCache cache(fd); // the walk only reads
     try {
-        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), file.fd());
+        const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), fd);
         const auto mvhd = moov ? moov->childFileAtomWithType(FourCC("mvhd")) : nullptr;
         if (!mvhd) {
             return;
@@ -199,10 +234,9 @@ void Tape::parseMP4FileHeaders() {
             timeScale = mp4ReadUInt32(header, 20);
             length = uint64_t{mp4ReadUInt32(header, 24)} << 32 | mp4ReadUInt32(header, 28);
         }
+        // In double: a single-precision division is milliseconds off after a day.
         const double duration =
-            timeScale
-                ? static_cast<double>(static_cast<float>(length) / static_cast<float>(timeScale))
-                : 0.0;
+            timeScale ? static_cast<double>(length) / static_cast<double>(timeScale) : 0.0;
         setHeaders(duration, mBitrate, mStereo, timeScale);
 
         const auto trak = moov->childFileAtomWithType(FourCC("trak"));
@@ -291,10 +325,10 @@ MP4LabelEdit Tape::labelEdit() const {
     }
     // The cover shows the title, notes, date and letter; the artist alone
     // does not redraw it.
-    if (mTapeLetterDirty || mTitleDirty || mNotesDirty || mDateDirty) {
+    if (tapeLetterDirty() || mTitleDirty || mNotesDirty || mDateDirty) {
         edit.setItem(FourCC("covr"), MP4Tags::TypePNG, MP4Tags::pngData(renderCoverArt(*this)));
     }
-    if (mTapeLetterDirty && mTapeLetter) {
+    if (tapeLetterDirty() && mTapeLetter) {
         edit.setUserData(dataWithUUID(QString::fromLatin1(MP4Tags::TapeLetterUUID)),
                          MP4Tags::TypeBinary, mTapeLetter->archivedData());
     }
@@ -303,7 +337,7 @@ MP4LabelEdit Tape::labelEdit() const {
 
 bool Tape::commitAttributes() {
     mLastError.clear();
-    if (!QFileInfo::exists(mFilename)) {
+    if (!FileNames::exists(mFilename)) {
         mLastError = QStringLiteral("%1 does not exist").arg(mFilename);
         return false;
     }
@@ -314,7 +348,7 @@ bool Tape::commitAttributes() {
     // changes: a rename the folder will not allow is refused here.
     const bool renames = mTitleDirty && !mKeepsFileName && !nameFitsTitle(mTitle);
     const QString folder = QFileInfo(mFilename).absolutePath();
-    if (renames && ::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+    if (renames && ::access(FileNames::encode(folder).constData(), W_OK) != 0) {
         mLastError = QStringLiteral("cannot rename %1 after its title: the folder %2 is not "
                                     "writable")
                          .arg(mFilename, folder);
@@ -322,12 +356,26 @@ bool Tape::commitAttributes() {
         return false;
     }
     MP4LabelWriter writer(mFilename);
-    if (!writer.lock() || !writer.commit(labelEdit())) {
+    if (!writer.lock()) {
+        mLastError = writer.error();
+        logError(mLastError);
+        return false;
+    }
+    // Under the lock, the label as it is now: what other commits wrote since
+    // this tape was read is kept, and only this tape's own edits change it.
+    if (const auto stored = MP4Tags::forReadingDescriptor(writer.fileHandle())) {
+        adoptStoredLabel(*stored, Fields::NotEditedHere);
+    }
+    if (!dirty()) {
+        return true; // another commit stored the letter this one would have
+    }
+    if (!writer.commit(labelEdit())) {
         mLastError = writer.error();
         logError(mLastError);
         return false;
     }
     mTitleDirty = mNotesDirty = mDateDirty = mArtistDirty = mTapeLetterDirty = false;
+    mLetterMissing = false;
     emit dirtyChanged();
     // Renamed while the file is still locked, so that no other commit
     // starts on the old name.
@@ -371,8 +419,13 @@ QString Tape::fileFriendlyName(const QString& name) {
     friendly.reserve(name.size());
     bool lastWasSpace = false;
     for (const QChar c : name) {
-        // Control characters and every kind of space become one plain space.
-        const bool space = c.isSpace() || c.category() == QChar::Other_Control;
+        // Control characters, the marks that turn text around (which would
+        // disguise a name's extension) and every kind of space become one
+        // plain space.
+        const char16_t u = c.unicode();
+        const bool bidi = (u >= 0x200E && u <= 0x200F) || (u >= 0x202A && u <= 0x202E) ||
+                          (u >= 0x2066 && u <= 0x2069) || u == 0x061C;
+        const bool space = c.isSpace() || c.category() == QChar::Other_Control || bidi;
         if (space) {
             if (!lastWasSpace) {
                 friendly += QLatin1Char(' ');
@@ -426,12 +479,12 @@ bool Tape::renameFile(const QString& title) {
     for (int n = 0;; ++n) {
         const QString name = n == 0 ? friendly : QStringLiteral("%1 %2").arg(friendly).arg(n);
         const QString candidate = current.dir().filePath(name + extension);
-        if (QFileInfo::exists(candidate)) {
+        if (FileNames::exists(candidate)) {
             continue;
         }
         // Never over a file that appeared since the check.
-        if (::renameat2(AT_FDCWD, QFile::encodeName(mFilename).constData(), AT_FDCWD,
-                        QFile::encodeName(candidate).constData(), RENAME_NOREPLACE) == 0) {
+        if (::renameat2(AT_FDCWD, FileNames::encode(mFilename).constData(), AT_FDCWD,
+                        FileNames::encode(candidate).constData(), RENAME_NOREPLACE) == 0) {
             setFilename(candidate);
             return true;
         }

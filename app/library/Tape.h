@@ -36,7 +36,8 @@ public:
     // Loads the file's label and headers, reading only; a path with no file
     // is allowed (nothing is loaded, and no file is made).
     explicit Tape(const QString& filename, QObject* parent = nullptr);
-    // A tape for a new recording: its file is created (empty, 0600) when missing.
+    // A tape for a new recording: its file is created (empty, 0600). Null
+    // when something is already there under that name.
     static std::shared_ptr<Tape> forNewRecording(const QString& filename);
     // Commits what is dirty first, unless told not to.
     ~Tape() override;
@@ -76,11 +77,17 @@ public:
     bool artistDirty() const { return mArtistDirty; }
     bool notesDirty() const { return mNotesDirty; }
     bool dateDirty() const { return mDateDirty; }
-    bool tapeLetterDirty() const { return mTapeLetterDirty; }
+    // Also set while the file stores no letter, so that a commit stores one.
+    bool tapeLetterDirty() const { return mTapeLetterDirty || mLetterMissing; }
+    // Whether the file stores a letter of its own (else the default shows).
+    bool hasStoredLetter() const { return !mLetterMissing; }
     bool dirty() const;
 
     // Reads the label and headers again without marking anything dirty.
     void loadAttributes();
+    // Forgets the label edits not written yet: the label is read again from
+    // the file and nothing is dirty.
+    void discardChanges();
     void parseMP4FileHeaders();
     void parseESDS(const QByteArray& payload);
     // Writes everything dirty in one commit, under the file's lock, then
@@ -91,8 +98,9 @@ public:
     bool commitAttributes();
     // Renames the file to "[date] title" (a number added on collisions).
     bool renameFile(const QString& title);
-    // Control characters and runs of spaces become one space, ':' and '/'
-    // become '_', the ends are trimmed and leading dots become '_'.
+    // Control characters, bidirectional marks and runs of spaces become one
+    // space, ':' and '/' become '_', the ends are trimmed and leading dots
+    // become '_'.
     static QString fileFriendlyName(const QString& name);
     // The file name (without extension) for a title: "[date] title", or the
     // title alone for an undated tape, cut to fit a file name.
@@ -109,6 +117,9 @@ public:
     static void setCoverArtRenderer(CoverArtRenderer renderer);
     static QImage renderCoverArt(const Tape& tape);
     static QImage drawLabel(const Tape& tape);
+    // The start of the notes, as much as a cover can show: laying out
+    // megabytes of notes for a few lines would hold the file's lock for long.
+    QString notesForCover() const;
 
 signals:
     void filenameChanged();
@@ -121,6 +132,10 @@ signals:
     void dirtyChanged();
 
 private:
+    enum class Fields { All, NotEditedHere };
+    // Takes the file's label, all of it or only what this tape has not edited.
+    void adoptStoredLabel(const class MP4Tags& tags, Fields fields);
+    void parseMP4FileHeaders(int fd);
     void markDirty(bool& flag);
     MP4LabelEdit labelEdit() const;
     bool nameFitsTitle(const QString& title) const;
@@ -142,6 +157,7 @@ private:
     bool mNotesDirty = false;
     bool mDateDirty = false;
     bool mTapeLetterDirty = false;
+    bool mLetterMissing = false;
     bool mLoading = false;
     bool mCommitsOnDestruction = true;
     bool mKeepsFileName = false;

@@ -14,8 +14,23 @@ Tape::CoverArtRenderer& renderer() {
 
 constexpr QSizeF kLabelSize(320, 200); // the label's natural size in points
 constexpr qreal kScale = 2.0;
+// Far more than any cover shows, in characters and in lines.
+constexpr qsizetype kCoverNotesCharacters = 2000;
+constexpr qsizetype kCoverNotesLines = 40;
 
 } // namespace
+
+QString Tape::notesForCover() const {
+    QString shown = mNotes.left(kCoverNotesCharacters);
+    qsizetype at = -1;
+    for (qsizetype line = 0; line < kCoverNotesLines; ++line) {
+        at = shown.indexOf(QLatin1Char('\n'), at + 1);
+        if (at < 0) {
+            return shown;
+        }
+    }
+    return shown.left(at);
+}
 
 void Tape::setCoverArtRenderer(CoverArtRenderer replacement) {
     renderer() = std::move(replacement);
@@ -80,7 +95,7 @@ QImage Tape::drawLabel(const Tape& tape) {
             .arg(tape.date().isValid()
                      ? QLocale().toString(tape.date().toLocalTime(), QLocale::ShortFormat)
                      : QString(),
-                 DurationFormatter::durationToString(static_cast<int>(tape.duration())),
+                 DurationFormatter::tapeDurationToString(tape.duration()),
                  tape.quality());
     painter.drawText(QRectF(16, 80, card.width() - 32, 22), Qt::AlignLeft | Qt::AlignVCenter,
                      details);
@@ -90,7 +105,7 @@ QImage Tape::drawLabel(const Tape& tape) {
     }
     painter.setPen(QColor(0x33, 0x33, 0x33));
     painter.drawText(QRectF(16, 106, card.width() - 32, card.height() - 118),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, tape.notes());
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, tape.notesForCover());
     painter.end();
     return image;
 }

@@ -1,5 +1,6 @@
 #include "app/library/TapeImport.h"
 
+#include "platform/desktop/FileNames.h"
 #include "platform/media/FileTransfer.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -20,27 +22,6 @@ namespace {
 QString errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : mFd(fd) {}
-    ~Descriptor() {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd() const { return mFd; }
-    int release() {
-        const int fd = mFd;
-        mFd = -1;
-        return fd;
-    }
-
-private:
-    int mFd;
-};
 
 // Copies every byte of `from` into `to`; 0 or an errno value.
 int copyContents(int from, int to, uint64_t size) {
@@ -65,15 +46,25 @@ Result failure(const QString& destination, const QString& error) {
 
 } // namespace
 
+// Whether the two paths name the same file.
+bool sameFile(const QString& a, const QString& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(FileNames::encode(a).constData(), &first) == 0 &&
+           ::stat(FileNames::encode(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 Result copyFile(const QString& source, const QString& destination, bool replace) {
     const QFileInfo target(destination);
-    if (QFileInfo(source).canonicalFilePath() == target.canonicalFilePath() && target.exists()) {
+    if (sameFile(source, destination)) {
         return {Outcome::AlreadyThere, destination, {}};
     }
-    if (target.exists() && !replace) {
+    if (FileNames::exists(destination) && !replace) {
         return {Outcome::AlreadyThere, destination, {}};
     }
-    Descriptor input(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    FileDescriptor input(::open(FileNames::encode(source).constData(),
+                            O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (input.fd() < 0) {
         return failure(destination, QObject::tr("\"%1\" cannot be read: %2")
                                         .arg(source, errnoText(errno)));
@@ -85,20 +76,22 @@ Result copyFile(const QString& source, const QString& destination, bool replace)
     const QString partial = target.dir().filePath(
         QStringLiteral(".%1.%2.part")
             .arg(target.fileName(), QUuid::createUuid().toString(QUuid::WithoutBraces)));
-    const QByteArray partialName = QFile::encodeName(partial);
-    Descriptor output(
+    const QByteArray partialName = FileNames::encode(partial);
+    FileDescriptor output(
         ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (output.fd() < 0) {
         return failure(destination, QObject::tr("\"%1\" cannot be written: %2")
                                         .arg(target.dir().path(), errnoText(errno)));
     }
+    // Locked while it is written: a copy nobody holds is one that an
+    // interrupted import left, which the library's next check removes.
+    flock(output.fd(), LOCK_EX | LOCK_NB);
     if (const int error = copyContents(input.fd(), output.fd(), static_cast<uint64_t>(status.st_size))) {
         ::unlink(partialName.constData());
         return failure(destination, QObject::tr("\"%1\" could not be copied: %2")
                                         .arg(QFileInfo(source).fileName(), errnoText(error)));
     }
-    ::close(output.release());
-    const QByteArray finalName = QFile::encodeName(destination);
+    const QByteArray finalName = FileNames::encode(destination);
     int renamed;
     if (replace) {
         renamed = ::rename(partialName.constData(), finalName.constData());
@@ -113,13 +106,14 @@ Result copyFile(const QString& source, const QString& destination, bool replace)
             ::unlink(partialName.constData());
         }
     }
+    ::close(output.release());
     if (renamed != 0) {
         const int error = errno;
         ::unlink(partialName.constData());
         return failure(destination, QObject::tr("\"%1\" could not be copied: %2")
                                         .arg(QFileInfo(source).fileName(), errnoText(error)));
     }
-    Descriptor folder(::open(QFile::encodeName(target.dir().path()).constData(),
+    FileDescriptor folder(::open(FileNames::encode(target.dir().path()).constData(),
                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.fd() >= 0) {
         ::fsync(folder.fd());
@@ -127,8 +121,27 @@ Result copyFile(const QString& source, const QString& destination, bool replace)
     return {Outcome::Copied, destination, {}};
 }
 
+QString libraryNameFor(const QString& fileName) {
+    const QFileInfo name(fileName);
+    const QString suffix = name.suffix().toLower();
+    if (name.suffix() == QLatin1String("m4a")) {
+        return fileName;
+    }
+    // Other names of MPEG-4 audio (".M4A" too) take the library's
+    // extension; any other name keeps its own and gains it, so that the
+    // library lists the tape.
+    static const QStringList mpeg4 = {QStringLiteral("m4a"), QStringLiteral("mp4"),
+                                      QStringLiteral("m4b"), QStringLiteral("m4p"),
+                                      QStringLiteral("m4r")};
+    const QString base = mpeg4.contains(suffix) && !name.completeBaseName().isEmpty()
+                             ? name.completeBaseName()
+                             : fileName;
+    return base + QStringLiteral(".m4a");
+}
+
 Result copyTape(const QString& source, const QString& folder) {
-    return copyFile(source, QDir(folder).filePath(QFileInfo(source).fileName()), false);
+    return copyFile(source, QDir(folder).filePath(libraryNameFor(QFileInfo(source).fileName())),
+                    false);
 }
 
 } // namespace TapeImport

@@ -16,8 +16,11 @@ struct Result {
     QString error; // in words, when it failed
 };
 
-// Copies `source` into `folder` under its own file name.
+// Copies `source` into `folder` under its own file name, given the ".m4a"
+// extension the library lists when it has another.
 Result copyTape(const QString& source, const QString& folder);
+// The name a file gets in the library.
+QString libraryNameFor(const QString& fileName);
 
 // Copies `source` to exactly `destination` (an export); an existing file
 // there is replaced only when `replace` is set.

@@ -1,11 +1,13 @@
 #include "app/library/TapeLibraryArrayController.h"
 
 #include "platform/desktop/DesktopServices.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/media/Mp4Boxes.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QUrl>
 
 #include <cstdio>
@@ -34,11 +36,14 @@ TapeLibraryArrayController::~TapeLibraryArrayController() {
 }
 
 QStringList TapeLibraryArrayController::soundFileList() const {
+    // The file system's own names: one that is not UTF-8 is still listed
+    // and opened.
     const QDir folder(mFolder);
     QStringList paths;
-    for (const QString& name :
-         folder.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted)) {
-        if (QFileInfo(name).suffix() == QLatin1String("m4a")) {
+    for (const QString& name : FileNames::entries(mFolder)) {
+        if (QFileInfo(name).suffix() == QLatin1String("m4a") &&
+            !name.startsWith(QLatin1Char('.')) &&
+            FileNames::isRegularFile(folder.filePath(name))) {
             paths << folder.filePath(name);
         }
     }
@@ -60,7 +65,7 @@ void TapeLibraryArrayController::checkRecordingDirectory() {
         if (!known.contains(path)) {
             auto tape = std::make_shared<Tape>(path);
             tape->setCommitsOnDestruction(false); // a listing does not write
-            if (QFileInfo::exists(path)) {        // gone since the listing: dropped
+            if (FileNames::exists(path)) {        // gone since the listing: dropped
                 fresh.push_back(tape);
             }
         }
@@ -195,15 +200,32 @@ QString TapeLibraryArrayController::emailBody() {
 }
 
 void TapeLibraryArrayController::emailTape(const Tape& tape) {
-    if (!DesktopServices::composeMail(emailSubject(tape), emailBody(), tape.filename())) {
-        logError("TapeLibraryArrayController_TapeOperations",
-                 "no mail program (xdg-email) could be started");
-    }
+    QPointer<TapeLibraryArrayController> self(this);
+    DesktopServices::composeMail(
+        emailSubject(tape), emailBody(), tape.filename(), [self](const QString& failure) {
+            if (failure.isEmpty() || !self) {
+                return; // the message is open in the mail program
+            }
+            logError("TapeLibraryArrayController_TapeOperations", failure.toUtf8().constData());
+            emit self->tapeOperationDidFinish(true, tr("The tape could not be emailed"), failure);
+        });
 }
 
 void TapeLibraryArrayController::sendTapeToiTunes(const Tape& tape) {
-    if (DesktopServices::addToMusicLibrary(tape.filename(), tr("Cassora")).isEmpty()) {
+    const QString playlist = tr("Cassora");
+    const QString track = DesktopServices::addToMusicLibrary(tape.filename(), playlist);
+    if (track.isEmpty()) {
         logError("TapeLibraryArrayController_TapeOperations",
                  "could not add the tape to the music library");
+        emit tapeOperationDidFinish(
+            true, tr("The tape could not be added to the Music Library"),
+            tr("It cannot be copied into %1, or the playlist \u201c%2\u201d there cannot be "
+               "written.")
+                .arg(QDir::toNativeSeparators(DesktopServices::musicFolder()), playlist));
+        return;
     }
+    emit tapeOperationDidFinish(
+        false, tr("The tape is in the Music Library"),
+        tr("\u201c%1\u201d is in %2, in the playlist \u201c%3\u201d.")
+            .arg(tape.title(), QDir::toNativeSeparators(QFileInfo(track).absolutePath()), playlist));
 }

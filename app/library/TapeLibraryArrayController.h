@@ -50,10 +50,17 @@ public:
     // Tape operations.
     void moveTapeToTrash(const std::shared_ptr<Tape>& tape);
     void revealTapeInFinder(const Tape& tape);
+    // Both say how they went through `tapeOperationDidFinish` (the mail,
+    // once the mail program has answered).
     void emailTape(const Tape& tape);
     void sendTapeToiTunes(const Tape& tape);
     static QString emailSubject(const Tape& tape);
     static QString emailBody();
+
+signals:
+    // A tape operation that people wait to see the result of has ended:
+    // `failed` tells a failure from a success, both told in words.
+    void tapeOperationDidFinish(bool failed, const QString& message, const QString& informative);
 
 private:
     void scheduleCheck();

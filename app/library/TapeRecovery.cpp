@@ -2,6 +2,7 @@
 
 #include "app/library/Tape.h"
 #include "app/library/TapeLetter.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/media/RecordingJournal.h"
 #include "platform/media/RecordingRecovery.h"
 
@@ -9,6 +10,8 @@
 #include <QRegularExpression>
 
 namespace {
+
+using Outcome = TapeRecovery::Result::Outcome;
 
 // The deck and the command line name a new recording by a fresh UUID; any
 // other name was chosen by someone and stays.
@@ -18,21 +21,28 @@ bool hasGeneratedName(const QString& filename) {
     return uuid.match(QFileInfo(filename).completeBaseName()).hasMatch();
 }
 
-TapeRecovery::Result labelRecoveredTape(const RecoveredRecording& recovered,
-                                        const QString& author) {
+QString fromNative(const std::string& path) {
+    return FileNames::fromNative(path);
+}
+
+// Labels `path` as the deck labels a new recording; the tape's result.
+TapeRecovery::Result labelTape(const QString& path, const RecoveredRecording& recovered,
+                               const QString& author, bool cutShort) {
     TapeRecovery::Result result;
-    result.outcome = TapeRecovery::Result::Outcome::Recovered;
-    result.filename = QString::fromStdString(recovered.path);
+    result.outcome = Outcome::Recovered;
+    result.filename = path;
     result.duration =
         recovered.sampleRate > 0 ? static_cast<double>(recovered.frames) / recovered.sampleRate : 0;
-    Tape tape(result.filename);
+    Tape tape(path);
     tape.setCommitsOnDestruction(false);
-    tape.setKeepsFileName(!hasGeneratedName(result.filename));
+    tape.setKeepsFileName(!hasGeneratedName(path));
     tape.setTitle(QStringLiteral("Untitled"));
     tape.setDate(recovered.startedAt > 0 ? QDateTime::fromSecsSinceEpoch(recovered.startedAt)
-                                         : QFileInfo(result.filename).lastModified());
+                                         : QDateTime::currentDateTime());
     tape.setArtist(author);
-    tape.setNotes(TapeRecovery::recoveredNote());
+    if (cutShort) {
+        tape.setNotes(TapeRecovery::recoveredNote());
+    }
     tape.setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
     if (!tape.commitAttributes()) {
         // The audio is safe and plays; only the label is missing.
@@ -41,6 +51,31 @@ TapeRecovery::Result labelRecoveredTape(const RecoveredRecording& recovered,
     }
     result.filename = tape.filename();
     return result;
+}
+
+// A finished recording whose journal was still there: the labelling was
+// cut short, unless the file has a label already.
+QList<TapeRecovery::Result> labelFinished(const RecoveredRecording& recovered,
+                                          const QString& author) {
+    const QString path = fromNative(recovered.path);
+    bool labelled = false;
+    {
+        Tape tape(path);
+        tape.setCommitsOnDestruction(false);
+        labelled = !tape.title().isEmpty() || tape.hasStoredLetter();
+    }
+    QList<TapeRecovery::Result> results;
+    if (!labelled) {
+        const TapeRecovery::Result result = labelTape(path, recovered, author, false);
+        if (!result.error.isEmpty()) {
+            TapeRecovery::Result failed = result;
+            failed.outcome = Outcome::Failed;
+            return {failed}; // the journal stays, so the next run tries again
+        }
+        results << result;
+    }
+    RecordingJournal::removeFinished(recovered.path);
+    return results;
 }
 
 } // namespace
@@ -53,43 +88,58 @@ QString TapeRecovery::recoveredNote() {
 QList<TapeRecovery::Result> TapeRecovery::recoverFolder(const QString& folder,
                                                         const QString& author) {
     QList<Result> results;
-    for (const std::string& journal : RecordingRecovery::journalsIn(folder.toStdString())) {
-        results += recoverJournal(QString::fromStdString(journal), author);
+    const std::string native = FileNames::toNative(folder);
+    for (const std::string& journal : RecordingRecovery::journalsIn(native)) {
+        results += recoverJournal(fromNative(journal), author);
+    }
+    for (const std::string& removed : RecordingRecovery::removeLeftovers(native)) {
+        Result result;
+        result.filename = fromNative(removed);
+        const bool recording = QFileInfo(result.filename).suffix().compare(
+                                   QLatin1String("m4a"), Qt::CaseInsensitive) == 0;
+        result.outcome = recording ? Outcome::Removed : Outcome::Tidied;
+        results << result;
     }
     return results;
 }
 
 QList<TapeRecovery::Result> TapeRecovery::recoverFile(const QString& filename,
                                                       const QString& author) {
-    const std::string path = filename.toStdString();
+    const std::string path = FileNames::toNative(filename);
     if (!RecordingRecovery::needsRecovery(path)) {
         return {};
     }
-    return recoverJournal(QString::fromStdString(RecordingJournal::pathFor(path)), author);
+    return recoverJournal(fromNative(RecordingJournal::pathFor(path)), author);
+}
+
+void TapeRecovery::releaseFinishedRecording(const QString& recordedPath) {
+    RecordingJournal::removeFinished(FileNames::toNative(recordedPath));
 }
 
 QList<TapeRecovery::Result> TapeRecovery::recoverJournal(const QString& journal,
                                                          const QString& author) {
-    const RecoveredRecording recovered = RecordingRecovery::recover(journal.toStdString());
+    const RecoveredRecording recovered = RecordingRecovery::recover(FileNames::toNative(journal));
     Result result;
-    result.filename = QString::fromStdString(recovered.path);
-    result.error = QString::fromStdString(recovered.error);
-    using Outcome = RecoveredRecording::Outcome;
+    result.filename = fromNative(recovered.path);
+    result.error = fromNative(recovered.error);
+    using Recovery = RecoveredRecording::Outcome;
     switch (recovered.outcome) {
-    case Outcome::Recovered:
-        return {labelRecoveredTape(recovered, author)};
-    case Outcome::Finished:
-    case Outcome::Abandoned:
+    case Recovery::Recovered:
+        return {labelTape(result.filename, recovered, author, true)};
+    case Recovery::Complete:
+        return labelFinished(recovered, author);
+    case Recovery::Finished:
+    case Recovery::Abandoned:
         return {}; // nothing was wrong with the tape
-    case Outcome::Empty:
-        result.outcome = Result::Outcome::Removed;
+    case Recovery::Empty:
+        result.outcome = Outcome::Removed;
         return {result};
-    case Outcome::InUse:
-        result.outcome = Result::Outcome::InUse;
+    case Recovery::InUse:
+        result.outcome = Outcome::InUse;
         return {result};
-    case Outcome::Failed:
+    case Recovery::Failed:
         break;
     }
-    result.outcome = Result::Outcome::Failed;
+    result.outcome = Outcome::Failed;
     return {result};
 }

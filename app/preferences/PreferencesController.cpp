@@ -462,14 +462,19 @@ void PreferencesController::tapeLibraryLocationDidChange(const QVariant& stored)
 void PreferencesController::checkDefaultAudioDevices() {
     UserDefaults& defaults = UserDefaults::standard();
     // When the device list cannot be read (no server), stored choices stay.
+    // Only a device that was chosen can have gone: with none chosen (the
+    // automatic one), there is nothing to forget and nothing to announce,
+    // so looking at the devices (opening the window) changes no setting.
+    const QString recordUID = defaults.stringForKey(kRecordDeviceUID);
     if (const auto uids = deviceUIDs(&VELKAudioHardware::recordingDevices)) {
-        if (!uids->contains(defaults.stringForKey(kRecordDeviceUID))) {
+        if (!recordUID.isEmpty() && !uids->contains(recordUID)) {
             defaults.removeValue(kRecordDeviceUID);
             emit PreferencesNotifier::instance().recordDeviceChanged();
         }
     }
+    const QString playbackUID = defaults.stringForKey(kPlaybackDeviceUID);
     if (const auto uids = deviceUIDs(&VELKAudioHardware::playbackDevices)) {
-        if (!uids->contains(defaults.stringForKey(kPlaybackDeviceUID))) {
+        if (!playbackUID.isEmpty() && !uids->contains(playbackUID)) {
             defaults.removeValue(kPlaybackDeviceUID);
         }
     }

@@ -1,5 +1,7 @@
 #include "app/preferences/PreferencesWindow.h"
 
+#include "platform/desktop/CloseKeys.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
@@ -88,6 +90,7 @@ QWidget* page() {
 
 PreferencesWindow::PreferencesWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(tr("Preferences"));
+    CloseKeys::install(this);
     mToolbar = addToolBar(tr("Preferences"));
     mToolbar->setMovable(false);
     mToolbar->setFloatable(false);

@@ -136,6 +136,17 @@ SharingController::createCustomServicesForItems(const QList<std::shared_ptr<Tape
                                        }
                                    });
     }
+    if (mMovieSaver) {
+        services << SharingService(QStringLiteral("save-movie"), tr("Save Movie…"),
+                                   QIcon::fromTheme(QStringLiteral("video-x-generic")),
+                                   [self, tapes](const ShareItems&) {
+                                       for (const auto& tape : tapes) {
+                                           if (self && tape) {
+                                               self->saveMovie(tape);
+                                           }
+                                       }
+                                   });
+    }
     services << SharingService(QStringLiteral("music-library"), tr("Music Library"),
                                QIcon::fromTheme(QStringLiteral("folder-music")),
                                [self, tapes](const ShareItems&) {
@@ -196,6 +207,13 @@ void SharingController::sendToYouTube(const std::shared_ptr<Tape>& tape) {
     const std::shared_ptr<Tape> target = mTapeToOperateOn ? mTapeToOperateOn(tape) : tape;
     if (target && mYouTubeSender) {
         mYouTubeSender(target);
+    }
+}
+
+void SharingController::saveMovie(const std::shared_ptr<Tape>& tape) {
+    const std::shared_ptr<Tape> target = mTapeToOperateOn ? mTapeToOperateOn(tape) : tape;
+    if (target && mMovieSaver) {
+        mMovieSaver(target);
     }
 }
 

@@ -42,7 +42,8 @@ private:
 // submenus of the main menu and the tape menu. The desktop has no service
 // picker, so the menus list our own services for the items (mail, a copy on
 // the clipboard) and then the custom ones, which act on tapes alone, each
-// tape once: the video upload (when one is set up) and the music library.
+// tape once: the video upload, the movie saved to a file and the music
+// library.
 class SharingController : public QObject {
     Q_OBJECT
 
@@ -57,15 +58,19 @@ public:
     void setYouTubeSender(std::function<void(const std::shared_ptr<Tape>&)> sender) {
         mYouTubeSender = std::move(sender);
     }
+    // Saves a tape's movie to a file; without it there is no "Save Movie…" service.
+    void setMovieSaver(std::function<void(const std::shared_ptr<Tape>&)> saver) {
+        mMovieSaver = std::move(saver);
+    }
 
     // The items for tapes: each tape, then its title.
     static ShareItems itemsForTapes(const QList<std::shared_ptr<Tape>>& tapes);
 
     // The desktop's own services for the items: mail and the clipboard.
     QList<SharingService> sharingServicesForItems(const ShareItems& items) const;
-    // "YouTube" (when there is an upload window) and "Music Library", in
-    // that order, each holding `tapes` and acting on them whatever it is
-    // performed with.
+    // "YouTube" (when there is an upload window), "Save Movie…" (when movies
+    // can be saved) and "Music Library", in that order, each holding `tapes`
+    // and acting on them whatever it is performed with.
     QList<SharingService> createCustomServicesForItems(const QList<std::shared_ptr<Tape>>& tapes);
     // Everything the menus offer for the items and tapes, in menu order.
     QList<SharingService> servicesForTapes(const QList<std::shared_ptr<Tape>>& tapes);
@@ -81,10 +86,12 @@ public:
     static QRectF anchorRectForSender(QWidget* sender);
 
     void sendToYouTube(const std::shared_ptr<Tape>& tape);
+    void saveMovie(const std::shared_ptr<Tape>& tape);
     void sendToMusicLibrary(const std::shared_ptr<Tape>& tape);
 
 private:
     QPointer<TapeLibraryArrayController> mLibrary;
     std::function<std::shared_ptr<Tape>(const std::shared_ptr<Tape>&)> mTapeToOperateOn;
     std::function<void(const std::shared_ptr<Tape>&)> mYouTubeSender;
+    std::function<void(const std::shared_ptr<Tape>&)> mMovieSaver;
 };

@@ -4,6 +4,7 @@
 #include "app/deck/MainTapeLabelView.h"
 #include "app/deck/NotesTapeLabelView.h"
 #include "app/library/Tape.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/media/AudioTrackReader.h"
 #include "platform/media/MovieWriter.h"
 
@@ -15,6 +16,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -28,13 +30,6 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kTickAngle = 2.0 * kPi / 180.0;
 constexpr double kRightSpoolRatio = 31.0 / 18.0;
 constexpr double kAngleWrap = 36.0 * kPi;
-
-// Writer states, as logged when the movie ends.
-enum WriterStatus : long { kStatusCompleted = 2, kStatusFailed = 3, kStatusCancelled = 4 };
-
-void logStatus(long status) {
-    std::fprintf(stderr, "status changed -- %ld\n", status);
-}
 
 void logError(const QString& message) {
     std::fprintf(stderr, "(ERROR) TapeMovie : %s\n", message.toLocal8Bit().constData());
@@ -92,7 +87,8 @@ public:
     QRect band() const { return mBand; }
 
 private:
-    template <typename Paint> static QImage layer(const QSize& pixels, Paint paint) {
+    template <typename Paint>
+    static QImage layer(const QSize& pixels, Paint paint) {
         QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter painter(&image);
@@ -148,7 +144,7 @@ TapeMovieError TapeMovie::movieError(const QString& description, int code) const
 }
 
 void TapeMovie::disposeMovieFile() {
-    QFile::remove(mFilename);
+    ::unlink(FileNames::encode(mFilename).constData());
 }
 
 void TapeMovie::waitUntilFinished() {
@@ -176,8 +172,8 @@ QImage TapeMovie::newPixelBuffer(const QSize& size, const QImage& image) {
 void TapeMovie::performMovieExport(CompletionBlock completion) {
     if (mStarted) {
         if (completion) {
-            completion(movieError(
-                QCoreApplication::translate("TapeMovie", "Tape movie export already in progress.")));
+            completion(movieError(QCoreApplication::translate(
+                "TapeMovie", "Tape movie export already in progress.")));
         }
         return;
     }
@@ -193,7 +189,7 @@ void TapeMovie::performMovieExport(CompletionBlock completion) {
     }
 
     std::string error;
-    mAudioReader = AudioTrackReader::open(QFile::encodeName(mTape->filename()).toStdString(),
+    mAudioReader = AudioTrackReader::open(FileNames::encode(mTape->filename()).toStdString(),
                                           kSampleRate, kChannels, &error);
     if (!mAudioReader) {
         logError(QStringLiteral("Could not create tape asset reader."));
@@ -207,7 +203,7 @@ void TapeMovie::performMovieExport(CompletionBlock completion) {
     settings.maximumKeyFrameInterval = MaximumKeyFrameInterval;
     settings.sampleRate = kSampleRate;
     settings.channels = kChannels;
-    mWriter = MovieWriter::create(QFile::encodeName(mFilename).toStdString(), settings, &error);
+    mWriter = MovieWriter::create(FileNames::encode(mFilename).toStdString(), settings, &error);
     if (!mWriter) {
         failEarly(QString::fromStdString(error));
         return;
@@ -265,7 +261,6 @@ void TapeMovie::run(Snapshot snapshot, int64_t frameTotal) {
     while (!(videoFinished && audioFinished) && !mWriter->failed()) {
         if (mCancelled) {
             mWriter->abandon();
-            logStatus(kStatusCancelled);
             complete(movieError(
                 QCoreApplication::translate("TapeMovie", "Tape movie export was cancelled."),
                 CancelledErrorCode));
@@ -273,12 +268,12 @@ void TapeMovie::run(Snapshot snapshot, int64_t frameTotal) {
         }
         // Keep the two tracks level, as the muxer interleaves them by time.
         const bool pictureTurn =
-            !videoFinished &&
-            (audioFinished ||
-             static_cast<double>(counter) / FramesPerSecond <= mWriter->audioTime());
+            !videoFinished && (audioFinished || static_cast<double>(counter) / FramesPerSecond <=
+                                                    mWriter->audioTime());
         if (pictureTurn) {
             if (counter < frameTotal && goOn) {
-                const double progress = static_cast<double>(counter) / static_cast<double>(frameTotal);
+                const double progress =
+                    static_cast<double>(counter) / static_cast<double>(frameTotal);
                 goOn = mProgressUpdateBlock ? mProgressUpdateBlock(progress) : true;
                 cassette.advance();
                 const bool whole = frame.isNull();
@@ -297,7 +292,8 @@ void TapeMovie::run(Snapshot snapshot, int64_t frameTotal) {
                 videoFinished = true;
             }
         } else {
-            const int got = mAudioReader->read(sound.data(), static_cast<int>(sound.size() / kChannels));
+            const int got =
+                mAudioReader->read(sound.data(), static_cast<int>(sound.size() / kChannels));
             if (got > 0) {
                 mWriter->appendAudio(sound.data(), got);
             } else if (got == 0) {
@@ -314,11 +310,9 @@ void TapeMovie::run(Snapshot snapshot, int64_t frameTotal) {
     }
 
     if (readFailure.isEmpty() && mWriter->finish()) {
-        logStatus(kStatusCompleted);
         complete(std::nullopt);
         return;
     }
-    logStatus(kStatusFailed);
     logError(readFailure.isEmpty() ? QString::fromStdString(mWriter->lastError()) : readFailure);
     complete(movieError(QCoreApplication::translate("TapeMovie", "Error writing movie asset.")));
 }

@@ -2,8 +2,10 @@
 
 #include "platform/desktop/UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -31,8 +33,25 @@ int statusOf(QNetworkReply* reply) {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
+QString translated(const char* text) {
+    return QCoreApplication::translate("YouTubeService", text);
+}
+
 // The service's own words for a failure, else the network's.
 QString describeFailure(QNetworkReply* reply, const QByteArray& body) {
+    if (CappedNetworkAccessManager::wasTooLarge(reply)) {
+        return translated("The video service's reply was too large; it was not read.");
+    }
+    if (reply->error() == QNetworkReply::InsecureRedirectError) {
+        return translated("The video service redirected the request to another address; "
+                          "it was not followed.");
+    }
+    const int status = statusOf(reply);
+    if (status >= 300 && status < 400) {
+        return translated(
+                   "The video service redirected the request (HTTP %1); it was not followed.")
+            .arg(status);
+    }
     const QJsonObject error = QJsonDocument::fromJson(body).object().value("error").toObject();
     QString message = error.value("message").toString();
     if (message.isEmpty()) {
@@ -41,18 +60,56 @@ QString describeFailure(QNetworkReply* reply, const QByteArray& body) {
     if (message.isEmpty()) {
         message = reply->errorString();
     }
-    const int status = statusOf(reply);
     return status ? QStringLiteral("%1 (HTTP %2)").arg(message).arg(status) : message;
 }
 
+// A reply cut off for its size may have finished before it was cut: its
+// error alone does not tell.
+bool hasFailed(QNetworkReply* reply) {
+    return reply->error() != QNetworkReply::NoError ||
+           CappedNetworkAccessManager::wasTooLarge(reply);
+}
+
+// Failures that may pass: no answer at all (a dropped connection, a
+// timeout) or the server's "try again later".
 bool isPassing(QNetworkReply* reply) {
+    if (CappedNetworkAccessManager::wasTooLarge(reply) ||
+        reply->error() == QNetworkReply::InsecureRedirectError) {
+        return false;
+    }
     const int status = statusOf(reply);
     if (status == 0) {
-        // No answer at all: the connection failed or dropped.
-        return reply->error() != QNetworkReply::OperationCanceledError;
+        return true;
     }
     return status == 500 || status == 502 || status == 503 || status == 504 || status == 429;
 }
+
+bool isLoopbackHost(const QString& host) {
+    const QHostAddress address(host);
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+           (!address.isNull() && address.isLoopback());
+}
+
+int effectivePort(const QUrl& url) {
+    return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443
+                                                                                           : 80);
+}
+
+bool isSameOrigin(const QUrl& a, const QUrl& b) {
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           effectivePort(a) == effectivePort(b);
+}
+
+QString shown(const QUrl& url) {
+    return url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery | QUrl::RemoveFragment);
+}
+
+// Every drop of an upload sends the rest of the video again; a server that
+// keeps taking a little and asking for the rest could make that go on for
+// ever. So an upload sends at most this many times the video's size.
+constexpr qint64 kResendFactor = 8;
+constexpr qint64 kResendAllowance = 64 * 1024 * 1024;
 
 QString base64Url(const QByteArray& data) {
     return QString::fromLatin1(
@@ -113,25 +170,37 @@ YouTubeAuthorization YouTubeAuthorization::deserialized(const QByteArray& data) 
     return authorization;
 }
 
+struct YouTubeUpload {
+    QPointer<YouTubeUploadTicket> ticket;
+    YouTubeVideo video;
+    QByteArray data;
+    QString mimeType;
+    QUrl session;          // the resumable session, on the upload endpoint's origin
+    bool accepted = false; // the service took the video's fields and opened a session
+    int attempts = 0;      // failures since the server last took more bytes
+    qint64 confirmed = 0;  // bytes the server has said it holds
+    qint64 sent = 0;       // bytes sent, all tries together
+    QElapsedTimer sinceProgress;
+    bool refreshed = false;
+};
+
 void YouTubeUploadTicket::cancelTicket() {
     mCancelled = true;
     if (mReply) {
         mReply->abort();
     }
+    if (mStopped) {
+        // Nothing runs any more: the video's bytes can go.
+        mUpload.reset();
+        deleteLater();
+    }
+}
+
+bool YouTubeUploadTicket::canResume() const {
+    return mStopped && !mCancelled && mUpload;
 }
 
 // --- The service --------------------------------------------------------------
-
-struct YouTubeService::Upload {
-    QPointer<YouTubeUploadTicket> ticket;
-    YouTubeVideo video;
-    QByteArray data;
-    QString mimeType;
-    QUrl session;
-    int attempts = 0;    // failures since the server last took more bytes
-    qint64 confirmed = 0; // bytes the server has said it holds
-    bool refreshed = false;
-};
 
 YouTubeService::YouTubeService(const YouTubeEndpoints& endpoints, QObject* parent)
     : QObject(parent), mEndpoints(endpoints) {}
@@ -143,6 +212,38 @@ void YouTubeService::setAuthorization(const YouTubeAuthorization& authorization)
     emit authorizationChanged();
 }
 
+void YouTubeService::signOut() {
+    ++mGeneration;
+    if (mFlow) {
+        mFlow->deleteLater();
+        mFlow = nullptr;
+    }
+    mAuthorization = {};
+    // Aborted replies answer at once; their handlers see the new generation.
+    for (QNetworkReply* reply : mNetwork.findChildren<QNetworkReply*>()) {
+        if (reply->isRunning()) {
+            reply->abort();
+        }
+    }
+    emit authorizationChanged();
+}
+
+void YouTubeService::setMaximumReplySize(qint64 bytes) {
+    mNetwork.setMaximumReplySize(bytes);
+}
+
+QString YouTubeService::credentialProblem(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    if (url.isValid() && !url.host().isEmpty() &&
+        (scheme == QLatin1String("https") ||
+         (scheme == QLatin1String("http") && isLoopbackHost(url.host())))) {
+        return {};
+    }
+    return translated("The video service's address %1 is not a secure (https) one; "
+                      "nothing was sent there.")
+        .arg(shown(url));
+}
+
 QNetworkRequest YouTubeService::authorizedRequest(const QUrl& url) const {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::UserAgentHeader, kUserAgent);
@@ -151,10 +252,28 @@ QNetworkRequest YouTubeService::authorizedRequest(const QUrl& url) const {
     return request;
 }
 
+QNetworkReply* YouTubeService::send(QNetworkAccessManager::Operation operation,
+                                    QNetworkRequest request, const QByteArray& body) {
+    request.setTransferTimeout(mTransferTimeout);
+    switch (operation) {
+    case QNetworkAccessManager::PostOperation:
+        return mNetwork.post(request, body);
+    case QNetworkAccessManager::PutOperation:
+        return mNetwork.put(request, body);
+    default:
+        return mNetwork.get(request);
+    }
+}
+
 void YouTubeService::signIn(std::function<void(const QString& error)> done,
                             std::function<void(const QUrl&)> openBrowser) {
     if (!mEndpoints.hasClient()) {
         done(tr("Sign-in needs an OAuth client ID (see the README)."));
+        return;
+    }
+    // The code exchange carries the client secret.
+    if (const QString problem = credentialProblem(mEndpoints.token); !problem.isEmpty()) {
+        done(problem);
         return;
     }
     delete mFlow;
@@ -211,8 +330,10 @@ void YouTubeService::signIn(std::function<void(const QString& error)> done,
         }
     };
     QPointer<QOAuth2AuthorizationCodeFlow> flow = mFlow;
-    connect(mFlow, &QAbstractOAuth::granted, this, [this, flow, answer] {
-        if (!flow) {
+    const quint64 generation = mGeneration;
+    connect(mFlow, &QAbstractOAuth::granted, this, [this, flow, answer, generation] {
+        if (!flow || isStale(generation)) {
+            answer(tr("Signed out."));
             return;
         }
         YouTubeAuthorization authorization;
@@ -220,7 +341,11 @@ void YouTubeService::signIn(std::function<void(const QString& error)> done,
         authorization.refreshToken = flow->refreshToken();
         authorization.expiry = flow->expirationAt().toUTC();
         mAuthorization = authorization;
-        fetchUserName([this, answer] {
+        fetchUserName([this, answer, generation] {
+            if (isStale(generation)) {
+                answer(tr("Signed out."));
+                return;
+            }
             emit authorizationChanged();
             answer(QString());
         });
@@ -232,15 +357,35 @@ void YouTubeService::signIn(std::function<void(const QString& error)> done,
     connect(mFlow, &QAbstractOAuth::requestFailed, this, [answer](QAbstractOAuth::Error) {
         answer(tr("The sign-in failed."));
     });
+    // The flow does not report a code exchange that failed on the way (a
+    // refused redirect, a reply too large, an error status): it is watched here.
+    const QUrl tokenURL = mEndpoints.token;
+    connect(&mNetwork, &QNetworkAccessManager::finished, mFlow,
+            [answer, tokenURL](QNetworkReply* reply) {
+                if (hasFailed(reply) && reply->request().url().adjusted(QUrl::RemoveQuery) ==
+                                            tokenURL.adjusted(QUrl::RemoveQuery)) {
+                    answer(describeFailure(reply, reply->readAll()));
+                }
+            });
     mFlow->grant();
 }
 
 void YouTubeService::fetchUserName(std::function<void()> next) {
     QUrl url = withPath(mEndpoints.api, QStringLiteral("/channels"));
     url.setQuery(QStringLiteral("part=snippet&mine=true"));
-    QNetworkReply* reply = mNetwork.get(authorizedRequest(url));
-    connect(reply, &QNetworkReply::finished, this, [this, reply, next] {
+    if (!credentialProblem(url).isEmpty()) {
+        mAuthorization.userName = tr("your channel");
+        next();
+        return;
+    }
+    const quint64 generation = mGeneration;
+    QNetworkReply* reply = send(QNetworkAccessManager::GetOperation, authorizedRequest(url));
+    connect(reply, &QNetworkReply::finished, this, [this, reply, next, generation] {
         reply->deleteLater();
+        if (isStale(generation)) {
+            next();
+            return;
+        }
         const QJsonArray items =
             QJsonDocument::fromJson(reply->readAll()).object().value("items").toArray();
         const QString name = items.isEmpty() ? QString()
@@ -260,6 +405,10 @@ void YouTubeService::refreshToken(std::function<void(const QString& error)> next
         next(tr("The authorization has expired; sign in again."));
         return;
     }
+    if (const QString problem = credentialProblem(mEndpoints.token); !problem.isEmpty()) {
+        next(problem);
+        return;
+    }
     QNetworkRequest request(mEndpoints.token);
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
     request.setHeader(QNetworkRequest::UserAgentHeader, kUserAgent);
@@ -270,12 +419,19 @@ void YouTubeService::refreshToken(std::function<void(const QString& error)> next
     if (!mEndpoints.clientSecret.isEmpty()) {
         form.addQueryItem("client_secret", QString::fromLatin1(QUrl::toPercentEncoding(mEndpoints.clientSecret)));
     }
-    QNetworkReply* reply = mNetwork.post(request, form.query(QUrl::FullyEncoded).toUtf8());
-    connect(reply, &QNetworkReply::finished, this, [this, reply, next] {
+    const quint64 generation = mGeneration;
+    QNetworkReply* reply = send(QNetworkAccessManager::PostOperation, request,
+                                form.query(QUrl::FullyEncoded).toUtf8());
+    connect(reply, &QNetworkReply::finished, this, [this, reply, next, generation] {
         reply->deleteLater();
+        // A sign-out while the refresh ran wins: its answer is not kept.
+        if (isStale(generation)) {
+            next(tr("Signed out."));
+            return;
+        }
         const QByteArray body = reply->readAll();
         const QJsonObject object = QJsonDocument::fromJson(body).object();
-        if (reply->error() != QNetworkReply::NoError || !object.contains("access_token")) {
+        if (hasFailed(reply) || !object.contains("access_token")) {
             next(describeFailure(reply, body));
             return;
         }
@@ -316,11 +472,20 @@ void YouTubeService::fetchCategories(
         query.addQueryItem("part", "snippet");
         query.addQueryItem("regionCode", regionCode.isEmpty() ? QStringLiteral("US") : regionCode);
         url.setQuery(query);
-        QNetworkReply* reply = mNetwork.get(authorizedRequest(url));
-        connect(reply, &QNetworkReply::finished, this, [reply, done] {
+        if (const QString problem = credentialProblem(url); !problem.isEmpty()) {
+            done({}, problem);
+            return;
+        }
+        const quint64 generation = mGeneration;
+        QNetworkReply* reply = send(QNetworkAccessManager::GetOperation, authorizedRequest(url));
+        connect(reply, &QNetworkReply::finished, this, [this, reply, done, generation] {
             reply->deleteLater();
+            if (isStale(generation)) {
+                done({}, tr("Signed out."));
+                return;
+            }
             const QByteArray body = reply->readAll();
-            if (reply->error() != QNetworkReply::NoError) {
+            if (hasFailed(reply)) {
                 done({}, describeFailure(reply, body));
                 return;
             }
@@ -351,9 +516,11 @@ YouTubeUploadTicket* YouTubeService::uploadVideo(const YouTubeVideo& video, cons
                                                  const QString& mimeType) {
     auto upload = std::make_shared<Upload>();
     upload->ticket = new YouTubeUploadTicket(this);
+    upload->ticket->mUpload = upload;
     upload->video = video;
     upload->data = data;
     upload->mimeType = mimeType.isEmpty() ? QStringLiteral("video/mp4") : mimeType;
+    upload->sinceProgress.start();
     YouTubeUploadTicket* ticket = upload->ticket;
     // Started from the event loop, so the caller can connect to the ticket first.
     QTimer::singleShot(0, this, [this, upload] {
@@ -364,32 +531,64 @@ YouTubeUploadTicket* YouTubeService::uploadVideo(const YouTubeVideo& video, cons
     return ticket;
 }
 
+bool YouTubeService::resumeUpload(YouTubeUploadTicket* ticket) {
+    if (!ticket || !ticket->canResume()) {
+        return false;
+    }
+    const std::shared_ptr<Upload> upload = ticket->mUpload;
+    ticket->mStopped = false;
+    upload->attempts = 0;
+    upload->sent = 0;
+    upload->refreshed = false;
+    upload->sinceProgress.start();
+    QTimer::singleShot(0, this, [this, upload] {
+        if (!upload->ticket || upload->ticket->isCancelled()) {
+            return;
+        }
+        // Ask the session how far it got; a session that is gone starts anew.
+        upload->session.isEmpty() ? startSession(upload) : queryStatus(upload);
+    });
+    return true;
+}
+
 void YouTubeService::finish(const std::shared_ptr<Upload>& upload, const QString& error,
                             const QString& videoId) {
-    if (!upload->ticket || upload->ticket->isCancelled()) {
+    YouTubeUploadTicket* ticket = upload->ticket;
+    if (!ticket || ticket->isCancelled() || ticket->mStopped) {
         return;
     }
-    YouTubeUploadTicket* ticket = upload->ticket;
+    if (!error.isEmpty() && upload->accepted) {
+        // Kept, with its session (if the service still has it), for a resume.
+        ticket->mStopped = true;
+        ticket->mReply = nullptr;
+        emit ticket->finished(error, {});
+        return;
+    }
     upload->ticket = nullptr;
+    ticket->mUpload.reset();
     emit ticket->finished(error, videoId);
     ticket->deleteLater();
 }
 
 void YouTubeService::retryLater(const std::shared_ptr<Upload>& upload, const QString& why,
                                 std::function<void()> step) {
-    if (++upload->attempts > MaximumRetries) {
+    if (++upload->attempts > MaximumRetries || upload->sinceProgress.elapsed() >= mStallTimeout) {
         finish(upload, why, {});
         return;
     }
     const int delay = mRetryBaseDelay * (1 << (upload->attempts - 1));
     QTimer::singleShot(delay, this, [upload, step] {
-        if (upload->ticket && !upload->ticket->isCancelled()) {
+        if (upload->ticket && !upload->ticket->isCancelled() && !upload->ticket->mStopped) {
             step();
         }
     });
 }
 
 void YouTubeService::startSession(const std::shared_ptr<Upload>& upload) {
+    if (const QString problem = credentialProblem(mEndpoints.upload); !problem.isEmpty()) {
+        finish(upload, problem, {});
+        return;
+    }
     withFreshToken([this, upload](const QString& error) {
         if (!error.isEmpty()) {
             finish(upload, error, {});
@@ -414,25 +613,44 @@ void YouTubeService::startSession(const std::shared_ptr<Upload>& upload) {
             {"privacyStatus", upload->video.isPrivate ? QStringLiteral("private") : QStringLiteral("public")}};
         const QByteArray body =
             QJsonDocument(QJsonObject{{"snippet", snippet}, {"status", status}}).toJson(QJsonDocument::Compact);
-        QNetworkReply* reply = mNetwork.post(request, body);
+        const quint64 generation = mGeneration;
+        QNetworkReply* reply = send(QNetworkAccessManager::PostOperation, request, body);
         if (upload->ticket) {
             upload->ticket->mReply = reply;
         }
-        connect(reply, &QNetworkReply::finished, this, [this, upload, reply] {
+        connect(reply, &QNetworkReply::finished, this, [this, upload, reply, generation] {
             reply->deleteLater();
             if (!upload->ticket || upload->ticket->isCancelled()) {
                 return;
             }
+            if (isStale(generation)) {
+                finish(upload, tr("Signed out."), {});
+                return;
+            }
             const QByteArray answer = reply->readAll();
             const int status = statusOf(reply);
-            if (status == 200 || status == 201) {
-                upload->session = reply->header(QNetworkRequest::LocationHeader).toUrl();
-                if (!upload->session.isValid() || upload->session.isEmpty()) {
+            if ((status == 200 || status == 201) && !hasFailed(reply)) {
+                const QUrl location = reply->header(QNetworkRequest::LocationHeader).toUrl();
+                if (!location.isValid() || location.isEmpty()) {
                     finish(upload, tr("The video service gave no upload address."), {});
                     return;
                 }
-                upload->session = mEndpoints.upload.resolved(upload->session);
+                // The session gets the video and the token: only the upload
+                // endpoint's own origin, over a secure connection, may have it.
+                const QUrl session = mEndpoints.upload.resolved(location);
+                if (!isSameOrigin(session, mEndpoints.upload) ||
+                    !credentialProblem(session).isEmpty()) {
+                    finish(upload,
+                           tr("The video service gave an upload address elsewhere (%1); "
+                              "nothing was sent there.")
+                               .arg(shown(session)),
+                           {});
+                    return;
+                }
+                upload->session = session;
+                upload->accepted = true;
                 upload->attempts = 0;
+                upload->confirmed = 0;
                 sendFrom(upload, 0);
             } else if (status == 401 && !upload->refreshed) {
                 upload->refreshed = true;
@@ -448,9 +666,28 @@ void YouTubeService::startSession(const std::shared_ptr<Upload>& upload) {
     });
 }
 
+namespace {
+
+// The session's requests follow no redirect at all: 308 means "go on"
+// there, and anything else that moves the video is refused.
+QNetworkRequest withoutRedirects(QNetworkRequest request) {
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    return request;
+}
+
+} // namespace
+
 void YouTubeService::sendFrom(const std::shared_ptr<Upload>& upload, qint64 offset) {
     const qint64 total = upload->data.size();
-    QNetworkRequest request = authorizedRequest(upload->session);
+    upload->sent += total - offset;
+    if (upload->sent > kResendFactor * total + kResendAllowance) {
+        finish(upload,
+               tr("The video service keeps asking for the video again; the upload was stopped."),
+               {});
+        return;
+    }
+    QNetworkRequest request = withoutRedirects(authorizedRequest(upload->session));
     request.setHeader(QNetworkRequest::ContentTypeHeader, upload->mimeType);
     if (total > 0) {
         request.setRawHeader("Content-Range", QStringLiteral("bytes %1-%2/%3")
@@ -459,7 +696,9 @@ void YouTubeService::sendFrom(const std::shared_ptr<Upload>& upload, qint64 offs
                                                   .arg(total)
                                                   .toLatin1());
     }
-    QNetworkReply* reply = mNetwork.put(request, upload->data.mid(offset));
+    const quint64 generation = mGeneration;
+    QNetworkReply* reply =
+        send(QNetworkAccessManager::PutOperation, request, upload->data.mid(offset));
     if (upload->ticket) {
         upload->ticket->mReply = reply;
     }
@@ -468,8 +707,9 @@ void YouTubeService::sendFrom(const std::shared_ptr<Upload>& upload, qint64 offs
             emit upload->ticket->progress(offset + sent, total);
         }
     });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, upload, reply] { handleChunkReply(upload, reply); });
+    connect(reply, &QNetworkReply::finished, this, [this, upload, reply, generation] {
+        handleChunkReply(upload, reply, generation, false);
+    });
 }
 
 void YouTubeService::queryStatus(const std::shared_ptr<Upload>& upload) {
@@ -478,32 +718,40 @@ void YouTubeService::queryStatus(const std::shared_ptr<Upload>& upload) {
             finish(upload, error, {});
             return;
         }
-        QNetworkRequest request = authorizedRequest(upload->session);
+        QNetworkRequest request = withoutRedirects(authorizedRequest(upload->session));
         request.setRawHeader("Content-Range",
                              QStringLiteral("bytes */%1").arg(upload->data.size()).toLatin1());
         request.setHeader(QNetworkRequest::ContentLengthHeader, 0);
-        QNetworkReply* reply = mNetwork.put(request, QByteArray());
+        const quint64 generation = mGeneration;
+        QNetworkReply* reply = send(QNetworkAccessManager::PutOperation, request);
         if (upload->ticket) {
             upload->ticket->mReply = reply;
         }
-        connect(reply, &QNetworkReply::finished, this,
-                [this, upload, reply] { handleChunkReply(upload, reply); });
+        connect(reply, &QNetworkReply::finished, this, [this, upload, reply, generation] {
+            handleChunkReply(upload, reply, generation, true);
+        });
     });
 }
 
-void YouTubeService::handleChunkReply(const std::shared_ptr<Upload>& upload, QNetworkReply* reply) {
+void YouTubeService::handleChunkReply(const std::shared_ptr<Upload>& upload, QNetworkReply* reply,
+                                      quint64 generation, bool statusQuery) {
     reply->deleteLater();
     if (!upload->ticket || upload->ticket->isCancelled()) {
         return;
     }
-    const QByteArray answer = reply->readAll();
-    const int status = statusOf(reply);
-    if (status == 200 || status == 201) {
-        emit upload->ticket->progress(upload->data.size(), upload->data.size());
-        finish(upload, {}, QJsonDocument::fromJson(answer).object().value("id").toString());
+    if (isStale(generation)) {
+        finish(upload, tr("Signed out."), {});
         return;
     }
-    if (status == 308) {
+    const QByteArray answer = reply->readAll();
+    const int status = statusOf(reply);
+    if ((status == 200 || status == 201) && !hasFailed(reply)) {
+        emit upload->ticket->progress(upload->data.size(), upload->data.size());
+        const QString videoId = QJsonDocument::fromJson(answer).object().value("id").toString();
+        finish(upload, {}, videoId);
+        return;
+    }
+    if (status == 308 && !CappedNetworkAccessManager::wasTooLarge(reply)) {
         // "Resume Incomplete": the server has bytes 0…last; go on after them.
         qint64 next = 0;
         const QRegularExpressionMatch range =
@@ -516,11 +764,16 @@ void YouTubeService::handleChunkReply(const std::shared_ptr<Upload>& upload, QNe
             finish(upload, tr("The video service reports more data than was sent."), {});
             return;
         }
-        // Only bytes gained count as progress: a server that keeps
-        // failing the same part must not be retried for ever.
         if (next > upload->confirmed) {
             upload->confirmed = next;
             upload->attempts = 0;
+            upload->sinceProgress.start();
+        } else if (!statusQuery) {
+            // Sent, and nothing of it kept: a failed try like any other, so
+            // a server that keeps doing this cannot have the video for ever.
+            retryLater(upload, tr("The video service does not keep what is sent to it."),
+                       [this, upload, next] { sendFrom(upload, next); });
+            return;
         }
         sendFrom(upload, next);
         return;
@@ -530,6 +783,13 @@ void YouTubeService::handleChunkReply(const std::shared_ptr<Upload>& upload, QNe
         refreshToken([this, upload](const QString& error) {
             error.isEmpty() ? queryStatus(upload) : finish(upload, error, {});
         });
+        return;
+    }
+    if (status == 404 || status == 410) {
+        // The session has expired: a resume starts a new one.
+        upload->session.clear();
+        upload->confirmed = 0;
+        finish(upload, tr("The upload session has expired; try again."), {});
         return;
     }
     if (isPassing(reply)) {

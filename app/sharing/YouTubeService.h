@@ -1,9 +1,12 @@
 #pragma once
 
+#include "app/sharing/CappedNetworkAccessManager.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -60,14 +63,22 @@ struct YouTubeVideo {
     bool isPrivate = false;
 };
 
+struct YouTubeUpload;
+
 // One running upload: progress in bytes, then one completion. Cancelling
 // stops it and no completion follows.
+//
+// An upload that fails after the service opened its resumable session is
+// kept (with the video's bytes) so that `YouTubeService::resumeUpload` can
+// go on where it stopped; cancelling it lets it go.
 class YouTubeUploadTicket : public QObject {
     Q_OBJECT
 
 public:
     void cancelTicket();
     bool isCancelled() const { return mCancelled; }
+    // Failed, with a session the service may still hold.
+    bool canResume() const;
 
 signals:
     void progress(qint64 bytesSent, qint64 totalBytes);
@@ -78,13 +89,28 @@ private:
     friend class YouTubeService;
     using QObject::QObject;
     bool mCancelled = false;
+    bool mStopped = false;
     QPointer<QNetworkReply> mReply;
+    std::shared_ptr<YouTubeUpload> mUpload;
 };
 
 // The video service over its public API: OAuth 2 sign-in through the
 // browser with a loopback redirect and PKCE, token refresh, the assignable
 // categories, and resumable uploads that resume after an interruption and
 // retry the server's passing failures with growing pauses.
+//
+// The server is not trusted with more than it needs:
+// - credentials (the token, the client secret) go only to the configured
+//   addresses, which must be https (plain http only on the loopback), and
+//   the upload's session only to the upload endpoint's own origin;
+// - a redirect to another origin fails the request, and the upload follows
+//   none at all;
+// - replies are capped at 1 MB;
+// - an upload that makes no progress gives up after `MaximumRetries`
+//   growing pauses or `stallTimeout`, whichever comes first, and one whose
+//   server keeps asking for the same bytes gives up after sending the video
+//   a bounded number of times;
+// - after `signOut` nothing that was on its way changes the authorization.
 //
 // Main thread only; everything answers through callbacks and signals.
 class YouTubeService : public QObject {
@@ -98,6 +124,10 @@ public:
     const YouTubeAuthorization& authorization() const { return mAuthorization; }
     void setAuthorization(const YouTubeAuthorization& authorization);
     bool isSignedIn() const { return mAuthorization.canAuthorize(); }
+    // Forgets the authorization and stops everything on its way: requests
+    // still running fail with "signed out", and their late answers are
+    // dropped.
+    void signOut();
 
     // Opens the browser on the sign-in page (`openBrowser` replaces that,
     // for tests) and waits for its redirect on loopback; then exchanges the
@@ -111,16 +141,30 @@ public:
     // Uploads `data` as a new video. The ticket belongs to the service.
     YouTubeUploadTicket* uploadVideo(const YouTubeVideo& video, const QByteArray& data,
                                      const QString& mimeType);
+    // Goes on with a failed upload where the server stopped (a new session
+    // when the old one is gone). False when the ticket cannot resume.
+    bool resumeUpload(YouTubeUploadTicket* ticket);
 
     // Pauses before retrying a failed upload step: base × 2^attempt.
     void setRetryBaseDelay(int milliseconds) { mRetryBaseDelay = milliseconds; }
     static constexpr int MaximumRetries = 6;
+    // How long an upload may go without the server taking more of it.
+    void setStallTimeout(int milliseconds) { mStallTimeout = milliseconds; }
+    // How long one request may go without a byte moving either way.
+    void setTransferTimeout(int milliseconds) { mTransferTimeout = milliseconds; }
+    void setMaximumReplySize(qint64 bytes);
+
+    // Empty when `url` may be sent credentials, else why not.
+    static QString credentialProblem(const QUrl& url);
 
 signals:
     void authorizationChanged();
 
 private:
-    struct Upload;
+    using Upload = YouTubeUpload;
+    QNetworkReply* send(QNetworkAccessManager::Operation operation, QNetworkRequest request,
+                        const QByteArray& body = {});
+    bool isStale(quint64 generation) const { return generation != mGeneration; }
     void withFreshToken(std::function<void(const QString& error)> next);
     void refreshToken(std::function<void(const QString& error)> next);
     void fetchUserName(std::function<void()> next);
@@ -130,12 +174,16 @@ private:
     void queryStatus(const std::shared_ptr<Upload>& upload);
     void retryLater(const std::shared_ptr<Upload>& upload, const QString& why,
                     std::function<void()> step);
-    void handleChunkReply(const std::shared_ptr<Upload>& upload, QNetworkReply* reply);
+    void handleChunkReply(const std::shared_ptr<Upload>& upload, QNetworkReply* reply,
+                          quint64 generation, bool statusQuery);
     void finish(const std::shared_ptr<Upload>& upload, const QString& error, const QString& videoId);
 
     YouTubeEndpoints mEndpoints;
     YouTubeAuthorization mAuthorization;
-    QNetworkAccessManager mNetwork;
-    QOAuth2AuthorizationCodeFlow* mFlow = nullptr;
+    CappedNetworkAccessManager mNetwork;
+    QPointer<QOAuth2AuthorizationCodeFlow> mFlow;
+    quint64 mGeneration = 0; // grows with every sign-out
     int mRetryBaseDelay = 1000;
+    int mStallTimeout = 5 * 60 * 1000;
+    int mTransferTimeout = 60 * 1000;
 };

@@ -3,10 +3,12 @@
 #include "app/library/Tape.h"
 #include "app/sharing/Reachability.h"
 #include "app/sharing/TapeMovie.h"
+#include "platform/desktop/CloseKeys.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
@@ -44,8 +46,15 @@ const QString YouTubeWindowController::SkipUploadDefault = QStringLiteral("VELKC
 
 YouTubeWindowController* YouTubeWindowController::sharedInstance() {
     // Created once, on first use, and kept for the process's life.
-    static YouTubeWindowController* instance =
-        new YouTubeWindowController(YouTubeEndpoints::fromDefaults());
+    static YouTubeWindowController* instance = [] {
+        auto* controller = new YouTubeWindowController(YouTubeEndpoints::fromDefaults());
+        // Nothing of a movie or an upload outlives the application.
+        if (QCoreApplication::instance()) {
+            connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, controller,
+                    &YouTubeWindowController::shutDown);
+        }
+        return controller;
+    }();
     return instance;
 }
 
@@ -71,9 +80,7 @@ YouTubeWindowController::YouTubeWindowController(const YouTubeEndpoints& endpoin
 }
 
 YouTubeWindowController::~YouTubeWindowController() {
-    if (mVideoUploadTicket) {
-        mVideoUploadTicket->cancelTicket();
-    }
+    shutDown();
     delete mWindow;
 }
 
@@ -82,6 +89,7 @@ YouTubeWindowController::~YouTubeWindowController() {
 void YouTubeWindowController::buildWindow() {
     mWindow = new QDialog;
     mWindow->setWindowTitle(tr("Send to YouTube"));
+    CloseKeys::install(mWindow);
     mWindow->setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(mWindow);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -128,9 +136,16 @@ void YouTubeWindowController::buildWindow() {
     mUploadProgressIndicator = new QProgressBar;
     mUploadProgressIndicator->setTextVisible(false);
     auto* cancel = new QPushButton(tr("Cancel"));
+    mRetryButton = new QPushButton(tr("Retry"));
+    mRetryButton->hide();
     progress->addWidget(mUploadProgressTextField);
     progress->addWidget(mUploadProgressIndicator);
-    progress->addWidget(cancel, 0, Qt::AlignRight);
+    auto* progressButtons = new QHBoxLayout;
+    progressButtons->addStretch();
+    progressButtons->addWidget(cancel);
+    progressButtons->addWidget(mRetryButton);
+    progress->addLayout(progressButtons);
+    mUploadProgressTextField->setWordWrap(true);
     mUploadProgressView->setFixedWidth(400);
 
     mUploadCompleteView = new QWidget;
@@ -155,6 +170,7 @@ void YouTubeWindowController::buildWindow() {
     connect(mUploadButton, &QPushButton::clicked, this, &YouTubeWindowController::performUpload);
     connect(close, &QPushButton::clicked, this, &YouTubeWindowController::dismissPanel);
     connect(cancel, &QPushButton::clicked, this, &YouTubeWindowController::cancelUpload);
+    connect(mRetryButton, &QPushButton::clicked, this, &YouTubeWindowController::retryUpload);
     connect(visit, &QPushButton::clicked, this, &YouTubeWindowController::visitMyVideos);
     connect(done, &QPushButton::clicked, this, &YouTubeWindowController::dismissPanel);
     connect(mWindow, &QDialog::rejected, this, &YouTubeWindowController::cancelUpload);
@@ -231,7 +247,8 @@ void YouTubeWindowController::refreshControls() {
     mUploadButton->setEnabled(signedIn);
     if (!mService->endpoints().hasClient()) {
         mAccountLabel->setText(tr("To upload, add your own OAuth client ID and secret to the "
-                                  "settings (see the README)."));
+                                  "settings (see the README). Save Movie… in the share menu "
+                                  "makes the movie without an account."));
         mAccountLabel->setWordWrap(true);
         mLoginButton->setEnabled(false);
     } else {
@@ -312,7 +329,7 @@ void YouTubeWindowController::storeAuthorization() {
 
 void YouTubeWindowController::signInOrOut() {
     if (isSignedIn()) {
-        mService->setAuthorization({}); // removes the stored one too
+        mService->signOut(); // removes the stored one too
         refreshControls();
         return;
     }
@@ -366,6 +383,12 @@ void YouTubeWindowController::performUpload() {
     if (!mTape) {
         return;
     }
+    stopMovie();
+    if (mVideoUploadTicket) {
+        mVideoUploadTicket->cancelTicket();
+        mVideoUploadTicket = nullptr;
+    }
+    mRetryButton->hide();
     mMovie = std::make_unique<TapeMovie>(mTape);
     QPointer<YouTubeWindowController> self = this;
     TapeMovie* movie = mMovie.get();
@@ -441,26 +464,61 @@ void YouTubeWindowController::uploadVideoAtURL(const QString& path) {
                 if (ticket != mVideoUploadTicket) {
                     return; // cancelled or replaced
                 }
-                mVideoUploadTicket = nullptr;
                 if (!error.isEmpty()) {
-                    showAlert(tr("The video could not be uploaded"), error,
-                              [this] { switchToView(Page::Settings); });
+                    uploadStopped(error, ticket->canResume());
                     return;
                 }
+                mVideoUploadTicket = nullptr;
                 mUploadProgressIndicator->setValue(0);
                 switchToView(Page::Complete);
             });
 }
 
-void YouTubeWindowController::cancelUpload() {
+void YouTubeWindowController::uploadStopped(const QString& error, bool resumable) {
+    if (!resumable) {
+        mVideoUploadTicket = nullptr;
+        showAlert(tr("The video could not be uploaded"), error,
+                  [this] { switchToView(Page::Settings); });
+        return;
+    }
+    // The service keeps what it has: Retry goes on from there.
+    showAlert(tr("The upload stopped"), error, [this, error] {
+        mUploadProgressTextField->setText(tr("The upload stopped: %1").arg(error));
+        mRetryButton->show();
+    });
+}
+
+void YouTubeWindowController::retryUpload() {
+    if (!mVideoUploadTicket || !mService->resumeUpload(mVideoUploadTicket)) {
+        mRetryButton->hide();
+        return;
+    }
+    mRetryButton->hide();
+    mUploadProgressTextField->setText(tr("Uploading to YouTube…"));
+}
+
+void YouTubeWindowController::stopMovie() {
+    if (!mMovie) {
+        return;
+    }
+    mMovie->cancel();
+    mMovie->waitUntilFinished();
+    // A movie that was finished but not yet uploaded is not wanted either.
+    mMovie->disposeMovieFile();
+    mMovie.reset();
+}
+
+void YouTubeWindowController::shutDown() {
     if (mVideoUploadTicket) {
         mVideoUploadTicket->cancelTicket();
         mVideoUploadTicket = nullptr;
     }
-    if (mMovie) {
-        mMovie->cancel();
-        mMovie.reset(); // waits for the movie's thread; its file is removed
-    }
+    stopMovie();
+}
+
+void YouTubeWindowController::cancelUpload() {
+    shutDown();
+    mRetryButton->hide();
     closeWindow();
 }
 

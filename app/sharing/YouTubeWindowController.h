@@ -58,7 +58,12 @@ public:
 
     void signInOrOut();
     void performUpload();
+    // Goes on with an upload that stopped, where the service has it.
+    void retryUpload();
     void cancelUpload();
+    // Stops a movie being made and an upload (the application is quitting):
+    // the movie's thread ends and its temporary file is removed.
+    void shutDown();
     void dismissPanel();
     void visitMyVideos();
     void needAnAccount();
@@ -83,6 +88,9 @@ public:
     QPushButton* loginButton() const { return mLoginButton; }
     QLabel* uploadProgressTextField() const { return mUploadProgressTextField; }
     QProgressBar* uploadProgressIndicator() const { return mUploadProgressIndicator; }
+    QPushButton* retryButton() const { return mRetryButton; }
+    // The movie being made, if any (for tests).
+    TapeMovie* movie() const { return mMovie.get(); }
     QLabel* accountLabel() const { return mAccountLabel; }
     // Where alerts go (tests answer them at once).
     void setAlertPresenter(std::function<void(const QString&, const QString&)> presenter) {
@@ -97,6 +105,8 @@ private:
     void buildWindow();
     void loadStoredAuthorization();
     void storeAuthorization();
+    void stopMovie();
+    void uploadStopped(const QString& error, bool resumable);
     void showAlert(const QString& message, const QString& informative,
                    std::function<void()> dismissed = {});
 
@@ -123,4 +133,5 @@ private:
     QLabel* mAccountLabel = nullptr;
     QLabel* mUploadProgressTextField = nullptr;
     QProgressBar* mUploadProgressIndicator = nullptr;
+    QPushButton* mRetryButton = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "app/deck/AppController.h"
 #include "app/shell/CommandLine.h"
+#include "platform/desktop/CloseKeys.h"
 #include "platform/desktop/UserDefaults.h"
 
 #include <QDateTime>
@@ -65,6 +66,7 @@ AboutController::AboutController(QWidget* parent) : QWidget(parent, Qt::Window) 
     initAboutResources();
     mClock = [] { return QDateTime::currentMSecsSinceEpoch() / 1000.0; };
     setWindowTitle(tr("About Cassora"));
+    CloseKeys::install(this);
     setFixedSize(400, 470);
 
     auto* layout = new QVBoxLayout(this);
@@ -125,7 +127,15 @@ QIcon AboutController::applicationIcon() {
 }
 
 QString AboutController::humanReadableVersionString() {
-    return QStringLiteral("%1 (%2)").arg(CommandLine::version(), CommandLine::version());
+    // Our builds carry no number of their own: the version says it all.
+    return humanReadableVersionString(CommandLine::version(), CommandLine::version());
+}
+
+QString AboutController::humanReadableVersionString(const QString& version, const QString& build) {
+    if (build.isEmpty() || build == version) {
+        return version; // "0.1.0", not "0.1.0 (0.1.0)"
+    }
+    return QStringLiteral("%1 (%2)").arg(version, build);
 }
 
 QString AboutController::cassoraPageURL() {

@@ -37,8 +37,9 @@ public:
 
     // The application's icon, our cassette.
     static QIcon applicationIcon();
-    // "VERSION (BUILD)".
+    // "1.2 (345)": the version and, when it has one of its own, the build.
     static QString humanReadableVersionString();
+    static QString humanReadableVersionString(const QString& version, const QString& build);
     // The product's web page with "?from=aboutbox" (a setting, "ProductPageURL").
     static QString cassoraPageURL();
 

@@ -1,8 +1,10 @@
 #include "app/shell/AudioCommands.h"
 
 #include "app/library/RecordingAudioFile.h"
+#include "app/library/RecordingStallWatch.h"
 #include "app/library/Tape.h"
 #include "app/library/TapeQuality.h"
+#include "app/library/TapeRecovery.h"
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
 #include "app/shell/TapeCommands.h"
@@ -13,8 +15,10 @@
 #include "audio/player/VELKExtendedAudioFilePlayer.h"
 #include "audio/recorder/VELKExtendedAudioFileRecorder.h"
 #include "platform/audio/MainQueue.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/UserDefaults.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <cmath>
@@ -116,40 +120,68 @@ public:
 };
 
 // The rules for `record --output`: a new .m4a file in a folder that exists.
+// (The file is created only if the name is still free when it is made.)
 QString problemWithOutputPath(const QString& path) {
     const QFileInfo info(path);
+    const QString shown = CommandSupport::printable(path);
     if (!path.endsWith(QStringLiteral(".m4a"), Qt::CaseInsensitive) ||
         info.completeBaseName().isEmpty()) {
         return QStringLiteral("%1: a tape is an MPEG-4 audio file; give a name ending in .m4a")
-            .arg(path);
+            .arg(shown);
     }
-    if (info.exists() || info.isSymLink()) {
-        return QStringLiteral("%1 exists").arg(path);
+    if (FileNames::exists(path)) {
+        return QStringLiteral("%1 exists").arg(shown);
     }
-    const QFileInfo folder(info.absolutePath());
-    if (!folder.exists()) {
-        return QStringLiteral("no such folder: %1").arg(folder.filePath());
+    const QString folder = info.absolutePath();
+    if (!FileNames::exists(folder)) {
+        return QStringLiteral("no such folder: %1").arg(CommandSupport::printable(folder));
     }
-    if (!folder.isDir()) {
-        return QStringLiteral("not a folder: %1").arg(folder.filePath());
+    if (!FileNames::isDirectory(folder)) {
+        return QStringLiteral("not a folder: %1").arg(CommandSupport::printable(folder));
     }
-    if (!folder.isWritable()) {
-        return QStringLiteral("cannot write in %1").arg(folder.filePath());
+    if (!FileNames::isWritableDirectory(folder)) {
+        return QStringLiteral("cannot write in %1").arg(CommandSupport::printable(folder));
     }
     return {};
 }
 
-// Labels a finished recording as the deck labels a new tape; prints its path.
-void labelRecording(const QString& path, bool keepsName) {
+// Labels a finished recording as the deck labels a new tape, then lets its
+// journal go; prints its path.
+void labelRecording(const QString& path, bool keepsName, const QDateTime& started) {
     Tape tape(path);
     tape.setCommitsOnDestruction(false);
     tape.setKeepsFileName(keepsName);
-    if (!labelNewRecording(tape)) {
-        std::fprintf(stderr, "cassora: the recording is complete but could not be labelled: %s\n",
-                     tape.lastError().toUtf8().constData());
+    if (labelNewRecording(tape, started)) {
+        TapeRecovery::releaseFinishedRecording(path);
+    } else {
+        std::fprintf(stderr,
+                     "cassora: the recording is complete but could not be labelled: %s; "
+                     "\"cassora recover\" labels it once that is solved\n",
+                     CommandSupport::printable(tape.lastError()).toUtf8().constData());
     }
-    std::printf("%s\n", tape.filename().toUtf8().constData());
+    std::printf("%s\n", CommandSupport::printable(tape.filename()).toUtf8().constData());
     std::fflush(stdout);
+}
+
+// Says on standard error when the input stops delivering audio, and when it
+// delivers again.
+void reportStall(RecordingStallWatch& watch, int64_t frames, double now, const QString& device,
+                 bool terminal) {
+    switch (watch.update(frames, now)) {
+    case RecordingStallWatch::Change::Stalled:
+        std::fprintf(stderr,
+                     "%scassora: no audio has arrived from \"%s\" for %.0f seconds (is the "
+                     "device suspended or the sound server frozen?); still recording\n",
+                     terminal ? "\n" : "", CommandSupport::printable(device).toUtf8().constData(),
+                     watch.silentFor(now));
+        break;
+    case RecordingStallWatch::Change::Resumed:
+        std::fprintf(stderr, "%scassora: audio arrives again from \"%s\"\n",
+                     terminal ? "\n" : "", CommandSupport::printable(device).toUtf8().constData());
+        break;
+    case RecordingStallWatch::Change::None:
+        break;
+    }
 }
 
 class PlaybackObserver : public VELKExtendedAudioFilePlayerDelegate {
@@ -243,11 +275,14 @@ int runRecordCommand(const QStringList& arguments) {
             }
             path = newTapeFilePath(folder);
         }
-        path = QFileInfo(path).absoluteFilePath();
+        path = FileNames::absolute(path);
 
+        // Dated when it starts, as the deck dates its tapes.
+        const QDateTime started = QDateTime::currentDateTime();
+        // Never over a file: a name taken since the check above is refused.
         auto file = VELKExtendedAudioFile::forRecording(
-            path.toStdString(), TapeQuality::streamDescriptionForQuality(level, stereo),
-            TapeQuality::bitrateForQuality(level), input);
+            FileNames::toNative(path), TapeQuality::streamDescriptionForQuality(level, stereo),
+            TapeQuality::bitrateForQuality(level), input, false);
         auto recorder = VELKExtendedAudioFileRecorder::withFile(file, input, recordChannels);
         RecordingObserver observer;
         recorder->setDelegate(&observer);
@@ -260,12 +295,18 @@ int runRecordCommand(const QStringList& arguments) {
         const double rate = file->clientDataFormat().mSampleRate;
         recorder->startRecording();
         bool announced = false;
+        RecordingStallWatch stallWatch;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const QString deviceName = QString::fromStdString(input->deviceName());
         while (!CommandSupport::interrupted() && !observer.failed &&
                !(limit > 0 && recorder->currentFrame() >= static_cast<int64_t>(limit * rate))) {
             MainQueue::runPendingFor(limit > 0 ? 0.01 : kDisplayInterval);
+            reportStall(stallWatch, recorder->currentFrame(), elapsed.elapsed() / 1000.0, deviceName,
+                        terminal);
             if (terminal && !announced && recorder->currentFrame() > 0) {
                 std::printf("\rRecording to %s (Ctrl-C stops)\033[K\n",
-                            path.toUtf8().constData());
+                            CommandSupport::printable(path).toUtf8().constData());
                 announced = true;
             }
             if (meter) {
@@ -297,9 +338,11 @@ int runRecordCommand(const QStringList& arguments) {
             return CommandSupport::fail(
                 QStringLiteral("the recording in %1 could not be finished (%2); it is kept, and "
                                "\"cassora recover\" finishes it once the problem is solved")
-                    .arg(path, CommandSupport::describe(exception)));
+                    .arg(FileNames::fromNative(file->filename()),
+                         CommandSupport::describe(exception)));
         }
-        labelRecording(path, chosenName);
+        // Where the file is now, should its folder have been renamed meanwhile.
+        labelRecording(FileNames::fromNative(file->filename()), chosenName, started);
         if (!failure.isEmpty()) {
             return CommandSupport::fail(
                 QStringLiteral("recording stopped: %1; the tape above holds what was recorded "
@@ -353,7 +396,7 @@ int runPlayCommand(const QStringList& arguments) {
         }
         start = *value;
     }
-    if (!QFileInfo::exists(path)) {
+    if (!FileNames::exists(path)) {
         return CommandSupport::fail(QStringLiteral("no such file: %1").arg(path));
     }
     CommandSupport::catchInterrupts();
@@ -363,7 +406,7 @@ int runPlayCommand(const QStringList& arguments) {
         if (!output) {
             return CommandSupport::fail(error);
         }
-        auto player = VELKExtendedAudioFilePlayer::withFilename(path.toStdString(), output);
+        auto player = VELKExtendedAudioFilePlayer::withFilename(FileNames::toNative(path), output);
         PlaybackObserver observer;
         player->setDelegate(&observer);
         player->setPlaybackSpeed(*playbackSpeed);

@@ -5,6 +5,7 @@
 #include "app/shell/RecoverCommand.h"
 #include "app/shell/SharingCommands.h"
 #include "app/shell/TapeCommands.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -58,8 +59,8 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
         {QStringLiteral("info"), QStringLiteral("FILE [--json]"),
          QStringLiteral("print a tape's label and format"), runInfoCommand},
         {QStringLiteral("label"),
-         QStringLiteral("FILE [--title T] [--notes N] [--artist A] [--date D] [--letter L] "
-                        "[--color NAME|INDEX]"),
+         QStringLiteral("FILE [--title T] [--notes N | --notes-file FILE|-] [--artist A] "
+                        "[--date D] [--letter L] [--color NAME|INDEX]"),
          QStringLiteral("edit a tape's label (the file is renamed after its date and title)"),
          runLabelCommand},
         {QStringLiteral("library"), QStringLiteral("[DIR] [--search QUERY] [--json]"),
@@ -77,8 +78,11 @@ const std::vector<CommandLineCommand>& CommandLine::commands() {
         {QStringLiteral("import"), QStringLiteral("FILE..."),
          QStringLiteral("copy tapes into the library folder (names already there are skipped)"),
          runImportCommand},
-        {QStringLiteral("export"), QStringLiteral("TAPE DIR|FILE"),
-         QStringLiteral("copy a tape out of the library (never over an existing file)"),
+        {QStringLiteral("export"),
+         QStringLiteral("TAPE... [--format m4a|wav|flac|opus|mp3] [--output FILE|--to DIR] "
+                        "[--bitrate KBITS]"),
+         QStringLiteral("export tapes as they are or as WAV, FLAC, Opus or MP3, with their "
+                        "labels (never over an existing file)"),
          runExportCommand},
     };
     return table;
@@ -101,7 +105,7 @@ bool CommandLine::isCommand(const QStringList& arguments) {
     // Other dashed arguments are Qt's own (-platform, -style, ...); an
     // existing file is a tape to open in the deck.
     return find(first) != nullptr || first == QLatin1String("-h") ||
-           (!first.startsWith('-') && !QFileInfo::exists(first));
+           (!first.startsWith('-') && !FileNames::exists(first));
 }
 
 int CommandLine::run(const QStringList& arguments) {
@@ -121,9 +125,26 @@ QString CommandLine::version() {
     return QStringLiteral(CASSORA_VERSION);
 }
 
+QString CommandLine::commandHelpText(const QString& name, const QString& optionsHelp) {
+    const CommandLineCommand* command = find(name);
+    if (!command) {
+        return {};
+    }
+    QString text = QStringLiteral("Usage: cassora %1%2\n\n").arg(
+        command->name, command->usage.isEmpty() ? QString() : ' ' + command->usage);
+    QString summary = command->summary;
+    summary[0] = summary[0].toUpper();
+    text += summary + QStringLiteral(".\n");
+    if (!optionsHelp.isEmpty()) {
+        text += QLatin1Char('\n') + optionsHelp;
+    }
+    return text;
+}
+
 QString CommandLine::helpText() {
     QString text = QStringLiteral("Cassora, a cassette deck for recording and playing tapes.\n\n"
                                   "Usage:\n  cassora                 open the deck window\n");
+    text += QStringLiteral("  cassora COMMAND --help\n      print a command's usage and options\n");
     for (const auto& command : commands()) {
         QString line = command.name;
         if (!command.usage.isEmpty()) {

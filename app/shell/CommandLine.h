@@ -30,4 +30,7 @@ public:
 
     static QString version();
     static QString helpText();
+    // One command's usage, summary and options (`optionsHelp`, as its parser
+    // lists them); empty for an unknown command.
+    static QString commandHelpText(const QString& name, const QString& optionsHelp);
 };

@@ -1,10 +1,14 @@
 #include "app/shell/CommandSupport.h"
 
+#include "app/shell/CommandLine.h"
+#include "platform/desktop/FileNames.h"
+
 #include "audio/format/NSXException.h"
 #include "platform/audio/AudioHardwareService.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -20,18 +24,54 @@ namespace CommandSupport {
 
 bool parse(QCommandLineParser& parser, const QString& command, const QStringList& arguments) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Print this command's usage and options."));
+    parser.addOption(help);
     QStringList withProgram = arguments;
     withProgram.prepend(QStringLiteral("cassora ") + command);
     if (!parser.parse(withProgram)) {
         fail(parser.errorText());
         return false;
     }
+    if (parser.isSet(help)) {
+        // Qt's own list of the options, after its usage line.
+        const QString listed = parser.helpText();
+        const qsizetype options = listed.indexOf(QLatin1String("Options:"));
+        std::fputs(CommandLine::commandHelpText(command, options < 0 ? QString() : listed.mid(options))
+                       .toUtf8()
+                       .constData(),
+                   stdout);
+        std::fflush(stdout);
+        std::exit(0);
+    }
     return true;
 }
 
 int fail(const QString& message) {
-    std::fprintf(stderr, "cassora: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "cassora: %s\n", printable(message).toUtf8().constData());
     return 1;
+}
+
+QString printable(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : FileNames::displayable(text)) {
+        const char16_t u = c.unicode();
+        // Controls, and the marks that reorder text on a terminal.
+        const bool control = u < 0x20 || (u >= 0x7F && u < 0xA0);
+        const bool bidi = (u >= 0x200E && u <= 0x200F) || (u >= 0x202A && u <= 0x202E) ||
+                          (u >= 0x2066 && u <= 0x2069) || u == 0x061C;
+        if (u == '\n' || u == '\t') {
+            shown += c;
+        } else if (control) {
+            shown += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        } else if (bidi) {
+            shown += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 QString describe(const NSXException& exception) {

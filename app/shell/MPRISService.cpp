@@ -3,6 +3,7 @@
 #include "app/deck/DeckWindow.h"
 #include "app/deck/WindowController.h"
 #include "app/library/Tape.h"
+#include "app/shell/DeckInstance.h"
 #include "app/transport/Cassora_sm.h"
 
 #include <QCryptographicHash>
@@ -69,11 +70,8 @@ MPRISService::~MPRISService() {
 }
 
 bool MPRISService::registerOnSessionBus(QString* error) {
-    // Without a bus address Qt would try to start a bus of its own; a
-    // session without one has no media controls to offer anyway.
-    const QString runtimeBus = qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/bus");
-    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
-        (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") || !QFileInfo::exists(runtimeBus))) {
+    // A session without a bus has no media controls to offer anyway.
+    if (!DeckInstance::sessionBusIsThere()) {
         if (error) {
             *error = tr("There is no session bus.");
         }
@@ -228,10 +226,7 @@ void MPRISService::previous() {
 }
 
 void MPRISService::raise() {
-    DeckWindow* window = mDeck.window();
-    window->show();
-    window->raise();
-    window->activateWindow();
+    mDeck.raiseWindow();
 }
 
 void MPRISService::quit() {

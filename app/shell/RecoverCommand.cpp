@@ -5,9 +5,9 @@
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
 #include "app/shell/TapeCommands.h"
+#include "platform/desktop/FileNames.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -15,13 +15,14 @@ namespace {
 
 QString describe(const TapeRecovery::Result& result) {
     using Outcome = TapeRecovery::Result::Outcome;
-    const QString name = result.filename;
+    const QString name = CommandSupport::printable(result.filename);
+    const QString error = CommandSupport::printable(result.error);
     switch (result.outcome) {
     case Outcome::Recovered: {
         QString line = QStringLiteral("recovered %1 (%2)").arg(
-            name, DurationFormatter::durationToString(static_cast<int>(result.duration)));
-        if (!result.error.isEmpty()) {
-            line += QStringLiteral("; ") + result.error;
+            name, DurationFormatter::tapeDurationToString(result.duration));
+        if (!error.isEmpty()) {
+            line += QStringLiteral("; ") + error;
         }
         return line;
     }
@@ -29,10 +30,12 @@ QString describe(const TapeRecovery::Result& result) {
         return QStringLiteral("removed %1: the recording was interrupted before any audio "
                               "reached the disk")
             .arg(name);
+    case Outcome::Tidied:
+        return QStringLiteral("removed %1, left by an interrupted import or label edit").arg(name);
     case Outcome::InUse:
         return QStringLiteral("left %1 alone: it is still being recorded").arg(name);
     case Outcome::Failed:
-        return QStringLiteral("cannot recover %1: %2").arg(name, result.error);
+        return QStringLiteral("cannot recover %1: %2").arg(name, error);
     }
     return {};
 }
@@ -63,17 +66,18 @@ int runRecoverCommand(const QStringList& arguments) {
             return CommandSupport::fail(QStringLiteral("cannot find the library folder"));
         }
     }
-    const QFileInfo info(target);
+    const QString absolute = FileNames::absolute(target);
     QList<TapeRecovery::Result> results;
-    if (info.isDir()) {
-        results = TapeRecovery::recoverFolder(info.absoluteFilePath(), tapeAuthor());
-    } else if (info.exists()) {
-        results = TapeRecovery::recoverFile(info.absoluteFilePath(), tapeAuthor());
+    if (FileNames::isDirectory(absolute)) {
+        results = TapeRecovery::recoverFolder(absolute, tapeAuthor());
+    } else if (FileNames::exists(absolute)) {
+        results = TapeRecovery::recoverFile(absolute, tapeAuthor());
     } else {
         return CommandSupport::fail(QStringLiteral("no such file or folder: %1").arg(target));
     }
     if (results.isEmpty()) {
-        std::printf("nothing to recover in %s\n", info.absoluteFilePath().toUtf8().constData());
+        std::printf("nothing to recover in %s\n",
+                    CommandSupport::printable(absolute).toUtf8().constData());
         return 0;
     }
     for (const auto& result : results) {

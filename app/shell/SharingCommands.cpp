@@ -2,9 +2,11 @@
 
 #include "app/library/Tape.h"
 #include "app/library/TapeImport.h"
+#include "app/sharing/TapeExport.h"
+#include "app/sharing/TapeMovie.h"
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
-#include "app/sharing/TapeMovie.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/media/Mp4Boxes.h"
 
 #include <QCommandLineParser>
@@ -21,17 +23,28 @@ namespace {
 
 // Empty when `path` is a readable MPEG-4 audio file, else why not.
 QString checkTapeFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    if (!FileNames::exists(path)) {
         return QStringLiteral("no such file: %1").arg(path);
     }
-    if (!info.isFile() || !info.isReadable()) {
+    if (!FileNames::isRegularFile(path) ||
+        ::access(FileNames::encode(path).constData(), R_OK) != 0) {
         return QStringLiteral("cannot read %1").arg(path);
     }
-    if (!readMp4AudioTrackInfo(QFile::encodeName(path).toStdString())) {
+    if (!readMp4AudioTrackInfo(FileNames::encode(path).toStdString())) {
         return QStringLiteral("%1 is not an MPEG-4 audio file (or it is damaged)").arg(path);
     }
     return {};
+}
+
+// Empty when a new file can be made at `destination`, else why not: an
+// existing file is never overwritten.
+QString destinationProblem(const QString& destination) {
+    if (FileNames::exists(destination)) {
+        return QStringLiteral("%1 exists; it is not overwritten").arg(destination);
+    }
+    const QString folder = QFileInfo(destination).absolutePath();
+    return FileNames::isDirectory(folder) ? QString()
+                                          : QStringLiteral("no such folder: %1").arg(folder);
 }
 
 void drawProgressBar(double progress) {
@@ -57,23 +70,18 @@ int runMovieCommand(const QStringList& arguments) {
     if (parser.positionalArguments().size() != 1) {
         return CommandSupport::fail(QStringLiteral("movie needs one tape"));
     }
-    const QString path = QFileInfo(parser.positionalArguments().front()).absoluteFilePath();
+    const QString path = FileNames::absolute(parser.positionalArguments().front());
     if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
         return CommandSupport::fail(problem);
     }
     QString destination = parser.value(output);
     if (destination.isEmpty()) {
-        destination = QDir::current().filePath(QFileInfo(path).completeBaseName() +
-                                               QStringLiteral(".mov"));
+        destination =
+            QDir::current().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".mov"));
     }
-    destination = QFileInfo(destination).absoluteFilePath();
-    if (QFileInfo::exists(destination)) {
-        return CommandSupport::fail(
-            QStringLiteral("%1 exists; it is not overwritten").arg(destination));
-    }
-    if (!QFileInfo(QFileInfo(destination).absolutePath()).isDir()) {
-        return CommandSupport::fail(
-            QStringLiteral("no such folder: %1").arg(QFileInfo(destination).absolutePath()));
+    destination = FileNames::absolute(destination);
+    if (const QString problem = destinationProblem(destination); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
     }
 
     auto tape = std::make_shared<Tape>(path);
@@ -124,7 +132,7 @@ int runMovieCommand(const QStringList& arguments) {
         }
         return CommandSupport::fail(failure->description);
     }
-    std::printf("%s\n", QFile::encodeName(destination).constData());
+    std::printf("%s\n", FileNames::encode(destination).constData());
     return 0;
 }
 
@@ -143,7 +151,7 @@ int runImportCommand(const QStringList& arguments) {
     }
     int status = 0;
     for (const QString& file : files) {
-        const QString path = QFileInfo(file).absoluteFilePath();
+        const QString path = FileNames::absolute(file);
         if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
             status = CommandSupport::fail(problem);
             continue;
@@ -151,11 +159,11 @@ int runImportCommand(const QStringList& arguments) {
         const TapeImport::Result result = TapeImport::copyTape(path, folder);
         switch (result.outcome) {
         case TapeImport::Outcome::Copied:
-            std::printf("%s\n", QFile::encodeName(result.destination).constData());
+            std::printf("%s\n", FileNames::encode(result.destination).constData());
             break;
         case TapeImport::Outcome::AlreadyThere:
             std::printf("skipped (the library has a tape of that name): %s\n",
-                        QFile::encodeName(path).constData());
+                        FileNames::encode(path).constData());
             break;
         case TapeImport::Outcome::Failed:
             status = CommandSupport::fail(result.error);
@@ -165,36 +173,138 @@ int runImportCommand(const QStringList& arguments) {
     return status;
 }
 
-int runExportCommand(const QStringList& arguments) {
-    QCommandLineParser parser;
-    if (!CommandSupport::parse(parser, QStringLiteral("export"), arguments)) {
-        return 1;
+namespace {
+
+// Where one tape of an export goes.
+QString exportDestination(const QString& tape, TapeExport::Format format, const QString& output,
+                          const QString& folder) {
+    if (!output.isEmpty()) {
+        return FileNames::absolute(TapeExport::correctedFilename(output, format));
     }
-    if (parser.positionalArguments().size() != 2) {
-        return CommandSupport::fail(QStringLiteral("export needs a tape and a folder or file"));
-    }
-    const QString path = QFileInfo(parser.positionalArguments().at(0)).absoluteFilePath();
-    if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
-        return CommandSupport::fail(problem);
-    }
-    QString destination = parser.positionalArguments().at(1);
-    if (QFileInfo(destination).isDir()) {
-        destination = QDir(destination).filePath(QFileInfo(path).fileName());
-    }
-    destination = QFileInfo(destination).absoluteFilePath();
+    const QString name =
+        QFileInfo(tape).completeBaseName() + QLatin1Char('.') + TapeExport::info(format).extension;
+    return QDir(folder.isEmpty() ? QDir::currentPath() : folder).absoluteFilePath(name);
+}
+
+// Exports one tape; 0, or 1 after saying why not.
+int exportOneTape(const QString& path, const QString& destination, TapeExport::Format format,
+                  int bitRate, bool terminal) {
     if (destination == path) {
         return CommandSupport::fail(QStringLiteral("%1 is the tape itself").arg(destination));
     }
-    if (QFileInfo::exists(destination)) {
+    if (const QString problem = destinationProblem(destination); !problem.isEmpty()) {
+        return CommandSupport::fail(problem);
+    }
+    auto tape = std::make_shared<Tape>(path);
+    tape->setCommitsOnDestruction(false);
+    TapeExport exporting(path, ExportTags::ofTape(*tape), destination, format);
+    if (bitRate > 0) {
+        exporting.setBitRate(bitRate);
+    }
+    std::atomic<bool> stopping{false};
+    const TapeExport::Result result = exporting.run([&](double progress) {
+        if (CommandSupport::interrupted() && !stopping) {
+            stopping = true;
+            exporting.cancel();
+        }
+        if (terminal) {
+            drawProgressBar(progress);
+        }
+    });
+    if (terminal) {
+        std::fputc('\n', stderr);
+    }
+    switch (result.outcome) {
+    case TapeExport::Outcome::Exported:
+        std::printf("%s\n", FileNames::encode(result.destination).constData());
+        return 0;
+    case TapeExport::Outcome::AlreadyThere:
         return CommandSupport::fail(
             QStringLiteral("%1 exists; it is not overwritten").arg(destination));
+    case TapeExport::Outcome::Stopped:
+        std::fprintf(stderr, "cassora: stopped; %s was not made\n",
+                     FileNames::encode(destination).constData());
+        return 130;
+    case TapeExport::Outcome::Failed:
+        break;
     }
-    const TapeImport::Result result = TapeImport::copyFile(path, destination, false);
-    if (result.outcome != TapeImport::Outcome::Copied) {
-        return CommandSupport::fail(result.error.isEmpty()
-                                        ? QStringLiteral("%1 exists; it is not overwritten").arg(destination)
-                                        : result.error);
+    return CommandSupport::fail(result.error);
+}
+
+} // namespace
+
+int runExportCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption format(
+        QStringLiteral("format"), QStringLiteral("m4a (the tape itself), wav, flac, opus or mp3."),
+        QStringLiteral("FORMAT"));
+    const QCommandLineOption output(QStringLiteral("output"),
+                                    QStringLiteral("Write the one tape to FILE."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption folder(QStringLiteral("to"),
+                                    QStringLiteral("Write the tapes into DIR (named after them)."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption bitRate(
+        QStringLiteral("bitrate"),
+        QStringLiteral("kbit/s for opus and mp3 (96 and 192 unless given)."),
+        QStringLiteral("KBITS"));
+    parser.addOptions({format, output, folder, bitRate});
+    if (!CommandSupport::parse(parser, QStringLiteral("export"), arguments)) {
+        return 1;
     }
-    std::printf("%s\n", QFile::encodeName(result.destination).constData());
-    return 0;
+    QStringList tapes = parser.positionalArguments();
+    QString outputFile = parser.value(output);
+    QString outputFolder = parser.value(folder);
+    // The older form, TAPE DIR|FILE, still works as it did.
+    if (tapes.size() == 2 && !parser.isSet(format) && !parser.isSet(output) &&
+        !parser.isSet(folder)) {
+        const QString target = tapes.takeLast();
+        (FileNames::isDirectory(target) ? outputFolder : outputFile) = target;
+    }
+    if (tapes.isEmpty()) {
+        return CommandSupport::fail(QStringLiteral("export needs at least one tape"));
+    }
+    if (!outputFile.isEmpty() && (!outputFolder.isEmpty() || tapes.size() > 1)) {
+        return CommandSupport::fail(
+            QStringLiteral("--output names one file: for several tapes give --to DIR"));
+    }
+    if (!outputFolder.isEmpty() && !FileNames::isDirectory(outputFolder)) {
+        return CommandSupport::fail(QStringLiteral("no such folder: %1").arg(outputFolder));
+    }
+    // The format named, else the output file's, else the tape's own.
+    std::optional<TapeExport::Format> chosen = parser.isSet(format)
+                                                   ? TapeExport::formatNamed(parser.value(format))
+                                                   : TapeExport::formatOfFilename(outputFile);
+    if (parser.isSet(format) && !chosen) {
+        return CommandSupport::fail(QStringLiteral("unknown format %1: m4a, wav, flac, opus or mp3")
+                                        .arg(parser.value(format)));
+    }
+    int kilobits = 0;
+    if (parser.isSet(bitRate)) {
+        bool number = false;
+        kilobits = parser.value(bitRate).toInt(&number);
+        if (!number || kilobits < 6 || kilobits > 512) {
+            return CommandSupport::fail(QStringLiteral("--bitrate is in kbit/s, from 6 to 512: %1")
+                                            .arg(parser.value(bitRate)));
+        }
+    }
+    const TapeExport::Format target = chosen.value_or(TapeExport::Format::MPEG4);
+    CommandSupport::catchInterrupts();
+    const bool terminal = ::isatty(STDERR_FILENO);
+    int status = 0;
+    for (const QString& tape : tapes) {
+        const QString path = FileNames::absolute(tape);
+        if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
+            status = CommandSupport::fail(problem);
+            continue;
+        }
+        const int result =
+            exportOneTape(path, exportDestination(path, target, outputFile, outputFolder), target,
+                          kilobits * 1000, terminal);
+        if (result == 130) {
+            return result;
+        }
+        status = std::max(status, result);
+    }
+    return status;
 }

@@ -8,5 +8,8 @@ int runMovieCommand(const QStringList& arguments);
 // `cassora import FILE…`: copies tapes into the library folder; names the
 // library already holds are skipped.
 int runImportCommand(const QStringList& arguments);
-// `cassora export TAPE DIR|FILE`: copies a tape out, never over an existing file.
+// `cassora export TAPE... [--format m4a|wav|flac|opus|mp3] [--output FILE|--to DIR]
+// [--bitrate KBITS]`: exports tapes (a copy, or converted with the label in
+// the new file's tags), never over an existing file. `export TAPE DIR|FILE`
+// works as before: a copy, or the format of FILE's extension.
 int runExportCommand(const QStringList& arguments);

@@ -7,6 +7,7 @@
 #include "app/shell/CommandSupport.h"
 #include "app/shell/LibraryLocation.h"
 #include "app/shell/RecoverCommand.h"
+#include "platform/desktop/FileNames.h"
 #include "platform/desktop/NaturalDateParser.h"
 #include "platform/desktop/UserDefaults.h"
 #include "platform/media/Mp4Boxes.h"
@@ -18,7 +19,9 @@
 #include <QJsonObject>
 #include <QStringDecoder>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -27,26 +30,36 @@ namespace {
 // Only MPEG-4 files with a movie box are tapes; anything else is refused
 // before the file is touched.
 QString checkTapeFile(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return QStringLiteral("no such file: %1").arg(path);
+    const QString shown = FileNames::displayable(path);
+    if (!FileNames::exists(path)) {
+        return QStringLiteral("no such file: %1").arg(shown);
     }
-    if (!info.isFile() || !info.isReadable()) {
-        return QStringLiteral("cannot read %1").arg(path);
+    if (!FileNames::isRegularFile(path) ||
+        ::access(FileNames::encode(path).constData(), R_OK) != 0) {
+        return QStringLiteral("cannot read %1").arg(shown);
     }
-    if (!readMp4AudioTrackInfo(path.toStdString())) {
-        return QStringLiteral("%1 is not an MPEG-4 audio file (or it is damaged)").arg(path);
+    if (!readMp4AudioTrackInfo(FileNames::toNative(path))) {
+        return QStringLiteral("%1 is not an MPEG-4 audio file (or it is damaged)").arg(shown);
     }
     return {};
 }
 
+bool isBidiControl(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x200E && u <= 0x200F) || (u >= 0x202A && u <= 0x202E) ||
+           (u >= 0x2066 && u <= 0x2069) || u == 0x061C;
+}
+
 // Control characters are shown escaped, so that a label cannot move the
-// cursor, clear the screen or forge lines of output.
+// cursor, clear the screen, forge lines of output or turn text around; the
+// bytes of a name that are not UTF-8 show as "\xNN".
 QString printable(const QString& text) {
     QString shown;
     shown.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.category() != QChar::Other_Control) {
+    for (const QChar c : FileNames::displayable(text)) {
+        if (isBidiControl(c)) {
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        } else if (c.category() != QChar::Other_Control) {
             shown += c;
         } else if (c == QLatin1Char('\n')) {
             shown += QLatin1String("\\n");
@@ -68,7 +81,7 @@ QByteArray printableJson(const QJsonDocument& document) {
     QString shown;
     shown.reserve(text.size());
     for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control && c.unicode() >= 0x7F) {
+        if ((c.category() == QChar::Other_Control && c.unicode() >= 0x7F) || isBidiControl(c)) {
             shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
         } else {
             shown += c;
@@ -80,7 +93,7 @@ QByteArray printableJson(const QJsonDocument& document) {
 QJsonObject attributes(const Tape& tape, const QString& artist) {
     const auto letter = tape.tapeLetter();
     return {
-        {"filename", tape.filename()},
+        {"filename", FileNames::displayable(tape.filename())},
         {"title", tape.title()},
         {"artist", artist},
         {"notes", tape.notes()},
@@ -100,17 +113,32 @@ QString storedArtist(const QString& path) {
     return tags ? tags->artist().value_or(QString()) : QString();
 }
 
-// Notes as UTF-8 text from a file, or from standard input for "-".
+// Notes as UTF-8 text from a file, or from standard input for "-"; no more
+// than a label can reasonably hold.
 std::optional<QString> readNotesFile(const QString& name) {
-    QFile file;
-    const bool opened = name == QLatin1String("-")
-                            ? file.open(stdin, QIODevice::ReadOnly)
-                            : (file.setFileName(name), file.open(QIODevice::ReadOnly));
-    if (!opened) {
+    constexpr qsizetype kLargestNotes = 64 << 20;
+    const bool standardInput = name == QLatin1String("-");
+    const int fd = standardInput ? STDIN_FILENO
+                                 : ::open(FileNames::encode(name).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    QByteArray bytes;
+    char block[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, block, sizeof(block))) != 0 && bytes.size() <= kLargestNotes) {
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            break;
+        }
+        bytes.append(block, got);
+    }
+    if (!standardInput) {
+        ::close(fd);
+    }
+    if (got < 0 || bytes.size() > kLargestNotes) {
         return std::nullopt;
     }
     QStringDecoder decoder(QStringDecoder::Utf8);
@@ -136,9 +164,9 @@ QString tapeAuthor() {
     return {};
 }
 
-bool labelNewRecording(Tape& tape) {
+bool labelNewRecording(Tape& tape, const QDateTime& started) {
     tape.setTitle(QStringLiteral("Untitled"));
-    tape.setDate(QDateTime::currentDateTime());
+    tape.setDate(started.isValid() ? started : QDateTime::currentDateTime());
     tape.setArtist(tapeAuthor());
     tape.setTapeLetter(TapeLetter::tapeLetter(QStringLiteral("A")));
     const bool committed = tape.commitAttributes();
@@ -156,7 +184,7 @@ int runInfoCommand(const QStringList& arguments) {
     if (parser.positionalArguments().size() != 1) {
         return CommandSupport::fail(QStringLiteral("info needs one file"));
     }
-    const QString path = QFileInfo(parser.positionalArguments().front()).absoluteFilePath();
+    const QString path = FileNames::absolute(parser.positionalArguments().front());
     if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
         return CommandSupport::fail(problem);
     }
@@ -179,7 +207,7 @@ int runInfoCommand(const QStringList& arguments) {
                     : QString());
     row("Letter", object.value("letter").toString());
     row("Color", object.value("color").toString());
-    row("Duration", DurationFormatter::durationToString(static_cast<int>(tape.duration())) +
+    row("Duration", DurationFormatter::tapeDurationToString(tape.duration()) +
                         QStringLiteral(" (%1 s)").arg(tape.duration(), 0, 'f', 3));
     row("Bit rate", QString::number(tape.bitrate()));
     row("Stereo", tape.stereo() ? QStringLiteral("yes") : QStringLiteral("no"));
@@ -212,7 +240,7 @@ int runLabelCommand(const QStringList& arguments) {
     if (parser.positionalArguments().size() != 1) {
         return CommandSupport::fail(QStringLiteral("label needs one file"));
     }
-    const QString path = QFileInfo(parser.positionalArguments().front()).absoluteFilePath();
+    const QString path = FileNames::absolute(parser.positionalArguments().front());
     if (const QString problem = checkTapeFile(path); !problem.isEmpty()) {
         return CommandSupport::fail(problem);
     }
@@ -232,7 +260,8 @@ int runLabelCommand(const QStringList& arguments) {
         newNotes = readNotesFile(parser.value(notesFile));
         if (!newNotes) {
             return CommandSupport::fail(
-                QStringLiteral("cannot read notes from %1").arg(parser.value(notesFile)));
+                QStringLiteral("cannot read notes from %1 (it must be UTF-8 text of at most 64 MB)")
+                    .arg(printable(parser.value(notesFile))));
         }
     }
     std::optional<QDateTime> newDate;
@@ -309,10 +338,10 @@ int runLibraryCommand(const QStringList& arguments) {
     QString folder = parser.positionalArguments().value(0);
     if (folder.isEmpty()) {
         folder = tapeLibraryPath();
-    } else if (!QFileInfo(folder).isDir()) {
+    } else if (!FileNames::isDirectory(folder)) {
         return CommandSupport::fail(QStringLiteral("no such folder: %1").arg(folder));
     }
-    folder = QFileInfo(folder).absoluteFilePath();
+    folder = FileNames::absolute(folder);
     recoverInterruptedRecordings(folder);
     TapeLibraryArrayController library(folder);
     library.setFilterString(parser.value(search));
@@ -334,7 +363,7 @@ int runLibraryCommand(const QStringList& arguments) {
                     letter ? printable(letter->letter()).toUtf8().constData() : "",
                     letter ? letter->colorScheme()->colorName().toUtf8().constData() : "",
                     tape->quality().toUtf8().constData(),
-                    DurationFormatter::durationToString(static_cast<int>(tape->duration()))
+                    DurationFormatter::tapeDurationToString(tape->duration())
                         .toUtf8()
                         .constData(),
                     printable(tape->title()).toUtf8().constData());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QStringList>
 
 class Tape;
@@ -14,8 +15,9 @@ int runLabelCommand(const QStringList& arguments);
 // newest first, narrowed by the search.
 int runLibraryCommand(const QStringList& arguments);
 
-// Labels a new recording as the deck does ("Untitled", now, the author,
-// letter "A"), commits and reloads it. False when the file cannot be labelled.
-bool labelNewRecording(Tape& tape);
+// Labels a new recording as the deck does ("Untitled", dated when it started
+// (now when not given), the author, letter "A"), commits and reloads it.
+// False when the file cannot be labelled.
+bool labelNewRecording(Tape& tape, const QDateTime& started = {});
 // The "TapeAuthor" default, else the user's full name.
 QString tapeAuthor();

@@ -3,12 +3,14 @@
 #include "platform/desktop/KeyCodeTable.h"
 #include "platform/desktop/UserDefaults.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QPainterPath>
+#include <QToolTip>
 
 #include <algorithm>
 #include <chrono>
@@ -258,38 +260,88 @@ std::optional<int> SegmentedTapeButtonView::keyCodeForEvent(const QKeyEvent* eve
     return *code & 0xFFFF;
 }
 
-void SegmentedTapeButtonView::keyPressEvent(QKeyEvent* event) {
-    if (event->isAutoRepeat()) {
-        return;
-    }
+bool SegmentedTapeButtonView::transportKeyPressed(QKeyEvent* event) {
     const auto code = keyCodeForEvent(event);
     const int64_t segment = code ? segmentForKeyCode(*code) : NotFound;
     if (segment == NotFound) {
-        QWidget::keyPressEvent(event);
-        return;
+        return false;
     }
-    mButtonPressTime = mClock();
-    pressButtonForSegment(static_cast<int>(segment));
-    performActionForSegment(static_cast<int>(segment));
+    if (!event->isAutoRepeat()) {
+        mButtonPressTime = mClock();
+        pressButtonForSegment(static_cast<int>(segment));
+        performActionForSegment(static_cast<int>(segment));
+    }
+    return true;
 }
 
-void SegmentedTapeButtonView::keyReleaseEvent(QKeyEvent* event) {
-    // Repeats never touch the buttons, but the key-up still goes on to the
-    // base class, which leaves it for the enclosing window.
-    if (event->isAutoRepeat()) {
-        QWidget::keyReleaseEvent(event);
-        return;
-    }
+bool SegmentedTapeButtonView::transportKeyReleased(QKeyEvent* event) {
     const auto code = keyCodeForEvent(event);
     const int64_t segment = code ? segmentForKeyCode(*code) : NotFound;
-    if (segment != NotFound) {
+    if (segment == NotFound) {
+        return false;
+    }
+    if (!event->isAutoRepeat()) {
         if (isHoldableSegment(static_cast<int>(segment)) &&
             mClock() - mButtonPressTime > HoldInterval) {
             performActionForSegment(static_cast<int>(segment));
         }
         clearPressedButtons();
     }
+    return true;
+}
+
+void SegmentedTapeButtonView::keyPressEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat()) {
+        return;
+    }
+    if (!transportKeyPressed(event)) {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void SegmentedTapeButtonView::keyReleaseEvent(QKeyEvent* event) {
+    // The key-up always goes on to the base class as well, which leaves it
+    // for the enclosing window; repeats never touch the buttons.
+    transportKeyReleased(event);
     QWidget::keyReleaseEvent(event);
+}
+
+std::optional<int> SegmentedTapeButtonView::keyCodeForSegment(int segment) const {
+    static const char* const kActions[] = {"record", "play",  "rewind",
+                                           "fastForward", "stop", "pause"};
+    if (segment < 0 || segment >= static_cast<int>(std::size(kActions))) {
+        return std::nullopt;
+    }
+    const int code = keyCodeForAction(kActions[segment]);
+    return code >= 0 ? std::optional<int>(code) : std::nullopt;
+}
+
+QString SegmentedTapeButtonView::toolTipForSegment(int segment) const {
+    const QString label = labelForSegment(segment);
+    const auto code = keyCodeForSegment(segment);
+    if (!code || !mKeyNamer) {
+        return label;
+    }
+    return QStringLiteral("%1 (%2)").arg(label, mKeyNamer(*code));
+}
+
+bool SegmentedTapeButtonView::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const int64_t segment = segmentForPoint(help->pos());
+        if (segment == NotFound) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), toolTipForSegment(static_cast<int>(segment)),
+                               this, rectForSegment(static_cast<int>(segment)).toRect());
+        }
+        return true;
+    }
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        update(); // the focus ring
+    }
+    return QWidget::event(event);
 }
 
 // Drawing
@@ -319,6 +371,12 @@ void SegmentedTapeButtonView::paintEvent(QPaintEvent*) {
 
     for (unsigned segment = 0; segment < mSegments; ++segment) {
         paintKey(painter, static_cast<int>(segment));
+    }
+    if (hasFocus()) {
+        // Keyboard focus: a ring inside the recess.
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1.0, 1.0, -1.0, -1.0), 4.0, 4.0);
     }
 }
 

@@ -60,6 +60,19 @@ public:
     int64_t segmentForPoint(const QPointF& point) const;
     int64_t segmentForKeyCode(int keyCode) const;
 
+    // A transport key typed anywhere in the deck's window, handed over by
+    // the window: true when the key is one of the strip's (then it acted,
+    // unless it was a repeat), false when it is for someone else.
+    bool transportKeyPressed(QKeyEvent* event);
+    bool transportKeyReleased(QKeyEvent* event);
+    // The virtual key code the keyboard map gives the segment's action
+    // (PLAY's is also the space bar's); nothing for a segment without a key.
+    std::optional<int> keyCodeForSegment(int segment) const;
+    // Names a virtual key code as the user's keyboard layout labels it, for
+    // the tool tips ("REC (Y)"); without one, the tool tips give no key.
+    void setKeyNamer(std::function<QString(int keyCode)> namer) { mKeyNamer = std::move(namer); }
+    QString toolTipForSegment(int segment) const;
+
     void pressButtonForSegment(int segment);
     void clearPressedButtons();
     void performActionForSegment(int segment);
@@ -76,6 +89,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void loadHoldableSegments();
@@ -100,4 +114,5 @@ private:
     QMap<int, bool> mHoldableSegments;
     QVariantMap mKeymapDictionary;
     std::function<double()> mClock;
+    std::function<QString(int)> mKeyNamer;
 };

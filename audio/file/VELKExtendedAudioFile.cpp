@@ -44,7 +44,7 @@ VELKExtendedAudioFile::VELKExtendedAudioFile(std::string filename)
 std::shared_ptr<VELKExtendedAudioFile> VELKExtendedAudioFile::forRecording(
     const std::string& filename,
     const std::shared_ptr<VELKAudioStreamBasicDescription>& streamDescription, uint64_t bitrate,
-    const std::shared_ptr<VELKAudioDevice>& audioDevice) {
+    const std::shared_ptr<VELKAudioDevice>& audioDevice, bool replaceExisting) {
     std::shared_ptr<VELKExtendedAudioFile> file(new VELKExtendedAudioFile(filename));
     AudioStreamBasicDescription asbd = streamDescription
                                            ? streamDescription->audioStreamBasicDescription()
@@ -56,7 +56,8 @@ std::shared_ptr<VELKExtendedAudioFile> VELKExtendedAudioFile::forRecording(
     }
     ExtAudioFileRef afRef = nullptr;
     VELKThrowIfAudioFileError(ExtAudioFileCreateWithURL(
-        filename.c_str(), audioFileType, &asbd, nullptr, kAudioFileFlags_EraseFile, &afRef));
+        filename.c_str(), audioFileType, &asbd, nullptr,
+        replaceExisting ? kAudioFileFlags_EraseFile : 0, &afRef));
     file->mAudioFile = afRef;
     // From here on the object closes the file if a later step raises.
     file->setClientDataFormatForRecordingWithDevice(audioDevice.get());
@@ -100,6 +101,12 @@ void VELKExtendedAudioFile::closeFile() {
     std::lock_guard lock(mReadLock);
     ExtAudioFileRef afRef = mAudioFile;
     mAudioFile = nullptr;
+    // A recording's folder may have been renamed meanwhile: it is where its
+    // descriptor says.
+    if (const std::string path = ExtAudioFileCurrentPath(afRef); !path.empty()) {
+        std::lock_guard named(mFilenameLock);
+        mFilename = path;
+    }
     VELKThrowIfAudioFileError(ExtAudioFileDispose(afRef));
 }
 

@@ -24,10 +24,13 @@ using VELKExtendedAudioFileOptions =
 // yields an object.
 class VELKExtendedAudioFile {
 public:
+    // A new recording; an existing file is emptied first, or, without
+    // `replaceExisting`, refused.
     static std::shared_ptr<VELKExtendedAudioFile>
     forRecording(const std::string& filename,
                  const std::shared_ptr<VELKAudioStreamBasicDescription>& streamDescription,
-                 uint64_t bitrate, const std::shared_ptr<VELKAudioDevice>& audioDevice);
+                 uint64_t bitrate, const std::shared_ptr<VELKAudioDevice>& audioDevice,
+                 bool replaceExisting = true);
     static std::shared_ptr<VELKExtendedAudioFile>
     forPlayback(const std::string& filename, const VELKExtendedAudioFileOptions& options = {});
 
@@ -37,6 +40,7 @@ public:
     VELKExtendedAudioFile& operator=(const VELKExtendedAudioFile&) = delete;
 
     // Closes the file; raises when a recording could not be finished.
+    // Afterwards `filename` is where a recording's file is now.
     void closeFile();
     bool isOpen() const { return mAudioFile != nullptr; }
 

@@ -69,8 +69,16 @@ VELKExtendedAudioFilePlayer::~VELKExtendedAudioFilePlayer() {
 
 void VELKExtendedAudioFilePlayer::startFilePlaying() {
     mDone = false;
+    const int64_t frame = mFileReader->currentFrame();
     mFileReader->start();
-    mOutputAudioUnit->start();
+    try {
+        mOutputAudioUnit->start();
+    } catch (const NSXException&) {
+        // Nothing was heard: the tape stays where it was.
+        mFileReader->stop();
+        mFileReader->setCurrentFrame(frame);
+        throw;
+    }
 }
 
 void VELKExtendedAudioFilePlayer::stopFilePlaying() {

@@ -37,6 +37,8 @@ public:
     withFilename(const std::string& filename, std::shared_ptr<VELKAudioDevice> device);
     ~VELKExtendedAudioFilePlayer();
 
+    // Raises NSXException when the output cannot start (its device has gone);
+    // the position is kept.
     void startFilePlaying();
     void stopFilePlaying();
     bool isFilePlaying() const;

@@ -63,7 +63,14 @@ void VELKExtendedAudioFileRecorder::startRecording() {
         return;
     }
     mAudioFileWriter->start();
-    mInputAudioUnit->start();
+    try {
+        mInputAudioUnit->start();
+    } catch (...) {
+        // No input (it went while the recording was paused): the writer
+        // stops again, so the file can be finished as it is.
+        mAudioFileWriter->stop();
+        throw;
+    }
     mRecording = true;
 }
 

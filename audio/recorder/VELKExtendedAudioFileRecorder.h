@@ -43,6 +43,8 @@ public:
              std::optional<std::vector<int32_t>> recordChannels = std::nullopt);
     ~VELKExtendedAudioFileRecorder() override;
 
+    // Raises NSXException when the input cannot start (it has gone); the
+    // writer is then stopped again and the file can be closed.
     void startRecording();
     // Stops capture, then writes every captured frame (the last partial
     // buffer on the calling thread, after the worker's pending buffers).

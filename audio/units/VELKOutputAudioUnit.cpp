@@ -110,7 +110,13 @@ void VELKOutputAudioUnit::start() {
         mVocalRemoverStage->requestReset();
     }
     SAudioNotificationQueueWorkerStart(mAudioNotificationQueueWorker);
-    AUGraphStart(mGraph);
+    const OSStatus status = AUGraphStart(mGraph);
+    if (status != 0) {
+        // Nothing plays (the device has gone, the server is not there): the
+        // caller is told rather than left with a unit that only looks started.
+        SAudioNotificationQueueWorkerStop(mAudioNotificationQueueWorker);
+        NSXThrowIfError(status);
+    }
 }
 
 void VELKOutputAudioUnit::stop() {

@@ -21,6 +21,8 @@ public:
     VELKOutputAudioUnit(const VELKOutputAudioUnit&) = delete;
     VELKOutputAudioUnit& operator=(const VELKOutputAudioUnit&) = delete;
 
+    // Raises NSXException when the output cannot start (its device has
+    // gone, no audio server); the unit is then stopped.
     void start();
     void stop();
     bool isRunning() const;

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The desktop's workspace, mail and music library, as the tape operations
 // use them. Each reports failure by its result and never throws.
 namespace DesktopServices {
@@ -14,8 +16,12 @@ bool revealInFileManager(const QString& path);
 
 // The mail command for a message with one attachment: program and arguments.
 QStringList mailCommand(const QString& subject, const QString& body, const QString& attachment);
-// Runs the mail command; false when the program is missing or fails to start.
-bool composeMail(const QString& subject, const QString& body, const QString& attachment);
+// Runs the mail command and tells `finished` (on this thread, later) whether
+// a message could be opened: an empty text when it could, else why not (no
+// mail program, none set up). A mail program that is still open after a few
+// seconds has shown its message.
+void composeMail(const QString& subject, const QString& body, const QString& attachment,
+                 std::function<void(const QString& failure)> finished);
 
 // The music library: the user's music folder, with the playlist "<name>.m3u".
 QString musicFolder();

@@ -27,13 +27,15 @@ OSStatus copyOut(const T& value, uint32_t* ioSize, void* outData) {
 
 OSStatus ExtAudioFileCreateWithURL(const char* path, uint32_t fileType,
                                    const AudioStreamBasicDescription* format,
-                                   const void* channelLayout, uint32_t, ExtAudioFileRef* outFile) {
+                                   const void* channelLayout, uint32_t flags,
+                                   ExtAudioFileRef* outFile) {
     if (!path || !format || !outFile || channelLayout) {
         return kAudio_ParamError;
     }
     *outFile = nullptr;
     std::unique_ptr<MediaAudioFile> file;
-    const OSStatus status = MediaAudioFile::create(path, fileType, *format, &file);
+    const OSStatus status = MediaAudioFile::create(path, fileType, *format, &file,
+                                                   (flags & kAudioFileFlags_EraseFile) != 0);
     if (status == kAudioHardwareNoError) {
         *outFile = reinterpret_cast<ExtAudioFileRef>(file.release());
     }
@@ -249,6 +251,10 @@ OSStatus AudioConverterSetProperty(AudioConverterRef converter, uint32_t propert
     uint32_t rate = 0;
     std::memcpy(&rate, data, sizeof(rate));
     return reinterpret_cast<MediaAudioFile*>(converter)->setEncodeBitRate(rate);
+}
+
+std::string ExtAudioFileCurrentPath(ExtAudioFileRef file) {
+    return file ? fileOf(file)->currentPath() : std::string();
 }
 
 std::string AudioFileLastErrorText() {

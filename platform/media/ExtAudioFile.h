@@ -9,8 +9,10 @@
 // audio file ('afil') are views of the same object, valid while it is open.
 // Every call returns a status, 0 for success.
 
-// Creates (erasing) a file of type 'm4af' or 'mp4f' in the format's codec
-// ('alac' or 'aac '). The channel layout must be null.
+// Creates a file of type 'm4af' or 'mp4f' in the format's codec ('alac' or
+// 'aac '). With kAudioFileFlags_EraseFile an existing file is emptied;
+// without, an existing name is refused. Links are never followed. The
+// channel layout must be null.
 OSStatus ExtAudioFileCreateWithURL(const char* path, uint32_t fileType,
                                    const AudioStreamBasicDescription* format,
                                    const void* channelLayout, uint32_t flags,
@@ -50,6 +52,10 @@ OSStatus AudioFileGetGlobalInfoSize(uint32_t property, uint32_t specifierSize,
                                     const void* specifier, uint32_t* outSize);
 OSStatus AudioFileGetGlobalInfo(uint32_t property, uint32_t specifierSize, const void* specifier,
                                 uint32_t* ioSize, void* outData);
+
+// Where an open file is now (a file being written is followed by its
+// descriptor, even if its folder was renamed).
+std::string ExtAudioFileCurrentPath(ExtAudioFileRef file);
 
 // Why the last failing call on this thread failed, in words (for example
 // "cannot open /a/b.m4a: No such file or directory"); empty when unknown.

@@ -42,3 +42,15 @@ int pwriteAll(int fd, const void* data, size_t size, uint64_t offset) {
     }
     return 0;
 }
+
+FileDescriptor::~FileDescriptor() {
+    if (mFd >= 0) {
+        ::close(mFd);
+    }
+}
+
+int FileDescriptor::release() {
+    const int fd = mFd;
+    mFd = -1;
+    return fd;
+}

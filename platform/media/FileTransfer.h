@@ -8,3 +8,18 @@
 // the end of the file).
 int preadAll(int fd, void* data, size_t size, uint64_t offset);
 int pwriteAll(int fd, const void* data, size_t size, uint64_t offset);
+
+// An open descriptor that is closed when it goes.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : mFd(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int fd() const { return mFd; }
+    // Hands the descriptor over; this object no longer closes it.
+    int release();
+
+private:
+    int mFd;
+};

@@ -25,6 +25,18 @@ constexpr uint32_t kDefaultStereoAACBitRate = 128000;
 
 thread_local std::string tLastError;
 std::atomic<bool> gCrashSafeWriting{true};
+std::atomic<bool> gJournalKeptAfterFinishing{false};
+
+std::function<void(const char*)>& stepObserver() {
+    static std::function<void(const char*)> observer;
+    return observer;
+}
+
+void step(const char* name) {
+    if (stepObserver()) {
+        stepObserver()(name);
+    }
+}
 
 // FFmpeg reports problems through our statuses; its own chatter stays quiet.
 const bool gQuietFFmpeg = [] {
@@ -48,6 +60,9 @@ OSStatus statusForOpenError(int error) {
     case AVERROR(EPERM):
     case AVERROR(EROFS):
     case AVERROR(EBUSY):
+    case AVERROR(EEXIST):
+    case AVERROR(ELOOP):
+    case AVERROR(EINVAL):
         return kAudioFilePermissionsError;
     case AVERROR(ENOSPC):
         return kAudioFileDiskFullError;
@@ -135,7 +150,7 @@ int64_t scaled(int64_t value, int64_t from, int64_t to) {
 
 OSStatus MediaAudioFile::create(const std::string& path, uint32_t fileType,
                                 const AudioStreamBasicDescription& format,
-                                std::unique_ptr<MediaAudioFile>* file) {
+                                std::unique_ptr<MediaAudioFile>* file, bool erase) {
     if (!file) {
         return kAudio_ParamError;
     }
@@ -157,12 +172,17 @@ OSStatus MediaAudioFile::create(const std::string& path, uint32_t fileType,
     made->mFileFormat.mFramesPerPacket = format.mFormatID == kAudioFormatMPEG4AAC ? 1024 : 4096;
     made->mClientFormat = clientFormatFor(format.mChannelsPerFrame, format.mSampleRate);
     // Creating (and erasing) the file now reports a bad path at once.
-    if (const int error = made->mOutput.open(path)) {
+    if (const int error = made->mOutput.open(path, erase)) {
         made->mClosed = true; // nothing to finish
-        const std::string why = error == EBUSY ? path + " is being recorded by another process"
-                                               : "cannot create " + path;
+        const std::string why = error == EBUSY    ? path + " is being recorded by another process"
+                                : error == EEXIST ? path + " exists"
+                                : error == EINVAL || error == ELOOP
+                                    ? path + " is a link or not a plain file"
+                                    : "cannot create " + path;
         return made->fail(statusForOpenError(AVERROR(error)), why,
-                          error == EBUSY ? 0 : AVERROR(error));
+                          error == EBUSY || error == EEXIST || error == EINVAL || error == ELOOP
+                              ? 0
+                              : AVERROR(error));
     }
     made->mStartedAt = static_cast<int64_t>(std::time(nullptr));
     *file = std::move(made);
@@ -250,6 +270,22 @@ const std::string& MediaAudioFile::lastErrorOnThisThread() {
 
 void MediaAudioFile::setCrashSafeWriting(bool safe) {
     gCrashSafeWriting = safe;
+}
+
+void MediaAudioFile::setStepObserver(std::function<void(const char*)> observer) {
+    stepObserver() = std::move(observer);
+}
+
+void MediaAudioFile::setJournalKeptAfterFinishing(bool kept) {
+    gJournalKeptAfterFinishing = kept;
+}
+
+std::string MediaAudioFile::currentPath() const {
+    if (mWriting && !mClosed) {
+        const std::string path = mOutput.currentPath();
+        return path.empty() ? mPath : path;
+    }
+    return mPath;
 }
 
 OSStatus MediaAudioFile::setClientFormat(const AudioStreamBasicDescription& format) {
@@ -508,9 +544,10 @@ OSStatus MediaAudioFile::writePackets() {
 OSStatus MediaAudioFile::finishWriting() {
     if (mStartFailure) {
         // Nothing was recorded: what the failed start left goes.
+        const std::string path = currentPath();
         mOutput.close();
         mJournal.remove();
-        ::unlink(mPath.c_str());
+        ::unlink(path.c_str());
         return mStartFailure;
     }
     OSStatus status = mStarted ? kAudioHardwareNoError : startEncoding();
@@ -520,6 +557,12 @@ OSStatus MediaAudioFile::finishWriting() {
     if (status == kAudioHardwareNoError) {
         status = encodeFrames(true);
     }
+    // Every packet is in the journal before the index goes after them, so
+    // that whatever stops the finishing leaves nothing but the index to redo.
+    if (status == kAudioHardwareNoError) {
+        status = journalWrittenPackets();
+    }
+    step("trailer");
     if (status == kAudioHardwareNoError) {
         const int result = av_write_trailer(mFormat);
         avio_flush(mOutput.context());
@@ -533,8 +576,11 @@ OSStatus MediaAudioFile::finishWriting() {
                                         ? static_cast<uint32_t>(mCodec->bit_rate)
                                         : 0;
     const int fileRate = static_cast<int>(std::lround(mFileFormat.mSampleRate));
+    // By the descriptor: the folder may have been renamed meanwhile.
+    step("timing");
     if (status == kAudioHardwareNoError && mPacketsWritten > 0 &&
-        !correctMp4AudioTrackTiming(mPath, mFramesEncoded, fileRate, nominalBitRate)) {
+        !correctMp4AudioTrackTiming(mOutput.descriptor(), mFramesEncoded, fileRate,
+                                    nominalBitRate)) {
         status = fail(kAudioFileInvalidFileError, "cannot finish " + mPath);
     }
     if (status != kAudioHardwareNoError) {
@@ -547,10 +593,18 @@ OSStatus MediaAudioFile::finishWriting() {
         mOutput.close();
         return kAudioHardwareNoError;
     }
+    step("cut");
     if (const int error = mOutput.finish()) {
         return failWriting(error, "cannot finish " + mPath);
     }
-    mJournal.remove();
+    step("journal");
+    if (gJournalKeptAfterFinishing) {
+        // Whoever labels the file removes it; until then recovery labels
+        // a finished file that a crash left without one.
+        mJournal.keep();
+    } else {
+        mJournal.remove();
+    }
     return kAudioHardwareNoError;
 }
 
@@ -564,15 +618,15 @@ OSStatus MediaAudioFile::failWriting(int error, const std::string& what) {
 }
 
 // The journal starts once the muxer has written the file's header: from
-// then on the audio can be found again.
+// then on the audio can be found again. It is on the disk before the file's
+// header is, so that a file with our header and nothing else always has a
+// journal that says it is an empty leftover.
 OSStatus MediaAudioFile::beginJournal() {
     mCrashSafe = gCrashSafeWriting;
     if (!mCrashSafe) {
         return kAudioHardwareNoError;
     }
-    if (const int error = mOutput.sync()) {
-        return failWriting(error, "cannot write " + mPath);
-    }
+
     RecordingJournalHeader header;
     header.codec = mCodec->codec_id == AV_CODEC_ID_AAC ? "aac" : "alac";
     header.muxer = mFileType == kAudioFileM4AType ? "ipod" : "mp4";
@@ -585,15 +639,15 @@ OSStatus MediaAudioFile::beginJournal() {
     if (mCodec->extradata && mCodec->extradata_size > 0) {
         header.extradata.assign(mCodec->extradata, mCodec->extradata + mCodec->extradata_size);
     }
-    header.dataOffset = mOutput.end();
     header.startedAt = mStartedAt;
-    header.fileHeader.resize(header.dataOffset);
-    Mp4BoxReader reader(mPath);
-    if (!reader.read(0, header.fileHeader.data(), header.fileHeader.size())) {
+    if (!takeFileHeader(&header)) {
         return fail(kAudioFileUnspecifiedError, "cannot read back " + mPath);
     }
-    if (const int error = mJournal.create(mPath, header)) {
+    if (const int error = mJournal.create(currentPath(), header)) {
         return failWriting(error, "cannot write the journal of " + mPath);
+    }
+    if (const int error = mOutput.sync()) {
+        return failWriting(error, "cannot write " + mPath);
     }
     if (const int error = mOutput.reserve(reservationBytes())) {
         return failWriting(error, "no room to record " + mPath);
@@ -601,10 +655,30 @@ OSStatus MediaAudioFile::beginJournal() {
     return kAudioHardwareNoError;
 }
 
-// Makes everything written so far durable and findable, and makes sure the
-// file can still be finished after the next stretch of audio.
-OSStatus MediaAudioFile::checkpoint() {
-    mFramesAtCheckpoint = mFramesEncoded;
+// The file's bytes before the audio, as the muxer wrote them. They are
+// usually still in the output's buffer, so that the journal can be on the
+// disk before any of them is.
+bool MediaAudioFile::takeFileHeader(RecordingJournalHeader* header) {
+    AVIOContext* io = mOutput.context();
+    const int64_t end = avio_tell(io);
+    if (end <= 0) {
+        return false;
+    }
+    header->dataOffset = static_cast<uint64_t>(end);
+    header->fileHeader.resize(header->dataOffset);
+    const auto buffered = static_cast<uint64_t>(io->buf_ptr - io->buffer);
+    if (mOutput.end() == 0 && buffered == header->dataOffset) {
+        std::memcpy(header->fileHeader.data(), io->buffer, buffered);
+        return true;
+    }
+    avio_flush(io);
+    const Mp4BoxReader reader(mOutput.descriptor(), false);
+    return !mOutput.error() &&
+           reader.read(0, header->fileHeader.data(), header->fileHeader.size());
+}
+
+// Makes everything written so far durable and lists its packets in the journal.
+OSStatus MediaAudioFile::journalWrittenPackets() {
     if (!mCrashSafe) {
         mUnsyncedPackets.clear();
         return kAudioHardwareNoError;
@@ -616,6 +690,19 @@ OSStatus MediaAudioFile::checkpoint() {
     mUnsyncedPackets.clear();
     if (journalled) {
         return failWriting(journalled, "cannot write the journal of " + mPath);
+    }
+    return kAudioHardwareNoError;
+}
+
+// Makes everything written so far durable and findable, and makes sure the
+// file can still be finished after the next stretch of audio.
+OSStatus MediaAudioFile::checkpoint() {
+    mFramesAtCheckpoint = mFramesEncoded;
+    if (const OSStatus status = journalWrittenPackets(); status != kAudioHardwareNoError) {
+        return status;
+    }
+    if (!mCrashSafe) {
+        return kAudioHardwareNoError;
     }
     if (const int error = mOutput.reserve(reservationBytes())) {
         return failWriting(error, "no room left to record " + mPath);

@@ -5,6 +5,7 @@
 #include "platform/media/RecordingOutput.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,9 +41,11 @@ struct SwrContext;
 // a straight read gives from n.
 class MediaAudioFile {
 public:
+    // Creates the file; an existing one is emptied when `erase` is set and
+    // refused (kAudioFilePermissionsError, "exists") when not.
     static OSStatus create(const std::string& path, uint32_t fileType,
                            const AudioStreamBasicDescription& format,
-                           std::unique_ptr<MediaAudioFile>* file);
+                           std::unique_ptr<MediaAudioFile>* file, bool erase = true);
     static OSStatus open(const std::string& path, std::unique_ptr<MediaAudioFile>* file);
     ~MediaAudioFile();
 
@@ -79,6 +82,17 @@ public:
     // the journal, the syncing and the reservation that make a recording
     // survive a crash. On by default.
     static void setCrashSafeWriting(bool safe);
+    // Files finished afterwards keep their journal until whoever labels
+    // them removes it (RecordingJournal::removeFinished), so that a crash
+    // between finishing and labelling leaves a file that recovery labels.
+    // Off by default: the journal goes when the file is finished.
+    static void setJournalKeptAfterFinishing(bool kept);
+    // Called with a step's name before each step of finishing a recording;
+    // for tests that stop the finishing part way.
+    static void setStepObserver(std::function<void(const char* step)> observer);
+    // Where the file is now: a file being written is followed by its
+    // descriptor, whatever happened to its folder.
+    std::string currentPath() const;
 
 private:
     MediaAudioFile() = default;
@@ -90,7 +104,9 @@ private:
     OSStatus writePackets();
     OSStatus finishWriting();
     OSStatus beginJournal();
+    bool takeFileHeader(struct RecordingJournalHeader* header);
     OSStatus checkpoint();
+    OSStatus journalWrittenPackets();
     uint64_t reservationBytes() const;
     OSStatus failWriting(int error, const std::string& what);
     OSStatus fail(OSStatus status, const std::string& what, int ffmpegError = 0);

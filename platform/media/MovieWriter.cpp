@@ -25,6 +25,20 @@ std::string describeError(int error) {
 // filter sees the same neighbours as in a whole frame and no seam appears.
 constexpr int kBandMargin = 8;
 
+// RGB rows to limited-range YUV with the BT.709 matrix, the colours the
+// stream is tagged with, so that players following the tags show the
+// painted colours.
+SwsContext* newRGBToYUVScaler(int width, int height) {
+    SwsContext* scaler =
+        sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
+                       SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    if (scaler) {
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(scaler, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    }
+    return scaler;
+}
+
 } // namespace
 
 std::unique_ptr<MovieWriter> MovieWriter::create(const std::string& path,
@@ -135,9 +149,7 @@ bool MovieWriter::openVideo() {
     if (status < 0) {
         return fail("out of memory", status);
     }
-    mScaler = sws_getContext(mSettings.width, mSettings.height, AV_PIX_FMT_BGRA, mSettings.width,
-                             mSettings.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                             nullptr);
+    mScaler = newRGBToYUVScaler(mSettings.width, mSettings.height);
     return mScaler != nullptr || fail("cannot convert the picture's colours");
 }
 
@@ -227,9 +239,7 @@ bool MovieWriter::convertRows(const uint8_t* pixels, int bytesPerRow, int top, i
     const int height = to - from;
     if (!mBandScaler || height != mBandHeight) {
         sws_freeContext(mBandScaler);
-        mBandScaler = sws_getContext(mSettings.width, height, AV_PIX_FMT_BGRA, mSettings.width,
-                                     height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                                     nullptr);
+        mBandScaler = newRGBToYUVScaler(mSettings.width, height);
         mBandHeight = height;
         if (!mBandScaler) {
             return fail("cannot convert the picture's colours");

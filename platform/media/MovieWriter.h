@@ -26,7 +26,9 @@ struct MovieSettings {
 
 // Writes one QuickTime movie on FFmpeg from 32-bit RGB frames (Qt's RGB32:
 // 0xffRRGGBB words, the first byte of each pixel unused) and 16-bit
-// interleaved samples at the movie's rate.
+// interleaved samples at the movie's rate. The frames are converted to
+// limited-range YUV with the BT.709 matrix and tagged BT.709, so players that
+// follow the tags show the colours that were painted.
 //
 // The picture track expects frames that mostly repeat (a still picture with
 // a small moving part): the encoder is tuned for that, and a caller that

@@ -1,8 +1,10 @@
 #include "platform/media/Mp4Boxes.h"
 
 #include "platform/audio/FourCharCode.h"
+#include "platform/media/FileTransfer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -166,21 +168,22 @@ uint32_t timescaleOf(const Mp4BoxReader& reader, const Mp4Box& header, uint64_t*
     return reader.u32(header.payloadOffset() + 12).value_or(0);
 }
 
-bool patch(const std::string& path, uint64_t offset, const uint8_t* bytes, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool written =
-        pwrite(fd, bytes, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
-    const bool closed = ::close(fd) == 0;
-    return written && closed;
+bool patch(int fd, uint64_t offset, const uint8_t* bytes, size_t size) {
+    return fd >= 0 &&
+           pwrite(fd, bytes, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+}
+
+// A descriptor for writing, for a FileDescriptor to close.
+int openForWriting(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
 }
 
 } // namespace
 
-Mp4BoxReader::Mp4BoxReader(const std::string& path) {
-    mFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+Mp4BoxReader::Mp4BoxReader(const std::string& path)
+    : Mp4BoxReader(::open(path.c_str(), O_RDONLY | O_CLOEXEC), true) {}
+
+Mp4BoxReader::Mp4BoxReader(int fd, bool owns) : mFd(fd), mOwnsFd(owns) {
     struct stat status {};
     if (mFd >= 0 && fstat(mFd, &status) == 0) {
         mFileSize = static_cast<uint64_t>(status.st_size);
@@ -188,7 +191,7 @@ Mp4BoxReader::Mp4BoxReader(const std::string& path) {
 }
 
 Mp4BoxReader::~Mp4BoxReader() {
-    if (mFd >= 0) {
+    if (mFd >= 0 && mOwnsFd) {
         ::close(mFd);
     }
 }
@@ -197,7 +200,24 @@ bool Mp4BoxReader::read(uint64_t offset, void* data, size_t size) const {
     if (mFd < 0 || offset > mFileSize || size > mFileSize - offset) {
         return false;
     }
-    return pread(mFd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    if (size > kWindow / 4) {
+        return pread(mFd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    }
+    // Box headers and fields come from one window read at a time.
+    if (offset < mWindowOffset || offset + size > mWindowOffset + mWindowSize) {
+        const auto wanted = static_cast<size_t>(std::min<uint64_t>(kWindow, mFileSize - offset));
+        if (!mWindow) {
+            mWindow.reset(new uint8_t[kWindow]);
+        }
+        const ssize_t got = pread(mFd, mWindow.get(), wanted, static_cast<off_t>(offset));
+        mWindowOffset = offset;
+        mWindowSize = got > 0 ? static_cast<size_t>(got) : 0;
+        if (mWindowSize < size) {
+            return false;
+        }
+    }
+    std::memcpy(data, mWindow.get() + (offset - mWindowOffset), size);
+    return true;
 }
 
 std::optional<uint8_t> Mp4BoxReader::u8(uint64_t offset) const {
@@ -285,7 +305,14 @@ std::optional<Mp4Box> Mp4BoxReader::topLevelBox(uint32_t type) const {
 }
 
 std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path) {
-    const Mp4BoxReader reader(path);
+    return readMp4AudioTrackInfo(Mp4BoxReader(path));
+}
+
+std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(int fd) {
+    return readMp4AudioTrackInfo(Mp4BoxReader(fd, false));
+}
+
+std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const Mp4BoxReader& reader) {
     if (!reader.isOpen()) {
         return std::nullopt;
     }
@@ -327,31 +354,44 @@ std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path) 
     return std::nullopt;
 }
 
-bool patchMp4UInt32(const std::string& path, uint64_t offset, uint32_t value) {
+bool patchMp4UInt32(int fd, uint64_t offset, uint32_t value) {
     const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
                               static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-    return patch(path, offset, bytes, sizeof(bytes));
+    return patch(fd, offset, bytes, sizeof(bytes));
 }
 
-bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value) {
+bool patchMp4UInt64(int fd, uint64_t offset, uint64_t value) {
     uint8_t bytes[8];
     for (int i = 0; i < 8; ++i) {
         bytes[i] = static_cast<uint8_t>(value >> (56 - 8 * i));
     }
-    return patch(path, offset, bytes, sizeof(bytes));
+    return patch(fd, offset, bytes, sizeof(bytes));
+}
+
+bool patchMp4UInt32(const std::string& path, uint64_t offset, uint32_t value) {
+    return patchMp4UInt32(FileDescriptor(openForWriting(path)).fd(), offset, value);
+}
+
+bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value) {
+    return patchMp4UInt64(FileDescriptor(openForWriting(path)).fd(), offset, value);
 }
 
 bool correctMp4AudioTrackTiming(const std::string& path, int64_t frames, int sampleRate,
                                 uint32_t nominalBitRate) {
-    const auto track = readMp4AudioTrackInfo(path);
+    return correctMp4AudioTrackTiming(FileDescriptor(openForWriting(path)).fd(), frames, sampleRate,
+                                      nominalBitRate);
+}
+
+bool correctMp4AudioTrackTiming(int fd, int64_t frames, int sampleRate, uint32_t nominalBitRate) {
+    const auto track = readMp4AudioTrackInfo(fd);
     if (!track) {
         return false;
     }
     bool patched = true;
     const auto patchDuration = [&](uint64_t offset, bool wide, uint64_t duration) {
         if (offset != 0 && patched) {
-            patched = wide ? patchMp4UInt64(path, offset, duration)
-                           : patchMp4UInt32(path, offset, static_cast<uint32_t>(duration));
+            patched = wide ? patchMp4UInt64(fd, offset, duration)
+                           : patchMp4UInt32(fd, offset, static_cast<uint32_t>(duration));
         }
     };
     if (track->movieTimescale > 0 && sampleRate > 0 && frames >= 0) {
@@ -366,7 +406,7 @@ bool correctMp4AudioTrackTiming(const std::string& path, int64_t frames, int sam
         }
     }
     if (patched && nominalBitRate != 0 && track->esdsAvgBitrateOffset) {
-        patched = patchMp4UInt32(path, track->esdsAvgBitrateOffset, nominalBitRate);
+        patched = patchMp4UInt32(fd, track->esdsAvgBitrateOffset, nominalBitRate);
     }
     return patched;
 }

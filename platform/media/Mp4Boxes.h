@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ class Mp4BoxReader {
 public:
     // Reads the file at `path`; `isOpen()` tells whether it could be opened.
     explicit Mp4BoxReader(const std::string& path);
+    // Reads an open file, closing it at the end only when it `owns` it.
+    Mp4BoxReader(int fd, bool owns);
     ~Mp4BoxReader();
     Mp4BoxReader(const Mp4BoxReader&) = delete;
     Mp4BoxReader& operator=(const Mp4BoxReader&) = delete;
@@ -48,8 +51,16 @@ public:
     std::optional<uint64_t> u64(uint64_t offset) const;
 
 private:
+    static constexpr size_t kWindow = 4096;
+
     int mFd = -1;
+    bool mOwnsFd = true;
     uint64_t mFileSize = 0;
+    // The last bytes read, for the many small reads of a walk; a reader
+    // sees the file as it was when it read them.
+    mutable std::unique_ptr<uint8_t[]> mWindow;
+    mutable uint64_t mWindowOffset = 0;
+    mutable size_t mWindowSize = 0;
 };
 
 // What the audio track of an MPEG-4 file says about its timing and codec.
@@ -83,11 +94,15 @@ struct Mp4AudioTrackInfo {
 // The first sound track of the file; nothing when the file is not a readable
 // MPEG-4 file with one.
 std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path);
+std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(int fd);
+std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const Mp4BoxReader& reader);
 
 // Overwrites a big-endian field in place. False when the file cannot be
 // written there.
 bool patchMp4UInt32(const std::string& path, uint64_t offset, uint32_t value);
 bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value);
+bool patchMp4UInt32(int fd, uint64_t offset, uint32_t value);
+bool patchMp4UInt64(int fd, uint64_t offset, uint64_t value);
 
 // Makes the movie, the track and the edit list of the file's audio track
 // last exactly `frames` frames at `sampleRate`, and, when `nominalBitRate` is
@@ -95,3 +110,5 @@ bool patchMp4UInt64(const std::string& path, uint64_t offset, uint64_t value);
 // be read or patched.
 bool correctMp4AudioTrackTiming(const std::string& path, int64_t frames, int sampleRate,
                                 uint32_t nominalBitRate);
+// The same on an open, writable file (wherever its folder has gone).
+bool correctMp4AudioTrackTiming(int fd, int64_t frames, int sampleRate, uint32_t nominalBitRate);

@@ -7,20 +7,32 @@ extern "C" {
 #include <libavutil/crc.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr char kMagic[] = "CASSORA RECORDING JOURNAL 1\n";
-constexpr char kEndOfHeader[] = "end\n";
+// Version 1 journals (written by earlier versions) have no header checksum,
+// write everything once and number no batches; they are still read.
+constexpr char kMagicV1[] = "CASSORA RECORDING JOURNAL 1\n";
+constexpr char kMagic[] = "CASSORA RECORDING JOURNAL 2\n";
+constexpr size_t kMagicLength = sizeof(kMagic) - 1;
+constexpr char kEndOfHeader[] = "\nend\n";
 constexpr char kSuffix[] = ".journal";
-constexpr uint32_t kBatchMark = 0x50414b53; // "PAKS"
-constexpr uint32_t kMostPacketsInABatch = 1 << 20;
+constexpr char kMediaSuffix[] = ".m4a";
+constexpr char kSetAsideSuffix[] = ".unrecoverable";
+constexpr uint32_t kBatchMarkV1 = 0x50414b53; // "PAKS"
+constexpr uint32_t kBatchMark = 0x50414b32;   // "PAK2"
+constexpr uint32_t kMostPacketsInABatch = 1 << 16;
+// A header is a few hundred bytes; both copies fit well inside this.
+constexpr size_t kLargestHeader = 16 * 1024;
 
 std::string hex(const std::vector<uint8_t>& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -33,23 +45,35 @@ std::string hex(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
 std::optional<std::vector<uint8_t>> unhex(const std::string& text) {
     if (text.size() % 2 != 0) {
         return std::nullopt;
     }
     std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
     for (size_t i = 0; i < text.size(); i += 2) {
-        unsigned value = 0;
-        if (std::sscanf(text.c_str() + i, "%2x", &value) != 1) {
+        const int high = hexDigit(text[i]);
+        const int low = hexDigit(text[i + 1]);
+        if (high < 0 || low < 0) {
             return std::nullopt;
         }
-        bytes.push_back(static_cast<uint8_t>(value));
+        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
     }
     return bytes;
 }
 
-uint32_t checksum(const uint8_t* data, size_t size) {
-    return av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), 0, data, size);
+uint32_t checksum(const void* data, size_t size) {
+    return av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), 0, static_cast<const uint8_t*>(data), size);
 }
 
 void putU32(std::vector<uint8_t>& out, uint32_t value) {
@@ -62,120 +86,344 @@ uint32_t getU32(const uint8_t* data) {
     return uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
 }
 
-std::string serialise(const RecordingJournalHeader& header) {
+std::string headerFields(const RecordingJournalHeader& header) {
     std::ostringstream text;
-    text << kMagic << "codec " << header.codec << "\nmuxer " << header.muxer << "\nrate "
+    text << "codec " << header.codec << "\nmuxer " << header.muxer << "\nrate "
          << header.sampleRate << "\nchannels " << header.channels << "\nbits "
          << header.bitsPerRawSample << "\nbitrate " << header.bitRate << "\nframes-per-packet "
          << header.framesPerPacket << "\npriming " << header.priming << "\nextradata "
          << (header.extradata.empty() ? "-" : hex(header.extradata)) << "\ndata-offset "
          << header.dataOffset << "\nfile-header " << hex(header.fileHeader) << "\nstarted "
-         << header.startedAt << "\n"
-         << kEndOfHeader;
+         << header.startedAt << "\n";
     return text.str();
+}
+
+// One copy of the header: the magic, the fields, their checksum, "end".
+std::string serialise(const RecordingJournalHeader& header) {
+    const std::string body = kMagic + headerFields(header);
+    char crc[32];
+    std::snprintf(crc, sizeof(crc), "crc %08x", checksum(body.data(), body.size()));
+    return body + crc + kEndOfHeader;
+}
+
+// A whole decimal number in [lowest, highest], nothing else.
+template <typename T> bool parseNumber(const std::string& text, T lowest, T highest, T& out) {
+    if (text.empty() || text.size() > 20) {
+        return false;
+    }
+    long long value = 0;
+    size_t used = 0;
+    try {
+        value = std::stoll(text, &used);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (used != text.size() || value < static_cast<long long>(lowest) ||
+        value > static_cast<long long>(highest)) {
+        return false;
+    }
+    out = static_cast<T>(value);
+    return true;
 }
 
 bool parseHeaderLine(const std::string& key, const std::string& value,
                      RecordingJournalHeader& header) {
-    try {
-        if (key == "codec") {
-            header.codec = value;
-        } else if (key == "muxer") {
-            header.muxer = value;
-        } else if (key == "rate") {
-            header.sampleRate = std::stoi(value);
-        } else if (key == "channels") {
-            header.channels = std::stoi(value);
-        } else if (key == "bits") {
-            header.bitsPerRawSample = std::stoi(value);
-        } else if (key == "bitrate") {
-            header.bitRate = std::stoll(value);
-        } else if (key == "frames-per-packet") {
-            header.framesPerPacket = std::stoi(value);
-        } else if (key == "priming") {
-            header.priming = std::stoi(value);
-        } else if (key == "extradata") {
-            if (value != "-") {
-                auto bytes = unhex(value);
-                if (!bytes) {
-                    return false;
-                }
-                header.extradata = std::move(*bytes);
-            }
-        } else if (key == "data-offset") {
-            header.dataOffset = std::stoull(value);
-        } else if (key == "file-header") {
+    constexpr int64_t kLarge = int64_t{1} << 40;
+    if (key == "codec") {
+        header.codec = value;
+    } else if (key == "muxer") {
+        header.muxer = value;
+    } else if (key == "rate") {
+        return parseNumber(value, 0, 1 << 20, header.sampleRate);
+    } else if (key == "channels") {
+        return parseNumber(value, 0, 64, header.channels);
+    } else if (key == "bits") {
+        return parseNumber(value, 0, 64, header.bitsPerRawSample);
+    } else if (key == "bitrate") {
+        return parseNumber(value, int64_t{0}, kLarge, header.bitRate);
+    } else if (key == "frames-per-packet") {
+        return parseNumber(value, 0, 1 << 20, header.framesPerPacket);
+    } else if (key == "priming") {
+        return parseNumber(value, 0, 1 << 20, header.priming);
+    } else if (key == "extradata") {
+        if (value != "-") {
             auto bytes = unhex(value);
             if (!bytes) {
                 return false;
             }
-            header.fileHeader = std::move(*bytes);
-        } else if (key == "started") {
-            header.startedAt = std::stoll(value);
+            header.extradata = std::move(*bytes);
         }
-        return true; // unknown keys are for later versions
-    } catch (const std::exception&) {
-        return false;
+    } else if (key == "data-offset") {
+        return parseNumber(value, uint64_t{0}, uint64_t{kLargestHeader}, header.dataOffset);
+    } else if (key == "file-header") {
+        auto bytes = unhex(value);
+        if (!bytes) {
+            return false;
+        }
+        header.fileHeader = std::move(*bytes);
+    } else if (key == "started") {
+        return parseNumber(value, int64_t{0}, kLarge, header.startedAt);
     }
+    return true; // unknown keys are for later versions
 }
 
-bool headerMakesSense(const RecordingJournalHeader& header) {
-    return (header.codec == "aac" || header.codec == "alac") &&
-           (header.muxer == "ipod" || header.muxer == "mp4") && header.sampleRate > 0 &&
-           header.sampleRate <= 768000 && header.channels >= 1 && header.channels <= 8 &&
-           header.framesPerPacket > 0 && header.framesPerPacket <= 65536 && header.priming >= 0 &&
-           header.dataOffset > 0 && header.fileHeader.size() == header.dataOffset;
+bool parseFields(const std::string& fields, RecordingJournalHeader& header) {
+    std::istringstream lines(fields);
+    for (std::string line; std::getline(lines, line);) {
+        const auto space = line.find(' ');
+        if (space == std::string::npos ||
+            !parseHeaderLine(line.substr(0, space), line.substr(space + 1), header)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// One header copy starting at `at` in `text`; `end` is set past it.
+std::optional<RecordingJournalHeader> parseHeaderCopy(const std::string& text, size_t at,
+                                                      size_t* end) {
+    const bool version1 = text.compare(at, kMagicLength, kMagicV1) == 0;
+    if (!version1 && text.compare(at, kMagicLength, kMagic) != 0) {
+        return std::nullopt;
+    }
+    const size_t close = text.find(kEndOfHeader, at + kMagicLength - 1);
+    if (close == std::string::npos) {
+        return std::nullopt;
+    }
+    *end = close + sizeof(kEndOfHeader) - 1;
+    std::string fields = text.substr(at + kMagicLength, close + 1 - (at + kMagicLength));
+    if (!version1) {
+        // The last line before "end" is the checksum of everything before it.
+        const size_t crcLine = fields.rfind("crc ");
+        if (crcLine == std::string::npos || (crcLine > 0 && fields[crcLine - 1] != '\n')) {
+            return std::nullopt;
+        }
+        uint32_t stored = 0;
+        if (fields.size() - crcLine != 4 + 8 + 1 ||
+            std::sscanf(fields.c_str() + crcLine + 4, "%8x", &stored) != 1 ||
+            checksum(text.data() + at, kMagicLength + crcLine) != stored) {
+            return std::nullopt;
+        }
+        fields.resize(crcLine);
+    }
+    RecordingJournalHeader header;
+    if (!parseFields(fields, header)) {
+        return std::nullopt;
+    }
+    return header;
+}
+
+// Reads a descriptor front to back through a window that never holds more
+// than a batch or two, whatever the size of the file.
+class JournalStream {
+public:
+    explicit JournalStream(int fd) : mFd(fd) {}
+
+    // At least `count` bytes from the current position, unless the file ends first.
+    bool ensure(size_t count) {
+        if (mEnd - mAt >= count) {
+            return true;
+        }
+        if (mAt > 0) {
+            std::memmove(mBuffer.get(), mBuffer.get() + mAt, mEnd - mAt);
+            mEnd -= mAt;
+            mAt = 0;
+        }
+        if (count > mCapacity) {
+            grow(std::max(count, mCapacity * 2));
+        }
+        while (mEnd < count && !mEnded) {
+            const ssize_t got = ::read(mFd, mBuffer.get() + mEnd, mCapacity - mEnd);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            mEnd += static_cast<size_t>(std::max<ssize_t>(got, 0));
+            mTotal += static_cast<uint64_t>(std::max<ssize_t>(got, 0));
+            if (got <= 0 || mTotal > RecordingJournal::kLargestJournal) {
+                mEnded = true;
+            }
+        }
+        return mEnd - mAt >= count;
+    }
+    const uint8_t* data() const { return mBuffer.get() + mAt; }
+    size_t available() const { return mEnd - mAt; }
+    void advance(size_t count) { mAt += std::min(count, available()); }
+
+private:
+    void grow(size_t capacity) {
+        // Not zeroed: only what the reads fill is ever looked at.
+        std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity]);
+        if (mEnd > 0) {
+            std::memcpy(larger.get(), mBuffer.get(), mEnd);
+        }
+        mBuffer = std::move(larger);
+        mCapacity = capacity;
+    }
+
+    int mFd;
+    std::unique_ptr<uint8_t[]> mBuffer;
+    size_t mCapacity = 0;
+    size_t mAt = 0;
+    size_t mEnd = 0;
+    uint64_t mTotal = 0;
+    bool mEnded = false;
+};
+
+// Takes the packet sizes of every intact batch that continues the ones
+// before it. A damaged batch is skipped and its copy read instead; a
+// missing stretch ends the journal there.
+class BatchReader {
+public:
+    BatchReader(JournalStream& stream, bool version1, uint64_t largestAudio)
+        : mStream(stream), mVersion1(version1), mRoomLeft(largestAudio) {}
+
+    std::vector<uint32_t> readAll() {
+        while (!mFull && mStream.ensure(12)) {
+            const size_t used = readOne();
+            mStream.advance(used > 0 ? used : 1);
+        }
+        return std::move(mSizes);
+    }
+
+private:
+    // Bytes taken by an intact batch at the current position; 0 when there is none.
+    size_t readOne() {
+        const uint8_t* at = mStream.data();
+        const uint32_t mark = getU32(at);
+        if (mark != (mVersion1 ? kBatchMarkV1 : kBatchMark)) {
+            return 0;
+        }
+        const size_t head = mVersion1 ? 8 : 12;
+        const uint32_t count = getU32(at + head - 4);
+        if (count == 0 || count > kMostPacketsInABatch) {
+            return 0;
+        }
+        const size_t length = head + size_t{count} * 4;
+        if (!mStream.ensure(length + 4)) {
+            return 0;
+        }
+        at = mStream.data();
+        if (checksum(at, length) != getU32(at + length)) {
+            return 0;
+        }
+        const uint64_t first = mVersion1 ? mSizes.size() : getU32(at + 4);
+        if (first > mSizes.size()) {
+            mFull = true; // a stretch is missing: what follows cannot be placed
+            return length + 4;
+        }
+        for (uint64_t i = mSizes.size() - first; i < count; ++i) {
+            const uint32_t size = getU32(at + head + i * 4);
+            if (size > mRoomLeft) {
+                mFull = true;
+                break;
+            }
+            mRoomLeft -= size;
+            mSizes.push_back(size);
+        }
+        return length + 4;
+    }
+
+    JournalStream& mStream;
+    bool mVersion1;
+    uint64_t mRoomLeft;
+    bool mFull = false;
+    std::vector<uint32_t> mSizes;
+};
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string nameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool endsWithIgnoringCase(const std::string& text, const char* suffix) {
+    const size_t length = std::strlen(suffix);
+    return text.size() >= length &&
+           strncasecmp(text.c_str() + text.size() - length, suffix, length) == 0;
 }
 
 } // namespace
 
 std::string RecordingJournal::pathFor(const std::string& recordingPath) {
-    const auto slash = recordingPath.find_last_of('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : recordingPath.substr(0, slash + 1);
-    const std::string name =
-        slash == std::string::npos ? recordingPath : recordingPath.substr(slash + 1);
-    return folder + "." + name + kSuffix;
+    return folderOf(recordingPath) + "." + nameOf(recordingPath) + kSuffix;
 }
 
 bool RecordingJournal::isJournalName(const std::string& fileName) {
     const size_t suffix = sizeof(kSuffix) - 1;
-    return fileName.size() > suffix + 1 && fileName[0] == '.' &&
-           fileName.compare(fileName.size() - suffix, suffix, kSuffix) == 0;
+    const size_t media = sizeof(kMediaSuffix) - 1;
+    if (fileName.size() <= 1 + media + suffix || fileName[0] != '.' ||
+        fileName.compare(fileName.size() - suffix, suffix, kSuffix) != 0) {
+        return false;
+    }
+    return endsWithIgnoringCase(fileName.substr(0, fileName.size() - suffix), kMediaSuffix);
 }
 
 std::string RecordingJournal::recordingPathFor(const std::string& journalPath) {
-    const auto slash = journalPath.find_last_of('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : journalPath.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? journalPath : journalPath.substr(slash + 1);
+    const std::string name = nameOf(journalPath);
     if (!isJournalName(name)) {
         return {};
     }
-    return folder + name.substr(1, name.size() - 1 - (sizeof(kSuffix) - 1));
+    return folderOf(journalPath) + name.substr(1, name.size() - 1 - (sizeof(kSuffix) - 1));
+}
+
+std::string RecordingJournal::setAsidePathFor(const std::string& journalPath) {
+    return journalPath + kSetAsideSuffix;
+}
+
+bool RecordingJournal::headerIsPlausible(const RecordingJournalHeader& header) {
+    const bool aac = header.codec == "aac";
+    const bool alac = header.codec == "alac";
+    const bool codecFits =
+        (aac && header.framesPerPacket == 1024 && header.priming <= 4096 && header.bitRate >= 8000 &&
+         header.bitRate <= 1'000'000) ||
+        (alac && header.framesPerPacket == 4096 && header.priming == 0 &&
+         (header.bitsPerRawSample == 16 || header.bitsPerRawSample == 20 ||
+          header.bitsPerRawSample == 24 || header.bitsPerRawSample == 32));
+    const bool fileHeaderFits = header.dataOffset >= 16 &&
+                                header.fileHeader.size() == header.dataOffset &&
+                                std::memcmp(header.fileHeader.data() + 4, "ftyp", 4) == 0;
+    return codecFits && fileHeaderFits && (header.muxer == "ipod" || header.muxer == "mp4") &&
+           header.sampleRate >= 8000 && header.sampleRate <= 384000 && header.channels >= 1 &&
+           header.channels <= 8 && header.extradata.size() <= 256;
 }
 
 RecordingJournal::~RecordingJournal() {
-    if (mFd >= 0) {
-        ::close(mFd);
-    }
+    keep();
 }
 
 int RecordingJournal::create(const std::string& recordingPath,
                              const RecordingJournalHeader& header) {
-    mPath = pathFor(recordingPath);
-    mFd = ::open(mPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (mFd < 0) {
+    keep();
+    const std::string folder = folderOf(recordingPath);
+    mFolderFd = ::open(folder.empty() ? "." : folder.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (mFolderFd < 0) {
         return errno;
     }
-    const std::string text = serialise(header);
-    int error = pwriteAll(mFd, text.data(), text.size(), 0);
-    mEnd = text.size();
+    mName = nameOf(pathFor(recordingPath));
+    // Never through a link, and never into a FIFO or device left under our name.
+    mFd = ::openat(mFolderFd, mName.c_str(),
+                   O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat status {};
+    if (mFd < 0 || fstat(mFd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = mFd < 0 ? errno : EINVAL;
+        keep();
+        return error;
+    }
+    const std::string copy = serialise(header);
+    const std::string both = copy + copy;
+    int error = pwriteAll(mFd, both.data(), both.size(), 0);
+    mEnd = both.size();
+    mPackets = 0;
     if (!error && fdatasync(mFd) != 0) {
         error = errno;
     }
     if (!error) {
-        syncParentFolder(mPath);
+        fsync(mFolderFd);
     }
     return error;
 }
@@ -184,91 +432,126 @@ int RecordingJournal::append(const std::vector<uint32_t>& packetSizes) {
     if (mFd < 0) {
         return EBADF;
     }
-    if (packetSizes.empty()) {
+    std::vector<uint8_t> records;
+    for (size_t from = 0; from < packetSizes.size(); from += kMostPacketsInABatch) {
+        const size_t count = std::min<size_t>(kMostPacketsInABatch, packetSizes.size() - from);
+        std::vector<uint8_t> batch;
+        batch.reserve(16 + count * 4);
+        putU32(batch, kBatchMark);
+        putU32(batch, static_cast<uint32_t>(mPackets + from));
+        putU32(batch, static_cast<uint32_t>(count));
+        for (size_t i = 0; i < count; ++i) {
+            putU32(batch, packetSizes[from + i]);
+        }
+        putU32(batch, checksum(batch.data(), batch.size()));
+        // Twice: a damaged copy is read from the other.
+        records.insert(records.end(), batch.begin(), batch.end());
+        records.insert(records.end(), batch.begin(), batch.end());
+    }
+    if (records.empty()) {
         return 0;
     }
-    std::vector<uint8_t> batch;
-    batch.reserve(12 + packetSizes.size() * 4);
-    putU32(batch, kBatchMark);
-    putU32(batch, static_cast<uint32_t>(packetSizes.size()));
-    for (const uint32_t size : packetSizes) {
-        putU32(batch, size);
-    }
-    putU32(batch, checksum(batch.data(), batch.size()));
-    if (const int error = pwriteAll(mFd, batch.data(), batch.size(), mEnd)) {
+    if (const int error = pwriteAll(mFd, records.data(), records.size(), mEnd)) {
         return error;
     }
-    mEnd += batch.size();
+    mEnd += records.size();
+    mPackets += packetSizes.size();
     return fdatasync(mFd) == 0 ? 0 : errno;
 }
 
 void RecordingJournal::remove() {
+    if (mFolderFd >= 0 && !mName.empty()) {
+        ::unlinkat(mFolderFd, mName.c_str(), 0);
+        fsync(mFolderFd);
+    }
+    keep();
+}
+
+void RecordingJournal::keep() {
     if (mFd >= 0) {
         ::close(mFd);
         mFd = -1;
     }
-    if (!mPath.empty()) {
-        ::unlink(mPath.c_str());
-        syncParentFolder(mPath);
+    if (mFolderFd >= 0) {
+        ::close(mFolderFd);
+        mFolderFd = -1;
     }
 }
 
-std::optional<RecordingJournal::Contents> RecordingJournal::read(const std::string& journalPath) {
-    const int fd = ::open(journalPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
+void RecordingJournal::removeFinished(const std::string& recordingPath) {
+    const std::string journal = pathFor(recordingPath);
+    struct stat status {};
+    if (::lstat(journal.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        ::unlink(journal.c_str()) == 0) {
+        syncParentFolder(journal);
     }
-    std::vector<uint8_t> bytes;
-    uint8_t block[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, block, sizeof(block));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        bytes.insert(bytes.end(), block, block + got);
-    }
-    ::close(fd);
+}
 
-    const std::string text(bytes.begin(), bytes.end());
-    if (text.compare(0, sizeof(kMagic) - 1, kMagic) != 0) {
+std::optional<RecordingJournal::Contents>
+RecordingJournal::read(const std::string& journalPath, uint64_t largestAudio,
+                       ReadFailure* failure) {
+    const int fd = ::open(journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (failure) {
+            *failure = ReadFailure::Unreadable;
+        }
         return std::nullopt;
     }
-    const size_t headerEnd = text.find(std::string("\n") + kEndOfHeader);
-    if (headerEnd == std::string::npos) {
+    auto contents = readOpened(fd, largestAudio, failure);
+    ::close(fd);
+    return contents;
+}
+
+std::optional<RecordingJournal::Contents>
+RecordingJournal::readDescriptor(int fd, uint64_t largestAudio, ReadFailure* failure) {
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        if (failure) {
+            *failure = ReadFailure::Unreadable;
+        }
         return std::nullopt;
+    }
+    return readOpened(fd, largestAudio, failure);
+}
+
+std::optional<RecordingJournal::Contents>
+RecordingJournal::readOpened(int fd, uint64_t largestAudio, ReadFailure* failure) {
+    const auto fail = [&](ReadFailure why) -> std::optional<Contents> {
+        if (failure) {
+            *failure = why;
+        }
+        return std::nullopt;
+    };
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return fail(ReadFailure::Unreadable);
+    }
+    if (static_cast<uint64_t>(status.st_size) > kLargestJournal) {
+        return fail(ReadFailure::TooLarge);
+    }
+    JournalStream stream(fd);
+    stream.ensure(kLargestHeader);
+    const std::string prefix(reinterpret_cast<const char*>(stream.data()),
+                             std::min(stream.available(), kLargestHeader));
+    // The first intact copy of the header; the second is read when the
+    // first is damaged.
+    size_t end = 0;
+    std::optional<RecordingJournalHeader> header = parseHeaderCopy(prefix, 0, &end);
+    const bool version1 = prefix.compare(0, kMagicLength, kMagicV1) == 0;
+    if (!header && !version1) {
+        const size_t second = prefix.find(kMagic, 1);
+        if (second != std::string::npos) {
+            header = parseHeaderCopy(prefix, second, &end);
+        }
+    }
+    if (!header || !headerIsPlausible(*header)) {
+        return fail(ReadFailure::NotAJournal);
     }
     Contents contents;
-    std::istringstream lines(text.substr(sizeof(kMagic) - 1, headerEnd - (sizeof(kMagic) - 1)));
-    for (std::string line; std::getline(lines, line);) {
-        const auto space = line.find(' ');
-        if (space == std::string::npos ||
-            !parseHeaderLine(line.substr(0, space), line.substr(space + 1), contents.header)) {
-            return std::nullopt;
-        }
-    }
-    if (!headerMakesSense(contents.header)) {
-        return std::nullopt;
-    }
-    // Batches, up to the first one that is cut off or damaged.
-    size_t at = headerEnd + 1 + sizeof(kEndOfHeader) - 1;
-    while (at + 12 <= bytes.size()) {
-        const uint8_t* batch = bytes.data() + at;
-        const uint32_t count = getU32(batch + 4);
-        if (getU32(batch) != kBatchMark || count == 0 || count > kMostPacketsInABatch) {
-            break;
-        }
-        const size_t length = 8 + size_t{count} * 4;
-        if (at + length + 4 > bytes.size() ||
-            checksum(batch, length) != getU32(batch + length)) {
-            break;
-        }
-        for (uint32_t i = 0; i < count; ++i) {
-            contents.packetSizes.push_back(getU32(batch + 8 + size_t{i} * 4));
-        }
-        at += length + 4;
+    contents.header = std::move(*header);
+    stream.advance(end);
+    contents.packetSizes = BatchReader(stream, version1, largestAudio).readAll();
+    if (failure) {
+        *failure = ReadFailure::None;
     }
     return contents;
 }

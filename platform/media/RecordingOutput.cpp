@@ -11,9 +11,11 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -31,16 +33,49 @@ uint64_t fileSizeLimit() {
 
 } // namespace
 
+bool isPlainFile(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
+        return false;
+    }
+    // Opened without blocking in case it was a FIFO; a file is used as usual.
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && ((flags & O_NONBLOCK) == 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0);
+}
+
+std::string pathOfDescriptor(int fd) {
+    char link[64];
+    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    char target[PATH_MAX + 1];
+    const ssize_t length = readlink(link, target, PATH_MAX);
+    if (length <= 0 || target[0] != '/') {
+        return {};
+    }
+    std::string path(target, static_cast<size_t>(length));
+    // A file whose name is gone reads as "PATH (deleted)".
+    constexpr char kDeleted[] = " (deleted)";
+    if (path.ends_with(kDeleted)) {
+        return {};
+    }
+    return path;
+}
+
 RecordingOutput::~RecordingOutput() {
     close();
 }
 
-int RecordingOutput::open(const std::string& path) {
+int RecordingOutput::open(const std::string& path, bool erase) {
     close();
     // Not O_TRUNC: a file that another recorder holds must stay as it is.
-    mFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // (Opened for reading and writing, a FIFO never makes the open wait.)
+    mFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (erase ? 0 : O_EXCL),
+                 0644);
     if (mFd < 0) {
         return mError = errno;
+    }
+    if (!isPlainFile(mFd)) {
+        close();
+        return mError = EINVAL;
     }
     if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno == EWOULDBLOCK ? EBUSY : errno;
@@ -74,6 +109,10 @@ void RecordingOutput::close() {
         ::close(mFd); // releases the lock
         mFd = -1;
     }
+}
+
+std::string RecordingOutput::currentPath() const {
+    return mFd >= 0 ? pathOfDescriptor(mFd) : std::string();
 }
 
 int RecordingOutput::writePacket(void* opaque, uint8_t* data, int size) {
@@ -170,9 +209,15 @@ int RecordingOutput::finish() {
 // FileLock
 
 FileLock::FileLock(const std::string& path, bool writable) {
-    mFd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Opened for reading alone, a FIFO would wait for a writer: not so.
+    mFd = ::open(path.c_str(),
+                 (writable ? O_RDWR : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_CLOEXEC);
     if (mFd < 0) {
         mError = errno;
+        return;
+    }
+    if (!isPlainFile(mFd)) {
+        mError = EINVAL;
         return;
     }
     if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {

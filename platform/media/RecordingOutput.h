@@ -23,10 +23,12 @@ public:
     RecordingOutput(const RecordingOutput&) = delete;
     RecordingOutput& operator=(const RecordingOutput&) = delete;
 
-    // Creates (or empties) `path` and locks it. Fails, leaving an existing
-    // file as it was, when another process is recording into it.
-    // Returns 0 or an errno value.
-    int open(const std::string& path);
+    // Creates `path` and locks it. With `erase`, an existing file is emptied
+    // instead (one that another process is recording into stays as it is);
+    // without, an existing name fails with EEXIST. Links are never followed,
+    // and only a regular file with one name is written. Returns 0 or an
+    // errno value.
+    int open(const std::string& path, bool erase = true);
     AVIOContext* context() const { return mContext; }
 
     // Hands everything the muxer buffered to the file and the file to the
@@ -43,6 +45,10 @@ public:
 
     uint64_t end() const { return mEnd; }
     int error() const { return mError; }
+    int descriptor() const { return mFd; }
+    // Where the file is now, whatever happened to its folder since it was
+    // opened; empty when that cannot be told.
+    std::string currentPath() const;
 
 private:
     static int writePacket(void* opaque, uint8_t* data, int size);
@@ -61,6 +67,8 @@ private:
 // the lock was had without waiting.
 class FileLock {
 public:
+    // Links are not followed, and only a regular file with one name is
+    // locked; anything else fails with EINVAL (ELOOP for a link).
     explicit FileLock(const std::string& path, bool writable = true);
     ~FileLock();
     FileLock(const FileLock&) = delete;
@@ -85,3 +93,10 @@ void syncParentFolder(const std::string& path);
 // the current position and the end; AVSEEK_SIZE answers the end. Negative
 // (an AVERROR) for a seek that makes no sense.
 int64_t outputSeekTarget(int64_t offset, int whence, uint64_t position, uint64_t end);
+
+// Whether an open descriptor is a regular file with exactly one name (no
+// hard link elsewhere that a write would reach); if so, it is made blocking.
+bool isPlainFile(int fd);
+
+// The path an open descriptor's file has now; empty when it has none.
+std::string pathOfDescriptor(int fd);

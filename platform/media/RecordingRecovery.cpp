@@ -1,15 +1,15 @@
 #include "platform/media/RecordingRecovery.h"
 
+#include "platform/media/FileTransfer.h"
 #include "platform/media/Mp4Boxes.h"
 #include "platform/media/RecordingJournal.h"
-#include "platform/media/FileTransfer.h"
 #include "platform/media/RecordingOutput.h"
+#include "platform/media/RecoveryIndexBuilder.h"
+#include "platform/audio/FourCharCode.h"
 
 extern "C" {
-#include <libavformat/avformat.h>
+#include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/mem.h>
 }
 
 #include <algorithm>
@@ -17,6 +17,8 @@ extern "C" {
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <regex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,176 +26,15 @@ namespace {
 
 using Outcome = RecoveredRecording::Outcome;
 
-constexpr uint32_t kLargestPacket = 1 << 20;
-// A file this small with no index holds no audio worth keeping.
-constexpr uint64_t kLargestEmptyLeftover = 64 * 1024;
-
-// Collects what the muxer writes, except the audio itself: the audio is in
-// the file already, and only the bytes around it are needed.
-struct IndexCapture {
-    uint64_t position = 0;
-    uint64_t end = 0;
-    uint64_t audioBegin = 0;
-    uint64_t audioEnd = 0;
-    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> writes;
-
-    void keep(uint64_t at, const uint8_t* data, size_t size) {
-        if (size > 0) {
-            writes.emplace_back(at, std::vector<uint8_t>(data, data + size));
-        }
-    }
-
-    static int write(void* opaque, uint8_t* data, int size) {
-        auto* self = static_cast<IndexCapture*>(opaque);
-        const uint64_t from = self->position;
-        const uint64_t to = from + static_cast<uint64_t>(size);
-        // The parts before and after the audio.
-        if (from < self->audioBegin) {
-            self->keep(from, data, std::min(to, self->audioBegin) - from);
-        }
-        if (to > self->audioEnd) {
-            const uint64_t start = std::max(from, self->audioEnd);
-            self->keep(start, data + (start - from), to - start);
-        }
-        self->position = to;
-        self->end = std::max(self->end, to);
-        return size;
-    }
-
-    static int64_t seek(void* opaque, int64_t offset, int whence) {
-        auto* self = static_cast<IndexCapture*>(opaque);
-        const int64_t target = outputSeekTarget(offset, whence, self->position, self->end);
-        if (target >= 0 && whence != AVSEEK_SIZE) {
-            self->position = static_cast<uint64_t>(target);
-        }
-        return target;
-    }
-};
+// The muxer's header ends with a 'free' box and the audio box's header,
+// whose sizes finishing fills in: 16 bytes that may differ from the journal.
+constexpr uint64_t kAudioBoxHeader = 16;
+// Packets decoded to check that the journal describes the audio.
+constexpr size_t kPacketsChecked = 16;
 
 std::string errorText(int error) {
     return std::strerror(error);
 }
-
-class IndexBuilder {
-public:
-    IndexBuilder(const RecordingJournalHeader& header, int fd) : mHeader(header), mFd(fd) {}
-    ~IndexBuilder() {
-        if (mFormat) {
-            avformat_free_context(mFormat);
-        }
-        if (mIO) {
-            av_freep(&mIO->buffer);
-            avio_context_free(&mIO);
-        }
-        av_packet_free(&mPacket);
-    }
-
-    // Runs the muxer over the packets as they lie in the file; afterwards
-    // `capture()` holds the header, the audio box's size and the index.
-    bool build(const std::vector<uint32_t>& packetSizes, uint64_t audioEnd, std::string* error) {
-        mCapture.audioBegin = mHeader.dataOffset;
-        mCapture.audioEnd = audioEnd;
-        if (!setUp(error)) {
-            return false;
-        }
-        AVDictionary* options = nullptr;
-        av_dict_set_int(&options, "movie_timescale", mHeader.sampleRate, 0);
-        const int written = avformat_write_header(mFormat, &options);
-        av_dict_free(&options);
-        avio_flush(mIO);
-        if (written < 0 || mCapture.position != mHeader.dataOffset) {
-            *error = "the file's layout is not one this version can finish";
-            return false;
-        }
-        std::vector<uint8_t> data;
-        uint64_t offset = mHeader.dataOffset;
-        const AVRational clientBase{1, mHeader.sampleRate};
-        AVStream* stream = mFormat->streams[0];
-        for (size_t i = 0; i < packetSizes.size(); ++i) {
-            data.resize(packetSizes[i] + AV_INPUT_BUFFER_PADDING_SIZE);
-            if (preadAll(mFd, data.data(), packetSizes[i], offset) != 0) {
-                *error = "cannot read the audio";
-                return false;
-            }
-            // The timing the encoder gave: its priming comes first.
-            const int64_t start =
-                static_cast<int64_t>(i) * mHeader.framesPerPacket - mHeader.priming;
-            mPacket->data = data.data();
-            mPacket->size = static_cast<int>(packetSizes[i]);
-            mPacket->stream_index = 0;
-            mPacket->pts = mPacket->dts = av_rescale_q(start, clientBase, stream->time_base);
-            mPacket->duration = av_rescale_q(mHeader.framesPerPacket, clientBase, stream->time_base);
-            mPacket->flags = AV_PKT_FLAG_KEY;
-            if (av_write_frame(mFormat, mPacket) < 0) {
-                *error = "the audio cannot be indexed";
-                return false;
-            }
-            offset += packetSizes[i];
-        }
-        if (av_write_trailer(mFormat) < 0) {
-            *error = "the index cannot be made";
-            return false;
-        }
-        avio_flush(mIO);
-        return true;
-    }
-
-    const IndexCapture& capture() const { return mCapture; }
-
-private:
-    bool setUp(std::string* error) {
-        if (avformat_alloc_output_context2(&mFormat, nullptr, mHeader.muxer.c_str(), nullptr) <
-            0) {
-            *error = "no MPEG-4 muxer";
-            return false;
-        }
-        AVStream* stream = avformat_new_stream(mFormat, nullptr);
-        mPacket = av_packet_alloc();
-        auto* buffer = static_cast<unsigned char*>(av_malloc(65536));
-        mIO = buffer ? avio_alloc_context(buffer, 65536, 1, &mCapture, nullptr,
-                                          &IndexCapture::write, &IndexCapture::seek)
-                     : nullptr;
-        if (!stream || !mPacket || !mIO) {
-            av_free(mIO ? nullptr : buffer);
-            *error = "out of memory";
-            return false;
-        }
-        mIO->seekable = AVIO_SEEKABLE_NORMAL;
-        mFormat->pb = mIO;
-        AVCodecParameters* parameters = stream->codecpar;
-        const bool aac = mHeader.codec == "aac";
-        parameters->codec_type = AVMEDIA_TYPE_AUDIO;
-        parameters->codec_id = aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ALAC;
-        parameters->sample_rate = mHeader.sampleRate;
-        av_channel_layout_default(&parameters->ch_layout, mHeader.channels);
-        parameters->frame_size = mHeader.framesPerPacket;
-        parameters->bit_rate = mHeader.bitRate;
-        parameters->bits_per_raw_sample = mHeader.bitsPerRawSample;
-        parameters->initial_padding = mHeader.priming;
-        parameters->format = aac                              ? AV_SAMPLE_FMT_FLTP
-                             : mHeader.bitsPerRawSample == 16 ? AV_SAMPLE_FMT_S16P
-                                                              : AV_SAMPLE_FMT_S32P;
-        if (!mHeader.extradata.empty()) {
-            parameters->extradata = static_cast<uint8_t*>(
-                av_mallocz(mHeader.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-            if (!parameters->extradata) {
-                *error = "out of memory";
-                return false;
-            }
-            std::memcpy(parameters->extradata, mHeader.extradata.data(), mHeader.extradata.size());
-            parameters->extradata_size = static_cast<int>(mHeader.extradata.size());
-        }
-        stream->time_base = AVRational{1, mHeader.sampleRate};
-        return true;
-    }
-
-    const RecordingJournalHeader& mHeader;
-    int mFd;
-    AVFormatContext* mFormat = nullptr;
-    AVIOContext* mIO = nullptr;
-    AVPacket* mPacket = nullptr;
-    IndexCapture mCapture;
-};
 
 RecoveredRecording result(Outcome outcome, const std::string& path, std::string error = {}) {
     RecoveredRecording recovered;
@@ -208,17 +49,319 @@ void removeJournal(const std::string& journalPath) {
     syncParentFolder(journalPath);
 }
 
-// Nothing of the recording reached the disk: the leftover goes, so that no
-// blank tape shows in the library. Only a small file without an index is
-// ever removed.
+// A journal that cannot be used changes nothing else: it is moved out of the
+// way so that it is reported once, and kept for whoever wants to look.
+RecoveredRecording setAside(const std::string& journalPath, const std::string& path,
+                            const std::string& why) {
+    RecoveredRecording failed = result(Outcome::Failed, path, why + "; nothing was changed");
+    const std::string aside = RecordingJournal::setAsidePathFor(journalPath);
+    if (::renameat2(AT_FDCWD, journalPath.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) ==
+            0 ||
+        (errno == EEXIST && ::rename(journalPath.c_str(), aside.c_str()) == 0)) {
+        syncParentFolder(journalPath);
+        failed.journalSetAside = true;
+        failed.error += " (its journal is kept as " + aside.substr(aside.find_last_of('/') + 1) +
+                        ")";
+    }
+    return failed;
+}
+
+std::string nameOf(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+// Whether the file's first bytes are the header the journal says the muxer
+// wrote. The audio box's size may have been filled in by a finishing that
+// was cut short: the 32-bit form, or the 64-bit one over the 'free' box.
+bool startMatches(const std::vector<uint8_t>& file, const std::vector<uint8_t>& journal) {
+    if (file.size() != journal.size() || journal.size() < kAudioBoxHeader) {
+        return false;
+    }
+    const size_t fixed = journal.size() - kAudioBoxHeader;
+    if (!std::equal(journal.begin(), journal.begin() + static_cast<long>(fixed), file.begin())) {
+        return false;
+    }
+    const uint8_t* tail = file.data() + fixed;
+    if (std::equal(journal.begin() + static_cast<long>(fixed), journal.end(), tail)) {
+        return true;
+    }
+    const bool patched32 = std::memcmp(tail, journal.data() + fixed, 8) == 0 &&
+                           std::memcmp(tail + 12, "mdat", 4) == 0;
+    const bool patched64 = std::memcmp(tail, "\0\0\0\1mdat", 8) == 0;
+    return patched32 || patched64;
+}
+
+// Decodes a spread of the journal's packets (the first, the last and some
+// between): a journal whose sizes do not fall on the packets' boundaries
+// fails this, so it cannot make a tape of noise or of an absurd length.
+class PacketCheck {
+public:
+    explicit PacketCheck(const RecordingJournalHeader& header)
+        : mHeader(header), mFrame(av_frame_alloc()), mPacket(av_packet_alloc()) {}
+    ~PacketCheck() {
+        av_frame_free(&mFrame);
+        av_packet_free(&mPacket);
+    }
+    PacketCheck(const PacketCheck&) = delete;
+    PacketCheck& operator=(const PacketCheck&) = delete;
+
+    bool passes(int fd, const std::vector<uint32_t>& sizes) {
+        mDecoder = decoderFor(mHeader);
+        if (!mDecoder || !mFrame || !mPacket) {
+            return false;
+        }
+        std::vector<uint64_t> offsets(sizes.size());
+        uint64_t offset = mHeader.dataOffset;
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            offsets[i] = offset;
+            offset += sizes[i];
+        }
+        for (const size_t i : chosen(sizes.size())) {
+            if (!decodes(fd, offsets[i], sizes[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    static std::vector<size_t> chosen(size_t count) {
+        std::vector<size_t> picks;
+        const size_t ends = std::min<size_t>(count, kPacketsChecked / 4);
+        for (size_t i = 0; i < ends; ++i) {
+            picks.push_back(i);
+            picks.push_back(count - 1 - i);
+        }
+        const size_t between = kPacketsChecked - picks.size();
+        for (size_t i = 1; i <= between && count > 0; ++i) {
+            picks.push_back(count * i / (between + 1));
+        }
+        std::sort(picks.begin(), picks.end());
+        picks.erase(std::unique(picks.begin(), picks.end()), picks.end());
+        return picks;
+    }
+
+    // A decoder for the journal's set-up, kept for the next recording of the
+    // same kind (a folder's recordings usually are).
+    static AVCodecContext* decoderFor(const RecordingJournalHeader& header) {
+        struct Cached {
+            AVCodecContext* decoder = nullptr;
+            std::string setUp;
+            ~Cached() { avcodec_free_context(&decoder); }
+        };
+        thread_local Cached cached;
+        const std::string setUp =
+            header.codec + " " + std::to_string(header.sampleRate) + " " +
+            std::to_string(header.channels) + " " + std::to_string(header.bitsPerRawSample) + " " +
+            std::string(header.extradata.begin(), header.extradata.end());
+        if (cached.decoder && cached.setUp == setUp) {
+            return cached.decoder;
+        }
+        avcodec_free_context(&cached.decoder);
+        cached.setUp = setUp;
+        const bool aac = header.codec == "aac";
+        const AVCodec* codec = avcodec_find_decoder(aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ALAC);
+        AVCodecContext* decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+        if (!decoder) {
+            return nullptr;
+        }
+        decoder->sample_rate = header.sampleRate;
+        av_channel_layout_default(&decoder->ch_layout, header.channels);
+        decoder->bits_per_coded_sample = header.bitsPerRawSample;
+        if (!header.extradata.empty()) {
+            decoder->extradata = static_cast<uint8_t*>(
+                av_mallocz(header.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+            if (decoder->extradata) {
+                std::memcpy(decoder->extradata, header.extradata.data(), header.extradata.size());
+                decoder->extradata_size = static_cast<int>(header.extradata.size());
+            }
+        }
+        if (avcodec_open2(decoder, codec, nullptr) < 0) {
+            avcodec_free_context(&decoder);
+            return nullptr;
+        }
+        cached.decoder = decoder;
+        return decoder;
+    }
+
+    bool decodes(int fd, uint64_t offset, uint32_t size) {
+        mData.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+        std::fill(mData.begin() + size, mData.end(), 0);
+        if (preadAll(fd, mData.data(), size, offset) != 0) {
+            return false;
+        }
+        avcodec_flush_buffers(mDecoder);
+        mPacket->data = mData.data();
+        mPacket->size = static_cast<int>(size);
+        if (avcodec_send_packet(mDecoder, mPacket) < 0 ||
+            avcodec_receive_frame(mDecoder, mFrame) < 0) {
+            return false;
+        }
+        const bool whole = mFrame->nb_samples > 0 && mFrame->nb_samples <= mHeader.framesPerPacket;
+        av_frame_unref(mFrame);
+        return whole;
+    }
+
+    const RecordingJournalHeader& mHeader;
+    AVCodecContext* mDecoder = nullptr;
+    AVFrame* mFrame = nullptr;
+    AVPacket* mPacket = nullptr;
+    std::vector<uint8_t> mData;
+};
+
+// The most a recording can hold after its last journalled packet when it is
+// cut short: audio not yet journalled (the writer journals it several times
+// a second), what its output buffered, and an index that was being written.
+uint64_t unjournalledAllowance(const RecordingJournalHeader& header, size_t packets) {
+    const auto channels = static_cast<uint64_t>(header.channels);
+    const uint64_t largestPacket = header.codec == "aac"
+                                       ? 768 * channels
+                                       : uint64_t(header.framesPerPacket) * channels * 4 + 64;
+    const uint64_t packetsPerSecond =
+        static_cast<uint64_t>(header.sampleRate) / header.framesPerPacket + 1;
+    constexpr uint64_t kSecondsUnjournalled = 4;
+    constexpr uint64_t kIndexBytesPerPacket = 16;
+    return kSecondsUnjournalled * packetsPerSecond * largestPacket + (256 << 10) +
+           (packets + kSecondsUnjournalled * packetsPerSecond) * kIndexBytesPerPacket;
+}
+
+// Nothing of the recording reached the disk. Only a file that holds
+// nothing but a prefix of our header is ever removed.
 RecoveredRecording removeEmptyLeftover(const std::string& path, const std::string& journalPath,
-                                       uint64_t fileSize) {
-    if (fileSize > kLargestEmptyLeftover || readMp4AudioTrackInfo(path)) {
-        return result(Outcome::Failed, path, "the journal names no audio, yet the file has some");
+                                       const std::vector<uint8_t>& start,
+                                       const RecordingJournalHeader& header) {
+    if (!std::equal(start.begin(), start.end(), header.fileHeader.begin())) {
+        return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
     }
     ::unlink(path.c_str());
     removeJournal(journalPath);
     return result(Outcome::Empty, path);
+}
+
+bool hasFinishedIndex(const Mp4BoxReader& reader) {
+    return reader.topLevelBox(FourCC("moov")).has_value();
+}
+
+// A finished file with its journal: the finishing or the labelling was cut
+// short, or the journal is not this file's.
+RecoveredRecording checkFinished(int fd, const std::string& path, const std::string& journalPath,
+                                 const RecordingJournalHeader& header) {
+    std::vector<uint8_t> start(header.dataOffset);
+    const auto track = readMp4AudioTrackInfo(fd);
+    const uint32_t entry = header.codec == "aac" ? FourCC("mp4a") : FourCC("alac");
+    // (An MPEG-4 file's AAC entry always says two channels; only a lossless
+    // entry says how many there are.)
+    const bool channelsFit = header.codec == "aac" ||
+                             (track && track->channels == static_cast<uint16_t>(header.channels));
+    if (preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, header.fileHeader) ||
+        !track || track->sampleEntryType != entry || !channelsFit ||
+        track->mediaTimescale != static_cast<uint32_t>(header.sampleRate)) {
+        return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
+    }
+    RecoveredRecording complete = result(Outcome::Complete, path);
+    complete.startedAt = header.startedAt;
+    complete.sampleRate = header.sampleRate;
+    complete.frames = static_cast<int64_t>(track->totalSampleDuration) - header.priming;
+    return complete;
+}
+
+RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::string& journalPath,
+                                const RecordingJournal::Contents& journal, uint64_t fileSize) {
+    const RecordingJournalHeader& header = journal.header;
+    std::vector<uint8_t> start(std::min<uint64_t>(fileSize, header.dataOffset));
+    if (preadAll(fd, start.data(), start.size(), 0) != 0) {
+        return result(Outcome::Failed, path, "cannot read it: " + errorText(errno));
+    }
+    if (fileSize <= header.dataOffset) {
+        return removeEmptyLeftover(path, journalPath, start, header);
+    }
+    if (!startMatches(start, header.fileHeader)) {
+        return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
+    }
+    const std::vector<uint32_t>& packets = journal.packetSizes;
+    if (packets.empty()) {
+        return setAside(journalPath, path,
+                        "the journal lists no audio, but " + nameOf(path) + " holds some");
+    }
+    uint64_t audioEnd = header.dataOffset;
+    for (const uint32_t size : packets) {
+        audioEnd += size;
+    }
+    if (fileSize - audioEnd > unjournalledAllowance(header, packets.size())) {
+        return setAside(journalPath, path,
+                        nameOf(path) + " holds much more audio than its journal lists");
+    }
+    if (!PacketCheck(header).passes(fd, packets)) {
+        return setAside(journalPath, path,
+                        "the journal does not describe the audio in " + nameOf(path));
+    }
+    std::string error;
+    if (!RecoveryIndexBuilder::finish(fd, header, packets, audioEnd, &error)) {
+        return result(Outcome::Failed, path, error);
+    }
+    removeJournal(journalPath);
+    RecoveredRecording recovered = result(Outcome::Recovered, path);
+    recovered.frames =
+        static_cast<int64_t>(packets.size()) * header.framesPerPacket - header.priming;
+    recovered.sampleRate = header.sampleRate;
+    recovered.startedAt = header.startedAt;
+    return recovered;
+}
+
+// Removes `name` in `folder` when it is a plain file that nobody holds
+// locked (live recordings, imports and commits lock theirs) and that
+// `isLeftover` says is one, judged under the lock.
+template <typename Check> bool removeUnlocked(int folder, const std::string& name, Check isLeftover) {
+    FileDescriptor file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened {};
+    if (file.fd() < 0 || fstat(file.fd(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        flock(file.fd(), LOCK_EX | LOCK_NB) != 0 || !isLeftover(file.fd(), opened)) {
+        return false;
+    }
+    // Still the same file under that name.
+    struct stat named {};
+    if (fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) {
+        return false;
+    }
+    return ::unlinkat(folder, name.c_str(), 0) == 0;
+}
+
+bool isGeneratedName(const std::string& name) {
+    static const std::regex uuid("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-"
+                                 "[0-9A-Fa-f]{12}\\.m4a$");
+    return std::regex_match(name, uuid);
+}
+
+bool isTemporaryCopyName(const std::string& name) {
+    // ".NAME.m4a.UUID.part" (a tape being copied in, which holds its lock
+    // while it is made; other copies, of exports and movies, are not ours to
+    // judge) and ".NAME.cassora-XXXXXX" (a label commit).
+    static const std::regex part("^\\..+\\.[mM]4[aA]\\.[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-"
+                                 "[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}\\.part$");
+    static const std::regex copy("^\\..+\\.cassora-[A-Za-z0-9]{6}$");
+    return std::regex_match(name, part) || std::regex_match(name, copy);
+}
+
+bool isMediaName(const std::string& name) {
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".m4a") == 0;
+}
+
+// A recording that never got past its header and has no journal.
+bool isLoneLeftover(int folder, const std::string& name, int fd, const struct stat& status) {
+    if (!isMediaName(name) || status.st_size > 64) {
+        return false;
+    }
+    struct stat journal {};
+    if (fstatat(folder, ("." + name + ".journal").c_str(), &journal, AT_SYMLINK_NOFOLLOW) == 0) {
+        return false; // recovery decides
+    }
+    if (status.st_size == 0) {
+        return isGeneratedName(name);
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
+    return preadAll(fd, bytes.data(), bytes.size(), 0) == 0 &&
+           RecordingRecovery::isBareRecordingHeader(bytes);
 }
 
 } // namespace
@@ -240,7 +383,8 @@ std::vector<std::string> RecordingRecovery::journalsIn(const std::string& folder
 }
 
 bool RecordingRecovery::needsRecovery(const std::string& recordingPath) {
-    return access(RecordingJournal::pathFor(recordingPath).c_str(), F_OK) == 0;
+    struct stat status {};
+    return lstat(RecordingJournal::pathFor(recordingPath).c_str(), &status) == 0;
 }
 
 RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
@@ -248,85 +392,97 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     if (path.empty()) {
         return result(Outcome::Failed, journalPath, "not a recording journal");
     }
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 && errno == ENOENT) {
+    struct stat journalStatus {};
+    if (lstat(journalPath.c_str(), &journalStatus) != 0) {
+        return result(Outcome::Finished, path); // finished meanwhile
+    }
+    if (!S_ISREG(journalStatus.st_mode)) {
+        return setAside(journalPath, path, "the journal of " + nameOf(path) + " is not a file");
+    }
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        // Stale: removed only when it certainly is one of ours.
+        if (!RecordingJournal::read(journalPath, 0)) {
+            return setAside(journalPath, path, "a journal names " + nameOf(path) + ", which is gone");
+        }
         removeJournal(journalPath);
         return result(Outcome::Abandoned, path);
     }
     FileLock lock(path);
     if (!lock.locked()) {
-        return lock.error() == EWOULDBLOCK
-                   ? result(Outcome::InUse, path)
-                   : result(Outcome::Failed, path, "cannot open it: " + errorText(lock.error()));
+        if (lock.error() == EWOULDBLOCK) {
+            return result(Outcome::InUse, path);
+        }
+        if (lock.error() == EINVAL || lock.error() == ELOOP) {
+            return setAside(journalPath, path,
+                            nameOf(path) + " is a link or not a plain file, so it is not recovered");
+        }
+        return result(Outcome::Failed, path, "cannot open it: " + errorText(lock.error()));
     }
     // Under the lock: the recorder may have finished it in the meantime.
-    if (access(journalPath.c_str(), F_OK) != 0) {
+    if (lstat(journalPath.c_str(), &journalStatus) != 0) {
         return result(Outcome::Finished, path);
     }
-    if (fstat(lock.descriptor(), &info) != 0) {
+    if (fstat(lock.descriptor(), &status) != 0) {
         return result(Outcome::Failed, path, errorText(errno));
     }
-    const auto fileSize = static_cast<uint64_t>(info.st_size);
-    const auto journal = RecordingJournal::read(journalPath);
+    const auto fileSize = static_cast<uint64_t>(status.st_size);
+    RecordingJournal::ReadFailure failure = RecordingJournal::ReadFailure::None;
+    const auto journal = RecordingJournal::read(journalPath, fileSize, &failure);
     if (!journal) {
-        // Cut off while it was being made, before any audio was written.
-        return removeEmptyLeftover(path, journalPath, fileSize);
+        return setAside(journalPath, path,
+                        failure == RecordingJournal::ReadFailure::TooLarge
+                            ? "the journal of " + nameOf(path) + " is larger than any recording's"
+                            : "the journal of " + nameOf(path) + " is damaged or not a journal");
     }
-    const RecordingJournalHeader& header = journal->header;
-    std::vector<uint8_t> fileHeader(header.dataOffset);
-    if (fileSize < header.dataOffset ||
-        preadAll(lock.descriptor(), fileHeader.data(), fileHeader.size(), 0) != 0 ||
-        fileHeader != header.fileHeader) {
-        return result(Outcome::Failed, path, "the file does not match its recording journal");
+    const Mp4BoxReader reader(lock.descriptor(), false);
+    if (hasFinishedIndex(reader)) {
+        return checkFinished(lock.descriptor(), path, journalPath, journal->header);
     }
-    // The packets that are wholly in the file.
-    std::vector<uint32_t> packets;
-    uint64_t audioEnd = header.dataOffset;
-    for (const uint32_t size : journal->packetSizes) {
-        if (size == 0 || size > kLargestPacket || audioEnd + size > fileSize) {
-            break;
-        }
-        packets.push_back(size);
-        audioEnd += size;
-    }
-    if (const auto track = readMp4AudioTrackInfo(path);
-        track && track->sampleCount >= journal->packetSizes.size()) {
-        removeJournal(journalPath); // finished before the journal could go
-        return result(Outcome::Finished, path);
-    }
-    if (packets.empty()) {
-        return removeEmptyLeftover(path, journalPath, fileSize);
-    }
+    return rebuildIndex(lock.descriptor(), path, journalPath, *journal, fileSize);
+}
 
-    IndexBuilder builder(header, lock.descriptor());
-    std::string error;
-    if (!builder.build(packets, audioEnd, &error)) {
-        return result(Outcome::Failed, path, error);
+std::vector<std::string> RecordingRecovery::removeLeftovers(const std::string& folder) {
+    std::vector<std::string> removed;
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* entries = directory.fd() >= 0 ? fdopendir(::dup(directory.fd())) : nullptr;
+    if (!entries) {
+        return removed;
     }
-    const int fd = lock.descriptor();
-    if (ftruncate(fd, static_cast<off_t>(audioEnd)) != 0) {
-        return result(Outcome::Failed, path, "cannot cut the file: " + errorText(errno));
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(entries)) {
+        names.emplace_back(entry->d_name);
     }
-    for (const auto& [offset, bytes] : builder.capture().writes) {
-        if (pwriteAll(fd, bytes.data(), bytes.size(), offset) != 0) {
-            return result(Outcome::Failed, path, "cannot write the index: " + errorText(errno));
+    closedir(entries);
+    const std::string prefix = folder + (folder.ends_with('/') ? "" : "/");
+    for (const std::string& name : names) {
+        struct stat status {};
+        if (fstatat(directory.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode)) {
+            continue;
+        }
+        const bool temporary = isTemporaryCopyName(name);
+        if (!temporary && (!isMediaName(name) || status.st_size > 64)) {
+            continue;
+        }
+        const auto isLeftover = [&](int fd, const struct stat& locked) {
+            return temporary || isLoneLeftover(directory.fd(), name, fd, locked);
+        };
+        if (removeUnlocked(directory.fd(), name, isLeftover)) {
+            removed.push_back(prefix + name);
         }
     }
-    if (fdatasync(fd) != 0) {
-        return result(Outcome::Failed, path, "cannot write the index: " + errorText(errno));
+    if (!removed.empty()) {
+        fsync(directory.fd());
     }
-    const int64_t frames =
-        static_cast<int64_t>(packets.size()) * header.framesPerPacket - header.priming;
-    if (!correctMp4AudioTrackTiming(path, frames, header.sampleRate,
-                                    header.codec == "aac" ? static_cast<uint32_t>(header.bitRate)
-                                                          : 0) ||
-        fsync(fd) != 0) {
-        return result(Outcome::Failed, path, "cannot finish the index");
+    return removed;
+}
+
+bool RecordingRecovery::isBareRecordingHeader(const std::vector<uint8_t>& bytes) {
+    for (const auto& header : RecoveryIndexBuilder::bareHeaders()) {
+        if (bytes == header) {
+            return true;
+        }
     }
-    removeJournal(journalPath);
-    RecoveredRecording recovered = result(Outcome::Recovered, path);
-    recovered.frames = frames;
-    recovered.sampleRate = header.sampleRate;
-    recovered.startedAt = header.startedAt;
-    return recovered;
+    return false;
 }

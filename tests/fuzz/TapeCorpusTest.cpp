@@ -1,3 +1,4 @@
+#include "JournalFuzzCase.h"
 #include "TapeFuzzCase.h"
 
 #include <QDir>
@@ -5,17 +6,39 @@
 
 #include <gtest/gtest.h>
 
-// The fuzzer's regression corpus: every case keeps its promise.
-TEST(TapeFuzzCorpus, EveryCaseLoadsAndCommitsSafely) {
-    const QDir corpus(QStringLiteral(CASSORA_FUZZ_CORPUS));
-    const QStringList cases = corpus.entryList(QDir::Files);
+namespace {
+
+QList<QByteArray> corpus(const QString& name) {
+    const QDir folder(QStringLiteral(CASSORA_FUZZ_CORPUS "/") + name);
+    QList<QByteArray> cases;
+    for (const QString& file : folder.entryList(QDir::Files)) {
+        QFile in(folder.filePath(file));
+        if (in.open(QIODevice::ReadOnly)) {
+            cases << in.readAll();
+        }
+    }
+    return cases;
+}
+
+} // namespace
+
+// The fuzzers' regression corpora: every case keeps its promise.
+TEST(FuzzCorpus, EveryTapeLoadsAndCommitsSafely) {
+    const auto cases = corpus(QStringLiteral("tape"));
     ASSERT_FALSE(cases.isEmpty());
-    for (const QString& name : cases) {
-        QFile file(corpus.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+    for (const QByteArray& bytes : cases) {
         EXPECT_TRUE(runTapeFuzzCase(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                    static_cast<size_t>(bytes.size())))
-            << name.toStdString();
+                                    static_cast<size_t>(bytes.size())));
+    }
+}
+
+TEST(FuzzCorpus, EveryJournalIsCheckedBeforeAnythingIsTouched) {
+    auto cases = corpus(QStringLiteral("journal"));
+    for (const std::string& seed : journalFuzzSeeds()) {
+        cases << QByteArray::fromStdString(seed);
+    }
+    for (const QByteArray& bytes : cases) {
+        EXPECT_TRUE(runJournalFuzzCase(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                       static_cast<size_t>(bytes.size())));
     }
 }

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -83,6 +84,35 @@ TEST_F(Application, TheDeckOpensWithItsDrawerAndRendersAtTwiceTheScale) {
 
     const QImage thumbnail = window->tapeView()->thumbnail(2.0);
     EXPECT_EQ(thumbnail.size(), (TapeView::tapeSize() * 2).toSize());
+}
+
+TEST_F(Application, TheTapeBeingRecordedCannotBeSharedUntilItIsFinished) {
+    WindowController* deck = controller->windowController();
+    QList<QAction*> sharing;
+    for (QAction* item : controller->tapeMenu()->actions()) {
+        if (item->text().startsWith("Email") || item->text().contains("Music Library") ||
+            item->text().contains("YouTube")) {
+            sharing << item;
+        }
+    }
+    ASSERT_EQ(sharing.size(), 3);
+    deck->recordTape();
+    for (QAction* item : sharing) {
+        EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
+    }
+    deck->pauseTape(); // paused, the file is still unfinished
+    for (QAction* item : sharing) {
+        EXPECT_FALSE(item->isEnabled()) << item->text().toStdString();
+    }
+    deck->stopTape();
+    QElapsedTimer waited;
+    waited.start();
+    while (deck->audioFileRecorder() && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    for (QAction* item : sharing) {
+        EXPECT_TRUE(item->isEnabled()) << item->text().toStdString();
+    }
 }
 
 TEST_F(Application, FeedbackMailCarriesTheVersionAndTheSystem) {

@@ -1,6 +1,7 @@
 // Cover art is drawn by command-line tools that run a plain GUI application
 // on the offscreen platform: no widget may be made on the way. This suite
 // has its own main with a QGuiApplication, so a widget would abort it.
+#include "app/deck/CassettePainter.h"
 #include "app/deck/TapeView.h"
 
 #include "app/library/Tape.h"
@@ -36,6 +37,26 @@ TEST(CassetteCoverArt, IsTheCassetteDrawnWithoutWidgets) {
     EXPECT_GT(tag.red(), 200);
     EXPECT_GT(tag.green(), 200);
     EXPECT_LT(tag.blue(), 80);
+
+    // The deck's share button is a control, not part of the cassette: the
+    // cover shows the label without it.
+    MainTapeLabelView label;
+    label.setTitle(tape.title());
+    label.setDate(tape.date());
+    label.setDuration(tape.duration());
+    label.setQuality(tape.quality());
+    label.setTapeLetter(tape.tapeLetter());
+    label.setShowsShareButton(true);
+    const QImage withButton = CassettePainter::render(label, NotesTapeLabelView());
+    const QRectF button = MainTapeLabelView::shareButtonRect();
+    const QRect pixels = QRectF(button.topLeft() * 2, button.size() * 2).toAlignedRect();
+    int differing = 0;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
+            differing += art.pixel(x, y) != withButton.pixel(x, y);
+        }
+    }
+    EXPECT_GT(differing, pixels.width() * pixels.height() / 4);
 
     const QString snapshots = qEnvironmentVariable("CASSORA_SNAPSHOTS");
     if (!snapshots.isEmpty()) {

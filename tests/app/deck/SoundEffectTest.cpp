@@ -438,6 +438,28 @@ TEST_F(SoundEffectPlayback, PlayingWhilePlayingNeitherRestartsNorOverlaps) {
     EXPECT_LT(peak(heard), 0.3) << "an overlap would add up";
 }
 
+// A key pressed again soon after its sound is heard to the end makes the
+// sound again, though the first one's stream is still on its way out.
+TEST_F(SoundEffectPlayback, ASoundHeardToItsEndPlaysAgainAtOnce) {
+    SinkCapture capture;
+    capture.start();
+    const auto sound = tone(0.3);
+    ASSERT_TRUE(sound);
+    const size_t before = capture.count();
+    ASSERT_TRUE(sound->play());
+    EXPECT_TRUE(sound->isSounding());
+    ASSERT_TRUE(pumpUntil([&] { return !sound->isSounding(); }, 1.0));
+    EXPECT_TRUE(sound->isPlaying()) << "the stream outlives the sound";
+    ASSERT_TRUE(sound->play());
+    EXPECT_TRUE(sound->isSounding());
+    ASSERT_TRUE(pumpUntil([&] { return !sound->isPlaying(); }, 3.0));
+    pumpFor(0.3);
+    const std::vector<float> heard = capture.samples(before);
+    // Two tones, the second starting about 0.45 s after the first.
+    EXPECT_GT(heardSeconds(heard, capture.rate()), 0.65) << "the second press was not heard";
+    EXPECT_LT(peak(heard), 0.3) << "the two tones overlap";
+}
+
 TEST_F(SoundEffectPlayback, ALoopingSoundGoesOnUntilStopped) {
     SinkCapture capture;
     capture.start();

@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -313,6 +315,21 @@ TEST_F(TapeViewTest, ShareButtonCursorsAndTimeLine) {
     click(view.shareButtonRect());
     QTRY_COMPARE(shared.count(), 1);
     EXPECT_FALSE(view.tapeLabelView().isShareButtonOn()) << "off again once released";
+
+    // Held as long as a person holds a click, the share menu opens and takes
+    // the mouse before the release: the button comes up with the menu.
+    QMenu menu;
+    menu.addAction(QStringLiteral("Email"));
+    QObject::connect(&view, &TapeView::shareButtonPressed, &menu,
+            [&] { menu.popup(view.mapToGlobal(view.shareButtonRect().bottomLeft().toPoint())); });
+    const QPoint button = view.shareButtonRect().center().toPoint();
+    QMouseEvent press(QEvent::MouseButtonPress, button, view.mapToGlobal(button), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &press);
+    QTRY_VERIFY(menu.isVisible());
+    EXPECT_TRUE(view.tapeLabelView().isShareButtonOn()) << "pressed while its menu is open";
+    menu.hide();
+    EXPECT_FALSE(view.tapeLabelView().isShareButtonOn()) << "up again with the menu";
 
     for (const QRectF& area :
          {view.titleRect(), view.letterTagRect(), view.notesRect(), view.shareButtonRect()}) {

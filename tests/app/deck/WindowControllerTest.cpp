@@ -1,9 +1,11 @@
+#include "app/deck/WindowController.h"
 #include "app/deck/DeckClock.h"
+#include "app/deck/DeckTitleBarView.h"
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
 #include "app/deck/TapeBoxView.h"
 #include "app/deck/TapeSearchField.h"
-#include "app/deck/WindowController.h"
+#include "app/deck/TapeView.h"
 #include "app/library/MP4Tags.h"
 #include "app/library/TapeLibraryArrayController.h"
 #include "app/preferences/PreferencesController.h"
@@ -11,10 +13,12 @@
 #include "app/transport/SegmentedTapeButtonView.h"
 #include "platform/audio/MainQueue.h"
 #include "platform/desktop/UserDefaults.h"
+#include "platform/media/MediaAudioFile.h"
 
 #include "AudioServerTools.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,10 +26,15 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -92,9 +101,8 @@ protected:
         defaults.removeValue(QStringLiteral("PlaybackDeviceUID"));
         preferences = std::make_unique<PreferencesController>();
         deck = std::make_unique<WindowController>(*preferences);
-        deck->setAlertPresenter([this](const QString& message, const QString&) {
-            alerts << message;
-        });
+        deck->setAlertPresenter(
+            [this](const QString& message, const QString&) { alerts << message; });
         deck->applicationDidFinishLaunching();
     }
 
@@ -167,8 +175,10 @@ TEST_F(Deck, RecordingMakesALabelledTapeShownAtOnceAndInsertedWhenItStops) {
     EXPECT_EQ(reread.quality(), "LQ");
     EXPECT_NEAR(reread.duration(), 1.7, 0.5);
     EXPECT_NEAR(tape->duration(), reread.duration(), 0.01);
-    EXPECT_FALSE(QFileInfo::exists(QFileInfo(tape->filename()).dir().filePath(
-        "." + QFileInfo(tape->filename()).fileName() + ".journal")));
+    EXPECT_FALSE(QFileInfo::exists(
+        QFileInfo(tape->filename())
+            .dir()
+            .filePath("." + QFileInfo(tape->filename()).fileName() + ".journal")));
 
     // A second recording is a second file.
     const auto second = record(0.5);
@@ -277,10 +287,10 @@ TEST_F(Deck, ATapeThatCannotBePlayedLeavesAQuietDeck) {
     EXPECT_EQ(stateName(*deck), "TapeMap::TapeStopped");
     EXPECT_EQ(deck->selectedTape(), *found);
     EXPECT_FALSE(deck->audioFilePlayer());
+    // PLAY does not pretend: the deck says why and comes back to rest.
     deck->playTape();
-    EXPECT_EQ(stateName(*deck), "TapeMap::Playing");
-    deck->stopTape();
-    EXPECT_EQ(stateName(*deck), "TapeMap::TapeStopped");
+    EXPECT_TRUE(pumpUntil([&] { return stateName(*deck) == "TapeMap::TapeStopped"; }, 2));
+    EXPECT_EQ(alerts, QStringList{"The tape cannot be played"});
 }
 
 TEST_F(Deck, TheDrawerSearchAndTapeNavigation) {
@@ -399,8 +409,7 @@ TEST_F(Deck, ALostInputDeviceStopsTheRecordingKeepsTheTapeAndSaysWhy) {
     ASSERT_TRUE(tape);
     pumpFor(1.5);
     AudioServerTools::run("pactl unload-module " + module.toStdString());
-    const bool stopped =
-        pumpUntil([&] { return stateName(*deck) != "TapeMap::Recording"; }, 10);
+    const bool stopped = pumpUntil([&] { return stateName(*deck) != "TapeMap::Recording"; }, 10);
     UserDefaults::standard().removeValue(QStringLiteral("RecordDeviceUID"));
     ASSERT_TRUE(stopped);
     EXPECT_EQ(alerts.size(), 1);
@@ -411,6 +420,349 @@ TEST_F(Deck, ALostInputDeviceStopsTheRecordingKeepsTheTapeAndSaysWhy) {
     reread.setCommitsOnDestruction(false);
     EXPECT_EQ(reread.title(), "Untitled");
     EXPECT_GT(reread.duration(), 0.5);
+}
+
+TEST_F(Deck, AnInputThatStopsDeliveringIsSaidOnTheDeckUntilItComesBack) {
+    // As the program runs: the journal stays until the tape is labelled.
+    MediaAudioFile::setJournalKeptAfterFinishing(true);
+    const QString sink = QString::fromStdString(
+        AudioServerTools::run("pactl load-module module-null-sink sink_name=deck_sleepy_input"));
+    const QString tone = QString::fromStdString(
+        AudioServerTools::run("pactl load-module module-sine sink=deck_sleepy_input"));
+    UserDefaults::standard().setValue(QStringLiteral("RecordDeviceUID"),
+                                      QStringLiteral("deck_sleepy_input.monitor"));
+    pumpFor(0.3);
+    deck->recordTape();
+    const auto tape = deck->selectedTape();
+    ASSERT_TRUE(tape);
+    pumpFor(1.0);
+    EXPECT_TRUE(deck->window()->titleBarView()->notice().isEmpty());
+    // Suspended, as a frozen server or a closed laptop lid would leave it.
+    AudioServerTools::run("pactl suspend-sink deck_sleepy_input 1");
+    const bool said =
+        pumpUntil([&] { return !deck->window()->titleBarView()->notice().isEmpty(); }, 6);
+    AudioServerTools::run("pactl suspend-sink deck_sleepy_input 0");
+    EXPECT_TRUE(said);
+    EXPECT_TRUE(deck->notice().contains("still recording")) << deck->notice().toStdString();
+    EXPECT_EQ(stateName(*deck), "TapeMap::Recording");
+    EXPECT_TRUE(pumpUntil([&] { return deck->window()->titleBarView()->notice().isEmpty(); }, 6));
+    deck->stopTape();
+    const bool stopped = pumpUntil([&] { return stateName(*deck) == "TapeMap::TapeStopped"; }, 5);
+    UserDefaults::standard().removeValue(QStringLiteral("RecordDeviceUID"));
+    AudioServerTools::run("pactl unload-module " + tone.toStdString());
+    AudioServerTools::run("pactl unload-module " + sink.toStdString());
+    MediaAudioFile::setJournalKeptAfterFinishing(false);
+    ASSERT_TRUE(stopped);
+    EXPECT_TRUE(alerts.isEmpty()) << alerts.join("; ").toStdString();
+    // Labelled, so its journal is gone; the file decodes as the deck left it.
+    Tape reread(tape->filename());
+    reread.setCommitsOnDestruction(false);
+    EXPECT_EQ(reread.title(), "Untitled");
+    EXPECT_FALSE(QFileInfo::exists(
+        QFileInfo(tape->filename())
+            .dir()
+            .filePath("." + QFileInfo(tape->filename()).fileName() + ".journal")));
+}
+
+TEST_F(Deck, AResumedRecordingWhoseInputWentAwaySaysSoAndFinishesTheTape) {
+    const QString module = QString::fromStdString(AudioServerTools::run(
+        "pactl load-module module-remap-source source_name=deck_paused_input "
+        "master=cassora_tone.monitor master_channel_map=front-left channel_map=mono remix=no"));
+    UserDefaults::standard().setValue(QStringLiteral("RecordDeviceUID"),
+                                      QStringLiteral("deck_paused_input"));
+    pumpFor(0.3);
+    deck->recordTape();
+    const auto tape = deck->selectedTape();
+    ASSERT_TRUE(tape);
+    pumpFor(1.2);
+    deck->pauseTape();
+    ASSERT_TRUE(deck->isRecordingPaused());
+    // Unplugged while paused: PAUSE again finds no input.
+    AudioServerTools::run("pactl unload-module " + module.toStdString());
+    pumpFor(0.5);
+    deck->pauseTape();
+    const bool stopped = pumpUntil([&] { return stateName(*deck) == "TapeMap::TapeStopped"; }, 10);
+    UserDefaults::standard().removeValue(QStringLiteral("RecordDeviceUID"));
+    ASSERT_TRUE(stopped) << stateName(*deck).toStdString();
+    EXPECT_EQ(alerts, QStringList{"The recording stopped"});
+    EXPECT_FALSE(deck->audioFileRecorder());
+    EXPECT_FALSE(deck->isRecordingPaused());
+    Tape reread(tape->filename());
+    reread.setCommitsOnDestruction(false);
+    EXPECT_EQ(reread.title(), "Untitled");
+    EXPECT_GT(reread.duration(), 0.8);
+    EXPECT_FALSE(QFileInfo::exists(
+        QFileInfo(tape->filename())
+            .dir()
+            .filePath("." + QFileInfo(tape->filename()).fileName() + ".journal")));
+}
+
+TEST_F(Deck, APlayerWhoseOutputWentAwayPlaysOnAtTheSameFrameOnTheOutputThereIsNow) {
+    const auto tape = record(3.0);
+    ASSERT_TRUE(tape);
+    auto loadSink = [](const char* name) {
+        return AudioServerTools::run(std::string("pactl load-module module-null-sink sink_name=") +
+                                     name + " rate=48000 channels=2");
+    };
+    auto insertAgain = [&] {
+        deck->tapeArrayController()->setSelectedObjects({});
+        pumpFor(0.1);
+        deck->tapeArrayController()->setSelectedObjects({tape});
+        pumpFor(0.1);
+        ASSERT_EQ(stateName(*deck), "TapeMap::TapeStopped");
+        ASSERT_TRUE(deck->audioFilePlayer());
+    };
+
+    // Unplugged while the tape plays.
+    const std::string first = loadSink("deck_lost_output");
+    UserDefaults::standard().setValue(QStringLiteral("PlaybackDeviceUID"),
+                                      QStringLiteral("deck_lost_output"));
+    insertAgain();
+    deck->playTape();
+    pumpFor(0.8);
+    const VELKExtendedAudioFilePlayer* before = deck->audioFilePlayer();
+    const int64_t frame = before->currentFrame();
+    EXPECT_GT(frame, 0);
+    AudioServerTools::run("pactl unload-module " + first);
+    ASSERT_TRUE(pumpUntil([&] { return deck->audioFilePlayer() != before; }, 5));
+    ASSERT_TRUE(deck->audioFilePlayer());
+    EXPECT_EQ(stateName(*deck), "TapeMap::Playing");
+    EXPECT_TRUE(deck->audioFilePlayer()->isFilePlaying());
+    EXPECT_GE(deck->audioFilePlayer()->currentFrame(), frame - 22050);
+    EXPECT_FALSE(AudioServerTools::streamsPlayingInto("cassora_null").empty());
+    deck->stopTape();
+    ASSERT_EQ(stateName(*deck), "TapeMap::TapeStopped");
+
+    // Unplugged while the tape waits in the deck: PLAY plays it where the sound goes now.
+    const std::string second = loadSink("deck_gone_output");
+    UserDefaults::standard().setValue(QStringLiteral("PlaybackDeviceUID"),
+                                      QStringLiteral("deck_gone_output"));
+    insertAgain();
+    AudioServerTools::run("pactl unload-module " + second);
+    pumpFor(0.5);
+    deck->playTape();
+    pumpFor(0.3);
+    EXPECT_EQ(stateName(*deck), "TapeMap::Playing");
+    ASSERT_TRUE(deck->audioFilePlayer());
+    EXPECT_TRUE(deck->audioFilePlayer()->isFilePlaying());
+    EXPECT_FALSE(AudioServerTools::streamsPlayingInto("cassora_null").empty());
+    deck->stopTape();
+    UserDefaults::standard().removeValue(QStringLiteral("PlaybackDeviceUID"));
+    EXPECT_TRUE(alerts.isEmpty()) << alerts.join("; ").toStdString();
+}
+
+// Makes a folder read-only for this process: by its permissions, or, for
+// root (whom permissions do not stop), by mounting it read-only over itself.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& path) : mPath(QFile::encodeName(path)) {
+        if (getuid() != 0) {
+            mDone = chmod(mPath.constData(), 0555) == 0;
+            mMounted = false;
+        } else {
+            mDone = mount(mPath.constData(), mPath.constData(), nullptr, MS_BIND, nullptr) == 0 &&
+                    mount(nullptr, mPath.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                          nullptr) == 0;
+            mMounted = true;
+        }
+    }
+    ~ReadOnlyFolder() {
+        if (mMounted) {
+            umount2(mPath.constData(), MNT_DETACH);
+        } else {
+            chmod(mPath.constData(), 0755);
+        }
+    }
+    bool done() const { return mDone; }
+
+private:
+    QByteArray mPath;
+    bool mDone = false;
+    bool mMounted = false;
+};
+
+TEST_F(Deck, AReadOnlyLibraryIsSaidAndALabelItCannotTakeGoesBackToWhatTheFileHolds) {
+    QStringList informative;
+    deck->setAlertPresenter([&](const QString& message, const QString& text) {
+        alerts << message;
+        informative << text;
+    });
+    const auto tape = record(1.0);
+    ASSERT_TRUE(tape);
+    EXPECT_TRUE(deck->notice().isEmpty());
+    {
+        ReadOnlyFolder readOnly(folder.path());
+        if (!readOnly.done()) {
+            GTEST_SKIP() << "the folder cannot be made read-only here";
+        }
+        // A rename, as the cassette's title field makes it.
+        tape->setTitle(QStringLiteral("Never written"));
+        EXPECT_EQ(alerts, QStringList{"The label could not be saved"});
+        EXPECT_EQ(tape->title(), "Untitled");
+        EXPECT_FALSE(tape->dirty());
+        EXPECT_EQ(deck->window()->tapeView()->title(), "Untitled");
+        EXPECT_EQ(deck->window()->titleBarView()->tapeTitle(), "Untitled");
+        ASSERT_TRUE(deck->audioFilePlayer()); // the tape still plays
+
+        // Said at launch, naming the folder.
+        alerts.clear();
+        informative.clear();
+        deck.reset();
+        deck = std::make_unique<WindowController>(*preferences);
+        deck->setAlertPresenter([&](const QString& message, const QString& text) {
+            alerts << message;
+            informative << text;
+        });
+        EXPECT_TRUE(deck->notice().contains(folder.path())) << deck->notice().toStdString();
+        EXPECT_TRUE(deck->notice().contains("read-only"));
+        EXPECT_FALSE(deck->window()->titleBarView()->notice().isEmpty());
+
+        // And on REC, which makes no tape.
+        const size_t tapes = deck->tapeArrayController()->content().size();
+        deck->recordTape();
+        pumpFor(0.3);
+        ASSERT_EQ(alerts, QStringList{"The recording could not start"});
+        EXPECT_TRUE(informative.first().contains(folder.path()))
+            << informative.first().toStdString();
+        EXPECT_EQ(deck->tapeArrayController()->content().size(), tapes);
+        EXPECT_NE(stateName(*deck), "TapeMap::Recording");
+    }
+    Tape reread(tape->filename());
+    reread.setCommitsOnDestruction(false);
+    EXPECT_EQ(reread.title(), "Untitled");
+}
+
+TEST_F(Deck, ASearchNeverTakesTheTapeOutOfTheDeck) {
+    const auto first = record(0.5);
+    pumpFor(1.1);
+    const auto second = record(2.0);
+    ASSERT_TRUE(first && second);
+    first->setTitle(QStringLiteral("Rehearsal"));
+    second->setTitle(QStringLiteral("Concert"));
+    deck->tapeArrayController()->setSelectedObjects({second});
+    pumpFor(0.1);
+    deck->playTape();
+    ASSERT_EQ(stateName(*deck), "TapeMap::Playing");
+    const VELKExtendedAudioFilePlayer* player = deck->audioFilePlayer();
+
+    const auto stillPlaying = [&] {
+        pumpFor(0.1);
+        EXPECT_EQ(stateName(*deck), "TapeMap::Playing");
+        EXPECT_EQ(deck->selectedTape(), second);
+        EXPECT_EQ(deck->audioFilePlayer(), player);
+    };
+    deck->search(QStringLiteral("rehearsal")); // only another tape matches
+    stillPlaying();
+    EXPECT_TRUE(deck->tapeArrayController()->selectedObjects().empty());
+    deck->search(QStringLiteral("nothing like it")); // nothing matches
+    stillPlaying();
+    deck->search(QStringLiteral("concert"));
+    stillPlaying();
+    EXPECT_EQ(deck->tapeArrayController()->selectedObjects(), TapeList{second});
+    deck->search(QString());
+    stillPlaying();
+    EXPECT_EQ(deck->tapeArrayController()->selectedObjects(), TapeList{second});
+    deck->stopTape();
+}
+
+TEST_F(Deck, EmailAndTheMusicLibrarySayHowTheyWent) {
+    QStringList informative;
+    deck->setAlertPresenter([&](const QString& message, const QString& text) {
+        alerts << message;
+        informative << text;
+    });
+    const auto tape = record(0.8);
+    ASSERT_TRUE(tape);
+    // This test machine has no mail program set up.
+    deck->tapeArrayController()->emailTape(*tape);
+    ASSERT_TRUE(pumpUntil([&] { return !alerts.isEmpty(); }, 10));
+    EXPECT_EQ(alerts, QStringList{"The tape could not be emailed"});
+    EXPECT_FALSE(informative.first().isEmpty());
+
+    alerts.clear();
+    informative.clear();
+    deck->tapeArrayController()->sendTapeToiTunes(*tape);
+    ASSERT_EQ(alerts, QStringList{"The tape is in the Music Library"});
+    const QString music = QDir(qEnvironmentVariable("HOME")).filePath("Music");
+    EXPECT_TRUE(informative.first().contains(music)) << informative.first().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QDir(music).filePath(QFileInfo(tape->filename()).fileName())));
+}
+
+QByteArray settingsFile() {
+    UserDefaults::standard().synchronize();
+    QFile file(QSettings().fileName());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(Deck, StartUpKeepsToTheMonoRuleAndOpeningThePreferencesChangesNoSetting) {
+    // The test server's default input records mono only.
+    UserDefaults& defaults = UserDefaults::standard();
+    deck.reset();
+    defaults.setValue(QStringLiteral("RecordingIsStereo"), true);
+    deck = std::make_unique<WindowController>(*preferences);
+    deck->setAlertPresenter([this](const QString& message, const QString&) { alerts << message; });
+    deck->applicationDidFinishLaunching();
+    EXPECT_FALSE(deck->window()->hudView()->stereo());
+    EXPECT_FALSE(defaults.boolForKey(QStringLiteral("RecordingIsStereo")));
+    pumpFor(0.2);
+
+    const QByteArray before = settingsFile();
+    ASSERT_FALSE(before.isEmpty());
+    preferences->showWindow();
+    preferences->selectAudioTab();
+    pumpFor(0.3);
+    EXPECT_GT(preferences->recordDeviceChannelsPopUp()->count(), 0);
+    preferences->window()->close();
+    pumpFor(0.2);
+    EXPECT_EQ(settingsFile(), before);
+
+    // Stereo chosen for that input is refused, with the alert, wherever it is chosen.
+    deck->chooseRecordingChannels(true);
+    EXPECT_EQ(alerts, QStringList{"Mono Recording Only"});
+    EXPECT_FALSE(defaults.boolForKey(QStringLiteral("RecordingIsStereo")));
+    EXPECT_FALSE(deck->window()->hudView()->stereo());
+    // A stereo input takes it.
+    defaults.setValue(QStringLiteral("RecordDeviceUID"), QStringLiteral("cassora_null.monitor"));
+    deck->chooseRecordingChannels(true);
+    EXPECT_TRUE(defaults.boolForKey(QStringLiteral("RecordingIsStereo")));
+    EXPECT_EQ(alerts.size(), 1);
+    defaults.removeValue(QStringLiteral("RecordDeviceUID"));
+    defaults.setValue(QStringLiteral("RecordingIsStereo"), false);
+}
+
+TEST_F(Deck, ATallerWindowGivesItsHeightToTheTapeBox) {
+    DeckWindow* window = deck->window();
+    window->show();
+    const QRect box = window->tapeBoxView()->geometry();
+    const QRect keys = window->buttonView()->geometry();
+    window->resize(window->width(), window->height() + 300);
+    pumpFor(0.1);
+    EXPECT_EQ(window->width(), DeckWindow::OpenWidth);
+    EXPECT_EQ(window->tapeBoxView()->height(), box.height() + 300);
+    EXPECT_EQ(window->tapeBoxView()->y(), box.y());
+    EXPECT_EQ(window->buttonView()->geometry(), keys);
+}
+
+TEST(DeckPlace, TheWindowOpensOnAScreenWhateverWasSaved) {
+    const QSize deck(626, 560);
+    // A screen of 1280 x 1024 pixels at a scale of 2.
+    const QList<QRect> halfScale{QRect(0, 0, 640, 512)};
+    // Saved at a place where most of the deck would be off the screen.
+    const QRect placed = WindowController::placeWindow(QPoint(300, 200), deck, halfScale);
+    EXPECT_EQ(placed.topLeft(), QPoint(14, 0));
+    EXPECT_EQ(placed.height(), 512) << "no taller than the screen";
+    // Where it fits, it opens where it was, as tall as it was.
+    const QList<QRect> screens{QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)};
+    EXPECT_EQ(WindowController::placeWindow(QPoint(1500, 100), QSize(626, 700), screens),
+              QRect(1500, 100, 626, 700));
+    // On no screen, or nothing saved: centred on the first.
+    const QPoint middle = QRect(0, 0, 1280, 1024).center();
+    EXPECT_LE((WindowController::placeWindow(QPoint(-5000, 40), deck, screens).center() - middle)
+                  .manhattanLength(),
+              2);
+    EXPECT_LE((WindowController::placeWindow(std::nullopt, deck, screens).center() - middle)
+                  .manhattanLength(),
+              2);
 }
 
 // The button strip driving the real transport of the deck.

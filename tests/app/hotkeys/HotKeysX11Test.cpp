@@ -203,7 +203,11 @@ TEST(HotKeysOnX11, ThePanelCapturesACombinationTypedOnTheKeyboard) {
     EXPECT_TRUE(pumpUntil(
         [&] { return panel.keyCombo() == PTKeyCombo(0x55, PTKeyCombo::kControlModifier); }));
     EXPECT_EQ(panel.comboField()->text(), "Super+Num+3");
-    panel.cancel();
+    // Escape is no combination: it cancels, and the panel keeps what it had.
+    typeKeys(QStringLiteral("Escape"));
+    EXPECT_TRUE(pumpUntil([&] { return !panel.isVisible(); }));
+    EXPECT_EQ(panel.result(), 0);
+    EXPECT_EQ(panel.keyCombo(), PTKeyCombo(0x55, PTKeyCombo::kControlModifier));
 }
 
 // The deck with its hot keys and status item, against the private audio
@@ -319,6 +323,38 @@ TEST_F(DeckHotKeysTest, RecordPauseAndStopFromAnotherProgramWithTheStatusItemFol
     status->installStatusItem();
     EXPECT_TRUE(status->isInstalled());
     EXPECT_EQ(status->imageName(), "crstatus");
+}
+
+// A combination typed while the deck itself has the focus is grabbed all the
+// same, and released: the same hot key works again and again, there and in
+// any other program.
+TEST_F(DeckHotKeysTest, AHotKeyWorksAgainAndAgainWhileTheDeckHasTheFocus) {
+    QWidget* window = deck->window();
+    window->show();
+    window->activateWindow();
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+             QString::number(window->winId())});
+    ASSERT_TRUE(pumpUntil([&] { return window->isActiveWindow(); }));
+
+    typeKeys(QStringLiteral("ctrl+shift+7"));
+    ASSERT_TRUE(pumpUntil([&] { return state() == "TapeMap::Recording"; }));
+    // Pause, resume, pause: three presses of the same combination.
+    for (int press = 1; press <= 3; ++press) {
+        typeKeys(QStringLiteral("ctrl+shift+8"));
+        const bool paused = press % 2 == 1;
+        EXPECT_TRUE(pumpUntil([&] { return deck->isRecordingPaused() == paused; })) << press;
+        pumpFor(0.2);
+    }
+    EXPECT_TRUE(window->isActiveWindow());
+
+    OtherWindow other;
+    other.focus();
+    typeKeys(QStringLiteral("ctrl+shift+8"));
+    EXPECT_TRUE(pumpUntil([&] { return !deck->isRecordingPaused(); }));
+    pumpFor(0.3);
+    typeKeys(QStringLiteral("ctrl+shift+9"));
+    ASSERT_TRUE(pumpUntil([&] { return state() == "TapeMap::TapeStopped"; }, 5));
+    EXPECT_EQ(tapeFiles(), 1);
 }
 
 TEST_F(DeckHotKeysTest, ChangedCombinationsTakeEffectAndOnlyWhatChangedIsRegisteredAgain) {

@@ -395,6 +395,8 @@ TEST(TapePermissions, OnlyANewRecordingMakesAFile) {
     tape->setCommitsOnDestruction(false);
     EXPECT_TRUE(QFileInfo::exists(fresh));
     EXPECT_EQ(QFileInfo(fresh).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+    // A name that is taken is never recorded over.
+    EXPECT_EQ(Tape::forNewRecording(fresh), nullptr);
 }
 
 // File names

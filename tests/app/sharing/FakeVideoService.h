@@ -5,14 +5,19 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrlQuery>
 
+#include <utility>
+
 // A small HTTP/1.1 server on loopback that speaks the video service's API
 // as far as Cassora uses it, checks the requests' shapes and can misbehave:
-// drop a connection in the middle of an upload, or answer 503.
+// drop a connection in the middle of an upload, answer 503, or turn hostile
+// (send the upload elsewhere, redirect, keep nothing, answer too much, hold
+// a token request back).
 class FakeVideoService : public QObject {
 public:
     struct Request {
@@ -27,6 +32,7 @@ public:
         mServer.listen(QHostAddress::LocalHost, 0);
         connect(&mServer, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = mServer.nextPendingConnection()) {
+                ++connections;
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
@@ -54,7 +60,15 @@ public:
     int dropAfterBytes = -1;       // upload PUTs are cut after this many bytes…
     int drops = 0;                 // …this many times
     int failWith503 = 0;           // upload PUTs answered 503 first
+    // Hostile behaviour
+    QByteArray sessionLocation;          // the session's Location, instead of its own
+    QMap<QString, QUrl> redirects;       // a path prefix answered 307 to this address
+    bool keepsNothing = false;           // upload data answered 308 and thrown away
+    qint64 oversizedReply = 0;           // API answers of this many bytes...
+    bool declaresOversizedLength = true; // ...with their length, or until the connection closes
+    bool holdsTokenRequests = false;     // token requests wait for releaseTokenRequests()
     // What came
+    int connections = 0;
     QList<Request> requests;
     QByteArray received;           // the video's bytes, as stored
     QJsonObject metadata;
@@ -66,6 +80,16 @@ public:
             n += request.method == method && request.path.startsWith(pathPrefix);
         }
         return n;
+    }
+
+    void releaseTokenRequests() {
+        holdsTokenRequests = false;
+        const auto held = std::exchange(mHeldTokenRequests, {});
+        for (const auto& [socket, request] : held) {
+            if (socket && socket->state() == QAbstractSocket::ConnectedState) {
+                respondToToken(socket, request);
+            }
+        }
     }
 
 private:
@@ -146,8 +170,47 @@ private:
         return received.isEmpty() ? QByteArray() : "bytes=0-" + QByteArray::number(received.size() - 1);
     }
 
+    void sendOversized(QTcpSocket* socket) {
+        QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
+        head += declaresOversizedLength
+                    ? "Content-Length: " + QByteArray::number(oversizedReply) + "\r\n\r\n"
+                    : QByteArray("Connection: close\r\n\r\n");
+        socket->write(head);
+        const QByteArray chunk(64 * 1024, ' ');
+        for (qint64 sent = 0; sent < oversizedReply; sent += chunk.size()) {
+            socket->write(chunk.left(
+                static_cast<int>(std::min<qint64>(chunk.size(), oversizedReply - sent))));
+        }
+        if (!declaresOversizedLength) {
+            socket->disconnectFromHost();
+        }
+    }
+
     void respond(QTcpSocket* socket, const Request& request) {
+        for (auto redirect = redirects.cbegin(); redirect != redirects.cend(); ++redirect) {
+            if (request.path.startsWith(redirect.key())) {
+                send(socket, 307, "{}", {{"Location", redirect.value().toEncoded()}});
+                return;
+            }
+        }
+        if (request.path == "/token" && holdsTokenRequests) {
+            mHeldTokenRequests.append({QPointer<QTcpSocket>(socket), request});
+            return;
+        }
+        if (oversizedReply > 0 &&
+            (request.path.startsWith("/youtube/v3") || request.path == "/token")) {
+            sendOversized(socket);
+            return;
+        }
         if (request.path == "/token") {
+            respondToToken(socket, request);
+            return;
+        }
+        respondToAPI(socket, request);
+    }
+
+    void respondToToken(QTcpSocket* socket, const Request& request) {
+        {
             const QUrlQuery form(QString::fromUtf8(request.body));
             const QString grant = form.queryItemValue("grant_type");
             if (grant == "authorization_code") {
@@ -168,8 +231,10 @@ private:
             } else {
                 send(socket, 400, R"({"error":"invalid_grant"})");
             }
-            return;
         }
+    }
+
+    void respondToAPI(QTcpSocket* socket, const Request& request) {
         if (!authorized(request)) {
             send(socket, 401, R"({"error":{"code":401,"message":"Invalid Credentials"}})");
             return;
@@ -189,7 +254,9 @@ private:
             }
             metadata = QJsonDocument::fromJson(request.body).object();
             declaredLength = request.headers.value("x-upload-content-length").toLongLong();
-            send(socket, 200, "{}", {{"Location", url("/upload/session/1").toEncoded()}});
+            send(socket, 200, "{}",
+                 {{"Location", sessionLocation.isEmpty() ? url("/upload/session/1").toEncoded()
+                                                         : sessionLocation}});
         } else if (request.path == "/upload/session/1" && request.method == "PUT") {
             const QByteArray range = request.headers.value("content-range");
             if (range.startsWith("bytes */")) {
@@ -202,6 +269,14 @@ private:
                 } else {
                     send(socket, 308, "", headers);
                 }
+                return;
+            }
+            if (keepsNothing) {
+                QList<QPair<QByteArray, QByteArray>> headers;
+                if (!received.isEmpty()) {
+                    headers << qMakePair(QByteArray("Range"), rangeHeader());
+                }
+                send(socket, 308, "", headers);
                 return;
             }
             if (failWith503 > 0) {
@@ -222,5 +297,6 @@ private:
 
     QTcpServer mServer;
     QHash<QTcpSocket*, QByteArray> mBuffers;
+    QList<QPair<QPointer<QTcpSocket>, Request>> mHeldTokenRequests;
 };
 

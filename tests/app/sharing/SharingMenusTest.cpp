@@ -58,18 +58,20 @@ TEST(SharingMenus, TheDecksTapeMenusOfferSharingForTheirTape) {
         QMenu* sharing = submenuNamed(tapeMenu->actions(), "Sharing");
         ASSERT_NE(sharing, nullptr);
         emit tapeMenu->aboutToShow();
-        EXPECT_EQ(titles(sharing), QStringList({"Email", "Copy", "YouTube", "Music Library"}));
+        EXPECT_EQ(titles(sharing),
+                  QStringList({"Email", "Copy", "YouTube", "Save Movie…", "Music Library"}));
         EXPECT_TRUE(sharing->menuAction()->isEnabled());
 
         QStringList contextItems = titles(application.tapeMenu());
         contextItems.removeAll(QString());
-        EXPECT_EQ(contextItems,
-                  QStringList({"Reveal Tape in File Manager", "Move Tape to Trash", "Email Tape…",
-                               "Copy Tape to Music Library", "Send to YouTube…", "Sharing"}));
+        EXPECT_EQ(contextItems, QStringList({"Reveal Tape in File Manager", "Move Tape to Trash",
+                                             "Email Tape…", "Copy Tape to Music Library",
+                                             "Send to YouTube…", "Save Movie…", "Sharing"}));
         QMenu* contextSharing = submenuNamed(application.tapeMenu()->actions(), "Sharing");
         ASSERT_NE(contextSharing, nullptr);
         emit application.tapeMenu()->aboutToShow();
-        EXPECT_EQ(titles(contextSharing), QStringList({"Email", "Copy", "YouTube", "Music Library"}));
+        EXPECT_EQ(titles(contextSharing),
+                  QStringList({"Email", "Copy", "YouTube", "Save Movie…", "Music Library"}));
         deck->windowWillClose();
     }
     MainQueue::setDispatcher(nullptr);

@@ -1,6 +1,8 @@
-#include "app/library/Tape.h"
 #include "app/sharing/TapeMovie.h"
+#include "app/library/Tape.h"
+#include "app/library/TapeColorScheme.h"
 #include "platform/media/MovieReader.h"
+#include "platform/media/MovieWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -340,4 +342,81 @@ TEST(TapeMovieFiles, EachMovieGetsANewTemporaryUuidName) {
         EXPECT_TRUE(name.match(info.fileName()).hasMatch()) << info.fileName().toStdString();
     }
     EXPECT_NE(first.filename(), second.filename());
+}
+
+// Flat colours written by the movie writer and decoded by the ffmpeg command
+// line, which converts to RGB by the stream's colour tags: what the cassette
+// painted is what a player that follows the tags shows.
+TEST(TapeMovieColours, PaintedColoursSurviveTheRoundTripThroughTheTags) {
+    QList<QColor> colours = {Qt::red,
+                             Qt::green,
+                             Qt::blue,
+                             QColor(128, 128, 128),
+                             Qt::white,
+                             Qt::black,
+                             QColor(0xfc, 0xfa, 0xf2)};
+    for (unsigned index = 0; index < TapeColorScheme::SchemeCount; ++index) {
+        const auto scheme = TapeColorScheme::colorSchemeWithIndex(index);
+        colours << scheme->backgroundColor() << scheme->letterColor() << scheme->titleColor();
+    }
+    // A grid of flat cells, large enough that chroma subsampling and the
+    // encoder leave their middles alone.
+    constexpr int kColumns = 8;
+    const int rows = (static_cast<int>(colours.size()) + kColumns - 1) / kColumns;
+    const QSize size = TapeMovie::movieSize();
+    const int cellWidth = size.width() / kColumns;
+    const int cellHeight = size.height() / rows;
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    for (int i = 0; i < colours.size(); ++i) {
+        for (int y = 0; y < cellHeight; ++y) {
+            for (int x = 0; x < cellWidth; ++x) {
+                picture.setPixelColor((i % kColumns) * cellWidth + x,
+                                      (i / kColumns) * cellHeight + y, colours[i]);
+            }
+        }
+    }
+
+    QTemporaryDir folder;
+    const std::string path = QDir(folder.path()).filePath("colours.mov").toStdString();
+    std::string error;
+    auto writer = MovieWriter::create(path, MovieSettings{}, &error);
+    ASSERT_TRUE(writer) << error;
+    for (int frame = 0; frame < 3; ++frame) {
+        ASSERT_TRUE(writer->appendVideoFrame(picture.constBits(),
+                                             static_cast<int>(picture.bytesPerLine()), frame));
+    }
+    const std::vector<int16_t> silence(44100 / 8 * 2, 0);
+    ASSERT_TRUE(writer->appendAudio(silence.data(), static_cast<int>(silence.size() / 2)));
+    ASSERT_TRUE(writer->finish()) << writer->lastError();
+
+    // Tagged BT.709, limited range...
+    const QJsonObject video =
+        probe(QString::fromStdString(path)).value("streams").toArray()[0].toObject();
+    EXPECT_EQ(video.value("color_space").toString(), "bt709");
+    EXPECT_EQ(video.value("color_primaries").toString(), "bt709");
+    EXPECT_EQ(video.value("color_transfer").toString(), "bt709");
+    EXPECT_EQ(video.value("color_range").toString(), "tv");
+
+    // ...and converted so.
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-v", "error", "-i", QString::fromStdString(path), "-frames:v", "1",
+                            "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    ASSERT_TRUE(ffmpeg.waitForFinished(60000));
+    const QByteArray rgb = ffmpeg.readAllStandardOutput();
+    ASSERT_EQ(rgb.size(), size.width() * size.height() * 3)
+        << ffmpeg.readAllStandardError().toStdString();
+    for (int i = 0; i < colours.size(); ++i) {
+        const int x = (i % kColumns) * cellWidth + cellWidth / 2;
+        const int y = (i / kColumns) * cellHeight + cellHeight / 2;
+        const auto* pixel =
+            reinterpret_cast<const uint8_t*>(rgb.constData()) + (y * size.width() + x) * 3;
+        const QColor& painted = colours[i];
+        EXPECT_NEAR(pixel[0], painted.red(), 3)
+            << "colour " << i << " " << painted.name().toStdString();
+        EXPECT_NEAR(pixel[1], painted.green(), 3)
+            << "colour " << i << " " << painted.name().toStdString();
+        EXPECT_NEAR(pixel[2], painted.blue(), 3)
+            << "colour " << i << " " << painted.name().toStdString();
+    }
 }

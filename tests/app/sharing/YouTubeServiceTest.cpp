@@ -1,9 +1,13 @@
 #include "app/sharing/YouTubeService.h"
 #include "FakeVideoService.h"
+#include "app/sharing/YouTubeWindowController.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,9 +17,11 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
+#include <qt6keychain/keychain.h>
 
 namespace {
 
@@ -60,6 +66,32 @@ void runUpload(YouTubeService& service, const YouTubeVideo& video, const QByteAr
     ASSERT_TRUE(pumpUntil([result] { return result->done; }));
 }
 
+// A sign-in whose browser says yes at once: the redirect comes back with the
+// code. `opened` gets the sign-in page's address.
+QString signInThrough(YouTubeService& service, FakeVideoService& server, QUrl* opened = nullptr) {
+    QNetworkAccessManager browser;
+    bool done = false;
+    QString error;
+    service.signIn(
+        [&](const QString& failure) {
+            done = true;
+            error = failure;
+        },
+        [&](const QUrl& url) {
+            if (opened) {
+                *opened = url;
+            }
+            const QUrlQuery query(url);
+            server.codeChallenge = query.queryItemValue("code_challenge");
+            QUrl redirect(query.queryItemValue("redirect_uri", QUrl::FullyDecoded));
+            redirect.setQuery(QStringLiteral("code=the-code&state=%1")
+                                  .arg(query.queryItemValue("state", QUrl::FullyEncoded)));
+            browser.get(QNetworkRequest(redirect));
+        });
+    EXPECT_TRUE(pumpUntil([&] { return done; }));
+    return error;
+}
+
 YouTubeAuthorization signedIn(const QString& token = "A1") {
     YouTubeAuthorization authorization;
     authorization.accessToken = token;
@@ -73,26 +105,8 @@ YouTubeAuthorization signedIn(const QString& token = "A1") {
 TEST(YouTubeService, SignInExchangesTheCodeWithItsVerifierAndNamesTheChannel) {
     FakeVideoService server;
     YouTubeService service(server.endpoints());
-    QNetworkAccessManager browser;
     QUrl opened;
-    bool done = false;
-    QString error;
-    service.signIn(
-        [&](const QString& failure) {
-            done = true;
-            error = failure;
-        },
-        [&](const QUrl& url) {
-            // The browser: the user says yes, and the service redirects back.
-            opened = url;
-            const QUrlQuery query(url);
-            server.codeChallenge = query.queryItemValue("code_challenge");
-            QUrl redirect(query.queryItemValue("redirect_uri", QUrl::FullyDecoded));
-            redirect.setQuery(QStringLiteral("code=the-code&state=%1")
-                                  .arg(query.queryItemValue("state", QUrl::FullyEncoded)));
-            browser.get(QNetworkRequest(redirect));
-        });
-    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    const QString error = signInThrough(service, server, &opened);
     EXPECT_TRUE(error.isEmpty()) << error.toStdString();
     const QUrlQuery query(opened);
     EXPECT_EQ(opened.path(), "/auth");
@@ -232,4 +246,196 @@ TEST(YouTubeService, AFailureThatLastsIsReportedAndACancelledUploadEndsSilently)
     pumpUntil([] { return false; }, 300);
     EXPECT_FALSE(finished);
     EXPECT_EQ(other.count("POST", "/upload"), 0);
+}
+
+namespace {
+
+// The Secret Service's copy of the sign-in: its read error (NoError when there is one).
+QKeychain::Error storedSignIn() {
+    QKeychain::ReadPasswordJob job(YouTubeWindowController::KeychainItemName);
+    job.setAutoDelete(false);
+    job.setKey("authorization");
+    bool done = false;
+    QObject::connect(&job, &QKeychain::Job::finished, [&] { done = true; });
+    job.start();
+    pumpUntil([&] { return done; }, 10000);
+    return job.error();
+}
+
+struct Outcome {
+    bool done = false;
+    QString error;
+};
+
+void fetchCategories(YouTubeService& service, Outcome* outcome) {
+    service.fetchCategories("GB", [outcome](const QList<YouTubeCategory>&, const QString& error) {
+        outcome->done = true;
+        outcome->error = error;
+    });
+}
+
+} // namespace
+
+// A server that tries to take the video or the credentials elsewhere, to
+// reach a local file, to keep the upload going for ever or to fill memory:
+// every try ends in a reported failure, nothing reaches the second listener,
+// the local file is untouched, and after Sign Out nothing is kept.
+TEST(YouTubeHostileServer, NothingLeavesTheServiceAndNothingRunsForEver) {
+    FakeVideoService elsewhere; // must never hear from us
+    QTemporaryDir folder;
+    const QString important = QDir(folder.path()).filePath("important.txt");
+    {
+        QFile file(important);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+    }
+    const QDateTime importantModified = QFileInfo(important).lastModified();
+    const QByteArray data = movieBytes(200000);
+    const YouTubeVideo video{"t", "d", {"cassora"}, "1", false};
+
+    for (const QByteArray& location : {QUrl::fromLocalFile(important).toEncoded(),
+                                       elsewhere.url("/upload/session/1").toEncoded(),
+                                       QByteArray("https://127.0.0.1:1/upload/session/1")}) {
+        SCOPED_TRACE(location.toStdString());
+        FakeVideoService server;
+        server.sessionLocation = location;
+        YouTubeService service(server.endpoints());
+        service.setAuthorization(signedIn());
+        UploadResult result;
+        runUpload(service, video, data, &result);
+        EXPECT_TRUE(result.error.contains("elsewhere")) << result.error.toStdString();
+        EXPECT_EQ(server.count("PUT", "/"), 0);
+    }
+
+    const QList<QPair<QString, QString>> redirected = {{"/upload/session", "the upload"},
+                                                       {"/upload/youtube", "the upload's session"},
+                                                       {"/youtube/v3/videoCategories", "the API"},
+                                                       {"/token", "the token"}};
+    for (const auto& [path, what] : redirected) {
+        SCOPED_TRACE(what.toStdString());
+        FakeVideoService server;
+        server.redirects.insert(path, elsewhere.url(path));
+        YouTubeService service(server.endpoints());
+        service.setRetryBaseDelay(1);
+        YouTubeAuthorization authorization = signedIn();
+        if (path == "/token") {
+            authorization.expiry = QDateTime::currentDateTimeUtc().addSecs(-10);
+        }
+        service.setAuthorization(authorization);
+        if (path.startsWith("/upload")) {
+            UploadResult result;
+            runUpload(service, video, data, &result);
+            EXPECT_TRUE(result.error.contains("redirected")) << result.error.toStdString();
+        } else {
+            Outcome outcome;
+            fetchCategories(service, &outcome);
+            ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
+            EXPECT_TRUE(outcome.error.contains("redirected")) << outcome.error.toStdString();
+        }
+        EXPECT_EQ(service.authorization().accessToken, authorization.accessToken);
+    }
+    {
+        // The sign-in's code exchange, which carries the client secret.
+        FakeVideoService server;
+        server.redirects.insert("/token", elsewhere.url("/token"));
+        YouTubeService service(server.endpoints());
+        EXPECT_FALSE(signInThrough(service, server).isEmpty());
+        EXPECT_FALSE(service.isSignedIn());
+    }
+    EXPECT_EQ(elsewhere.connections, 0);
+    EXPECT_TRUE(elsewhere.requests.isEmpty());
+    {
+        QFile file(important);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), "keep me");
+        EXPECT_EQ(QFileInfo(important).lastModified(), importantModified);
+    }
+
+    {
+        // A server that keeps nothing: each try counts, with a pause, and
+        // the upload stops; the session is kept, and a retry goes on.
+        FakeVideoService server;
+        server.keepsNothing = true;
+        YouTubeService service(server.endpoints());
+        service.setRetryBaseDelay(1);
+        service.setAuthorization(signedIn());
+        YouTubeUploadTicket* ticket = service.uploadVideo(video, data, "video/quicktime");
+        QPointer<YouTubeUploadTicket> kept = ticket;
+        QString error;
+        bool done = false;
+        QObject::connect(ticket, &YouTubeUploadTicket::finished,
+                         [&](const QString& failure, const QString&) {
+                             error = failure;
+                             done = true;
+                         });
+        ASSERT_TRUE(pumpUntil([&] { return done; }));
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(server.count("PUT", "/upload/session"), YouTubeService::MaximumRetries + 1);
+        ASSERT_TRUE(kept && kept->canResume());
+        server.keepsNothing = false;
+        done = false;
+        ASSERT_TRUE(service.resumeUpload(kept));
+        ASSERT_TRUE(pumpUntil([&] { return done; }));
+        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+        EXPECT_EQ(server.received, data);
+        EXPECT_EQ(server.count("POST", "/upload"), 1); // the same session
+    }
+    {
+        // With long pauses, the time without progress ends it sooner.
+        FakeVideoService server;
+        server.keepsNothing = true;
+        YouTubeService service(server.endpoints());
+        service.setRetryBaseDelay(40);
+        service.setStallTimeout(100);
+        service.setAuthorization(signedIn());
+        UploadResult result;
+        runUpload(service, video, data, &result);
+        EXPECT_FALSE(result.error.isEmpty());
+        EXPECT_LE(server.count("PUT", "/upload/session"), 3);
+    }
+
+    for (const bool declared : {true, false}) {
+        SCOPED_TRACE(declared ? "a declared length" : "no length");
+        FakeVideoService server;
+        server.oversizedReply = 8 * 1024 * 1024;
+        server.declaresOversizedLength = declared;
+        YouTubeService service(server.endpoints());
+        service.setAuthorization(signedIn());
+        Outcome outcome;
+        fetchCategories(service, &outcome);
+        ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
+        EXPECT_TRUE(outcome.error.contains("too large"))
+            << "[" << outcome.error.toStdString() << "]";
+    }
+
+    {
+        // Sign Out while a refresh is on its way: the refresh's late answer
+        // is dropped, and the keyring stays empty.
+        FakeVideoService server;
+        server.holdsTokenRequests = true;
+        YouTubeWindowController window(server.endpoints());
+        YouTubeAuthorization expired = signedIn("A0");
+        expired.expiry = QDateTime::currentDateTimeUtc().addSecs(-10);
+        expired.userName = "Tape Club";
+        window.youTubeService()->setAuthorization(expired);
+        Outcome outcome;
+        fetchCategories(*window.youTubeService(), &outcome);
+        ASSERT_TRUE(pumpUntil([&] { return server.count("POST", "/token") == 1; }));
+        window.signInOrOut();
+        EXPECT_FALSE(window.isSignedIn());
+        ASSERT_TRUE(pumpUntil([&] { return outcome.done; }));
+        EXPECT_FALSE(outcome.error.isEmpty());
+        int changes = 0;
+        QObject::connect(window.youTubeService(), &YouTubeService::authorizationChanged,
+                         [&] { ++changes; });
+        server.releaseTokenRequests();
+        pumpUntil([] { return false; }, 300);
+        EXPECT_EQ(changes, 0);
+        EXPECT_FALSE(window.isSignedIn());
+        EXPECT_TRUE(window.youTubeService()->authorization().refreshToken.isEmpty());
+        if (!qEnvironmentVariableIsEmpty("CASSORA_SECRET_SERVICE")) {
+            EXPECT_TRUE(
+                pumpUntil([] { return storedSignIn() == QKeychain::EntryNotFound; }, 10000));
+        }
+    }
 }

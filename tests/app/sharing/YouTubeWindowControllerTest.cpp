@@ -1,6 +1,7 @@
-#include "app/library/Tape.h"
 #include "app/sharing/YouTubeWindowController.h"
 #include "FakeVideoService.h"
+#include "app/library/Tape.h"
+#include "app/sharing/TapeMovie.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,6 +121,57 @@ TEST(YouTubeWindow, ATapeIsRenderedUploadedAndReported) {
     window.signInOrOut();
     EXPECT_FALSE(window.isSignedIn());
     EXPECT_EQ(window.loginButton()->text(), "Sign In");
+    window.closeWindow();
+}
+
+// An upload the server stops taking is offered again, and goes on where it
+// stopped; quitting while a movie is made stops it and removes its file.
+TEST(YouTubeWindow, AStoppedUploadIsRetriedAndQuittingStopsTheMovie) {
+    QTemporaryDir folder;
+    const auto makeTape = [&](const QString& name, int seconds) {
+        const QString path = QDir(folder.path()).filePath(name);
+        QProcess::execute(
+            "ffmpeg",
+            {"-v", "error", "-f", "lavfi", "-i",
+             QStringLiteral("sine=frequency=500:sample_rate=44100:duration=%1").arg(seconds),
+             "-c:a", "aac", "-metadata", "title=" + name, path});
+        auto tape = std::make_shared<Tape>(path);
+        tape->setCommitsOnDestruction(false);
+        return tape;
+    };
+    FakeVideoService server;
+    server.keepsNothing = true;
+    YouTubeWindowController window(server.endpoints());
+    QStringList alerts;
+    window.setAlertPresenter([&](const QString& message, const QString&) { alerts << message; });
+    YouTubeAuthorization authorization;
+    authorization.accessToken = "A1";
+    authorization.refreshToken = "R1";
+    authorization.expiry = QDateTime::currentDateTimeUtc().addSecs(3600);
+    window.youTubeService()->setAuthorization(authorization);
+    window.youTubeService()->setRetryBaseDelay(1);
+    window.setTape(makeTape("Short.m4a", 2));
+    window.showWindow();
+    window.performUpload();
+    ASSERT_TRUE(pumpUntil([&] { return !alerts.isEmpty(); }));
+    EXPECT_EQ(alerts, QStringList({"The upload stopped"}));
+    EXPECT_EQ(window.currentPage(), YouTubeWindowController::Page::Progress);
+    EXPECT_FALSE(window.retryButton()->isHidden());
+    server.keepsNothing = false;
+    window.retryButton()->click();
+    ASSERT_TRUE(
+        pumpUntil([&] { return window.currentPage() == YouTubeWindowController::Page::Complete; }));
+    EXPECT_EQ(server.count("POST", "/upload"), 1);
+    EXPECT_EQ(server.received.mid(4, 4), "ftyp");
+
+    window.setTape(makeTape("Long.m4a", 120));
+    window.performUpload();
+    ASSERT_TRUE(pumpUntil(
+        [&] { return window.movie() && QFileInfo(window.movie()->filename()).size() > 0; }));
+    const QString movie = window.movie()->filename();
+    window.shutDown();
+    EXPECT_EQ(window.movie(), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(movie));
     window.closeWindow();
 }
 

@@ -29,7 +29,9 @@ protected:
 };
 
 TEST_F(About, CreditsRestAQuarterSecondThenScrollAPointATickAndStartOverAtTheEnd) {
-    EXPECT_TRUE(about.versionField()->text().contains(CommandLine::version()));
+    EXPECT_EQ(about.versionField()->text(), "version " + CommandLine::version());
+    EXPECT_EQ(AboutController::humanReadableVersionString("2.0", "2.0"), "2.0");
+    EXPECT_EQ(AboutController::humanReadableVersionString("2.0", "417"), "2.0 (417)");
     ASSERT_GT(about.maxScrollHeight(), 50.0) << "the credits were not laid out";
     tick(3);
     EXPECT_EQ(about.currentPosition(), 0.0) << "moved before the quarter second was over";

@@ -96,6 +96,36 @@ done
 [[ $(duration "$out") == "$seconds" ]] || fail "an existing tape was overwritten"
 [[ ! -e $folder/out.wav ]] || fail "a .wav name was used"
 
+# The folder is renamed while a recording is made into it: the tape is
+# finished and labelled where the folder went.
+mkdir -p "$folder/before"
+"$program" record --mono --quality LQ --seconds 3 --output "$folder/before/moved.m4a" \
+  >"$folder/moved.txt" 2>&1 &
+pid=$!
+sleep 1.5
+mv "$folder/before" "$folder/after"
+wait "$pid" || fail "a renamed folder: status $?, $(cat "$folder/moved.txt")"
+grep -q "^$folder/after/moved.m4a$" "$folder/moved.txt" || fail "a renamed folder: $(cat "$folder/moved.txt")"
+decodes "$folder/after/moved.m4a" || fail "the tape in the renamed folder does not decode"
+"$program" info "$folder/after/moved.m4a" | grep -q "Untitled" || fail "the moved tape is not labelled"
+ls -a "$folder/after" | grep -q journal && fail "a journal was left in the renamed folder"
+
+# A source that stops delivering (suspended, as a frozen server or a closed
+# laptop lid would): the recording says so, and when it comes back.
+load_module module-null-sink sink_name=cassora_sleepy
+load_module module-sine sink=cassora_sleepy frequency=550
+"$program" record --device cassora_sleepy.monitor --quality LQ --mono --seconds 3 \
+  --output "$folder/sleepy.m4a" >"$folder/sleepy.txt" 2>&1 &
+pid=$!
+sleep 1
+pactl suspend-sink cassora_sleepy 1
+sleep 3.5
+pactl suspend-sink cassora_sleepy 0
+wait "$pid" || fail "a suspended source: status $?"
+grep -q "no audio has arrived" "$folder/sleepy.txt" || fail "a suspended source: $(cat "$folder/sleepy.txt")"
+grep -q "audio arrives again" "$folder/sleepy.txt" || fail "no word of the audio coming back"
+unload_modules
+
 # A file that reaches the size limit: the recording stops, says why and
 # keeps what fitted.
 limited=$folder/limited.m4a

@@ -77,4 +77,32 @@ exported=$("$program" export "$library/Short.m4a" "$folder/out") || fail "export
 cmp -s "$folder/out/copy.m4a" "$short" || fail "the exported file differs"
 "$program" export "$library/Other.m4a" "$folder/out/copy.m4a" 2>/dev/null && fail "export overwrote"
 cmp -s "$folder/out/copy.m4a" "$short" || fail "a refused export changed the file"
+
+# Export converts to the formats people share, several tapes at once, named
+# after them, with the label in the new files' tags.
+mkdir -p "$folder/shared"
+exported=$("$program" export "$library/Short.m4a" "$library/Other.m4a" --format mp3 --to "$folder/shared") \
+  || fail "export to mp3 exited with $?"
+[[ $exported == "$folder/shared/Short.mp3"$'\n'"$folder/shared/Other.mp3" ]] || fail "export made $exported"
+[[ $(ffprobe -v error -show_entries stream=codec_name:format_tags=title -of csv=p=0 "$folder/shared/Short.mp3" \
+   | tr '\n' ' ') == *"mp3"*"Short"* ]] || fail "the mp3 is not the tape's"
+# --output: the chosen type sets the extension.
+"$program" export "$library/Short.m4a" --format opus --output "$folder/shared/voice.m4a" >/dev/null \
+  || fail "export to opus exited with $?"
+[[ $(ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 "$folder/shared/voice.opus") == opus ]] \
+  || fail "no voice.opus"
+[[ ! -e $folder/shared/voice.m4a ]] || fail "the wrong extension was kept"
+# Never over an existing file; nothing half-made is left.
+before=$(md5sum <"$folder/shared/Short.mp3")
+message=$("$program" export "$library/Short.m4a" --format mp3 --to "$folder/shared" 2>&1 >/dev/null) \
+  && fail "export overwrote an mp3"
+[[ $message == *"not overwritten"* ]] || fail "refused export: $message"
+[[ $(md5sum <"$folder/shared/Short.mp3") == "$before" ]] || fail "a refused export changed the mp3"
+"$program" export "$short" --format aiff 2>/dev/null && fail "an unknown format was taken"
+"$program" export "$short" "$long" --format wav --output "$folder/shared/x.wav" 2>/dev/null \
+  && fail "--output took two tapes"
+[[ -z $(find "$folder/shared" -name '.*') ]] || fail "a partial file was left: $(ls -a "$folder/shared")"
+# The movie command says nothing but the movie's name.
+(cd "$folder/shared" && "$program" movie "$short" >/dev/null 2>"$folder/movie.err") || fail "movie failed"
+[[ ! -s $folder/movie.err ]] || fail "movie printed: $(cat "$folder/movie.err")"
 echo "ok"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # record, info, label, library and play against the private test server.
 set -u
+export LC_ALL=C.UTF-8
 program=$1
 fail() { echo "FAIL: $*" >&2; exit 1; }
 folder=$(mktemp -d)
@@ -61,6 +62,52 @@ renamed=$(ls "$HOME/Music/Cassora/"*Bad*.m4a)
 "$program" info "$renamed" | grep -q 'Bad\\x1b\[31m\\ttitle\\nhere' || fail "info printed the title raw"
 "$program" library | grep -q $'\e' && fail "library printed an escape character"
 "$program" info "$renamed" --json | grep -q $'\e' && fail "JSON printed an escape character"
+
+# Marks that turn text around never reach a file name or the terminal.
+turned=$("$program" label "$renamed" --title $'evil\u202egpj.m4a') || fail "label with a bidi mark"
+[[ $turned != *$'\u202e'* ]] || fail "a bidi mark reached the file name: $turned"
+"$program" info "$turned" | grep -q 'evil\\u202egpj' || fail "info printed a bidi mark raw"
+renamed=$turned
+
+# Every command explains itself.
+help=$("$program" label --help) || fail "label --help exited with $?"
+grep -q -- "--notes-file" <<<"$help" || fail "label --help: $help"
+grep -q "^Usage: cassora label FILE" <<<"$help" || fail "label --help: $help"
+for command in devices record play info library recover meter movie import export; do
+  "$program" "$command" --help | grep -q "^Usage: cassora $command" || fail "$command --help"
+done
+
+# A name whose bytes are not UTF-8 is read, labelled and listed.
+odd=$HOME/Music/Cassora/$'bad\377\376name.m4a'
+cp "$renamed" "$odd"
+"$program" info "$odd" | grep -q 'bad\\xff\\xfename.m4a' || fail "info on a name that is not UTF-8"
+relabelled=$("$program" label "$odd" --title "Odd one") || fail "label on a name that is not UTF-8"
+[[ $relabelled == *"Odd one.m4a" ]] || fail "labelled as $relabelled"
+"$program" library | grep -q "Odd one" || fail "library left the tape out"
+
+# Such a name is exported and imported too, its bytes kept.
+odd=$folder/$'take\377.m4a'
+cp "$renamed" "$odd"
+mkdir -p "$folder/exports"
+"$program" export "$odd" --format wav --to "$folder/exports" >/dev/null || fail "export of an odd name"
+[[ -f $folder/exports/$'take\377.wav' ]] || fail "the export lost the name's bytes: $(ls "$folder/exports")"
+"$program" import "$odd" >/dev/null || fail "import of an odd name"
+[[ -f $HOME/Music/Cassora/$'take\377.m4a' ]] || fail "the import lost the name's bytes"
+
+# Two programs each editing another field: both edits stay, whatever the order.
+fresh=$folder/fresh.m4a
+for round in 1 2 3; do
+  ffmpeg -v error -y -f lavfi -i sine=duration=1 -c:a aac -f ipod "$fresh" || fail "ffmpeg"
+  "$program" label "$fresh" --letter Q --color blue >/dev/null & one=$!
+  "$program" label "$fresh" --notes "round $round" >/dev/null & two=$!
+  wait $one || fail "the letter edit failed in round $round"
+  wait $two || fail "the notes edit failed in round $round"
+  "$program" info "$fresh" --json | python3 -c '
+import json, sys
+tape = json.load(sys.stdin)
+assert tape["letter"] == "Q" and tape["color"] == "blue", tape
+assert tape["notes"] == "round '"$round"'", tape' || fail "round $round lost an edit"
+done
 
 # Two label commands at once take turns; the audio and one whole label remain.
 for round in 1 2 3 4 5; do

@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <map>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -43,6 +45,10 @@ std::shared_ptr<VELKAudioStreamBasicDescription> aac(uint32_t channels) {
 std::string fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Writes `signal` slice by slice, telling `report` the frames written after
@@ -298,6 +304,224 @@ TEST_F(RecordingRecoveryTest, NoRoomToStartLeavesNothing) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the recording started without room to finish";
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(std::filesystem::exists(RecordingJournal::pathFor(path)));
+}
+
+// A journal is a claim, checked before anything is touched: whatever is
+// dropped into a library folder (a synced folder, a USB stick), no file in or
+// outside it is deleted, cut down or overwritten, and recovery stays quick
+// and small.
+class HostileLibraryFolder : public RecordingRecoveryTest {
+protected:
+    // Every file below the scratch folder but the journals (which recovery
+    // may move aside), as bytes, links as their targets.
+    std::map<std::string, std::string> snapshot() const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(".journal") != std::string::npos) {
+                continue;
+            }
+            if (entry.is_symlink()) {
+                files[entry.path()] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+            } else if (entry.is_regular_file()) {
+                files[entry.path()] = fileBytes(entry.path());
+            } else {
+                files[entry.path()] = "(special)";
+            }
+        }
+        return files;
+    }
+
+    // Runs what `cassora library` runs before listing, in a child, bounded in
+    // time; returns the memory it grew by, in MB.
+    double recoverAllInChild() {
+        struct rusage before {};
+        getrusage(RUSAGE_SELF, &before);
+        const pid_t child = fork();
+        if (child == 0) {
+            alarm(30);
+            for (const std::string& journal : RecordingRecovery::journalsIn(library)) {
+                RecordingRecovery::recover(journal);
+            }
+            RecordingRecovery::removeLeftovers(library);
+            _exit(0);
+        }
+        int status = 0;
+        struct rusage used {};
+        wait4(child, &status, 0, &used);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "recovery crashed or hung (status " << status << ")";
+        return (static_cast<double>(used.ru_maxrss) - static_cast<double>(before.ru_maxrss)) /
+               1024.0;
+    }
+
+    // A recording killed part way, with its journal, kept for the cases.
+    void makeInterruptedRecording() {
+        const Channels signal = makeSine(1, static_cast<int64_t>(kRate * 4), kRate, 441);
+        const std::string path = folder.path("interrupted.m4a");
+        recordAndKill(path, aac(1), 64000, signal, std::chrono::milliseconds(700));
+        interrupted = fileBytes(path);
+        interruptedJournal = fileBytes(RecordingJournal::pathFor(path));
+        header = RecordingJournal::read(RecordingJournal::pathFor(path))->header;
+        std::filesystem::remove(path);
+        std::filesystem::remove(RecordingJournal::pathFor(path));
+        ASSERT_GT(interrupted.size(), header.dataOffset + 1000);
+    }
+
+    // A journal of our own making for `recording`, naming `packets`.
+    static void craftJournal(const std::string& recording, const RecordingJournalHeader& header,
+                             const std::vector<uint32_t>& packets) {
+        RecordingJournal journal;
+        ASSERT_EQ(journal.create(recording, header), 0);
+        ASSERT_EQ(journal.append(packets), 0);
+        journal.keep();
+    }
+
+    void SetUp() override {
+        root = folder.path("hostile");
+        library = root + "/library";
+        outside = root + "/outside";
+        std::filesystem::create_directories(library);
+        std::filesystem::create_directories(outside);
+    }
+
+    std::string root;
+    std::string library;
+    std::string outside;
+    std::string interrupted;
+    std::string interruptedJournal;
+    RecordingJournalHeader header;
+};
+
+TEST_F(HostileLibraryFolder, NothingPlacedInItDestroysAFile) {
+    makeInterruptedRecording();
+    const std::string lib = library + "/";
+    // A finished, labelled tape whose first bytes a journal copies, claiming
+    // more packets than the tape has.
+    {
+        auto tape = VELKExtendedAudioFile::forRecording(lib + "finished.m4a", aac(1), 64000,
+                                                        nullptr);
+        writeChannels(*tape, makeSine(1, static_cast<int64_t>(kRate * 2), kRate, 300), kSlice);
+        tape->closeFile();
+        RecordingJournalHeader copied = header;
+        const std::string start = fileBytes(lib + "finished.m4a");
+        copied.fileHeader.assign(start.begin(), start.begin() + static_cast<long>(header.dataOffset));
+        craftJournal(lib + "finished.m4a", copied, std::vector<uint32_t>(400, 200));
+    }
+    // Empty journals beside things that are not recordings.
+    writeBytes(lib + "thesis.odt", "my thesis");
+    writeBytes(lib + ".thesis.odt.journal", "");
+    writeBytes(lib + "letter.m4a", "a letter, not a recording");
+    writeBytes(lib + ".letter.m4a.journal", "");
+    ASSERT_EQ(mkfifo((lib + "pipe.m4a").c_str(), 0644), 0);
+    writeBytes(lib + ".pipe.m4a.journal", "");
+    // Recordings that are links to files outside, or have other names there.
+    writeBytes(outside + "/config.txt", interrupted);
+    std::filesystem::create_symlink("../outside/config.txt", lib + "linked.m4a");
+    writeBytes(lib + ".linked.m4a.journal", interruptedJournal);
+    writeBytes(outside + "/twin.m4a", interrupted);
+    std::filesystem::create_hard_link(outside + "/twin.m4a", lib + "twin.m4a");
+    writeBytes(lib + ".twin.m4a.journal", interruptedJournal);
+    // Journals that are not files, or far too large, beside real recordings.
+    for (const char* name : {"zero", "fifo", "huge", "tiny"}) {
+        writeBytes(lib + name + ".m4a", interrupted);
+    }
+    std::filesystem::create_symlink("/dev/zero", lib + ".zero.m4a.journal");
+    ASSERT_EQ(mkfifo((lib + ".fifo.m4a.journal").c_str(), 0644), 0);
+    {
+        std::ofstream huge(lib + ".huge.m4a.journal", std::ios::binary);
+        huge << interruptedJournal;
+        huge.seekp(512 << 20);
+        huge << 'x';
+    }
+    // A hundred thousand 1-byte packets: a tape of absurd length.
+    craftJournal(lib + "tiny.m4a", header, std::vector<uint32_t>(100000, 1));
+
+    const auto before = snapshot();
+    const auto started = std::chrono::steady_clock::now();
+    const double grewBy = recoverAllInChild();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(snapshot(), before) << "a file in or outside the library changed";
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_LT(grewBy, 100.0) << "MB";
+    // Each bad journal was moved aside once, and the next run reports nothing;
+    // the finished tape's is left for the labeller, which labels a tape that
+    // has no label and leaves any other as it is.
+    EXPECT_EQ(RecordingRecovery::journalsIn(library),
+              std::vector<std::string>{lib + ".finished.m4a.journal"});
+    EXPECT_TRUE(std::filesystem::exists(lib + ".thesis.odt.journal")) << "not a journal's name";
+    EXPECT_TRUE(std::filesystem::exists(lib + ".tiny.m4a.journal.unrecoverable"));
+    // Recovery still recovers what is truly ours: the real journal beside it.
+    writeBytes(lib + ".tiny.m4a.journal", interruptedJournal);
+    const RecoveredRecording recovered = recoverRecording(lib + "tiny.m4a");
+    EXPECT_EQ(recovered.outcome, Outcome::Recovered) << recovered.error;
+}
+
+// A journal damaged on the disk never costs the recording: a copy of each of
+// its parts is kept twice, and when neither says enough the file stays as it is.
+TEST_F(RecordingRecoveryTest, ADamagedJournalNeverCostsTheRecording) {
+    // Twenty seconds of LQ mono: about 60 KB, which once counted as nothing.
+    auto lq = aac(1);
+    lq->setSampleRate(22050);
+    // (Written at the default input's rate, as a recorder's client writes.)
+    const Channels signal = makeSine(1, static_cast<int64_t>(kRate * 20), kRate, 441);
+    const std::string path = folder.path("lecture.m4a");
+    const std::string journal = RecordingJournal::pathFor(path);
+    recordAndKill(path, lq, 24000, signal, std::chrono::milliseconds(1500));
+    const std::string recording = fileBytes(path);
+    const std::string intact = fileBytes(journal);
+    ASSERT_LT(recording.size(), 64u * 1024);
+    const size_t headerLength = intact.find("\nend\n") + 5;
+    const auto flipped = [&](std::vector<size_t> at) {
+        std::string bytes = intact;
+        for (const size_t i : at) {
+            bytes[i] ^= 0x20;
+        }
+        return bytes;
+    };
+    // One byte of the header, and one of the first batch: the copies answer.
+    for (const size_t at : {size_t{40}, 2 * headerLength + 14}) {
+        writeBytes(path, recording);
+        writeBytes(journal, flipped({at}));
+        const RecoveredRecording recovered = recoverRecording(path);
+        ASSERT_EQ(recovered.outcome, Outcome::Recovered) << recovered.error << " (byte " << at << ")";
+        EXPECT_NEAR(static_cast<double>(recovered.frames) / 22050, 20.0, 0.5);
+    }
+    // Both copies of the header, or of the first batch: the recording stays
+    // exactly as it was, and the journal is kept aside.
+    const size_t firstBatch = 2 * headerLength;
+    const auto count = static_cast<size_t>(static_cast<uint8_t>(intact[firstBatch + 10])) << 8 |
+                       static_cast<uint8_t>(intact[firstBatch + 11]);
+    const size_t batchLength = 12 + 4 * count + 4;
+    for (const auto& damage :
+         {std::vector<size_t>{40, headerLength + 40},
+          std::vector<size_t>{firstBatch + 14, firstBatch + batchLength + 14}}) {
+        writeBytes(path, recording);
+        writeBytes(journal, flipped(damage));
+        std::filesystem::remove(journal + ".unrecoverable");
+        const RecoveredRecording recovered = recoverRecording(path);
+        EXPECT_EQ(recovered.outcome, Outcome::Failed);
+        EXPECT_TRUE(recovered.journalSetAside);
+        EXPECT_EQ(fileBytes(path), recording);
+        EXPECT_TRUE(std::filesystem::exists(journal + ".unrecoverable"));
+    }
+}
+
+// A recording made to a name of the user's never replaces a file that took
+// the name first, nor writes through a link placed there.
+TEST_F(RecordingRecoveryTest, ANewRecordingNeverReplacesAFile) {
+    const std::string path = folder.path("taken.m4a");
+    writeBytes(path, "someone else's file");
+    EXPECT_THROW(VELKExtendedAudioFile::forRecording(path, aac(1), 64000, nullptr, false),
+                 NSXException);
+    EXPECT_EQ(fileBytes(path), "someone else's file");
+    writeBytes(folder.path("target.txt"), "the link's target");
+    std::filesystem::create_symlink(folder.path("target.txt"), folder.path("link.m4a"));
+    EXPECT_THROW(VELKExtendedAudioFile::forRecording(folder.path("link.m4a"), aac(1), 64000,
+                                                     nullptr, true),
+                 NSXException);
+    EXPECT_EQ(fileBytes(folder.path("target.txt")), "the link's target");
 }
 
 } // namespace

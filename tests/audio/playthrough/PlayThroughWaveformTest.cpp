@@ -138,6 +138,7 @@ protected:
         ASSERT_LE(run.underruns.size(), kMostUnderruns)
             << "this machine was too busy to judge monitoring by\n"
             << run.describe(expected);
+        ASSERT_EQ(run.channels.size(), expected.size()) << "nothing recorded to judge";
         for (size_t c = 0; c < expected.size(); ++c) {
             const ToneAnalysis& heard = run.channels[c];
             EXPECT_GE(heard.purity, kLeastPurity) << run.describe(expected);
@@ -170,7 +171,17 @@ private:
         const auto before = host.statistics();
         uint64_t underruns = before.outputUnderruns;
         const auto frames = static_cast<size_t>(kMeasuredSeconds * kOutputRate);
+        // The recording keeps pace with the output sink's clock; one that
+        // falls far behind it (the server does not run) ends the run.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(kMeasuredSeconds + 10);
         while (output.frames() < frames) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the output sink delivered " << output.frames() << " of " << frames
+                              << " frames in " << kMeasuredSeconds + 10 << " s";
+                monitoring.stop();
+                return run;
+            }
             std::this_thread::sleep_for(10ms);
             const uint64_t now = host.statistics().outputUnderruns;
             for (; underruns < now; ++underruns) {

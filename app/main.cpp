@@ -4,6 +4,7 @@
 #include "app/shell/CommandLine.h"
 #include "app/shell/DeckInstance.h"
 #include "app/shell/QuitSignals.h"
+#include "app/shell/Translations.h"
 #include "platform/audio/MainQueue.h"
 #include "platform/desktop/FileNames.h"
 #include "platform/media/MediaAudioFile.h"
@@ -68,6 +69,9 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     nameApplication();
+    // The deck speaks the user's language; the commands' output stays as
+    // scripts expect it.
+    Translations::install(application);
     const QStringList files = filesToOpen(rawArguments(argc, argv));
     // One deck per session: a deck already running takes the files.
     DeckInstance instance;

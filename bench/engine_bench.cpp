@@ -1,5 +1,5 @@
 // Engine benchmarks. Run inside the private audio server:
-//   scripts/with-audio-server build/bench/engine_bench [--quick] [--check]
+//   scripts/with-audio-server build/bench/engine_bench [--quick] [--check] [--only PART]
 // Each figure is measured on the same work as its reference in the same
 // run (the same signal at the same input rate, the same encoder settings)
 // and printed with its goal and "ok" or "MISSED". --check exits with status
@@ -35,22 +35,26 @@ using Clock = std::chrono::steady_clock;
 using ProgrammeSignal::Channels;
 
 constexpr double kEncodingGoal = 1.10;  // our CPU time ÷ ffmpeg's
-constexpr double kRecordingGoal = 1.10; // our CPU ÷ ffmpeg's PulseAudio recorder
-constexpr double kPlayingGoal = 1.00;   // our CPU ÷ ffmpeg playing to PulseAudio
-constexpr double kCallbackGoal = 0.05;  // longest callback ÷ buffer period
-constexpr double kWarmUpSeconds = 2.0;  // left out of CPU figures: start-up, an idle sink's start
+constexpr double kRecordingGoal = 1.10; // our CPU (crash-proof) ÷ ffmpeg's PulseAudio recorder
+constexpr double kPlayingGoal = 2.00;   // our CPU ÷ ffmpeg playing to PulseAudio
+constexpr double kPlayingGoalGStreamer = 1.00; // our CPU ÷ GStreamer's playbin
+constexpr double kCallbackGoal = 0.05;         // longest callback ÷ buffer period
+constexpr double kWarmUpSeconds = 2.0; // left out of CPU figures: start-up, an idle sink's start
 constexpr const char* kOutputSink = "cassora_null";
 
 struct Options {
     bool quick = false;
     bool check = false;
+    std::string only; // "encoding", "recording" or "playing"; empty: all
 };
 
-// Runs the engine's main-thread notices for `seconds`.
+// Runs the engine's main-thread notices for `seconds`. The main thread
+// sleeps until a notice comes or the time is up: a harness that woke in
+// slices would charge its own wake-ups to the engine's CPU figures.
 void runFor(double seconds) {
     const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < end) {
-        MainQueue::runPendingFor(0.05);
+    for (auto now = Clock::now(); now < end; now = Clock::now()) {
+        MainQueue::runPendingFor(std::chrono::duration<double>(end - now).count());
     }
 }
 
@@ -189,24 +193,24 @@ EncodingCost encodingCost(const std::string& folder, const EncodingCase& c, doub
     return best;
 }
 
+const EncodingCase kHighQuality{
+    "HQ (ALAC 16-bit, 44.1 kHz)",           kAudioFormatAppleLossless, 1, 44100, 0,
+    {"-c:a", "alac", "-sample_fmt", "s16p"}};
+const EncodingCase kMediumQuality{"MQ (AAC 128 kbit/s, 44.1 kHz)",
+                                  kAudioFormatMPEG4AAC,
+                                  0,
+                                  44100,
+                                  128000,
+                                  {"-c:a", "aac", "-b:a", "128k", "-aac_pns", "0"}};
+
 void benchEncoding(BenchReport& report, const std::string& folder, double seconds) {
     const double inputRate = recordingClientRate(folder);
     report.heading(formatted("Encoding %.0f s of stereo programme given at %.0f Hz (the default "
                              "input's rate, which a recording file takes), CPU time:",
                              seconds, inputRate));
     const std::vector<EncodingCase> cases{
-        {"HQ (ALAC 16-bit, 44.1 kHz)",
-         kAudioFormatAppleLossless,
-         1,
-         44100,
-         0,
-         {"-c:a", "alac", "-sample_fmt", "s16p"}},
-        {"MQ (AAC 128 kbit/s, 44.1 kHz)",
-         kAudioFormatMPEG4AAC,
-         0,
-         44100,
-         128000,
-         {"-c:a", "aac", "-b:a", "128k", "-aac_pns", "0"}},
+        kHighQuality,
+        kMediumQuality,
         {"LQ (AAC 48 kbit/s, 22.05 kHz)",
          kAudioFormatMPEG4AAC,
          0,
@@ -256,16 +260,15 @@ double recordedLevel(const std::string& path) {
 }
 
 RecordingRun recordWithEngine(const ProgrammeSource& source, const std::string& path,
-                              double seconds) {
+                              const EncodingCase& quality, double seconds) {
     RecordingRun run;
     const auto player = source.play();
     const auto input = VELKAudioDevice::withDeviceUID(source.monitor());
     if (!input) {
         return run;
     }
-    auto description = VELKAudioStreamBasicDescription::aacStreamDescription();
-    description->setSampleRate(44100);
-    auto file = VELKExtendedAudioFile::forRecording(path, description, 128000, input);
+    auto file =
+        VELKExtendedAudioFile::forRecording(path, descriptionFor(quality), quality.bitrate, input);
     auto recorder = VELKExtendedAudioFileRecorder::withFile(file, input);
     recorder->startRecording();
     runFor(kWarmUpSeconds);
@@ -283,25 +286,25 @@ RecordingRun recordWithEngine(const ProgrammeSource& source, const std::string& 
     return run;
 }
 
-// The share of a core the ffmpeg command uses for `seconds` after the
-// warm-up; negative when it failed.
-double ffmpegCpuShare(const std::vector<std::string>& command, double seconds) {
-    ChildProcess ffmpeg(command);
+// The share of a core a reference command (ffmpeg, gst-launch-1.0) uses for
+// `seconds` after the warm-up; negative when it failed or ended early.
+double peerCpuShare(const std::vector<std::string>& command, double seconds) {
+    ChildProcess peer(command);
     sleepFor(kWarmUpSeconds);
-    const double before = ffmpeg.cpuSeconds();
+    const double before = peer.cpuSeconds();
     const auto began = Clock::now();
     sleepFor(seconds);
-    const double cpu = ffmpeg.cpuSeconds() - before;
+    const double cpu = peer.cpuSeconds() - before;
     const double wall = std::chrono::duration<double>(Clock::now() - began).count();
     int status = 0;
-    ffmpeg.interrupt(&status);
+    peer.interrupt(&status);
     return status == 0 || status == 255 ? cpu / wall : -1; // 255: ended by the interrupt
 }
 
 // `fragmentFrames`: frames in each fragment the server sends (0: ffmpeg's
 // default). ffmpeg records 16-bit stereo, 4 bytes a frame.
-double recordWithFFmpeg(const ProgrammeSource& source, const std::string& path, double seconds,
-                        uint32_t fragmentFrames) {
+double recordWithFFmpeg(const ProgrammeSource& source, const std::string& path,
+                        const EncodingCase& quality, double seconds, uint32_t fragmentFrames) {
     const auto player = source.play();
     std::vector<std::string> command{"ffmpeg", "-v", "error", "-y", "-f", "pulse"};
     if (fragmentFrames > 0) {
@@ -309,43 +312,52 @@ double recordWithFFmpeg(const ProgrammeSource& source, const std::string& path, 
     }
     command.insert(command.end(),
                    {"-i", source.monitor(), "-t", formatted("%.1f", kWarmUpSeconds + seconds + 5),
-                    "-ar", "44100", "-ac", "2", "-c:a", "aac", "-b:a", "128k", "-aac_pns", "0",
-                    path});
-    return ffmpegCpuShare(command, seconds);
+                    "-ar", formatted("%.0f", quality.fileRate), "-ac", "2"});
+    command.insert(command.end(), quality.ffmpegCodec.begin(), quality.ffmpegCodec.end());
+    command.push_back(path);
+    return peerCpuShare(command, seconds);
+}
+
+void benchRecordingQuality(BenchReport& report, const ProgrammeSource& source,
+                           const std::string& folder, const EncodingCase& quality, double seconds) {
+    const RecordingRun ours = recordWithEngine(source, folder + "/recorded.m4a", quality, seconds);
+    // ffmpeg records twice: in fragments of our size, and with its own
+    // default (larger) ones; ours is judged against the cheaper of the two.
+    const std::string theirPath = folder + "/ffmpeg-recorded.m4a";
+    const double sameFragments =
+        recordWithFFmpeg(source, theirPath, quality, seconds, ours.bufferFrames);
+    const double defaultFragments = recordWithFFmpeg(source, theirPath, quality, seconds, 0);
+    if (ours.level < -40) {
+        report.failed(quality.name,
+                      formatted("the recording is nearly silent (%.1f dBFS)", ours.level));
+        return;
+    }
+    if (sameFragments < 0 || defaultFragments < 0) {
+        report.failed(quality.name, "ffmpeg -f pulse failed");
+        return;
+    }
+    reportRatio(report,
+                formatted("%s, CPU while recording: ours (crash-proof) %.2f%% of a core; ffmpeg "
+                          "-f pulse %.2f%% with our %u-frame fragments, %.2f%% with its default "
+                          "ones (judged against the cheaper); recorded level %.1f dBFS",
+                          quality.name, 100 * ours.cpuShare, 100 * sameFragments, ours.bufferFrames,
+                          100 * defaultFragments, ours.level),
+                ours.cpuShare, std::min(sameFragments, defaultFragments), kRecordingGoal);
+    reportCallback(report, "capture", ours.longestCallback, ours.bufferFrames, ours.rate);
 }
 
 void benchRecording(BenchReport& report, const std::string& folder, double seconds) {
-    report.heading(formatted("Recording MQ stereo (AAC 128 kbit/s, 44.1 kHz) of a live stereo "
-                             "programme at 48 kHz, %.0f s after %.0f s of start-up:",
+    report.heading(formatted("Recording a live stereo programme at 48 kHz to a 44.1 kHz file, "
+                             "%.0f s after %.0f s of start-up, ffmpeg with the same encoder "
+                             "settings:",
                              seconds, kWarmUpSeconds));
     const ProgrammeSource source(folder, kWarmUpSeconds + seconds + 10);
     if (!source.loaded()) {
         report.failed("recording", "cannot load a null sink for the programme");
         return;
     }
-    const RecordingRun ours = recordWithEngine(source, folder + "/recorded.m4a", seconds);
-    // ffmpeg records twice: in fragments of our size, and with its own
-    // default (larger) ones; ours is judged against the cheaper of the two.
-    const std::string theirPath = folder + "/ffmpeg-recorded.m4a";
-    const double sameFragments = recordWithFFmpeg(source, theirPath, seconds, ours.bufferFrames);
-    const double defaultFragments = recordWithFFmpeg(source, theirPath, seconds, 0);
-    if (ours.level < -40) {
-        report.failed("recording",
-                      formatted("the recording is nearly silent (%.1f dBFS)", ours.level));
-        return;
-    }
-    if (sameFragments < 0 || defaultFragments < 0) {
-        report.failed("recording", "ffmpeg -f pulse failed");
-        return;
-    }
-    reportRatio(report,
-                formatted("CPU while recording: ours %.2f%% of a core; ffmpeg -f pulse %.2f%% "
-                          "with our %u-frame fragments, %.2f%% with its default ones (judged "
-                          "against the cheaper); recorded level %.1f dBFS",
-                          100 * ours.cpuShare, 100 * sameFragments, ours.bufferFrames,
-                          100 * defaultFragments, ours.level),
-                ours.cpuShare, std::min(sameFragments, defaultFragments), kRecordingGoal);
-    reportCallback(report, "capture", ours.longestCallback, ours.bufferFrames, ours.rate);
+    benchRecordingQuality(report, source, folder, kMediumQuality, seconds);
+    benchRecordingQuality(report, source, folder, kHighQuality, seconds);
 }
 
 // Playing
@@ -396,7 +408,15 @@ double playWithFFmpeg(const std::string& tape, double seconds, uint32_t requestF
                        {"-buffer_duration", "100", "-minreq", std::to_string(requestFrames * 4)});
     }
     command.emplace_back("cassora-bench");
-    return ffmpegCpuShare(command, seconds);
+    return peerCpuShare(command, seconds);
+}
+
+// GStreamer's stock player with its defaults, its sink sent to the null sink
+// through the audio server's own setting for a client's sink.
+double playWithGStreamer(const std::string& tape, double seconds) {
+    return peerCpuShare({"env", std::string("PULSE_SINK=") + kOutputSink, "gst-launch-1.0", "-q",
+                         "playbin", "uri=file://" + tape},
+                        seconds);
 }
 
 void benchPlaying(BenchReport& report, const std::string& folder, double seconds) {
@@ -413,6 +433,16 @@ void benchPlaying(BenchReport& report, const std::string& folder, double seconds
     // judged against the cheaper of the two.
     const double sameBuffer = playWithFFmpeg(tape, seconds, normal.bufferFrames);
     const double defaultBuffer = playWithFFmpeg(tape, seconds, 0);
+    const double gstreamer = playWithGStreamer(tape, seconds);
+    if (gstreamer < 0) {
+        report.failed("playing", "gst-launch-1.0 playbin failed");
+    } else {
+        reportRatio(report,
+                    formatted("CPU while playing at 1x: ours %.2f%% of a core; GStreamer playbin "
+                              "%.2f%%",
+                              100 * normal.cpuShare, 100 * gstreamer),
+                    normal.cpuShare, gstreamer, kPlayingGoalGStreamer);
+    }
     if (sameBuffer < 0 || defaultBuffer < 0) {
         report.failed("playing", "ffmpeg -f pulse failed");
     } else {
@@ -439,8 +469,12 @@ Options parse(int argc, char** argv) {
             options.quick = true;
         } else if (std::strcmp(argv[i], "--check") == 0) {
             options.check = true;
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            options.only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--check]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--quick] [--check] [--only encoding|recording|playing]\n",
+                         argv[0]);
             std::exit(2);
         }
     }
@@ -456,9 +490,18 @@ int main(int argc, char** argv) {
     const std::string folder = mkdtemp(pattern);
     BenchReport report;
     try {
-        benchEncoding(report, folder, seconds);
-        benchRecording(report, folder, seconds);
-        benchPlaying(report, folder, options.quick ? 4.0 : 20.0);
+        const auto wanted = [&](const char* part) {
+            return options.only.empty() || options.only == part;
+        };
+        if (wanted("encoding")) {
+            benchEncoding(report, folder, seconds);
+        }
+        if (wanted("recording")) {
+            benchRecording(report, folder, seconds);
+        }
+        if (wanted("playing")) {
+            benchPlaying(report, folder, options.quick ? 4.0 : 20.0);
+        }
     } catch (const std::exception& failure) {
         report.failed("the benchmarks", failure.what());
     }

@@ -189,8 +189,9 @@ void AppController::buildMainMenu(QMenuBar* bar) {
         {tr("Pause"), &WindowController::pauseTape},
     };
     for (int segment = 0; segment < static_cast<int>(std::size(transport)); ++segment) {
-        const auto& [name, command] = transport[segment];
-        QAction* item = controls->addAction(name, deck, [deck, command] { (deck->*command)(nullptr); });
+        const auto command = transport[segment].second;
+        QAction* item = controls->addAction(transport[segment].first, deck,
+                                            [deck, command] { (deck->*command)(nullptr); });
         mTransportMenuItems << item;
     }
     nameTransportKeys();

@@ -10,6 +10,7 @@ DrawerButton::DrawerButton(QWidget* parent) : QAbstractButton(parent) {
     // Reached with Tab (Space or Return presses it); a click leaves the focus where it was.
     setFocusPolicy(Qt::TabFocus);
     setToolTip(tr("Show or hide the tape box"));
+    setAccessibleName(tr("Tape box"));
 }
 
 void DrawerButton::setDrawerOpen(bool open) {

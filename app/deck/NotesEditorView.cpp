@@ -10,6 +10,7 @@
 NotesEditorView::NotesEditorView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("notesEditor"));
     mTextEdit = new QPlainTextEdit(this);
+    mTextEdit->setAccessibleName(tr("Notes"));
     mTextEdit->setObjectName(QStringLiteral("notesText"));
     QFont font(QFontDatabase::hasFamily(QStringLiteral("Helvetica Neue"))
                    ? QStringLiteral("Helvetica Neue")

@@ -7,6 +7,8 @@
 #include <QMimeData>
 #include <QSet>
 
+#include <cmath>
+
 namespace {
 
 // The locale's short date and time, without seconds. "Today" and
@@ -113,9 +115,32 @@ QVariant TapeBoxModel::data(const QModelIndex& index, int role) const {
         static const FuzzyDateFormatter formatter(spineDateFormat());
         return formatter.stringFromDate(tape->date());
     }
+    case Qt::AccessibleTextRole:
+        return spokenRow(index);
     default:
         return {};
     }
+}
+
+QString TapeBoxModel::spokenRow(const QModelIndex& index) const {
+    const auto tape = tapeAt(index);
+    QStringList parts{data(index, TitleRole).toString()};
+    if (const QString letter = data(index, LetterRole).toString(); !letter.isEmpty()) {
+        parts << tr("letter %1").arg(letter);
+    }
+    parts << data(index, QualityRole).toString();
+    if (tape->samplerate() != 0) {
+        const double seconds = tape->duration();
+        parts << (std::isfinite(seconds) && seconds >= 0 &&
+                          seconds <= DurationFormatter::kLongestTape
+                      ? DurationFormatter::durationToString(static_cast<int>(seconds), 1)
+                      : DurationFormatter::tapeDurationToString(seconds));
+    }
+    if (const QString date = data(index, DateTextRole).toString(); !date.isEmpty()) {
+        parts << date;
+    }
+    parts.removeAll(QString());
+    return parts.join(QStringLiteral(", "));
 }
 
 QHash<int, QByteArray> TapeBoxModel::roleNames() const {

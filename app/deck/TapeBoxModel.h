@@ -42,6 +42,9 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // A row as a screen reader says it: title, letter, quality, duration
+    // spelled out, and date.
+    QString spokenRow(const QModelIndex& index) const;
     QHash<int, QByteArray> roleNames() const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 

@@ -46,6 +46,7 @@ bool folderIsReadable(const QString& path) {
 
 TapeBoxView::TapeBoxView(TapeLibraryArrayController* controller, QWidget* parent)
     : QListView(parent), mController(controller) {
+    setAccessibleName(tr("Tapes"));
     mModel = new TapeBoxModel(controller, this);
     // Setting the model announces an empty selection: not the user's.
     mApplyingControllerSelection = true;

@@ -42,14 +42,18 @@ QIcon clearIcon() {
 
 TapeSearchField::TapeSearchField(QWidget* parent) : QLineEdit(parent) {
     setPlaceholderText(tr("Search"));
+    setAccessibleName(tr("Search tapes"));
     setClearButtonEnabled(true);
     // The style's clear icon is dark on dark here; the action is Qt's own.
     for (QAction* action : findChildren<QAction*>()) {
         if (action->objectName() == QLatin1String("_q_qlineeditclearaction")) {
             action->setIcon(clearIcon());
+            // Its button's name, for screen readers, and its tool tip.
+            action->setText(tr("Clear search"));
+            action->setToolTip(tr("Clear search"));
         }
     }
-    addAction(magnifierIcon(), QLineEdit::LeadingPosition);
+    addAction(magnifierIcon(), QLineEdit::LeadingPosition)->setText(tr("Search"));
     setAttribute(Qt::WA_MacShowFocusRect, false);
     setStyleSheet(QStringLiteral(
         "QLineEdit { background: #17181b; color: #e4e6ea; border: 1px solid #3b3e44;"

@@ -430,6 +430,7 @@ void TapeView::beginTitleEditing() {
     if (!mTitleEditor) {
         mTitleEditor = new QLineEdit(this);
         mTitleEditor->setObjectName(QStringLiteral("titleEditor"));
+        mTitleEditor->setAccessibleName(tr("Title"));
         mTitleEditor->setFrame(false);
         mTitleEditor->setFont(MainTapeLabelView::titleFont());
         mTitleEditor->setTextMargins(2, 0, 2, 0);

@@ -1,6 +1,7 @@
 #include "app/deck/WindowController.h"
 #include "app/deck/WindowControllerSupport.h"
 
+#include "app/deck/DeckAccessibility.h"
 #include "app/deck/DeckKeyRouter.h"
 #include "app/deck/DeckWindow.h"
 #include "app/deck/HUDView.h"
@@ -110,6 +111,8 @@ void WindowController::buildDeck() {
     mWindow = new DeckWindow(mTapeArrayController.get());
     mWindow->setCloseHandler([this] { windowWillClose(); });
     setUpButtonStrip();
+    DeckAccessibility::install();
+    DeckAccessibility::announceRecordingStates(this);
 
     HUDView* hud = mWindow->hudView();
     hud->setStereoCapabilityQuery([this] {

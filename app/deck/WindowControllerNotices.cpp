@@ -1,6 +1,7 @@
 // The deck controller: what stands in the way of recording and playing,
 // said on the deck itself.
 
+#include "app/deck/DeckAccessibility.h"
 #include "app/deck/WindowController.h"
 #include "app/deck/WindowControllerSupport.h"
 
@@ -85,6 +86,9 @@ void WindowController::updateNotices() {
         headline = tr("Tapes cannot be saved in %1").arg(QDir::toNativeSeparators(soundFilePath()));
     } else if (!mMonitoringFailure.isEmpty()) {
         headline = tr("Monitoring cannot start");
+    }
+    if (headline != mWindow->titleBarView()->notice()) {
+        DeckAccessibility::announce(mWindow->titleBarView(), headline);
     }
     mWindow->titleBarView()->setNotice(headline, notice());
 }

@@ -40,7 +40,10 @@ PTKeyComboPanel::PTKeyComboPanel(QWidget* parent) : QDialog(parent) {
     mComboField->setFont(comboFont);
     mMessageField = new QLabel;
     mMessageField->setWordWrap(true);
-    mMessageField->setStyleSheet(QStringLiteral("color: #b02020;"));
+    // A red that reads on the palette's background, light or dark.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    mMessageField->setStyleSheet(dark ? QStringLiteral("color: #ff7a7a;")
+                                      : QStringLiteral("color: #b02020;"));
 
     auto* buttons = new QDialogButtonBox;
     mOkButton = buttons->addButton(QDialogButtonBox::Ok);

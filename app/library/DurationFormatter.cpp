@@ -6,6 +6,16 @@
 
 namespace {
 
+// The unit words that spelled() looks up, for the translations.
+[[maybe_unused]] const char* const kUnitWords[] = {
+    QT_TRANSLATE_NOOP("DurationFormatter", "hour"),
+    QT_TRANSLATE_NOOP("DurationFormatter", "hours"),
+    QT_TRANSLATE_NOOP("DurationFormatter", "minute"),
+    QT_TRANSLATE_NOOP("DurationFormatter", "minutes"),
+    QT_TRANSLATE_NOOP("DurationFormatter", "second"),
+    QT_TRANSLATE_NOOP("DurationFormatter", "seconds"),
+};
+
 QString spelled(int count, const char* singular, const char* plural) {
     return QStringLiteral("%1 %2").arg(count).arg(
         QCoreApplication::translate("DurationFormatter", count == 1 ? singular : plural));

@@ -74,7 +74,7 @@ uint64_t fileLength(int fd) {
 }
 
 // Copies [from, from + length) of `in` to `to` in `out`, in the kernel when it can.
-bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
+bool copyBytes(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
     auto inAt = static_cast<off_t>(from);
     auto outAt = static_cast<off_t>(to);
     while (length > 0) {
@@ -105,6 +105,32 @@ bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
         length -= static_cast<uint64_t>(got);
     }
     return true;
+}
+
+// The same, leaving the source's holes as holes, so that a sparse file
+// costs no disk to copy. The target range must read as zeros (it lies past
+// the end of the file being made); the target is at least `to + length` long.
+bool copyRange(int in, uint64_t from, int out, uint64_t to, uint64_t length) {
+    const uint64_t end = from + length;
+    for (uint64_t at = from; at < end;) {
+        // ENXIO: only a hole is left; any other failure: copy the rest.
+        const off_t data = lseek(in, static_cast<off_t>(at), SEEK_DATA);
+        const uint64_t dataAt = data >= 0 ? static_cast<uint64_t>(data) : errno == ENXIO ? end : at;
+        if (dataAt >= end) {
+            break;
+        }
+        const off_t hole = lseek(in, static_cast<off_t>(dataAt), SEEK_HOLE);
+        const uint64_t holeAt = hole > static_cast<off_t>(dataAt)
+                                    ? std::min<uint64_t>(static_cast<uint64_t>(hole), end)
+                                    : end;
+        if (!copyBytes(in, dataAt, out, to + (dataAt - from), holeAt - dataAt)) {
+            return false;
+        }
+        at = holeAt;
+    }
+    struct stat status {};
+    return fstat(out, &status) == 0 && (static_cast<uint64_t>(status.st_size) >= to + length ||
+                                        ftruncate(out, static_cast<off_t>(to + length)) == 0);
 }
 
 void syncFolder(const QString& folder) {
@@ -493,10 +519,19 @@ bool MP4LabelWriter::rewriteBeside(const Layout&, const Box& live, MP4MovieBox& 
         return discard(QStringLiteral("cannot lock the new copy of %1").arg(mPath));
     }
     // Room for the next commits, so that they need not move the audio again.
-    const uint64_t movie = moov.size();
-    const uint64_t padding = (movie + movie / 2 + 16384 + 7) / 8 * 8;
     const uint64_t oldRest = live.offset + live.size;
-    const uint64_t newRest = live.offset + movie + padding;
+    const auto restAfter = [&](const MP4MovieBox& movie) {
+        const uint64_t size = movie.size();
+        return live.offset + size + (size + size / 2 + 16384 + 7) / 8 * 8;
+    };
+    // Audio moved past 4 GiB needs 64-bit chunk offsets; the wider tables
+    // make the box larger, which moves the audio further still.
+    if (moov.shiftNeedsWideChunkOffsets(oldRest, static_cast<int64_t>(restAfter(moov) - oldRest))) {
+        moov.widenChunkOffsets();
+    }
+    const uint64_t movie = moov.size();
+    const uint64_t newRest = restAfter(moov);
+    const uint64_t padding = newRest - live.offset - movie;
     try {
         moov.shiftChunkOffsets(oldRest, static_cast<int64_t>(newRest - oldRest));
     } catch (const InternalInconsistencyException& failure) {

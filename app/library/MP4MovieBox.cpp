@@ -249,8 +249,8 @@ std::vector<uint64_t> chunkSizes(const QByteArray& stsc, const QByteArray& stsz,
         }
         for (uint64_t chunk = first - 1; chunk < std::min<uint64_t>(next - 1, chunks); ++chunk) {
             for (uint32_t i = 0; i < perChunk && sample < samples; ++i, ++sample) {
-                sizes[chunk] += fixedSize != 0 ? fixedSize
-                                               : mp4ReadUInt32(stsz, 12 + qsizetype(sample) * 4);
+                sizes[chunk] +=
+                    fixedSize != 0 ? fixedSize : mp4ReadUInt32(stsz, 12 + qsizetype(sample) * 4);
             }
         }
     }
@@ -285,6 +285,39 @@ std::vector<MP4MovieBox::ChunkExtent> MP4MovieBox::chunkExtents() const {
         }
     }
     return extents;
+}
+
+bool MP4MovieBox::shiftNeedsWideChunkOffsets(uint64_t from, int64_t delta) const {
+    for (const MP4MovieBox* table : chunkOffsetTables()) {
+        if (!table || table->type() != FourCC("stco")) {
+            continue;
+        }
+        const QByteArray& payload = table->head();
+        for (qsizetype at = 8; at + 4 <= payload.size(); at += 4) {
+            const uint64_t value = mp4ReadUInt32(payload, at);
+            if (value >= from &&
+                value + static_cast<uint64_t>(delta) > std::numeric_limits<uint32_t>::max()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void MP4MovieBox::widenChunkOffsets() {
+    for (MP4MovieBox* table : chunkOffsetTables()) {
+        if (!table || table->type() != FourCC("stco")) {
+            continue;
+        }
+        const QByteArray& narrow = table->head();
+        // Version and flags, then the entry count, then the entries.
+        QByteArray wide = narrow.left(8);
+        for (qsizetype at = 8; at + 4 <= narrow.size(); at += 4) {
+            wide.append(QByteArray(8, 0));
+            writeUInt64(wide, wide.size() - 8, mp4ReadUInt32(narrow, at));
+        }
+        *table = MP4MovieBox(FourCC("co64"), std::move(wide), false);
+    }
 }
 
 void MP4MovieBox::shiftChunkOffsets(uint64_t from, int64_t delta) {

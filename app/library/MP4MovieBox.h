@@ -44,6 +44,12 @@ public:
     std::vector<ChunkExtent> chunkExtents() const;
     // Whether every track has a chunk-offset table ('stco' or 'co64').
     bool everyTrackHasChunkOffsets() const;
+    // Whether adding `delta` to the chunk offsets at or after `from` would
+    // take one in a 32-bit table ('stco') past 4 GiB.
+    bool shiftNeedsWideChunkOffsets(uint64_t from, int64_t delta) const;
+    // Turns every 32-bit chunk-offset table into a 64-bit one ('co64') with
+    // the same offsets; the box grows by four bytes a chunk.
+    void widenChunkOffsets();
     // Adds `delta` to every chunk offset at or after `from`, in every track.
     // Throws when a 32-bit table would overflow.
     void shiftChunkOffsets(uint64_t from, int64_t delta);

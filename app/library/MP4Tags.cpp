@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +96,28 @@ std::vector<std::unique_ptr<MP4FileAtom>> sampleTables(const MP4FileAtom& moov) 
     return tables;
 }
 
+// Refuses, before anything changes, an edit that would move audio listed in
+// a 32-bit chunk offset table ('stco') past 4 GiB: this editor moves the
+// audio in place and cannot widen the table.
+void refuseOffsetsPast4GiB(const MP4FileAtom& moov, uint64_t from, uint64_t growth) {
+    for (const auto& stbl : sampleTables(moov)) {
+        const auto stco = stbl ? stbl->childFileAtomWithType(FourCC("stco")) : nullptr;
+        if (!stco) {
+            continue;
+        }
+        const QByteArray payload = stco->childData();
+        for (qsizetype at = 8; at + 4 <= payload.size(); at += 4) {
+            const uint64_t offset = mp4ReadUInt32(payload, at);
+            if (offset >= from && offset + growth > std::numeric_limits<uint32_t>::max()) {
+                throw InternalInconsistencyException(
+                    "The label would move the audio past 4 GiB, further than the file's 32-bit "
+                    "chunk offsets reach; the file is left as it is",
+                    "MP4Tags", 0);
+            }
+        }
+    }
+}
+
 } // namespace
 
 uint32_t MP4Tags::itemTitle() {
@@ -126,8 +149,7 @@ std::unique_ptr<MP4Tags> MP4Tags::withMP4File(const QString& path) {
 
 std::unique_ptr<MP4Tags> MP4Tags::forReading(const QString& path) {
     // Never blocks on a FIFO or device that carries a tape's name.
-    const int fd =
-        ::open(FileNames::encode(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(FileNames::encode(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status {};
     if (fd < 0) {
         return nullptr;
@@ -367,6 +389,9 @@ void MP4Tags::setData(const QByteArray& data, uint32_t item, uint32_t type,
             }
             requireEditable({stbl.get()});
         }
+        // The item with its headers, and at most a new 'udta', 'meta', 'hdlr'
+        // and 'ilst' around it.
+        refuseOffsetsPast4GiB(*moov, moovEnd, static_cast<uint64_t>(data.size()) + 1024);
     }
 
     int32_t g = 0;
@@ -446,8 +471,13 @@ MP4MemoryAtom MP4Tags::fixStco32(const MP4Atom& table, int32_t delta, uint64_t f
         if (mp4ReadUInt32(payload, at) < from) {
             continue; // audio in front of the metadata stays where it is
         }
-        const uint32_t value = mp4ReadUInt32(payload, at) + static_cast<uint32_t>(delta);
-        payload.replace(at, 4, mp4UInt32(value));
+        const int64_t value = int64_t{mp4ReadUInt32(payload, at)} + delta;
+        if (value < 0 || value > int64_t{std::numeric_limits<uint32_t>::max()}) {
+            throw InternalInconsistencyException(
+                "A chunk offset would leave the 32-bit range of the file's chunk offset table",
+                "MP4Tags", 0);
+        }
+        payload.replace(at, 4, mp4UInt32(static_cast<uint32_t>(value)));
     }
     return MP4MemoryAtom(table.type(), payload);
 }

@@ -6,6 +6,7 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -25,13 +26,13 @@ constexpr int kPageWidth = 520;
 
 enum class Glyph { General, HotKeys, Audio };
 
-// Our own toolbar pictures, for desktops whose icon theme lacks the names.
-QIcon drawnIcon(Glyph glyph) {
+// Our own toolbar pictures, for desktops whose icon theme lacks the names,
+// drawn in the toolbar's text colour so they read on light and dark palettes.
+QIcon drawnIcon(Glyph glyph, const QColor& ink) {
     QPixmap pixmap(64, 64);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(0x3a, 0x3a, 0x40);
     painter.setPen(QPen(ink, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     switch (glyph) {
     case Glyph::General: { // a toggle switch above a slider
@@ -76,8 +77,8 @@ QIcon drawnIcon(Glyph glyph) {
     return QIcon(pixmap);
 }
 
-QIcon toolbarIcon(const char* themeName, Glyph glyph) {
-    return QIcon::fromTheme(QLatin1String(themeName), drawnIcon(glyph));
+QIcon toolbarIcon(const char* themeName, Glyph glyph, const QColor& ink) {
+    return QIcon::fromTheme(QLatin1String(themeName), drawnIcon(glyph, ink));
 }
 
 QWidget* page() {
@@ -100,11 +101,10 @@ PreferencesWindow::PreferencesWindow(QWidget* parent) : QMainWindow(parent) {
 
     auto* group = new QActionGroup(this);
     group->setExclusive(true);
-    mPreferencesToolbarItem =
-        mToolbar->addAction(toolbarIcon("preferences-system", Glyph::General), tr("General"));
-    mHotkeysToolbarItem =
-        mToolbar->addAction(toolbarIcon("input-keyboard", Glyph::HotKeys), tr("Hot Keys"));
-    mAudioToolbarItem = mToolbar->addAction(toolbarIcon("audio-card", Glyph::Audio), tr("Audio"));
+    mPreferencesToolbarItem = mToolbar->addAction(tr("General"));
+    mHotkeysToolbarItem = mToolbar->addAction(tr("Hot Keys"));
+    mAudioToolbarItem = mToolbar->addAction(tr("Audio"));
+    updateToolbarIcons();
     for (QAction* item : {mPreferencesToolbarItem, mHotkeysToolbarItem, mAudioToolbarItem}) {
         item->setCheckable(true);
         group->addAction(item);
@@ -125,6 +125,21 @@ PreferencesWindow::PreferencesWindow(QWidget* parent) : QMainWindow(parent) {
     }
 }
 
+void PreferencesWindow::updateToolbarIcons() {
+    const QColor ink = mToolbar->palette().color(QPalette::ButtonText);
+    mPreferencesToolbarItem->setIcon(toolbarIcon("preferences-system", Glyph::General, ink));
+    mHotkeysToolbarItem->setIcon(toolbarIcon("input-keyboard", Glyph::HotKeys, ink));
+    mAudioToolbarItem->setIcon(toolbarIcon("audio-card", Glyph::Audio, ink));
+}
+
+void PreferencesWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A new palette (the desktop's light or dark theme) redraws the icons.
+    if (event->type() == QEvent::PaletteChange && mAudioToolbarItem) {
+        updateToolbarIcons();
+    }
+}
+
 QWidget* PreferencesWindow::buildGeneralView() {
     QWidget* view = page();
     auto* form = new QFormLayout(view);
@@ -134,6 +149,7 @@ QWidget* PreferencesWindow::buildGeneralView() {
     mTapeLibraryLocationPathControl = new QLineEdit;
     mTapeLibraryLocationPathControl->setReadOnly(true);
     mTapeLibraryLocationPathControl->setPlaceholderText(tr("No library folder"));
+    mTapeLibraryLocationPathControl->setAccessibleName(tr("Tape library"));
     mChooseTapeLibraryLocationButton = new QPushButton(tr("Choose…"));
     location->addWidget(mTapeLibraryLocationPathControl, 1);
     location->addWidget(mChooseTapeLibraryLocationButton);

@@ -57,7 +57,11 @@ public:
     QComboBox* mPlaybackDevicePopUp = nullptr;
     QCheckBox* mMonitorRecordDeviceCheckbox = nullptr;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void updateToolbarIcons();
     QWidget* buildGeneralView();
     QWidget* buildHotkeyView();
     QWidget* buildAudioView();

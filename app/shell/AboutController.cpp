@@ -84,6 +84,7 @@ AboutController::AboutController(QWidget* parent) : QWidget(parent, Qt::Window) 
     mVersionField->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     mCreditsTextView = new QTextBrowser;
+    mCreditsTextView->setAccessibleName(tr("Credits"));
     mCreditsTextView->setOpenExternalLinks(true);
     mCreditsTextView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     mCreditsTextView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

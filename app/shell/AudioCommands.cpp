@@ -427,13 +427,17 @@ int runPlayCommand(const QStringList& arguments) {
             player->setCurrentFrame(player->audioFile()->frameCount());
         }
         player->startFilePlaying();
+        // The position is shown only to a person at a terminal; otherwise
+        // the main thread sleeps until the tape ends or an interrupt comes.
         const bool terminal = onTerminal();
         while (!CommandSupport::interrupted() && !observer.ended) {
-            MainQueue::runPendingFor(kDisplayInterval);
-            if (terminal) {
-                showStatus(QStringLiteral("PLAY %1 / %2")
-                               .arg(clock(player->currentTime()), clock(player->maxTime())));
+            if (!terminal) {
+                CommandSupport::runNextNotices();
+                continue;
             }
+            MainQueue::runPendingFor(kDisplayInterval);
+            showStatus(QStringLiteral("PLAY %1 / %2")
+                           .arg(clock(player->currentTime()), clock(player->maxTime())));
         }
         player->stopFilePlaying();
         if (terminal) {

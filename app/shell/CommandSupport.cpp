@@ -6,16 +6,36 @@
 #include "audio/format/NSXException.h"
 #include "platform/audio/AudioHardwareService.h"
 
+#include "platform/audio/MainQueue.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <semaphore.h>
+#include <thread>
 
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+sem_t gInterruptPosted;
 
 void onSignal(int) {
     gInterrupted = true;
+    sem_post(&gInterruptPosted); // async-signal-safe, unlike the main queue
+}
+
+// Turns every interrupt into a main-queue notice, so that a main thread
+// asleep in the queue wakes for it.
+void startInterruptWaker() {
+    sem_init(&gInterruptPosted, 0, 0);
+    std::thread([] {
+        for (;;) {
+            if (sem_wait(&gInterruptPosted) == 0) {
+                MainQueue::post([] {});
+            }
+        }
+    }).detach();
 }
 
 } // namespace
@@ -90,11 +110,18 @@ const std::atomic<bool>& interrupted() {
 }
 
 void catchInterrupts() {
+    static std::once_flag waker;
+    std::call_once(waker, startInterruptWaker);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+void runNextNotices() {
+    constexpr double kLongSleep = 3600.0; // a notice or an interrupt ends it
+    MainQueue::runPendingFor(kLongSleep);
 }
 
 } // namespace CommandSupport

@@ -28,5 +28,9 @@ QString describe(const NSXException& exception);
 // Set by SIGINT and SIGTERM once `catchInterrupts` has run.
 const std::atomic<bool>& interrupted();
 void catchInterrupts();
+// Sleeps until the engine posts a notice or an interrupt comes (once
+// `catchInterrupts` has run), then runs the notices waiting. Nothing wakes
+// the caller in between.
+void runNextNotices();
 
 } // namespace CommandSupport

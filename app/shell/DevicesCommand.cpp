@@ -3,7 +3,6 @@
 #include "app/shell/CommandSupport.h"
 #include "audio/format/NSXException.h"
 #include "audio/hardware/VELKAudioHardware.h"
-#include "platform/audio/MainQueue.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -106,7 +105,7 @@ int watch() {
     VELKAudioHardware& hardware = VELKAudioHardware::sharedInstance();
     hardware.addDelegate(&printer);
     while (!CommandSupport::interrupted()) {
-        MainQueue::runPendingFor(0.1);
+        CommandSupport::runNextNotices();
     }
     hardware.removeDelegate(&printer);
     return 0;

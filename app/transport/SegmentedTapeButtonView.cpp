@@ -1,5 +1,7 @@
 #include "app/transport/SegmentedTapeButtonView.h"
 
+#include "app/transport/SegmentedTapeButtonAccessible.h"
+
 #include "platform/desktop/KeyCodeTable.h"
 #include "platform/desktop/UserDefaults.h"
 
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -127,7 +130,7 @@ void SegmentedTapeButtonView::setSelectedSegment(int segment) {
         mOldSelectedSegments->insert(segment);
     }
     mSelectedSegments.insert(segment);
-    update();
+    selectedSegmentsChanged();
 }
 
 void SegmentedTapeButtonView::clearSelectedSegment(int segment) {
@@ -135,7 +138,7 @@ void SegmentedTapeButtonView::clearSelectedSegment(int segment) {
         mOldSelectedSegments->remove(segment);
     }
     mSelectedSegments.remove(segment);
-    update();
+    selectedSegmentsChanged();
 }
 
 void SegmentedTapeButtonView::clearSelectedSegments() {
@@ -146,7 +149,7 @@ void SegmentedTapeButtonView::clearSelectedSegments() {
     } else {
         mSelectedSegments.clear();
     }
-    update();
+    selectedSegmentsChanged();
 }
 
 bool SegmentedTapeButtonView::isSelectedSegment(int segment) const {
@@ -209,14 +212,14 @@ void SegmentedTapeButtonView::pressButtonForSegment(int segment) {
     if (mSegments >= 2 && segment == 0) {
         mSelectedSegments.insert(1);
     }
-    update();
+    selectedSegmentsChanged();
 }
 
 void SegmentedTapeButtonView::clearPressedButtons() {
     if (isPressInProgress()) {
         mSelectedSegments = *mOldSelectedSegments;
         mOldSelectedSegments.reset();
-        update();
+        selectedSegmentsChanged();
     }
 }
 
@@ -316,13 +319,24 @@ std::optional<int> SegmentedTapeButtonView::keyCodeForSegment(int segment) const
     return code >= 0 ? std::optional<int>(code) : std::nullopt;
 }
 
+QString SegmentedTapeButtonView::keyNameForSegment(int segment) const {
+    const auto code = keyCodeForSegment(segment);
+    return code && mKeyNamer ? mKeyNamer(*code) : QString();
+}
+
 QString SegmentedTapeButtonView::toolTipForSegment(int segment) const {
     const QString label = labelForSegment(segment);
-    const auto code = keyCodeForSegment(segment);
-    if (!code || !mKeyNamer) {
-        return label;
+    const QString key = keyNameForSegment(segment);
+    return key.isEmpty() ? label : QStringLiteral("%1 (%2)").arg(label, key);
+}
+
+void SegmentedTapeButtonView::selectedSegmentsChanged() {
+    update();
+    if (mSelectedSegments == mReportedSegments) {
+        return;
     }
-    return QStringLiteral("%1 (%2)").arg(label, mKeyNamer(*code));
+    const QSet<int> before = std::exchange(mReportedSegments, mSelectedSegments);
+    SegmentedTapeButtonAccessible::segmentsPressedChanged(this, before, mSelectedSegments);
 }
 
 bool SegmentedTapeButtonView::event(QEvent* event) {

@@ -72,6 +72,10 @@ public:
     // the tool tips ("REC (Y)"); without one, the tool tips give no key.
     void setKeyNamer(std::function<QString(int keyCode)> namer) { mKeyNamer = std::move(namer); }
     QString toolTipForSegment(int segment) const;
+    // The name of the segment's key as the tool tip gives it; empty without one.
+    QString keyNameForSegment(int segment) const;
+    // Where the segment's key is drawn, in the view's coordinates.
+    QRectF rectForSegment(int segment) const;
 
     void pressButtonForSegment(int segment);
     void clearPressedButtons();
@@ -97,8 +101,9 @@ private:
     void loadDefaultKeyCodes();
     std::optional<int> keyCodeForEvent(const QKeyEvent* event) const;
     bool isPressInProgress() const { return mOldSelectedSegments.has_value(); }
+    // Repaints, and tells assistive technology which keys went in or out.
+    void selectedSegmentsChanged();
     int keyCodeForAction(const char* action) const;
-    QRectF rectForSegment(int segment) const;
     void paintKey(QPainter& painter, int segment) const;
 
     unsigned mSegments = 1;
@@ -108,6 +113,7 @@ private:
     QHash<int, QString> mSegmentLabelDictionary;
     QPointer<QObject> mTarget;
     QSet<int> mSelectedSegments;
+    QSet<int> mReportedSegments;
     std::optional<QSet<int>> mOldSelectedSegments;
     double mButtonPressTime = 0.0;
     mutable QMutex mHoldableLock;

@@ -3,16 +3,12 @@
 #include "audio/realtime/SGuardLocker.h"
 #include "platform/audio/PulseHardware.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <sched.h>
 #include <string>
 
 namespace {
-
-// The worker wakes at least this often, so a wake-up given between its last
-// look at the stack and its wait (the push side signals without the lock)
-// delays work by no more than this.
-constexpr double kWakeInterval = 0.01;
 
 // Processes the item and clears its in-progress mark. The item kinds catch
 // what their callbacks raise; this is the last line, so that nothing ever
@@ -27,33 +23,61 @@ void runItemCaught(SQueueWorker* self, void* item) {
     }
 }
 
+// Real-time: no allocation, no locks. sem_post is async-signal-safe.
+void wake(SQueueWorker* self) {
+    sem_post(&self->mWake);
+}
+
+// Sleeps until the worker is posted. Posts made meanwhile are taken too:
+// each was made after its push, so the look at the stack that follows sees
+// their items.
+void sleepUntilWoken(SQueueWorker* self) {
+    while (sem_wait(&self->mWake) != 0) {
+        // EINTR: a signal handler ran; sleep on
+    }
+    while (sem_trywait(&self->mWake) == 0) {
+    }
+}
+
 void* workerMain(void* argument) {
     auto* self = static_cast<SQueueWorker*>(argument);
-    {
+    for (;;) {
+        sleepUntilWoken(self);
+        if (self->mStopFlag.load() != 0) {
+            break;
+        }
         SGuardScope scope(self->mGuard);
-        while (self->mStopFlag.load() == 0) {
-            while (self->mStopFlag.load() == 0 && !SAtomicStackIsEmpty(self->mStack)) {
-                void* item = SAtomicStackPopAllReversed(self->mStack);
-                while (item) {
-                    void* next = self->mNextOf(item);
-                    runItemCaught(self, item);
-                    item = next;
-                }
-                scope.notifyAll(); // owners waiting for pending items
-            }
-            if (self->mStopFlag.load() != 0) {
-                break;
-            }
-            if (SAtomicStackIsEmpty(self->mStack)) {
-                scope.waitFor(kWakeInterval);
+        while (self->mStopFlag.load() == 0 && !SAtomicStackIsEmpty(self->mStack)) {
+            void* item = SAtomicStackPopAllReversed(self->mStack);
+            while (item) {
+                void* next = self->mNextOf(item);
+                runItemCaught(self, item);
+                item = next;
             }
         }
+        scope.notifyAll(); // owners waiting for pending items
+    }
+    {
+        // Owners waiting for pending items learn that nobody will do them.
+        // The guard is gone once the finished flag is up: notify before.
+        SGuardScope scope(self->mGuard);
+        scope.notifyAll();
     }
     pthread_mutex_lock(&self->mShutdownMutex);
     self->mFinished.fetch_add(1);
-    pthread_cond_signal(&self->mShutdownCondition);
+    pthread_cond_broadcast(&self->mShutdownCondition); // every teardown waits
     pthread_mutex_unlock(&self->mShutdownMutex);
     return nullptr;
+}
+
+// The thread's name (what ps and top show): the label's last part.
+void nameThread(pthread_t thread, const char* label) {
+    std::string name = label;
+    if (const auto dot = name.rfind('.'); dot != std::string::npos) {
+        name.erase(0, dot + 1);
+    }
+    name.resize(std::min<size_t>(name.size(), 15));
+    pthread_setname_np(thread, name.c_str());
 }
 
 // Workers run ahead of ordinary threads, but behind the I/O thread that
@@ -87,6 +111,7 @@ SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void
     self->mSetNext = setNext;
     self->mGuard = SGuardCreate(label);
     self->mStack = SAtomicStackCreate(nextOf, setNext);
+    sem_init(&self->mWake, 0, 0);
     pthread_mutex_init(&self->mShutdownMutex, nullptr);
     pthread_cond_init(&self->mShutdownCondition, nullptr);
     pthread_attr_t attributes;
@@ -97,10 +122,14 @@ SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void
         pthread_attr_destroy(&attributes);
         SAtomicStackDestroy(self->mStack);
         SGuardDestroy(self->mGuard);
+        sem_destroy(&self->mWake);
+        pthread_mutex_destroy(&self->mShutdownMutex);
+        pthread_cond_destroy(&self->mShutdownCondition);
         delete self;
         return nullptr;
     }
     pthread_attr_destroy(&attributes);
+    nameThread(self->mThread, label);
     raisePriority(self->mThread);
     return self;
 }
@@ -112,19 +141,20 @@ void SQueueWorkerLogException(const char* reason) {
 // Real-time: no allocation, no locks.
 void SQueueWorkerAdd(SQueueWorker* self, void* item) {
     SAtomicStackPush(self->mStack, item);
-    SGuardNotify(self->mGuard);
+    wake(self);
 }
 
 void SQueueWorkerStop(SQueueWorker* self) {
-    SGuardNotify(self->mGuard);
+    wake(self);
 }
 
+// Every caller waits for the thread to end, also one that finds the worker
+// already told to stop: a second teardown racing the first must not let its
+// caller free the worker while the thread still runs.
 void SQueueWorkerTeardown(SQueueWorker* self) {
-    if (self->mStopFlag.load() != 0) {
-        return;
+    if (self->mStopFlag.exchange(1) == 0) {
+        wake(self);
     }
-    self->mStopFlag.fetch_add(1);
-    SGuardNotifyAll(self->mGuard);
     pthread_mutex_lock(&self->mShutdownMutex);
     while (self->mFinished.load() == 0) {
         pthread_cond_wait(&self->mShutdownCondition, &self->mShutdownMutex);
@@ -139,6 +169,7 @@ void SQueueWorkerDestroy(SQueueWorker* self) {
     SQueueWorkerTeardown(self);
     SAtomicStackDestroy(self->mStack);
     SGuardDestroy(self->mGuard);
+    sem_destroy(&self->mWake);
     pthread_mutex_destroy(&self->mShutdownMutex);
     pthread_cond_destroy(&self->mShutdownCondition);
     delete self;
@@ -147,10 +178,10 @@ void SQueueWorkerDestroy(SQueueWorker* self) {
 void SQueueWorkerWaitUntil(SQueueWorker* self, const std::function<bool()>& done) {
     SGuardScope scope(self->mGuard);
     while (!done()) {
-        if (self->mFinished.load() != 0) {
+        if (self->mStopFlag.load() != 0) {
             return; // nobody left to do the work
         }
-        scope.waitFor(kWakeInterval);
+        scope.wait();
     }
 }
 

@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <pthread.h>
+#include <semaphore.h>
 
 // Items handed to a worker: a processing callback, the in-progress mark the
 // worker clears when done, and the stack link.
@@ -17,13 +18,22 @@ struct SQueueableAudioNotification {
     SQueueableAudioNotification* mNext = nullptr;
 };
 
-// A worker thread fed through a lock-free stack and woken through a guard.
-// Items run oldest first, one at a time, on the worker's thread. The owner of
-// the items keeps them alive until the worker has finished with them.
+// A worker thread fed through a lock-free stack. Items run oldest first, one
+// at a time, on the worker's thread. The owner of the items keeps them alive
+// until the worker has finished with them.
+//
+// The worker sleeps on a semaphore until it is posted: once for every push
+// and once for a stop or teardown. A post is counted even when nobody waits
+// yet, so neither a push nor a stop can fall between the worker's last look
+// and its sleep; posting takes no lock and allocates nothing, so real-time
+// threads post. The worker holds the guard while it runs a batch and
+// notifies it after each one, so an owner waiting under the guard for
+// pending items hears of every batch.
 struct SQueueWorker {
     std::atomic<int32_t> mStopFlag{0};
     SGuard* mGuard = nullptr;
     SAtomicStack* mStack = nullptr;
+    sem_t mWake;
     pthread_mutex_t mShutdownMutex;
     pthread_cond_t mShutdownCondition;
     std::atomic<int32_t> mFinished{0};
@@ -39,13 +49,17 @@ SQueueWorker* SQueueWorkerCreate(const char* label, void (*runItem)(void*), void
                                  void (*setNext)(void*, void*));
 // Real-time: pushes the item (already marked in progress) and wakes the worker.
 void SQueueWorkerAdd(SQueueWorker* self, void* item);
+// Wakes the worker to look at its stack; it goes on running.
 void SQueueWorkerStop(SQueueWorker* self);
-// Stops the thread and waits for it; items still waiting are not run.
-// Returns at once when the worker was already told to stop.
+// Stops the thread and waits for it to end; items still waiting are not run.
+// Safe to call from several threads at once: each returns once the thread
+// has ended.
 void SQueueWorkerTeardown(SQueueWorker* self);
 void SQueueWorkerDestroy(SQueueWorker* self);
 // Blocks the caller until `done` holds, re-checking it whenever the worker
-// finishes a batch (and at least every 10 ms).
+// finishes a batch; returns early when the worker was told to stop, as
+// nobody is left to do the work. `done` may only turn true through the
+// worker's processing.
 void SQueueWorkerWaitUntil(SQueueWorker* self, const std::function<bool()>& done);
 
 // Logs what a worker's item raised: "(ERROR) SQueueWorker : <reason>".

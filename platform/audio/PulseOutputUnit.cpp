@@ -227,31 +227,36 @@ void PulseOutputUnit::streamWritable(pa_stream* stream, size_t bytes, void* user
 }
 
 // Real-time (the server connection's thread): pulls slices and writes them
-// interleaved, at the volume, into the server's buffer.
+// interleaved, at the volume, into the server's buffer. The whole request
+// goes out in as few writes as the server's blocks allow.
 void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
     const size_t frameBytes = sizeof(float) * mChannels;
     offerDeviceTime(mSampleTime, AudioGetCurrentHostTime());
     while (bytes >= frameBytes) {
         void* target = nullptr;
-        size_t space = std::min(bytes, frameBytes * mMaximumFramesPerSlice);
+        size_t space = bytes;
         if (pa_stream_begin_write(stream, &target, &space) < 0 || !target || space < frameBytes) {
             return;
         }
-        const auto frames =
-            static_cast<uint32_t>(std::min<size_t>(space / frameBytes, mMaximumFramesPerSlice));
+        const auto frames = static_cast<uint32_t>(std::min(space, bytes) / frameBytes);
         {
             RealtimeScope realtime;
-            const uint64_t began = AudioGetCurrentHostTime();
-            render(nullptr, nullptr, 0, frames, mList);
             auto* out = static_cast<float*>(target);
             const float volume = mVolume.load(std::memory_order_relaxed);
-            for (uint32_t c = 0; c < mChannels; ++c) {
-                const float* in = mPlanar.data() + static_cast<size_t>(c) * mMaximumFramesPerSlice;
-                for (uint32_t i = 0; i < frames; ++i) {
-                    out[static_cast<size_t>(i) * mChannels + c] = in[i] * volume;
+            for (uint32_t done = 0; done < frames;) {
+                const uint32_t slice = std::min(frames - done, mMaximumFramesPerSlice);
+                const uint64_t began = AudioGetCurrentHostTime();
+                render(nullptr, nullptr, 0, slice, mList);
+                for (uint32_t c = 0; c < mChannels; ++c) {
+                    const float* in =
+                        mPlanar.data() + static_cast<size_t>(c) * mMaximumFramesPerSlice;
+                    for (uint32_t i = 0; i < slice; ++i) {
+                        out[static_cast<size_t>(done + i) * mChannels + c] = in[i] * volume;
+                    }
                 }
+                noteCallbackDuration(AudioGetCurrentHostTime() - began);
+                done += slice;
             }
-            noteCallbackDuration(AudioGetCurrentHostTime() - began);
         }
         pa_stream_write(stream, target, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         bytes -= frames * frameBytes;

@@ -82,8 +82,11 @@ OSStatus statusForWriteError(int error) {
 constexpr double kSecondsWrittenAhead = 3.0;
 constexpr uint64_t kIndexBytesPerPacket = 12;
 constexpr uint64_t kIndexBytesFixed = 64 * 1024;
-// Audio synced to the disk at least this often (in seconds of audio).
-constexpr double kCheckpointInterval = 0.25;
+// Audio synced to the disk and journalled at least this often (in seconds of
+// audio): each checkpoint costs two syncs and a journal write, and what was
+// written since the last one is what a crash can cost. Recovery accepts
+// several seconds of audio past the journal, well above this.
+constexpr double kCheckpointInterval = 1.0;
 
 bool isFloatNonInterleaved(const AudioStreamBasicDescription& format) {
     const bool nonInterleaved = (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) != 0 ||
@@ -649,7 +652,7 @@ OSStatus MediaAudioFile::beginJournal() {
     if (const int error = mOutput.sync()) {
         return failWriting(error, "cannot write " + mPath);
     }
-    if (const int error = mOutput.reserve(reservationBytes())) {
+    if (const int error = mOutput.reserve(reservationBytes(), reservationBytes())) {
         return failWriting(error, "no room to record " + mPath);
     }
     return kAudioHardwareNoError;
@@ -673,8 +676,7 @@ bool MediaAudioFile::takeFileHeader(RecordingJournalHeader* header) {
     }
     avio_flush(io);
     const Mp4BoxReader reader(mOutput.descriptor(), false);
-    return !mOutput.error() &&
-           reader.read(0, header->fileHeader.data(), header->fileHeader.size());
+    return !mOutput.error() && reader.read(0, header->fileHeader.data(), header->fileHeader.size());
 }
 
 // Makes everything written so far durable and lists its packets in the journal.
@@ -704,7 +706,9 @@ OSStatus MediaAudioFile::checkpoint() {
     if (!mCrashSafe) {
         return kAudioHardwareNoError;
     }
-    if (const int error = mOutput.reserve(reservationBytes())) {
+    // Reserved a second stretch ahead, so that the disk is asked again only
+    // every few checkpoints.
+    if (const int error = mOutput.reserve(reservationBytes(), reservationBytes())) {
         return failWriting(error, "no room left to record " + mPath);
     }
     return kAudioHardwareNoError;
@@ -720,9 +724,10 @@ uint64_t MediaAudioFile::reservationBytes() const {
     // AAC allows at most 6144 bits per channel in a packet; ALAC stores at
     // most 32 bits a sample plus a little framing.
     const uint64_t largestPacket = aac ? 768 * channels : perPacket * channels * 4 + 64;
-    const auto packetsAhead = static_cast<uint64_t>(std::ceil(kSecondsWrittenAhead * rate / perPacket));
-    return packetsAhead * largestPacket +
-           (mPacketsWritten + packetsAhead) * kIndexBytesPerPacket + kIndexBytesFixed;
+    const auto packetsAhead =
+        static_cast<uint64_t>(std::ceil(kSecondsWrittenAhead * rate / perPacket));
+    return packetsAhead * largestPacket + (mPacketsWritten + packetsAhead) * kIndexBytesPerPacket +
+           kIndexBytesFixed;
 }
 
 // Reading

@@ -29,8 +29,8 @@ struct SwrContext;
 // muxer leaves imprecise: the edit list's duration (so exactly the written
 // frames play) and, for AAC, the nominal bit rate in the 'esds'.
 //
-// A file being written survives a crash: several times a second the audio
-// is synced to the disk and its packets are listed in a journal beside the
+// A file being written survives a crash: after every second of audio, the
+// audio is synced to the disk and its packets are listed in a journal beside the
 // file (see RecordingJournal), from which an interrupted recording is
 // finished later. Disk space for finishing is reserved ahead, so a full disk
 // (or the file size limit) stops the writing while the file can still be

@@ -40,7 +40,8 @@ bool isPlainFile(int fd) {
     }
     // Opened without blocking in case it was a FIFO; a file is used as usual.
     const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && ((flags & O_NONBLOCK) == 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0);
+    return flags >= 0 &&
+           ((flags & O_NONBLOCK) == 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0);
 }
 
 std::string pathOfDescriptor(int fd) {
@@ -159,32 +160,47 @@ int RecordingOutput::sync() {
     return 0;
 }
 
-int RecordingOutput::reserve(uint64_t bytes) {
+int RecordingOutput::reserve(uint64_t bytes, uint64_t ahead) {
     if (mFd < 0) {
         return EBADF;
     }
     if (mError) {
         return mError;
     }
+    const uint64_t limit = fileSizeLimit();
     const uint64_t wanted = mEnd + bytes;
-    if (wanted > fileSizeLimit()) {
+    if (wanted > limit) {
         return EFBIG;
     }
     if (wanted <= mReservedEnd) {
         return 0;
     }
-    // Past the end, without growing the file: a crash leaves no padding.
+    // The larger step first; near a full disk, what is needed is enough.
+    const uint64_t generous = std::min(wanted + ahead, limit);
+    int error = generous > wanted ? allocateUpTo(generous) : ENOSPC;
+    if (error == ENOSPC || error == EDQUOT) {
+        error = allocateUpTo(wanted);
+    }
+    return error;
+}
+
+// Past the end, without growing the file: a crash leaves no padding.
+int RecordingOutput::allocateUpTo(uint64_t end) {
     const uint64_t from = std::max(mEnd, mReservedEnd);
+    if (end <= from) {
+        mReservedEnd = std::max(mReservedEnd, end);
+        return 0;
+    }
     if (fallocate(mFd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
-                  static_cast<off_t>(wanted - from)) != 0) {
+                  static_cast<off_t>(end - from)) != 0) {
         const int error = errno;
         if (error == EOPNOTSUPP || error == ENOSYS) {
-            mReservedEnd = wanted; // this file system cannot reserve; write and see
+            mReservedEnd = end; // this file system cannot reserve; write and see
             return 0;
         }
         return error;
     }
-    mReservedEnd = wanted;
+    mReservedEnd = end;
     return 0;
 }
 
@@ -210,8 +226,8 @@ int RecordingOutput::finish() {
 
 FileLock::FileLock(const std::string& path, bool writable) {
     // Opened for reading alone, a FIFO would wait for a writer: not so.
-    mFd = ::open(path.c_str(),
-                 (writable ? O_RDWR : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_CLOEXEC);
+    mFd =
+        ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_CLOEXEC);
     if (mFd < 0) {
         mError = errno;
         return;

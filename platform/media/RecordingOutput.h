@@ -35,8 +35,9 @@ public:
     // disk. Returns 0 or an errno value.
     int sync();
     // Makes sure `bytes` past the current end are allocated. ENOSPC, EDQUOT
-    // or EFBIG when they are not to be had.
-    int reserve(uint64_t bytes);
+    // or EFBIG when they are not to be had. When it has to allocate, it takes
+    // `ahead` bytes more if it can, so that the next calls need not.
+    int reserve(uint64_t bytes, uint64_t ahead = 0);
     // Cuts the file after its last written byte (dropping the reservation),
     // syncs it and releases the lock. Returns 0 or an errno value.
     int finish();
@@ -54,6 +55,7 @@ private:
     static int writePacket(void* opaque, uint8_t* data, int size);
     static int64_t seek(void* opaque, int64_t offset, int whence);
     int write(const uint8_t* data, size_t size);
+    int allocateUpTo(uint64_t end);
 
     int mFd = -1;
     AVIOContext* mContext = nullptr;

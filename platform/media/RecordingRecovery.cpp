@@ -210,8 +210,8 @@ private:
 };
 
 // The most a recording can hold after its last journalled packet when it is
-// cut short: audio not yet journalled (the writer journals it several times
-// a second), what its output buffered, and an index that was being written.
+// cut short: audio not yet journalled (the writer journals it every second,
+// after handing it over a block at a time), what its output buffered, and an index that was being written.
 uint64_t unjournalledAllowance(const RecordingJournalHeader& header, size_t packets) {
     const auto channels = static_cast<uint64_t>(header.channels);
     const uint64_t largestPacket = header.codec == "aac"

@@ -1,5 +1,6 @@
 #include "app/deck/HUDView.h"
 
+#include "app/deck/DeckAccessibility.h"
 #include "app/deck/DeckClock.h"
 #include "app/deck/LevelView.h"
 #include "app/deck/PositionView.h"
@@ -10,6 +11,7 @@
 #include "audio/format/InternalInconsistencyException.h"
 #include "platform/desktop/UserDefaults.h"
 
+#include <QAccessible>
 #include <QImage>
 #include <QPainter>
 #include <QSignalSpy>
@@ -370,3 +372,58 @@ TEST_F(HUD, RendersAtTwiceTheScale) {
 }
 
 } // namespace
+
+// What a screen reader finds on the HUD: named readouts with their values as
+// text, and volume and position as sliders it can set.
+TEST_F(HUD, ScreenReadersReadAndSetTheReadouts) {
+    DeckAccessibility::install();
+    hud->setMaxTime(130000.0);
+    hud->setTime(3460.0);
+    hud->setPosition(3460.0);
+    hud->setVolume(-10.0);
+    hud->setLevels(-12.0, -100.0);
+    auto readout = [](QWidget* view) { return QAccessible::queryAccessibleInterface(view); };
+
+    QAccessibleInterface* time = readout(hud->timeView());
+    EXPECT_EQ(time->text(QAccessible::Name), QStringLiteral("Time"));
+    EXPECT_EQ(time->text(QAccessible::Value), QStringLiteral("0:03.46 of 2:10"));
+    ASSERT_NE(time->textInterface(), nullptr);
+    EXPECT_EQ(time->textInterface()->text(0, -1), QStringLiteral("0:03.46 of 2:10"));
+    EXPECT_EQ(time->textInterface()->text(2, 4), QStringLiteral("03"));
+
+    QAccessibleInterface* level = readout(hud->levelView());
+    EXPECT_EQ(level->text(QAccessible::Name), QStringLiteral("Input level"));
+    EXPECT_EQ(level->text(QAccessible::Value), QStringLiteral("left -12 dB, right silent"));
+
+    QAccessibleInterface* volume = readout(hud->volumeView());
+    EXPECT_EQ(volume->role(), QAccessible::Slider);
+    EXPECT_EQ(volume->text(QAccessible::Value), QStringLiteral("4 of 6"));
+    ASSERT_NE(volume->valueInterface(), nullptr);
+    volume->valueInterface()->setCurrentValue(6);
+    EXPECT_DOUBLE_EQ(hud->volume(), 0.0);
+    volume->valueInterface()->setCurrentValue(-3); // below the quietest bar
+    EXPECT_DOUBLE_EQ(hud->volume(), -25.0);
+
+    QAccessibleInterface* position = readout(hud->positionView());
+    EXPECT_EQ(position->role(), QAccessible::Slider);
+    position->valueInterface()->setCurrentValue(65.0);
+    EXPECT_DOUBLE_EQ(hud->position(), 65000.0);
+    EXPECT_DOUBLE_EQ(position->valueInterface()->maximumValue().toDouble(), 130.0);
+    hud->setRecordingMode(true);
+    position->valueInterface()->setCurrentValue(10.0);
+    EXPECT_DOUBLE_EQ(hud->position(), 65000.0) << "the position stays while recording";
+    hud->setRecordingMode(false);
+
+    QAccessibleInterface* quality = readout(hud->qualityView());
+    EXPECT_EQ(quality->text(QAccessible::Name), QStringLiteral("Recording quality"));
+    quality->valueInterface()->setCurrentValue(0);
+    EXPECT_EQ(quality->text(QAccessible::Value), hud->qualityView()->qualityForItem(0));
+    EXPECT_EQ(hud->quality(), hud->qualityView()->qualityForItem(0));
+
+    QAccessibleInterface* channels = readout(hud->stereoView());
+    hud->setStereo(true);
+    EXPECT_EQ(channels->text(QAccessible::Value), QStringLiteral("Stereo"));
+    channels->valueInterface()->setCurrentValue(1);
+    EXPECT_FALSE(hud->stereo());
+    EXPECT_EQ(channels->text(QAccessible::Value), QStringLiteral("Mono"));
+}

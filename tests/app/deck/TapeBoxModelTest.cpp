@@ -4,8 +4,10 @@
 #include "app/deck/TapeSpineDelegate.h"
 
 #include <QAbstractItemModelTester>
+#include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QToolButton>
 #include <QDir>
 #include <QFile>
 #include <QMimeData>
@@ -121,6 +123,10 @@ TEST_F(TapeBox, RowsFollowTheControllerWithoutResets) {
     EXPECT_EQ(model.index(0).data(TapeBoxModel::ColorSchemeRole).toInt(), 2);
     EXPECT_EQ(model.index(0).data(TapeBoxModel::DurationTextRole).toString(), "1s");
     EXPECT_TRUE(model.index(0).data(TapeBoxModel::DateTextRole).toString().startsWith("Today"));
+    // A screen reader hears the whole row, the duration spelled out.
+    EXPECT_EQ(model.index(0).data(Qt::AccessibleTextRole).toString(),
+              "Newest, letter D, " + model.index(0).data(TapeBoxModel::QualityRole).toString() +
+                  ", 1 second, " + model.index(0).data(TapeBoxModel::DateTextRole).toString());
 
     // A file appearing in the folder goes in at its place by date.
     makeTape(QDir(elsewhere.path()), "e.m4a", "Middle", now.addDays(-2), 4, "E");
@@ -474,6 +480,14 @@ TEST(TapeSearchField, TypingSearchesAndEscapeClears) {
     QTest::keyClick(&field, Qt::Key_Escape);
     EXPECT_TRUE(field.text().isEmpty());
     EXPECT_EQ(searches.last().at(0).toString(), "");
+
+    // The clear button has a name a screen reader can say.
+    field.setText("x");
+    QStringList names;
+    for (QToolButton* button : field.findChildren<QToolButton*>()) {
+        names << QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name);
+    }
+    EXPECT_TRUE(names.contains("Clear search")) << names.join('|').toStdString();
 }
 
 } // namespace

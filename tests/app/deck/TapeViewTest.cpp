@@ -1,11 +1,13 @@
 #include "app/deck/TapeView.h"
 
 #include "app/deck/CassettePainter.h"
+#include "app/deck/DeckAccessibility.h"
 #include "app/deck/DeckClock.h"
 #include "app/deck/NotesEditorView.h"
 #include "app/deck/TapeViewBinding.h"
 #include "app/library/Tape.h"
 
+#include <QAccessible>
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
@@ -418,4 +420,47 @@ TEST_F(TapeViewTest, ADraggedFileGoesToTheTrashOnlyWhenAMoveLeftItBehind) {
     } else {
         qputenv("XDG_DATA_HOME", dataHome);
     }
+}
+
+// What a screen reader finds on the cassette: the title and the notes as
+// text that a press opens for editing, and the letter tag as a button that
+// says its colour and gives the next one.
+TEST_F(BoundTapeViewTest, ScreenReadersReadAndEditTheLabel) {
+    DeckAccessibility::install();
+    view.setNotes(QStringLiteral("Recorded in the kitchen"));
+    QAccessibleInterface* cassette = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(cassette, nullptr);
+    EXPECT_EQ(cassette->text(QAccessible::Name), QStringLiteral("Cassette"));
+    ASSERT_EQ(cassette->childCount(), 3);
+    QAccessibleInterface* title = cassette->child(0);
+    QAccessibleInterface* notes = cassette->child(1);
+    QAccessibleInterface* tag = cassette->child(2);
+    EXPECT_EQ(title->role(), QAccessible::EditableText);
+    EXPECT_TRUE(title->state().editable);
+    EXPECT_EQ(title->text(QAccessible::Name), QStringLiteral("Title"));
+    EXPECT_EQ(title->textInterface()->text(0, -1), QStringLiteral("First take"));
+    EXPECT_EQ(notes->text(QAccessible::Value), QStringLiteral("Recorded in the kitchen"));
+    EXPECT_EQ(tag->role(), QAccessible::PushButton);
+    EXPECT_EQ(tag->text(QAccessible::Name), QStringLiteral("Letter A, red"));
+
+    // The tag's press gives the next colour, written into the tape.
+    tag->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(tape->tapeLetter()->colorScheme()->colorName(), QStringLiteral("blue"));
+    EXPECT_EQ(tag->text(QAccessible::Name), QStringLiteral("Letter A, blue"));
+
+    // The title's press opens the title editor, which appears as a named
+    // child while it is open; what is typed goes into the tape.
+    title->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(view.isEditingTitle());
+    ASSERT_EQ(cassette->childCount(), 4);
+    QAccessibleInterface* editor = cassette->child(3);
+    EXPECT_EQ(editor->object(), view.titleEditor());
+    EXPECT_EQ(editor->text(QAccessible::Name), QStringLiteral("Title"));
+    view.titleEditor()->setText(QStringLiteral("Second take"));
+    view.endEditing();
+    EXPECT_EQ(tape->title(), QStringLiteral("Second take"));
+    EXPECT_EQ(cassette->childCount(), 3);
+    EXPECT_EQ(title->textInterface()->text(0, -1), QStringLiteral("Second take"));
 }

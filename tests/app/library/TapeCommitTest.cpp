@@ -6,6 +6,7 @@
 #include "app/library/MP4MovieBox.h"
 #include "app/library/MP4Tags.h"
 #include "app/library/Tape.h"
+#include "audio/format/InternalInconsistencyException.h"
 #include "platform/audio/FourCharCode.h"
 
 #include <QDir>
@@ -19,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <limits>
 #include <random>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -94,6 +97,45 @@ void splitAudio(const QString& path) {
         at += size;
     }
     write(path, result);
+}
+
+// Moves the audio of a faststart file to `audioStart`, behind a hole (the
+// file is sparse: it costs no disk), and corrects the index. With `cutOff`
+// the audio box claims more than the file holds, as a recording cut short does.
+void moveAudioBehindAHole(const QString& path, uint64_t audioStart, bool cutOff) {
+    const QByteArray bytes = contents(path);
+    QByteArray head;
+    QByteArray audio;
+    qsizetype movieAt = -1;
+    for (qsizetype at = 0; at + 8 <= bytes.size(); at += mp4ReadUInt32(bytes, at)) {
+        const uint32_t size = mp4ReadUInt32(bytes, at);
+        if (mp4ReadUInt32(bytes, at + 4) == FourCC("mdat")) {
+            audio = bytes.mid(at + 8, size - 8);
+            break;
+        }
+        movieAt = mp4ReadUInt32(bytes, at + 4) == FourCC("moov") ? head.size() : movieAt;
+        head.append(bytes.mid(at, size));
+    }
+    ASSERT_GE(movieAt, 0);
+    ASSERT_FALSE(audio.isEmpty());
+    const uint64_t audioAt = static_cast<uint64_t>(head.size()) + 8;
+    auto moov = MP4MovieBox::parse(head.mid(movieAt, mp4ReadUInt32(head, movieAt)));
+    moov.shiftChunkOffsets(0, static_cast<int64_t>(audioStart - audioAt));
+    head.replace(movieAt, moov.serialized().size(), moov.serialized());
+    const uint64_t claimed =
+        8 + (audioStart - audioAt) + static_cast<uint64_t>(audio.size()) + (cutOff ? 10240 : 0);
+    ASSERT_LE(claimed, uint64_t{std::numeric_limits<uint32_t>::max()});
+    head.append(mp4UInt32(static_cast<uint32_t>(claimed)) + "mdat");
+    write(path, head);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+    ASSERT_EQ(pwrite(fd, audio.constData(), audio.size(), static_cast<off_t>(audioStart)),
+              audio.size());
+    ::close(fd);
+}
+
+// Whether ffmpeg decodes every packet without a complaint.
+bool decodesCleanly(const QString& path) {
+    return run("ffmpeg", {"-v", "error", "-i", path, "-f", "null", "-"}).trimmed().isEmpty();
 }
 
 uint64_t audioOffset(const QString& path) {
@@ -192,6 +234,77 @@ TEST(CommitRefusals, AudioTheIndexCannotReachIsLeftAlone) {
     EXPECT_TRUE(writer.error().contains("not where its index says"))
         << writer.error().toStdString();
     EXPECT_EQ(contents(path), bytes);
+}
+
+// A faststart tape whose audio lies a hair under 4 GiB into the file, behind
+// a hole; `checksum` is set to its packets' checksum from before the move.
+class LabelsPast4GiB : public ::testing::Test {
+protected:
+    QTemporaryDir folder;
+    QString checksum;
+
+    QString longTape(bool cutOff) {
+        const QString path =
+            makeFile(folder.filePath("long.m4a"), {"-c:a", "aac", "-movflags", "+faststart"});
+        checksum = packetChecksum(path);
+        moveAudioBehindAHole(path, (uint64_t{1} << 32) - 256 * 1024, cutOff);
+        return path;
+    }
+};
+
+// A cut-off file must move its audio to take a label; moved past 4 GiB, its
+// chunk offsets become 64-bit ones, and every packet is where they say.
+TEST_F(LabelsPast4GiB, ACutOffFileMovedPast4GiBGets64BitOffsets) {
+    const QString path = longTape(true);
+    ASSERT_EQ(packetChecksum(path), checksum);
+    {
+        Tape tape(path);
+        tape.setKeepsFileName(true);
+        tape.setTitle("Past the line");
+        tape.setNotes(QString(300 * 1024, QLatin1Char('n')));
+        ASSERT_TRUE(tape.commitAttributes()) << tape.lastError().toStdString();
+    }
+    EXPECT_GT(QFileInfo(path).size(), qint64{1} << 32);
+    EXPECT_EQ(packetChecksum(path), checksum);
+    EXPECT_TRUE(decodesCleanly(path));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const auto moov = MP4Atom::fileAtomWithType(FourCC("moov"), file.handle());
+    ASSERT_TRUE(moov);
+    const QByteArray movie = moov->childData();
+    EXPECT_FALSE(movie.contains("stco"));
+    EXPECT_TRUE(movie.contains("co64"));
+    const auto offsets =
+        MP4MovieBox::parse(mp4UInt32(8 + movie.size()) + "moov" + movie).chunkOffsets();
+    ASSERT_FALSE(offsets.empty());
+    EXPECT_GT(offsets.front(), uint64_t{1} << 32);
+    Tape reread(path);
+    reread.setCommitsOnDestruction(false);
+    EXPECT_EQ(reread.title(), "Past the line");
+    struct stat status {};
+    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &status), 0);
+    EXPECT_LT(status.st_blocks * 512, 64 << 20) << "the copy keeps the hole";
+}
+
+// The editor that moves audio in place cannot widen the offsets: it refuses,
+// and the file stays as it was.
+TEST_F(LabelsPast4GiB, TheInPlaceEditorRefusesRatherThanWrapOffsets) {
+    const QString path = longTape(false);
+    const qint64 size = QFileInfo(path).size();
+    QFile before(path);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray head = before.read(64 * 1024);
+    {
+        auto tags = MP4Tags::withMP4File(path);
+        ASSERT_TRUE(tags);
+        EXPECT_THROW(tags->setLyrics(QString(300 * 1024, QLatin1Char('x'))),
+                     InternalInconsistencyException);
+    }
+    EXPECT_EQ(QFileInfo(path).size(), size);
+    QFile after(path);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.read(64 * 1024), head);
+    EXPECT_EQ(packetChecksum(path), checksum);
 }
 
 // Commits stopped or raced at random points

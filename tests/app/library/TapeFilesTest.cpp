@@ -2,6 +2,7 @@
 #include "app/library/FuzzyDateFormatter.h"
 #include "app/library/MP4Tags.h"
 #include "app/library/Tape.h"
+#include "audio/format/InternalInconsistencyException.h"
 #include "platform/audio/FourCharCode.h"
 #include "platform/desktop/NaturalDateParser.h"
 
@@ -167,6 +168,12 @@ TEST(MP4Tags, ChunkOffsetTablesFollowTheDelta) {
     const MP4MemoryAtom co64(FourCC("co64"), wide);
     EXPECT_EQ(MP4Tags::fixStco64(co64, 32).childData().mid(8),
               QByteArray::fromHex("0000000200000010"));
+    // A 32-bit offset pushed past 4 GiB is refused, never wrapped.
+    QByteArray high(8, 0);
+    high[7] = 1;
+    high.append(QByteArray::fromHex("fffffff0"));
+    EXPECT_THROW(MP4Tags::fixStco32(MP4MemoryAtom(FourCC("stco"), high), 32),
+                 InternalInconsistencyException);
 }
 
 TEST(MP4Tags, NoFileMakesAnEmptyOneAndNoValues) {
@@ -192,6 +199,25 @@ class Tapes : public ::testing::Test {
 protected:
     QTemporaryDir folder;
 };
+
+// 27 hours at 44.1 kHz: a single-precision division would be milliseconds off.
+TEST_F(Tapes, ADayLongDurationReadsExactly) {
+    const QString path = makeFile(folder.filePath("day.m4a"), "-c:a alac", false, false);
+    QByteArray bytes = contents(path);
+    const qsizetype header = bytes.indexOf("mvhd") + 4;
+    ASSERT_GT(header, 4);
+    ASSERT_EQ(bytes[header], 0) << "a version 0 header: 32-bit fields";
+    constexpr uint32_t kLength = 4286520017u;
+    bytes.replace(header + 12, 4, mp4UInt32(44100));
+    bytes.replace(header + 16, 4, mp4UInt32(kLength));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    file.close();
+    Tape tape(path);
+    tape.setCommitsOnDestruction(false);
+    EXPECT_DOUBLE_EQ(tape.duration(), kLength / 44100.0);
+}
 
 TEST_F(Tapes, AnAACTapeLoadsItsFormatAndAFreshLetterMakesItDirty) {
     const QString path = makeFile(folder.filePath("talk.m4a"), "-c:a aac -b:a 128k", false, false);

@@ -32,6 +32,20 @@ grep -q "Talk: A/B" <<<"$listing" || fail "library: $listing"
 
 # Playing at twice speed ends by itself; bad input is one line and status 1.
 timeout 20 "$program" play "$renamed" --speed 2 || fail "play exited with $?"
+
+# Played with its output not on a terminal, the program shows no position:
+# its main thread sleeps while the tape plays, and an interrupt still ends it.
+main_thread_wakes() { awk '/^voluntary_ctxt_switches/ {print $2}' "/proc/$1/task/$1/status"; }
+timeout 20 "$program" play "$renamed" --speed 0.25 >"$folder/play.out" &
+player=$!
+sleep 1
+before=$(main_thread_wakes $player)
+sleep 1.5
+after=$(main_thread_wakes $player)
+(( after - before < 8 )) || fail "the main thread woke $((after - before)) times in 1.5 s while playing"
+kill -INT $player
+wait $player || fail "an interrupted play exited with $?"
+[[ ! -s $folder/play.out ]] || fail "play wrote a position to a file: $(head -c 80 "$folder/play.out")"
 for bad in "play $folder/none.m4a" "play $renamed --speed 0" "info /etc/hostname" \
            "label $renamed --color mauve" "record --quality XQ" "library $folder/none" \
            "play $renamed --speed nan" "play $renamed --speed inf" "play $renamed --volume nan" \

@@ -1,7 +1,10 @@
 #include "app/transport/SegmentedTapeButtonView.h"
 
+#include "app/deck/DeckAccessibility.h"
+
 #include "platform/desktop/UserDefaults.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -260,3 +263,45 @@ TEST_F(ButtonStrip, ChangedKeyboardMapTakesEffect) {
 } // namespace
 
 #include "SegmentedTapeButtonViewTest.moc"
+
+// What a screen reader finds: six named push buttons whose press action acts
+// like a click, and whose pressed state follows the latched keys.
+TEST_F(ButtonStrip, ScreenReadersSeeSixNamedButtonsThatPress) {
+    const char* labels[] = {"REC", "PLAY", "REW", "FFWD", "STOP", "PAUSE"};
+    for (int segment = 0; segment < 6; ++segment) {
+        view.setLabel(QString::fromLatin1(labels[segment]), segment);
+    }
+    view.setKeyNamer([](int code) { return code == 7 ? QStringLiteral("X") : QStringLiteral("?"); });
+    DeckAccessibility::install();
+    QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(strip, nullptr);
+    EXPECT_EQ(strip->text(QAccessible::Name), QStringLiteral("Transport"));
+    ASSERT_EQ(strip->childCount(), 6);
+    for (int segment = 0; segment < 6; ++segment) {
+        QAccessibleInterface* button = strip->child(segment);
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->text(QAccessible::Name), QString::fromLatin1(labels[segment]));
+        EXPECT_EQ(button->role(), QAccessible::PushButton);
+        EXPECT_EQ(button->parent(), strip);
+        EXPECT_EQ(strip->indexOfChild(button), segment);
+        ASSERT_NE(button->actionInterface(), nullptr);
+    }
+    QAccessibleInterface* play = strip->child(1);
+    EXPECT_EQ(play->text(QAccessible::Accelerator), QStringLiteral("X"));
+    EXPECT_EQ(play->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction()),
+              QStringList{QStringLiteral("X")});
+    EXPECT_EQ(strip->child(1), play) << "the same interface every time";
+
+    // A press acts once, like a click, and leaves nothing pressed in.
+    play->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(target.actions.isEmpty()) << "the action waits for the event loop";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(target.actions, QStringList{QStringLiteral("playTape")});
+    EXPECT_FALSE(play->state().pressed);
+
+    // A latched key reads as pressed in.
+    view.setSelectedSegment(1);
+    EXPECT_TRUE(play->state().pressed);
+    view.clearSelectedSegments();
+    EXPECT_FALSE(play->state().pressed);
+}

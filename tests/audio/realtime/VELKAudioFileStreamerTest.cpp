@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <memory>
 #include <thread>
 
@@ -87,6 +88,13 @@ protected:
             reader->teardownWorkerThread();
         }
     }
+
+    // Reads another file, through a reader of the same make.
+    void readFrom(const std::string& path) {
+        TearDown();
+        file = VELKExtendedAudioFile::forPlayback(path);
+        reader = std::make_unique<VELKAudioFileReader>(3, 4096, *file->streamDescription(), file);
+    }
 };
 
 TEST_F(AudioFileReader, StopAndStartGoOnFromTheFrameTheOutputReached) {
@@ -135,33 +143,53 @@ TEST_F(AudioFileReader, ARefusedSeekKeepsThePositionAndThePlaying) {
     EXPECT_EQ(next.front(), 5000);
 }
 
+// Where the frames a block ended with leave the stream: at a file end (the
+// first frame going backwards, the last going forwards) or mid-file.
+std::string whereItEnded(const std::vector<int64_t>& heard, int64_t from, int64_t fileFrames,
+                         bool endOfStream) {
+    std::string where =
+        std::to_string(heard.size()) + " frames came after frame " + std::to_string(from);
+    if (!heard.empty()) {
+        const int64_t last = heard.back();
+        const bool atAnEnd = last == 0 || last == (fileFrames - 1) % 65536;
+        where += ", the last being frame " + std::to_string(last) + " (mod 65536, " +
+                 (atAnEnd ? "a file end" : "mid-file") + ")";
+    }
+    return where + (endOfStream ? "; the stream ended" : "; the stream went on");
+}
+
 // The direction flips while the worker refills: each refill must be read and
 // positioned in one direction. A forward block c..c+4095 leaves the reader at
 // c+4096, a backward one c-1 down to c-4096 at c-4096; the next block starts
-// there.
+// there. A thread flips at random; the thread that takes the blocks turns the
+// reader back from the outer quarters itself, so the stream reaches neither
+// end however late the flipper runs.
 TEST_F(AudioFileReader, EachRefillKeepsOneDirection) {
     const int64_t frames = 600000;
-    file = VELKExtendedAudioFile::forPlayback(countingFile(folder, frames, "long.m4a"));
-    reader = std::make_unique<VELKAudioFileReader>(3, 4096, *file->streamDescription(), file);
+    readFrom(countingFile(folder, frames, "long.m4a"));
     reader->setCurrentFrame(frames / 2);
     reader->start();
+    const auto inTheMiddle = [&](int64_t at) { return at >= frames / 4 && at <= frames * 3 / 4; };
     std::atomic<int64_t> position{frames / 2};
     std::atomic<bool> done{false};
-    std::thread flipper([&] { // flips at random, but keeps away from the file's ends
+    std::thread flipper([&] {
         while (!done.load()) {
-            const int64_t at = position.load();
-            reader->setReverse(at < frames / 4       ? false
-                               : at > frames * 3 / 4 ? true
-                                                     : !reader->reverse());
+            if (inTheMiddle(position.load())) {
+                reader->setReverse(!reader->reverse());
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(150));
         }
     });
     std::string fault;
     int64_t at = frames / 2;
     for (int block = 0; block < 400 && fault.empty(); ++block) {
+        if (!inTheMiddle(at)) {
+            reader->setReverse(at > frames / 2); // back towards the middle
+        }
         const std::vector<int64_t> heard = pull(*reader, 4096, 4096);
         if (heard.size() != 4096) {
-            fault = "block " + std::to_string(block) + " is short";
+            fault = "block " + std::to_string(block) +
+                    " is short: " + whereItEnded(heard, at, frames, reader->endOfStream());
             break;
         }
         const bool forward = heard[0] == at % 65536;
@@ -179,6 +207,96 @@ TEST_F(AudioFileReader, EachRefillKeepsOneDirection) {
     done = true;
     flipper.join();
     EXPECT_TRUE(fault.empty()) << fault;
+}
+
+// Takes the render side's current buffer whole, once the worker has filled
+// it, and waits until the worker has refilled it in turn: between two takes
+// the worker holds nothing. Empty when the stream ended.
+std::vector<int64_t> takeOneRefill(VELKAudioFileReader& reader) {
+    const auto settled = [](const SQueueableAudioBuffer* buffer) {
+        for (int i = 0; i < 5000 && buffer->mInProgress.load(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return !buffer->mInProgress.load();
+    };
+    SQueueableAudioBuffer* current =
+        reader.buffer(static_cast<uint32_t>(reader.currentBufferIndex()));
+    if (!settled(current)) {
+        return {};
+    }
+    const uint32_t count = SAudioBufferFrameCount(&current->mBuffer);
+    OneChannel out(std::max<uint32_t>(count, 1));
+    uint32_t wanted = std::max<uint32_t>(count, 1);
+    VELKAudioBufferQueueCopyInto(&reader, out.list, &wanted);
+    std::vector<int64_t> frames;
+    for (uint32_t i = 0; i < wanted; ++i) {
+        frames.push_back(frameOf(out.samples[i]));
+    }
+    settled(current);
+    return frames;
+}
+
+// The reader turns at fixed frames: at the file's last frame, at its first,
+// and mid-file, and ends at the first. It is turned only while the worker
+// holds nothing, so which way every refill goes is known: each block heard
+// must be exactly the one that follows the block before it, and the stream
+// ends only once a file end is reached.
+TEST_F(AudioFileReader, TurnsAtFixedFramesKeepEveryBlockContiguous) {
+    const int64_t frames = 15 * 4096 + 1234; // short blocks at both ends
+    readFrom(countingFile(folder, frames, "turns.m4a"));
+    const std::vector<int64_t> turns = {frames, 0, 30000};
+
+    struct Block {
+        int64_t from;
+        int64_t count;
+        bool reverse;
+    };
+    std::deque<Block> refills; // filled, not yet heard
+    int64_t ahead = 10000;     // where the next refill starts
+    bool reverse = false;
+    const auto refill = [&] {
+        const int64_t count = std::min<int64_t>(4096, reverse ? ahead : frames - ahead);
+        refills.push_back({ahead, count, reverse});
+        ahead += reverse ? -count : count;
+    };
+
+    reader->setCurrentFrame(ahead);
+    reader->start();
+    for (uint32_t i = 0; i < reader->numberOfBuffers(); ++i) {
+        refill(); // the start fills the ring on this thread
+    }
+    size_t nextTurn = 0;
+    for (int block = 0; block < 200; ++block) {
+        if (nextTurn < turns.size() &&
+            (reverse ? ahead <= turns[nextTurn] : ahead >= turns[nextTurn])) {
+            reverse = !reverse;
+            reader->setReverse(reverse);
+            ++nextTurn;
+        }
+        const std::vector<int64_t> heard = takeOneRefill(*reader);
+        const Block expected = refills.front();
+        refills.pop_front();
+        if (expected.count > 0) {
+            refill(); // taking the buffer handed it back for this refill
+        }
+        ASSERT_EQ(static_cast<int64_t>(heard.size()), expected.count)
+            << "block " << block << ": "
+            << whereItEnded(heard, expected.from, frames, reader->endOfStream());
+        for (int64_t i = 0; i < expected.count; ++i) {
+            const int64_t frame = expected.reverse ? expected.from - 1 - i : expected.from + i;
+            ASSERT_EQ(heard[static_cast<size_t>(i)], frame % 65536)
+                << "block " << block << " from frame " << expected.from
+                << (expected.reverse ? " backwards" : " forwards") << ", frame " << i;
+        }
+        if (expected.count == 0) {
+            EXPECT_TRUE(reader->endOfStream()) << "the stream went on past the file's first frame";
+            EXPECT_EQ(expected.from, 0);
+            EXPECT_EQ(nextTurn, turns.size()) << "ended before every turn was made";
+            return;
+        }
+        ASSERT_FALSE(reader->endOfStream()) << "the stream ended mid-file after block " << block;
+    }
+    FAIL() << "the stream never ended";
 }
 
 // The worker refills while the file becomes unreadable (here: closed; a

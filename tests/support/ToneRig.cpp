@@ -1,9 +1,11 @@
 #include "ToneRig.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <numbers>
@@ -141,7 +143,8 @@ UnevenToneWriter::~UnevenToneWriter() {
 }
 
 void UnevenToneWriter::run() {
-    // Non-blocking, so that a reader that never comes does not hold us.
+    // Non-blocking throughout, so that a reader that never comes, or stops
+    // reading, does not hold us.
     int fd = -1;
     for (int attempt = 0; attempt < 500 && fd < 0 && !mStopping; ++attempt) {
         fd = ::open(mPath.c_str(), O_WRONLY | O_NONBLOCK);
@@ -152,7 +155,6 @@ void UnevenToneWriter::run() {
     if (fd < 0) {
         return;
     }
-    ::fcntl(fd, F_SETFL, 0); // from now on writes block while the pipe is full
     std::mt19937 random(25);
     std::uniform_real_distribution<double> blockSeconds(0.005, 0.080);
     std::uniform_real_distribution<double> share(0.0, 1.0);
@@ -166,8 +168,15 @@ void UnevenToneWriter::run() {
         mTone.generate(frames, block);
         const auto* bytes = reinterpret_cast<const char*>(block.data());
         size_t left = block.size() * sizeof(float);
-        while (left > 0) {
+        while (left > 0 && !mStopping) {
             const ssize_t done = ::write(fd, bytes, left);
+            if (done < 0 && errno == EAGAIN) {
+                // The pipe is full (an idle source reads nothing): wait, but
+                // never past a stop.
+                pollfd writable{fd, POLLOUT, 0};
+                ::poll(&writable, 1, 50);
+                continue;
+            }
             if (done <= 0) {
                 ::close(fd);
                 return;

@@ -58,6 +58,24 @@ constexpr double kRingSeconds = 4.0;
 // milliseconds late).
 constexpr double kMarginSeconds = 0.008;
 constexpr int64_t kLeastMargin = 128;
+// After the output device ran dry, how long (ns) the output waits at most,
+// silent, for the input's frames it skipped to.
+constexpr uint64_t kCatchUpNanoseconds = 100'000'000;
+// How far back (ns) the longest wait between output cycles is looked for.
+constexpr uint64_t kCycleWaitMemory = 500'000'000;
+
+// The varispeed plays its input untouched at exactly 1 and through a
+// converter otherwise; each switch between the two moves the sound by part
+// of a frame, a click. The rate here hovers around 1 (two clocks compared),
+// so it keeps to the converter: exactly 1 becomes the float just past it,
+// on the side the rate came from.
+float ConverterRate(double rate, float previous) {
+    const auto result = static_cast<float>(rate);
+    if (result != 1.0f) {
+        return result;
+    }
+    return std::nextafter(1.0f, previous < 1.0f ? 0.0f : 2.0f);
+}
 
 } // namespace
 
@@ -354,6 +372,7 @@ OSStatus CAPlayThrough::SetupBuffers() {
     const uint32_t target = 2 * std::max<uint32_t>(mOutputDevice.bufferSizeFrames, 64);
     AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_TargetLatency,
                          kAudioUnitScope_Global, 0, &target, sizeof(target));
+    mOutputBufferSeconds = outputRate > 0 ? target / outputRate : 0;
 
     mInputDevice.bufferSizeFrames = bufferSizeFrames;
     mInputBufferData.assign(static_cast<size_t>(bufferSizeFrames) * channels, 0.0f);
@@ -475,9 +494,7 @@ CAPlayThrough::Statistics CAPlayThrough::statistics() {
         size = sizeof(PulseCallbackHistogram);
         AudioUnitGetProperty(mOutputUnit, kPulseAudioUnitProperty_CallbackHistogram,
                              kAudioUnitScope_Global, 0, &result.outputCallbacks, &size);
-        size = sizeof(uint64_t);
-        AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_Underruns,
-                             kAudioUnitScope_Global, 0, &result.outputUnderruns, &size);
+        result.outputUnderruns = OutputCount(kPulseOutputUnitProperty_Underruns);
     }
     return result;
 }
@@ -536,7 +553,81 @@ bool CAPlayThrough::PlaceReadPoint(double now, uint32_t frames) {
     mNextUnplayed = static_cast<int64_t>(readStart);
     mFirstOutputTime.store(now, std::memory_order_relaxed);
     mPace.restart(now);
+    // Underruns before the read point was placed left nothing to skip.
+    mUnderrunsSeen = OutputCount(kPulseOutputUnitProperty_Underruns);
+    mCatchUpUntil = 0;
     return true;
+}
+
+// Output thread. Real-time: no allocation, no locks. When the output
+// device ran dry (this machine did not run the output in time), the input
+// went on meanwhile: the frames due during the silence would be heard that
+// much later for as long as monitoring runs. They are skipped as soon as
+// the server says so, while the output is silent anyway, so that the jump
+// joins the gap instead of breaking the sound a second time. How many: the
+// silence lasted as long as the output's longest recent wait between
+// cycles less what its buffer held. The output stays silent until the ring
+// holds the frames skipped to (the input's backlog from the stall may still
+// be on its way), within a limit.
+bool CAPlayThrough::CatchingUpAfterUnderrun(double now, uint32_t frames) {
+    const uint64_t host = AudioGetCurrentHostTime();
+    NoteCycleWait(host);
+    const uint64_t underruns = OutputCount(kPulseOutputUnitProperty_Underruns);
+    if (underruns != mUnderrunsSeen) {
+        mUnderrunsSeen = underruns;
+        SkipWhatTheGapWasDue(host);
+    }
+    if (mCatchUpUntil == 0) {
+        return false;
+    }
+    int64_t start = 0;
+    int64_t end = 0;
+    const auto readStart =
+        static_cast<int64_t>(now - mInToOutSampleOffset.load(std::memory_order_relaxed));
+    const bool arrived =
+        mBuffer->CurrentTimeBounds(start, end) == 0 && end >= readStart + frames + mPace.margin();
+    if (!arrived && host < mCatchUpUntil) {
+        return true;
+    }
+    mCatchUpUntil = 0;
+    mNextUnplayed = std::max(mNextUnplayed, readStart); // the frames passed over are not due
+    return false;
+}
+
+// Output thread. Real-time: no allocation, no locks.
+void CAPlayThrough::SkipWhatTheGapWasDue(uint64_t host) {
+    const double gapSeconds = static_cast<double>(mLongestCycleWait) * 1e-9 - mOutputBufferSeconds;
+    mLongestCycleWait = 0;
+    const double skip = std::floor(gapSeconds * mInputRate);
+    if (skip < 1) {
+        return; // the server ran dry on its own account: nothing piled up
+    }
+    mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) - skip,
+                               std::memory_order_relaxed);
+    mCatchUpUntil = host + kCatchUpNanoseconds;
+    mRealignments.fetch_add(1, std::memory_order_relaxed);
+    mPace.restart(-1); // the fills measured so far were before the move
+}
+
+// Output thread. Real-time: no allocation, no locks. Keeps the longest
+// wait between output cycles of the last moments.
+void CAPlayThrough::NoteCycleWait(uint64_t host) {
+    if (mLastCycleHost != 0 && host > mLastCycleHost) {
+        const uint64_t wait = host - mLastCycleHost;
+        if (wait >= mLongestCycleWait || host - mLongestCycleWaitAt > kCycleWaitMemory) {
+            mLongestCycleWait = wait;
+            mLongestCycleWaitAt = host;
+        }
+    }
+    mLastCycleHost = host;
+}
+
+// Real-time: no allocation, no locks.
+uint64_t CAPlayThrough::OutputCount(uint32_t property) {
+    uint64_t count = 0;
+    uint32_t size = sizeof(count);
+    AudioUnitGetProperty(mOutputUnit, property, kAudioUnitScope_Global, 0, &count, &size);
+    return count;
 }
 
 // Output thread. Real-time: no allocation, no locks. A read that found
@@ -675,7 +766,8 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
     // until they have shown it), trimmed to keep the margin.
     const double inputRate =
         self->mDeliveryClock.settled() ? self->mDeliveryClock.rateScalar() : inputTime.mRateScalar;
-    const auto rate = static_cast<float>(inputRate / outputTime.mRateScalar * self->mPace.trim());
+    const float rate = ConverterRate(inputRate / outputTime.mRateScalar * self->mPace.trim(),
+                                     self->mVarispeedRate.load(std::memory_order_relaxed));
     if (const OSStatus status = AudioUnitSetParameter(
             self->mVarispeedUnit, kVarispeedParam_PlaybackRate, kAudioUnitScope_Global, 0, rate, 0);
         status != 0) {
@@ -689,6 +781,10 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
     const double now = inTimeStamp->mSampleTime;
     if (self->mFirstOutputTime.load(std::memory_order_relaxed) < 0 &&
         !self->PlaceReadPoint(now, inNumberFrames)) {
+        silence(ioData);
+        return 0;
+    }
+    if (self->CatchingUpAfterUnderrun(now, inNumberFrames)) {
         silence(ioData);
         return 0;
     }

@@ -137,6 +137,13 @@ private:
     void TrackFill(double now, int64_t fill);
     // Output thread: the first cycle places the read point.
     bool PlaceReadPoint(double now, uint32_t frames);
+    // Output thread: whether this cycle is silent, catching up after the
+    // output device ran dry (see the definition).
+    bool CatchingUpAfterUnderrun(double now, uint32_t frames);
+    void SkipWhatTheGapWasDue(uint64_t host);
+    void NoteCycleWait(uint64_t host);
+    // A count the output unit keeps (a uint64_t property).
+    uint64_t OutputCount(uint32_t property);
     // Output thread: after a read at `readStart` that missed with `code`.
     void CorrectMiss(int32_t code, int64_t readStart, uint32_t frames);
     void CorrectLateRead(int64_t readStart, uint32_t frames, int64_t playedEnd);
@@ -177,7 +184,15 @@ private:
     std::atomic<uint64_t> mRealignments{0};
 
     std::atomic<int64_t> mLastReadStart{0};
-    int64_t mNextUnplayed = 0; // output thread: the input frame after the last one played
+    uint64_t mUnderrunsSeen = 0; // output thread: the output device's underruns handled
+    uint64_t mCatchUpUntil = 0;  // output thread: host time (ns) a catch-up ends; 0: none
+    // Output thread: host times (ns) of the last cycle and of the longest
+    // recent wait between two, and that wait.
+    uint64_t mLastCycleHost = 0;
+    uint64_t mLongestCycleWaitAt = 0;
+    uint64_t mLongestCycleWait = 0;
+    double mOutputBufferSeconds = 0; // what the output keeps ahead of the device
+    int64_t mNextUnplayed = 0;       // output thread: the input frame after the last one played
     std::atomic<uint64_t> mMisses{0};
     std::atomic<float> mVarispeedRate{1.0f};
     // The first error of a callback since the last report: status, step.

@@ -2,6 +2,7 @@
 #include "audio/playthrough/VELKAudioPlaythroughManager.h"
 
 #include "AudioServerTools.h"
+#include "AudioThreadStall.h"
 #include "ToneAnalysis.h"
 #include "ToneRig.h"
 
@@ -75,6 +76,7 @@ struct Modules {
 struct MonitoredRun {
     std::vector<ToneAnalysis> channels;
     std::vector<double> underruns;
+    double stalledAt = -1; // where our audio thread was held up, if it was
     uint64_t lateReads = 0;
     uint64_t realignments = 0;
 
@@ -151,9 +153,13 @@ protected:
     }
 
 private:
+protected:
+    // Monitors `input` for `seconds` once settled, holding our audio thread
+    // up for `stall` when `stallAt` seconds are recorded (if it is given).
     MonitoredRun measure(const std::string& input,
                          const std::optional<std::vector<int32_t>>& channelMap,
-                         const std::vector<double>& expected) {
+                         const std::vector<double>& expected, double seconds = kMeasuredSeconds,
+                         double stallAt = -1, std::chrono::milliseconds stall = 0ms) {
         MonitoredRun run;
         SourceRecorder output(mClient, "wf_out.monitor", kOutputRate, 2);
         VELKAudioPlaythroughManager monitoring(input, "wf_out", channelMap);
@@ -166,23 +172,36 @@ private:
         for (int i = 0; i < 500 && !output.heardSound(); ++i) {
             std::this_thread::sleep_for(10ms);
         }
-        std::this_thread::sleep_for(std::chrono::duration<double>(kSettleSeconds));
+        std::this_thread::sleep_for(
+            std::chrono::duration<double>(kSettleSeconds - kUnderrunReachSeconds));
+        // An underrun just before the recording starts may still be heard
+        // at its start.
+        const uint64_t lateInSettling = host.statistics().outputUnderruns;
+        std::this_thread::sleep_for(std::chrono::duration<double>(kUnderrunReachSeconds));
         output.restart();
         const auto before = host.statistics();
         uint64_t underruns = before.outputUnderruns;
-        const auto frames = static_cast<size_t>(kMeasuredSeconds * kOutputRate);
+        if (underruns != lateInSettling) {
+            run.underruns.push_back(0);
+        }
+        const auto frames = static_cast<size_t>(seconds * kOutputRate);
         // The recording keeps pace with the output sink's clock; one that
         // falls far behind it (the server does not run) ends the run.
         const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(kMeasuredSeconds + 10);
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds + 10);
         while (output.frames() < frames) {
             if (std::chrono::steady_clock::now() > deadline) {
                 ADD_FAILURE() << "the output sink delivered " << output.frames() << " of " << frames
-                              << " frames in " << kMeasuredSeconds + 10 << " s";
+                              << " frames in " << seconds + 10 << " s";
                 monitoring.stop();
                 return run;
             }
             std::this_thread::sleep_for(10ms);
+            const double recorded = static_cast<double>(output.frames()) / kOutputRate;
+            if (stallAt >= 0 && run.stalledAt < 0 && recorded >= stallAt) {
+                run.stalledAt = recorded;
+                stallTheAudioThread(stall);
+            }
             const uint64_t now = host.statistics().outputUnderruns;
             for (; underruns < now; ++underruns) {
                 run.underruns.push_back(static_cast<double>(output.frames()) / kOutputRate);
@@ -243,4 +262,37 @@ TEST_F(PlayThroughWaveform, AnInputFedInUnevenBlocksIsHeardCleanly) {
                   " format=float32le rate=44100 channels=2");
     UnevenToneWriter writer(fifo, 44100, {kLeftTone, kRightTone});
     expectCleanTones("wf_pipe", std::nullopt, {kLeftTone, kRightTone});
+}
+
+// A machine too busy to run our audio thread for 150 ms: the output runs
+// dry, and the input's frames due meanwhile are skipped in that gap, not in
+// a second break later (seconds later, the read point would have sat that
+// much too far behind all the while). A few frames the varispeed had taken
+// before the stall may still sound inside the gap.
+TEST_F(PlayThroughWaveform, AStalledAudioThreadLeavesOneGapWhereItStalled) {
+    constexpr double kStallAt = 3;
+    constexpr double kOneGapSeconds = 0.25; // the stall, the buffer and the catching up
+    const std::string input = sinkInput(44100, 2, {kLeftTone, kRightTone});
+    ASSERT_NE(waitForDevice(input), 0u);
+    const MonitoredRun run =
+        measure(input, std::nullopt, {kLeftTone, kRightTone}, 8, kStallAt, 150ms);
+    ASSERT_EQ(run.channels.size(), 2u) << "nothing recorded to judge";
+    ASSERT_GE(run.stalledAt, 0);
+    const auto inTheGap = [&](double at) {
+        return at >= run.stalledAt - 0.05 && at <= run.stalledAt + kOneGapSeconds;
+    };
+    for (const ToneAnalysis& heard : run.channels) {
+        const std::string text = "stalled at " + std::to_string(run.stalledAt) + " s, " +
+                                 run.describe({kLeftTone, kRightTone});
+        EXPECT_GE(heard.purity, kLeastPurity) << text;
+        EXPECT_GE(heard.longestSilenceMs, 100) << "the stall left no gap\n" << text;
+        size_t breaksInTheGap = 0;
+        for (const ToneAnalysis::Break& broken : heard.breaks) {
+            breaksInTheGap += inTheGap(broken.at);
+            EXPECT_TRUE(inTheGap(broken.at) || run.nearUnderrun(broken.at))
+                << "a break at " << broken.at << " s, away from the stall\n"
+                << text;
+        }
+        EXPECT_GE(breaksInTheGap, 1u) << text;
+    }
 }

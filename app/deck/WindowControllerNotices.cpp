@@ -67,10 +67,7 @@ QString WindowController::notice() const {
     if (!mRecordingStall.isEmpty()) {
         return mRecordingStall;
     }
-    if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
-        return problem;
-    }
-    return mMonitoringFailure;
+    return libraryFolderProblem();
 }
 
 void WindowController::updateNotices() {
@@ -84,8 +81,6 @@ void WindowController::updateNotices() {
         headline = tr("No audio is arriving from the input");
     } else if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
         headline = tr("Tapes cannot be saved in %1").arg(QDir::toNativeSeparators(soundFilePath()));
-    } else if (!mMonitoringFailure.isEmpty()) {
-        headline = tr("Monitoring cannot start");
     }
     if (headline != mWindow->titleBarView()->notice()) {
         DeckAccessibility::announce(mWindow->titleBarView(), headline);
@@ -126,18 +121,5 @@ void WindowController::watchForStalledRecording(double recordedSeconds) {
         break;
     case RecordingStallWatch::Change::None:
         break;
-    }
-}
-
-void WindowController::setMonitoring(bool monitoring) {
-    if (mWindow) {
-        mWindow->titleBarView()->setMonitoring(monitoring);
-    }
-}
-
-void WindowController::setMonitoringFailure(const QString& reason) {
-    if (reason != mMonitoringFailure) {
-        mMonitoringFailure = reason;
-        updateNotices();
     }
 }

@@ -113,6 +113,11 @@ void AppController::start(const QStringList& filesToOpen) {
     // left on).
     mSoftwarePlaythroughManager =
         std::make_unique<CassoraSoftwarePlayThroughManager>(UserDefaults::standard());
+    connect(mSoftwarePlaythroughManager.get(),
+            &CassoraSoftwarePlayThroughManager::monitoringChanged, mWindowController.get(),
+            &WindowController::setMonitoring);
+    connect(mSoftwarePlaythroughManager.get(), &CassoraSoftwarePlayThroughManager::failureChanged,
+            mWindowController.get(), &WindowController::setMonitoringFailure);
     mWindowController->applicationDidFinishLaunching();
     // Media keys and the desktop's media controls.
     mMPRISService = std::make_unique<MPRISService>(*mWindowController);

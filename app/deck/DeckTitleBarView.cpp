@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QRadialGradient>
 
 DeckTitleBarView::DeckTitleBarView(QWidget* parent) : QWidget(parent) {}
 
@@ -20,6 +21,42 @@ void DeckTitleBarView::setNotice(const QString& headline, const QString& detail)
         update();
     }
 }
+
+void DeckTitleBarView::setMonitoring(bool monitoring) {
+    if (monitoring != mMonitoring) {
+        mMonitoring = monitoring;
+        update();
+    }
+}
+
+namespace {
+
+// A small lamp and its legend, lit in the deck's amber, starting at `left`;
+// returns the width taken.
+qreal paintMonitorLamp(QPainter& painter, const QRectF& area, qreal left) {
+    QFont legend(QStringLiteral("DejaVu Sans"));
+    legend.setPixelSize(9);
+    legend.setBold(true);
+    legend.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    const QString text = DeckTitleBarView::tr("MONITOR");
+    const qreal textWidth = QFontMetricsF(legend).horizontalAdvance(text);
+    const QPointF centre(left + 4, area.center().y());
+    QRadialGradient glow(centre, 7);
+    glow.setColorAt(0.0, QColor(0xff, 0x9a, 0x2e, 160));
+    glow.setColorAt(1.0, QColor(0xff, 0x9a, 0x2e, 0));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(glow);
+    painter.drawEllipse(centre, 7, 7);
+    painter.setBrush(QColor(0xff, 0xb3, 0x4a));
+    painter.drawEllipse(centre, 2.5, 2.5);
+    painter.setFont(legend);
+    painter.setPen(QColor(0xf2, 0xb1, 0x3c));
+    const QRectF textArea(left + 11, area.top(), textWidth + 2, area.height());
+    painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter, text);
+    return 11 + textWidth + 2;
+}
+
+} // namespace
 
 void DeckTitleBarView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -46,7 +83,10 @@ void DeckTitleBarView::paintEvent(QPaintEvent*) {
     painter.setPen(QColor(0xd8, 0xd9, 0xdc));
     painter.drawText(markArea, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("CASSORA"));
 
-    const qreal markWidth = QFontMetricsF(mark).horizontalAdvance(QStringLiteral("CASSORA"));
+    qreal markWidth = QFontMetricsF(mark).horizontalAdvance(QStringLiteral("CASSORA"));
+    if (mMonitoring) {
+        markWidth += 14 + paintMonitorLamp(painter, area, markArea.left() + markWidth + 14);
+    }
     QFont caption(QStringLiteral("DejaVu Sans"));
     caption.setPixelSize(10);
     caption.setLetterSpacing(QFont::AbsoluteSpacing, 0.5);
@@ -59,10 +99,10 @@ void DeckTitleBarView::paintEvent(QPaintEvent*) {
                                                            Qt::ElideMiddle, titleArea.width()));
         return;
     }
-    const QString text = mTapeTitle.isEmpty()
-                             ? tr("STEREO CASSETTE DECK")
-                             : QFontMetricsF(caption).elidedText(mTapeTitle, Qt::ElideRight,
-                                                                 titleArea.width());
+    const QString text =
+        mTapeTitle.isEmpty()
+            ? tr("STEREO CASSETTE DECK")
+            : QFontMetricsF(caption).elidedText(mTapeTitle, Qt::ElideRight, titleArea.width());
     painter.setPen(mTapeTitle.isEmpty() ? QColor(0x8a, 0x8c, 0x92) : QColor(0xc8, 0xca, 0xce));
     painter.drawText(titleArea, Qt::AlignRight | Qt::AlignVCenter, text);
 }

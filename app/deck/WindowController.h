@@ -108,6 +108,11 @@ public:
     void windowWillClose();
 
 public slots:
+    // Monitoring: the lamp on the title bar while it runs, and why it cannot
+    // start (empty when nothing stands in its way).
+    void setMonitoring(bool monitoring);
+    void setMonitoringFailure(const QString& reason);
+
     // Transport commands: the button strip, menus, hot keys.
     void recordTape(QObject* sender = nullptr);
     void playTape(QObject* sender = nullptr);
@@ -293,7 +298,8 @@ private:
     double mPlaybackSpeed = 1.0;
     bool mRecordingPaused = false;
     RecordingStallWatch mStallWatch;
-    QString mRecordingStall; // what the deck says while no audio arrives
+    QString mRecordingStall;    // what the deck says while no audio arrives
+    QString mMonitoringFailure; // why monitoring that is on cannot start
     bool mTapesDisclosed = true;
     bool mClosed = false;
     bool mClosing = false;

@@ -67,7 +67,10 @@ QString WindowController::notice() const {
     if (!mRecordingStall.isEmpty()) {
         return mRecordingStall;
     }
-    return libraryFolderProblem();
+    if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
+        return problem;
+    }
+    return mMonitoringFailure;
 }
 
 void WindowController::updateNotices() {
@@ -81,6 +84,8 @@ void WindowController::updateNotices() {
         headline = tr("No audio is arriving from the input");
     } else if (const QString problem = libraryFolderProblem(); !problem.isEmpty()) {
         headline = tr("Tapes cannot be saved in %1").arg(QDir::toNativeSeparators(soundFilePath()));
+    } else if (!mMonitoringFailure.isEmpty()) {
+        headline = tr("Monitoring cannot start");
     }
     if (headline != mWindow->titleBarView()->notice()) {
         DeckAccessibility::announce(mWindow->titleBarView(), headline);
@@ -121,5 +126,18 @@ void WindowController::watchForStalledRecording(double recordedSeconds) {
         break;
     case RecordingStallWatch::Change::None:
         break;
+    }
+}
+
+void WindowController::setMonitoring(bool monitoring) {
+    if (mWindow) {
+        mWindow->titleBarView()->setMonitoring(monitoring);
+    }
+}
+
+void WindowController::setMonitoringFailure(const QString& reason) {
+    if (reason != mMonitoringFailure) {
+        mMonitoringFailure = reason;
+        updateNotices();
     }
 }

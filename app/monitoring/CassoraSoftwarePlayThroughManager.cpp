@@ -176,8 +176,8 @@ void CassoraSoftwarePlayThroughManager::rebuild(const Settings& settings, uint64
             mPlaythroughManager = std::make_unique<VELKAudioPlaythroughManager>(
                 settings.input, settings.output, settings.channels);
         } catch (const std::exception& error) {
-            logError(std::string("cannot monitor: ") + error.what());
-            reportState();
+            reportState(
+                true, tr("Monitoring cannot start: %1").arg(QString::fromStdString(error.what())));
             return;
         }
         mBuiltFrom = settings;
@@ -187,6 +187,9 @@ void CassoraSoftwarePlayThroughManager::rebuild(const Settings& settings, uint64
             warnAboutFeedback(host->inputDeviceID(), host->outputDeviceID());
         }
         mPlaythroughManager->start();
+        const CAPlayThroughHost::Failure failure = host->lastFailure();
+        reportState(true, describeFailure(failure.status, failure.step));
+        return;
     }
     reportState();
 }
@@ -207,23 +210,96 @@ void CassoraSoftwarePlayThroughManager::recheck(const Settings& settings, uint64
     if (stale) {
         rebuild(settings, generation);
     } else {
-        reportState();
+        reportState(true);
     }
 }
 
-// Worker thread.
-void CassoraSoftwarePlayThroughManager::reportState() {
+// Worker thread. Monitoring that should run and does not says why: the
+// step that failed, or, when nothing failed, that it stopped.
+void CassoraSoftwarePlayThroughManager::reportState(bool shouldRun, QString failure) {
     const bool running = mPlaythroughManager && mPlaythroughManager->isRunning();
+    if (running || !shouldRun) {
+        failure.clear();
+    } else if (failure.isEmpty()) {
+        failure = describeFailure(0, 0);
+    }
     QPointer<CassoraSoftwarePlayThroughManager> self(this);
     QMetaObject::invokeMethod(
         this,
-        [self, running] {
-            if (self && self->mMonitoring != running) {
+        [self, running, failure] {
+            if (!self) {
+                return;
+            }
+            if (self->mMonitoring != running) {
                 self->mMonitoring = running;
                 emit self->monitoringChanged(running);
             }
+            if (self->mFailure != failure) {
+                self->mFailure = failure;
+                if (!failure.isEmpty()) {
+                    logError(failure.toStdString());
+                }
+                emit self->failureChanged(failure);
+            }
         },
         Qt::QueuedConnection);
+}
+
+QString CassoraSoftwarePlayThroughManager::describeFailure(int32_t status, int step) {
+    QString why;
+    switch (step) {
+    case 299:
+    case 441:
+    case 312:
+    case 438:
+    case 472:
+    case 444:
+    case 500:
+    case 158:
+        why = tr("the recording device cannot be opened. Is it unplugged or in use?");
+        break;
+    case 273:
+    case 335:
+    case 346:
+    case 359:
+    case 162:
+    case 325:
+    case 329:
+    case 332:
+    case 389:
+    case 391:
+    case 395:
+    case 397:
+        why = tr("the playback device cannot be opened. Is it unplugged or in use?");
+        break;
+    case 165:
+    case 575:
+    case 577:
+    case 587:
+    case 435:
+        why = tr("the recording device's sound format cannot be monitored.");
+        break;
+    case 600:
+    case 602:
+    case 169:
+    case 172:
+        why = tr("the playback device cannot play the recording device's sound format.");
+        break;
+    case 211:
+        why = tr("the recording device does not start. Is it unplugged or in use?");
+        break;
+    case 214:
+        why = tr("the playback device does not start. Is it unplugged or in use?");
+        break;
+    default:
+        why = tr("the sound server did not start it.");
+        break;
+    }
+    QString text = tr("Monitoring cannot start: %1").arg(why);
+    if (status != 0) {
+        text += tr(" (error %1 at step %2)").arg(status).arg(step);
+    }
+    return text;
 }
 
 // Worker thread. Playing a device's own monitor back into it feeds back

@@ -42,6 +42,12 @@ public:
 
     // Whether monitoring ran when the worker last looked.
     bool isMonitoring() const { return mMonitoring; }
+    // Why monitoring that is switched on does not run, in words for the
+    // user; empty while it runs or is switched off.
+    QString failure() const { return mFailure; }
+    // What to tell the user when building (or starting) the play-through
+    // failed with `status` at `step` (the engine's step numbers).
+    static QString describeFailure(int32_t status, int step);
     // Waits until the worker has done everything asked of it so far (for
     // tests and for leaving).
     void waitUntilSettled();
@@ -60,6 +66,9 @@ public:
 
 signals:
     void monitoringChanged(bool monitoring);
+    // Monitoring could not start (a new reason), or the reason has gone
+    // (empty): sent once for each change.
+    void failureChanged(const QString& reason);
 
 private:
     struct Settings {
@@ -74,13 +83,15 @@ private:
     // Worker thread.
     void rebuild(const Settings& settings, uint64_t generation);
     void recheck(const Settings& settings, uint64_t generation);
-    void reportState();
+    // Worker thread: whether monitoring runs, and why not when it should.
+    void reportState(bool shouldRun = false, QString failure = {});
     void warnAboutFeedback(AudioDeviceID input, AudioDeviceID output) const;
     static OSStatus hardwareChanged(AudioObjectID, uint32_t, const AudioObjectPropertyAddress*,
                                     void* self);
 
     UserDefaults& mDefaults;
     bool mMonitoring = false;
+    QString mFailure;
     std::atomic<uint64_t> mGeneration{0};
     std::unique_ptr<SerialQueue> mWorker;
     // Worker thread only (snapshot() reads it through the worker).

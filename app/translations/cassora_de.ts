@@ -256,6 +256,45 @@
     </message>
 </context>
 <context>
+    <name>CassoraSoftwarePlayThroughManager</name>
+    <message>
+        <source>Monitoring cannot start: %1</source>
+        <translation>Mithören kann nicht starten: %1</translation>
+    </message>
+    <message>
+        <source>the recording device cannot be opened. Is it unplugged or in use?</source>
+        <translation>das Aufnahmegerät lässt sich nicht öffnen. Ist es ausgesteckt oder belegt?</translation>
+    </message>
+    <message>
+        <source>the playback device cannot be opened. Is it unplugged or in use?</source>
+        <translation>das Wiedergabegerät lässt sich nicht öffnen. Ist es ausgesteckt oder belegt?</translation>
+    </message>
+    <message>
+        <source>the recording device&apos;s sound format cannot be monitored.</source>
+        <translation>das Tonformat des Aufnahmegeräts lässt sich nicht mithören.</translation>
+    </message>
+    <message>
+        <source>the playback device cannot play the recording device&apos;s sound format.</source>
+        <translation>das Wiedergabegerät kann das Tonformat des Aufnahmegeräts nicht abspielen.</translation>
+    </message>
+    <message>
+        <source>the recording device does not start. Is it unplugged or in use?</source>
+        <translation>das Aufnahmegerät startet nicht. Ist es ausgesteckt oder belegt?</translation>
+    </message>
+    <message>
+        <source>the playback device does not start. Is it unplugged or in use?</source>
+        <translation>das Wiedergabegerät startet nicht. Ist es ausgesteckt oder belegt?</translation>
+    </message>
+    <message>
+        <source>the sound server did not start it.</source>
+        <translation>der Soundserver hat es nicht gestartet.</translation>
+    </message>
+    <message>
+        <source> (error %1 at step %2)</source>
+        <translation> (Fehler %1 bei Schritt %2)</translation>
+    </message>
+</context>
+<context>
     <name>DeckAccessibility</name>
     <message>
         <source>silent</source>
@@ -369,6 +408,10 @@
     <message>
         <source>STEREO CASSETTE DECK</source>
         <translation>STEREO CASSETTE DECK</translation>
+    </message>
+    <message>
+        <source>MONITOR</source>
+        <translation>MITHÖREN</translation>
     </message>
 </context>
 <context>
@@ -1146,6 +1189,10 @@ The tape shows what its file holds.</source>
         <translation>%1
 
 Die Kassette zeigt, was ihre Datei enthält.</translation>
+    </message>
+    <message>
+        <source>Monitoring cannot start</source>
+        <translation>Mithören kann nicht starten</translation>
     </message>
 </context>
 <context>

@@ -18,16 +18,6 @@ void report(OSStatus status, int step) {
     std::fflush(stdout);
 }
 
-// Runs `call`; on failure reports it under `step` and returns its status.
-template <typename Call>
-OSStatus checked(int step, Call&& call) {
-    const OSStatus status = call();
-    if (status != 0) {
-        report(status, step);
-    }
-    return status;
-}
-
 template <typename T>
 OSStatus readDeviceProperty(AudioDeviceID device, uint32_t selector, uint32_t scope, T& value) {
     const AudioObjectPropertyAddress address{selector, scope, kAudioObjectPropertyElementMain};
@@ -58,7 +48,48 @@ void silence(AudioBufferList* list) {
     }
 }
 
+// How much more than it needs the ring holds, and at least how long: some
+// sources deliver seconds at a time (a tone generator, a filter over one).
+constexpr uint32_t kRingBuffers = 20;
+constexpr double kRingSeconds = 4.0;
+// The least the ring keeps ahead of a read, in seconds and frames: room for
+// a delivery that comes a little later than the ones before it (on a busy
+// machine the server's and our threads are now and then a few
+// milliseconds late).
+constexpr double kMarginSeconds = 0.008;
+constexpr int64_t kLeastMargin = 128;
+// After the output device ran dry, how long (ns) the output waits at most,
+// silent, for the input's frames it skipped to.
+constexpr uint64_t kCatchUpNanoseconds = 100'000'000;
+// How far back (ns) the longest wait between output cycles is looked for.
+constexpr uint64_t kCycleWaitMemory = 500'000'000;
+
+// The varispeed plays its input untouched at exactly 1 and through a
+// converter otherwise; each switch between the two moves the sound by part
+// of a frame, a click. The rate here hovers around 1 (two clocks compared),
+// so it keeps to the converter: exactly 1 becomes the float just past it,
+// on the side the rate came from.
+float ConverterRate(double rate, float previous) {
+    const auto result = static_cast<float>(rate);
+    if (result != 1.0f) {
+        return result;
+    }
+    return std::nextafter(1.0f, previous < 1.0f ? 0.0f : 2.0f);
+}
+
 } // namespace
+
+template <typename Call>
+OSStatus CAPlayThrough::Checked(int step, Call&& call) {
+    const OSStatus status = call();
+    if (status != 0) {
+        report(status, step);
+        if (mFailedStep == 0) {
+            mFailedStep = step;
+        }
+    }
+    return status;
+}
 
 void PlayThroughDevice::Init(AudioDeviceID device, bool input) {
     deviceID = device;
@@ -82,47 +113,28 @@ CAPlayThrough::CAPlayThrough(AudioDeviceID input, AudioDeviceID output,
     if (channelMap && !channelMap->empty()) {
         mChannelMap = std::move(channelMap);
     }
-    OSStatus status = checked(158, [&] { return SetupAUHAL(input); });
+    OSStatus status = Checked(158, [&] { return SetupAUHAL(input); });
     if (status == 0) {
-        status = checked(162, [&] { return SetupGraph(output); });
+        status = Checked(162, [&] { return SetupGraph(output); });
     }
     if (status == 0) {
-        status = checked(165, [&] { return SetupBuffers(); });
+        status = Checked(165, [&] { return SetupBuffers(); });
     }
     if (status == 0) {
-        status = checked(169, [&] {
+        status = Checked(169, [&] {
             return AUGraphConnectNodeInput(mGraph, mVarispeedNode, 0, mOutputNode, 0);
         });
     }
     if (status == 0) {
-        status = checked(172, [&] { return AUGraphInitialize(mGraph); });
+        status = Checked(172, [&] { return AUGraphInitialize(mGraph); });
     }
-    // Frames from a sample entering the input to its leaving the output.
-    // The server reports a device's whole adjustable buffer as its latency
-    // (seconds for an idle null sink); the streams here ask for short
-    // buffers, so no more than one device buffer of it is a margin we wait
-    // for.
-    auto margin = [](const PlayThroughDevice& device) {
-        return std::min(device.safetyOffset, device.bufferSizeFrames);
-    };
-    mThroughLatency = static_cast<double>(margin(mInputDevice)) + mInputDevice.bufferSizeFrames +
-                      margin(mOutputDevice) + mOutputDevice.bufferSizeFrames;
-    mInToOutSampleOffset.store(mThroughLatency);
-    // The devices' own latencies lie outside the ring: it has to cover only
-    // an input buffer still to come and an output cycle's pull.
-    mResyncDistance =
-        static_cast<double>(mInputDevice.bufferSizeFrames) + mOutputDevice.bufferSizeFrames;
-    // The least fill of a second moves by up to a buffer of either side
-    // (in input frames) with the way the two sides' cycles fall.
-    const double inputRate = mInputDevice.format.mSampleRate > 0 ? mInputDevice.format.mSampleRate
-                                                                 : 48000.0;
-    const double outputRate =
-        mOutputDevice.format.mSampleRate > 0 ? mOutputDevice.format.mSampleRate : inputRate;
-    mFillTracker.configure(
-        inputRate, static_cast<int64_t>(std::max<double>(mInputDevice.bufferSizeFrames,
-                                                         mOutputDevice.bufferSizeFrames *
-                                                             inputRate / outputRate) +
-                                        kMinimumCorrection));
+    mInputRate = mInputDevice.format.mSampleRate > 0 ? mInputDevice.format.mSampleRate : 48000.0;
+    const auto margin =
+        std::max(kLeastMargin, static_cast<int64_t>(std::lround(kMarginSeconds * mInputRate)));
+    mPace.configure(mInputRate, margin);
+    mDeliveryClock.reset(mInputRate);
+    // A new read point leaves the margin and a whole delivery still to come.
+    mStartDistance = static_cast<double>(margin) + mInputDevice.bufferSizeFrames;
     mInitStatus = status;
 }
 
@@ -159,18 +171,18 @@ OSStatus CAPlayThrough::SetupAUHAL(AudioDeviceID input) {
     }
     // The unit is initialized once its formats are set (below, with the
     // buffers): ours cannot be initialized without a client format.
-    if (const OSStatus status = checked(438, [&] { return EnableIO(); })) {
+    if (const OSStatus status = Checked(438, [&] { return EnableIO(); })) {
         return status;
     }
-    if (const OSStatus status = checked(441, [&] { return SetInputDeviceAsCurrent(input); })) {
+    if (const OSStatus status = Checked(441, [&] { return SetInputDeviceAsCurrent(input); })) {
         return status;
     }
-    return checked(444, [&] { return CallbackSetup(); });
+    return Checked(444, [&] { return CallbackSetup(); });
 }
 
 OSStatus CAPlayThrough::EnableIO() {
     const uint32_t enable = 1;
-    if (const OSStatus status = checked(472, [&] {
+    if (const OSStatus status = Checked(472, [&] {
             return AudioUnitSetProperty(mInputUnit, kAudioOutputUnitProperty_EnableIO,
                                         kAudioUnitScope_Input, 1, &enable, sizeof(enable));
         })) {
@@ -187,7 +199,7 @@ OSStatus CAPlayThrough::SetInputDeviceAsCurrent(AudioDeviceID input) {
                                                  kAudioObjectPropertyScopeGlobal,
                                                  kAudioObjectPropertyElementMain};
         uint32_t size = sizeof(input);
-        if (const OSStatus status = checked(299, [&] {
+        if (const OSStatus status = Checked(299, [&] {
                 const OSStatus read = AudioObjectGetPropertyData(kAudioObjectSystemObject, &address,
                                                                  0, nullptr, &size, &input);
                 return read != 0
@@ -198,7 +210,7 @@ OSStatus CAPlayThrough::SetInputDeviceAsCurrent(AudioDeviceID input) {
         }
     }
     mInputDevice.Init(input, true);
-    return checked(312, [&] {
+    return Checked(312, [&] {
         return AudioUnitSetProperty(mInputUnit, kAudioOutputUnitProperty_CurrentDevice,
                                     kAudioUnitScope_Global, 0, &mInputDevice.deviceID,
                                     sizeof(mInputDevice.deviceID));
@@ -207,34 +219,34 @@ OSStatus CAPlayThrough::SetInputDeviceAsCurrent(AudioDeviceID input) {
 
 OSStatus CAPlayThrough::CallbackSetup() {
     const AURenderCallbackStruct callback{&CAPlayThrough::InputProc, this};
-    return checked(500, [&] {
+    return Checked(500, [&] {
         return AudioUnitSetProperty(mInputUnit, kAudioOutputUnitProperty_SetInputCallback,
                                     kAudioUnitScope_Global, 0, &callback, sizeof(callback));
     });
 }
 
 OSStatus CAPlayThrough::SetupGraph(AudioDeviceID output) {
-    if (const OSStatus status = checked(325, [&] { return NewAUGraph(&mGraph); })) {
+    if (const OSStatus status = Checked(325, [&] { return NewAUGraph(&mGraph); })) {
         return status;
     }
-    if (const OSStatus status = checked(329, [&] { return AUGraphOpen(mGraph); })) {
+    if (const OSStatus status = Checked(329, [&] { return AUGraphOpen(mGraph); })) {
         return status;
     }
-    if (const OSStatus status = checked(332, [&] { return MakeGraph(); })) {
+    if (const OSStatus status = Checked(332, [&] { return MakeGraph(); })) {
         return status;
     }
-    if (const OSStatus status = checked(335, [&] { return SetOutputDeviceAsCurrent(output); })) {
+    if (const OSStatus status = Checked(335, [&] { return SetOutputDeviceAsCurrent(output); })) {
         return status;
     }
     const uint32_t atZero = 0;
-    if (const OSStatus status = checked(346, [&] {
+    if (const OSStatus status = Checked(346, [&] {
             return AudioUnitSetProperty(mOutputUnit, kAudioOutputUnitProperty_StartTimestampsAtZero,
                                         kAudioUnitScope_Global, 0, &atZero, sizeof(atZero));
         })) {
         return status;
     }
     const AURenderCallbackStruct callback{&CAPlayThrough::OutputProc, this};
-    return checked(359, [&] {
+    return Checked(359, [&] {
         return AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_SetRenderCallback,
                                     kAudioUnitScope_Input, 0, &callback, sizeof(callback));
     });
@@ -245,21 +257,21 @@ OSStatus CAPlayThrough::MakeGraph() {
                                               kAudioUnitSubType_Varispeed,
                                               kAudioUnitManufacturer_Apple, 0, 0};
     if (const OSStatus status =
-            checked(389, [&] { return AUGraphAddNode(mGraph, &varispeed, &mVarispeedNode); })) {
+            Checked(389, [&] { return AUGraphAddNode(mGraph, &varispeed, &mVarispeedNode); })) {
         return status;
     }
     const AudioComponentDescription output{kAudioUnitType_Output, kAudioUnitSubType_DefaultOutput,
                                            kAudioUnitManufacturer_Apple, 0, 0};
     if (const OSStatus status =
-            checked(391, [&] { return AUGraphAddNode(mGraph, &output, &mOutputNode); })) {
+            Checked(391, [&] { return AUGraphAddNode(mGraph, &output, &mOutputNode); })) {
         return status;
     }
-    if (const OSStatus status = checked(395, [&] {
+    if (const OSStatus status = Checked(395, [&] {
             return AUGraphNodeInfo(mGraph, mVarispeedNode, nullptr, &mVarispeedUnit);
         })) {
         return status;
     }
-    return checked(397,
+    return Checked(397,
                    [&] { return AUGraphNodeInfo(mGraph, mOutputNode, nullptr, &mOutputUnit); });
 }
 
@@ -269,7 +281,7 @@ OSStatus CAPlayThrough::SetOutputDeviceAsCurrent(AudioDeviceID output) {
                                                  kAudioObjectPropertyScopeGlobal,
                                                  kAudioObjectPropertyElementMain};
         uint32_t size = sizeof(output);
-        if (const OSStatus status = checked(273, [&] {
+        if (const OSStatus status = Checked(273, [&] {
                 const OSStatus read = AudioObjectGetPropertyData(kAudioObjectSystemObject, &address,
                                                                  0, nullptr, &size, &output);
                 return read != 0
@@ -292,52 +304,53 @@ OSStatus CAPlayThrough::SetupBuffers() {
     if (bufferSizeFrames == 0) {
         return kAudioHardwareBadDeviceError; // the device went away meanwhile
     }
-    // The device sides are the devices' own formats.
-    const AudioStreamBasicDescription& inputSide = mInputDevice.format;
-    const AudioStreamBasicDescription& outputSide = mOutputDevice.format;
-    const uint32_t channels = std::min(inputSide.mChannelsPerFrame, outputSide.mChannelsPerFrame);
-    if (channels == 0) {
+    // The device sides are the devices' own formats. One or two of the
+    // input's channels are heard in stereo (mono on a one-channel output):
+    // a single channel on both sides.
+    const uint32_t deviceChannels = mInputDevice.format.mChannelsPerFrame;
+    const uint32_t outputChannels = mOutputDevice.format.mChannelsPerFrame;
+    if (deviceChannels == 0 || outputChannels == 0) {
         return kAudioUnitErr_FormatNotSupported;
     }
+    const uint32_t channels = std::min<uint32_t>(outputChannels, 2);
+    const std::vector<int32_t> monitored = MonitoredChannels(mChannelMap, deviceChannels);
 
     double inputRate = 0;
     readDeviceProperty(mInputDevice.deviceID, kAudioDevicePropertyNominalSampleRate,
                        kAudioObjectPropertyScopeInput, inputRate);
     AudioStreamBasicDescription format = clientFormat(channels, inputRate);
-    if (const OSStatus status = checked(575, [&] {
+    if (const OSStatus status = Checked(575, [&] {
             return AudioUnitSetProperty(mInputUnit, kAudioUnitProperty_StreamFormat,
                                         kAudioUnitScope_Output, 1, &format, sizeof(format));
         })) {
         return status;
     }
-    if (const OSStatus status = checked(577, [&] {
+    if (const OSStatus status = Checked(577, [&] {
             return AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_StreamFormat,
                                         kAudioUnitScope_Input, 0, &format, sizeof(format));
         })) {
         return status;
     }
-    if (mChannelMap) {
-        if (const OSStatus status = checked(587, [&] {
-                return AudioUnitSetProperty(
-                    mInputUnit, kAudioOutputUnitProperty_ChannelMap, kAudioUnitScope_Output, 1,
-                    mChannelMap->data(),
-                    static_cast<uint32_t>(mChannelMap->size() * sizeof(int32_t)));
-            })) {
-            return status;
-        }
+    // The unit repeats a map shorter than the client's channels.
+    if (const OSStatus status = Checked(587, [&] {
+            return AudioUnitSetProperty(mInputUnit, kAudioOutputUnitProperty_ChannelMap,
+                                        kAudioUnitScope_Output, 1, monitored.data(),
+                                        static_cast<uint32_t>(monitored.size() * sizeof(int32_t)));
+        })) {
+        return status;
     }
 
     double outputRate = 0;
     readDeviceProperty(mOutputDevice.deviceID, kAudioDevicePropertyNominalSampleRate,
                        kAudioObjectPropertyScopeOutput, outputRate);
     format = clientFormat(channels, outputRate);
-    if (const OSStatus status = checked(600, [&] {
+    if (const OSStatus status = Checked(600, [&] {
             return AudioUnitSetProperty(mVarispeedUnit, kAudioUnitProperty_StreamFormat,
                                         kAudioUnitScope_Output, 0, &format, sizeof(format));
         })) {
         return status;
     }
-    if (const OSStatus status = checked(602, [&] {
+    if (const OSStatus status = Checked(602, [&] {
             return AudioUnitSetProperty(mOutputUnit, kAudioUnitProperty_StreamFormat,
                                         kAudioUnitScope_Input, 0, &format, sizeof(format));
         })) {
@@ -359,6 +372,7 @@ OSStatus CAPlayThrough::SetupBuffers() {
     const uint32_t target = 2 * std::max<uint32_t>(mOutputDevice.bufferSizeFrames, 64);
     AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_TargetLatency,
                          kAudioUnitScope_Global, 0, &target, sizeof(target));
+    mOutputBufferSeconds = outputRate > 0 ? target / outputRate : 0;
 
     mInputDevice.bufferSizeFrames = bufferSizeFrames;
     mInputBufferData.assign(static_cast<size_t>(bufferSizeFrames) * channels, 0.0f);
@@ -371,10 +385,12 @@ OSStatus CAPlayThrough::SetupBuffers() {
                                          static_cast<size_t>(c) * bufferSizeFrames};
     }
     mBuffer = new PlayThroughRingBuffer;
-    mBuffer->Allocate(channels, format.mBytesPerFrame, bufferSizeFrames * 20);
+    mBuffer->Allocate(channels, format.mBytesPerFrame,
+                      std::max(bufferSizeFrames * kRingBuffers,
+                               static_cast<uint32_t>(kRingSeconds * std::max(inputRate, 8000.0))));
 
     // Now that its formats are set, the input unit can be initialized.
-    return checked(435, [&] { return AudioUnitInitialize(mInputUnit); });
+    return Checked(435, [&] { return AudioUnitInitialize(mInputUnit); });
 }
 
 OSStatus CAPlayThrough::Start() {
@@ -387,10 +403,18 @@ OSStatus CAPlayThrough::Start() {
     }
     mFirstInputTime.store(-1.0);
     mFirstOutputTime.store(-1.0);
-    if (const OSStatus status = checked(211, [&] { return AudioOutputUnitStart(mInputUnit); })) {
+    mStartFailedStep = 0;
+    // The input counts its frames from 0 again.
+    mDeliveryClock.reset(mInputRate);
+    mPace.restart(-1);
+    if (const OSStatus status = AudioOutputUnitStart(mInputUnit)) {
+        report(status, 211);
+        mStartFailedStep = 211;
         return status;
     }
-    if (const OSStatus status = checked(214, [&] { return AUGraphStart(mGraph); })) {
+    if (const OSStatus status = AUGraphStart(mGraph)) {
+        report(status, 214);
+        mStartFailedStep = 214;
         AudioOutputUnitStop(mInputUnit);
         return status;
     }
@@ -448,7 +472,8 @@ CAPlayThrough::Statistics CAPlayThrough::statistics() {
     result.misses = mMisses.load();
     result.varispeedRate = mVarispeedRate.load();
     result.realignments = mRealignments.load();
-    result.floorBaseline = mFloorBaseline.load();
+    result.leastFill = mLeastFill.load();
+    result.margin = mMargin.load();
     int64_t start = 0;
     int64_t end = 0;
     if (mBuffer && mBuffer->CurrentTimeBounds(start, end) == 0) {
@@ -469,13 +494,29 @@ CAPlayThrough::Statistics CAPlayThrough::statistics() {
         size = sizeof(PulseCallbackHistogram);
         AudioUnitGetProperty(mOutputUnit, kPulseAudioUnitProperty_CallbackHistogram,
                              kAudioUnitScope_Global, 0, &result.outputCallbacks, &size);
+        result.outputUnderruns = OutputCount(kPulseOutputUnitProperty_Underruns);
     }
     return result;
 }
 
-double CAPlayThrough::InitialOffset(double throughLatency, double firstInputTime,
-                                    double firstOutputTime) {
-    return throughLatency - (firstInputTime - firstOutputTime);
+std::vector<int32_t>
+CAPlayThrough::MonitoredChannels(const std::optional<std::vector<int32_t>>& map,
+                                 uint32_t deviceChannels) {
+    std::vector<int32_t> chosen;
+    if (map) {
+        for (const int32_t channel : *map) {
+            if (channel >= 0 && static_cast<uint32_t>(channel) < deviceChannels &&
+                chosen.size() < 2) {
+                chosen.push_back(channel);
+            }
+        }
+    }
+    if (chosen.empty()) {
+        for (uint32_t channel = 0; channel < std::min<uint32_t>(deviceChannels, 2); ++channel) {
+            chosen.push_back(static_cast<int32_t>(channel));
+        }
+    }
+    return chosen;
 }
 
 double CAPlayThrough::CorrectedOffset(double offset, int32_t code, int64_t requestedStart,
@@ -491,26 +532,163 @@ double CAPlayThrough::CorrectedOffset(double offset, int32_t code, int64_t reque
             std::max(lowest, std::min(highest, static_cast<double>(end) - frames - distance));
         return offset - (target - static_cast<double>(requestedStart));
     }
-    // The output has run ahead of the input: read further behind it.
-    const double shortfall = static_cast<double>(requestedStart + frames - end);
-    return offset + std::max(kMinimumCorrection, shortfall);
+    // The output has run ahead of the input: the next read begins where the
+    // stored frames ended, so the missing ones are heard late, not lost, and
+    // none twice.
+    return offset + static_cast<double>(requestedStart + frames - end);
 }
 
-// Output thread. A read that fell out of the ring's back was set anew at a
-// distance behind the input: the fill is measured again from there.
-void CAPlayThrough::NoteMissCorrection(int32_t direction, double correction) {
-    if (direction < 0) {
-        mFillTracker.restart();
-    } else {
-        mFillTracker.noteMarginAdded(static_cast<int64_t>(correction));
+// Output thread. Real-time: no allocation, no locks. The read point goes
+// the start distance behind the newest frame once the ring holds that much
+// and a read; until then the output stays silent.
+bool CAPlayThrough::PlaceReadPoint(double now, uint32_t frames) {
+    int64_t start = 0;
+    int64_t end = 0;
+    if (mBuffer->CurrentTimeBounds(start, end) != 0 ||
+        static_cast<double>(end - start) < mStartDistance + frames) {
+        return false;
     }
-    mFloorBaseline.store(mFillTracker.baseline(), std::memory_order_relaxed);
+    const double readStart = static_cast<double>(end) - mStartDistance - frames;
+    mInToOutSampleOffset.store(now - readStart, std::memory_order_relaxed);
+    mNextUnplayed = static_cast<int64_t>(readStart);
+    mFirstOutputTime.store(now, std::memory_order_relaxed);
+    mPace.restart(now);
+    // Underruns before the read point was placed left nothing to skip.
+    mUnderrunsSeen = OutputCount(kPulseOutputUnitProperty_Underruns);
+    mCatchUpUntil = 0;
+    return true;
+}
+
+// Output thread. Real-time: no allocation, no locks. When the output
+// device ran dry (this machine did not run the output in time), the input
+// went on meanwhile: the frames due during the silence would be heard that
+// much later for as long as monitoring runs. They are skipped as soon as
+// the server says so, while the output is silent anyway, so that the jump
+// joins the gap instead of breaking the sound a second time. How many: the
+// silence lasted as long as the output's longest recent wait between
+// cycles less what its buffer held. The output stays silent until the ring
+// holds the frames skipped to (the input's backlog from the stall may still
+// be on its way), within a limit.
+bool CAPlayThrough::CatchingUpAfterUnderrun(double now, uint32_t frames) {
+    const uint64_t host = AudioGetCurrentHostTime();
+    NoteCycleWait(host);
+    const uint64_t underruns = OutputCount(kPulseOutputUnitProperty_Underruns);
+    if (underruns != mUnderrunsSeen) {
+        mUnderrunsSeen = underruns;
+        SkipWhatTheGapWasDue(host);
+    }
+    if (mCatchUpUntil == 0) {
+        return false;
+    }
+    int64_t start = 0;
+    int64_t end = 0;
+    const auto readStart =
+        static_cast<int64_t>(now - mInToOutSampleOffset.load(std::memory_order_relaxed));
+    const bool arrived =
+        mBuffer->CurrentTimeBounds(start, end) == 0 && end >= readStart + frames + mPace.margin();
+    if (!arrived && host < mCatchUpUntil) {
+        return true;
+    }
+    mCatchUpUntil = 0;
+    mNextUnplayed = std::max(mNextUnplayed, readStart); // the frames passed over are not due
+    return false;
+}
+
+// Output thread. Real-time: no allocation, no locks.
+void CAPlayThrough::SkipWhatTheGapWasDue(uint64_t host) {
+    const double gapSeconds = static_cast<double>(mLongestCycleWait) * 1e-9 - mOutputBufferSeconds;
+    mLongestCycleWait = 0;
+    const double skip = std::floor(gapSeconds * mInputRate);
+    if (skip < 1) {
+        return; // the server ran dry on its own account: nothing piled up
+    }
+    mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) - skip,
+                               std::memory_order_relaxed);
+    mCatchUpUntil = host + kCatchUpNanoseconds;
+    mRealignments.fetch_add(1, std::memory_order_relaxed);
+    mPace.restart(-1); // the fills measured so far were before the move
+}
+
+// Output thread. Real-time: no allocation, no locks. Keeps the longest
+// wait between output cycles of the last moments.
+void CAPlayThrough::NoteCycleWait(uint64_t host) {
+    if (mLastCycleHost != 0 && host > mLastCycleHost) {
+        const uint64_t wait = host - mLastCycleHost;
+        if (wait >= mLongestCycleWait || host - mLongestCycleWaitAt > kCycleWaitMemory) {
+            mLongestCycleWait = wait;
+            mLongestCycleWaitAt = host;
+        }
+    }
+    mLastCycleHost = host;
+}
+
+// Real-time: no allocation, no locks.
+uint64_t CAPlayThrough::OutputCount(uint32_t property) {
+    uint64_t count = 0;
+    uint32_t size = sizeof(count);
+    AudioUnitGetProperty(mOutputUnit, property, kAudioUnitScope_Global, 0, &count, &size);
+    return count;
+}
+
+// Output thread. Real-time: no allocation, no locks. A read that found
+// the ring's frames only up to `playedEnd` waits for the rest, and a
+// margin longer, so that the reads after it find theirs: one gap instead
+// of a run of them.
+void CAPlayThrough::CorrectLateRead(int64_t readStart, uint32_t frames, int64_t playedEnd) {
+    const double offset = mInToOutSampleOffset.load(std::memory_order_relaxed);
+    mPace.noteShortfall(readStart + frames - playedEnd);
+    mInToOutSampleOffset.store(CorrectedOffset(offset, PlayThroughRingBuffer::EndsLate, readStart,
+                                               frames, readStart, playedEnd, mStartDistance) +
+                                   static_cast<double>(mPace.margin()),
+                               std::memory_order_relaxed);
+    mMargin.store(mPace.margin(), std::memory_order_relaxed);
+    mMisses.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Output thread. Real-time: no allocation, no locks. Any other miss: a
+// read wholly after the newest frame waits like a late one; one that fell
+// behind the ring's oldest frame starts again the start distance behind
+// its newest.
+void CAPlayThrough::CorrectMiss(int32_t code, int64_t readStart, uint32_t frames) {
+    int64_t start = 0;
+    int64_t end = 0;
+    if (mBuffer->CurrentTimeBounds(start, end) != 0) {
+        return; // no consistent bounds: try again next cycle
+    }
+    if (code > 0) {
+        CorrectLateRead(readStart, frames, end);
+        return;
+    }
+    const double offset = mInToOutSampleOffset.load(std::memory_order_relaxed);
+    mInToOutSampleOffset.store(
+        CorrectedOffset(offset, code, readStart, frames, start, end, mStartDistance),
+        std::memory_order_relaxed);
+    mPace.restart(-1); // a new read point: measured afresh
+    mMisses.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Output thread. Real-time: no allocation, no locks. After a late read the
+// next ones begin before the frames they wait for, where frames already
+// played lie: those are silence, never heard twice.
+void CAPlayThrough::KeepFramesUnrepeated(AudioBufferList* data, int64_t readStart, uint32_t frames,
+                                         int64_t playedEnd) {
+    if (readStart < mNextUnplayed) {
+        const auto played =
+            static_cast<uint32_t>(std::min<int64_t>(mNextUnplayed - readStart, frames));
+        for (uint32_t b = 0; b < data->mNumberBuffers; ++b) {
+            if (data->mBuffers[b].mData) {
+                std::memset(data->mBuffers[b].mData, 0, played * sizeof(float));
+            }
+        }
+    }
+    mNextUnplayed = std::max(mNextUnplayed, playedEnd);
 }
 
 // Output thread. Real-time: no allocation, no locks.
 void CAPlayThrough::TrackFill(double now, int64_t fill) {
-    const int64_t skip = mFillTracker.track(now, fill);
-    mFloorBaseline.store(mFillTracker.baseline(), std::memory_order_relaxed);
+    const int64_t skip = mPace.track(now, fill);
+    mLeastFill.store(mPace.leastFill(), std::memory_order_relaxed);
+    mMargin.store(mPace.margin(), std::memory_order_relaxed);
     if (skip > 0) {
         mInToOutSampleOffset.store(mInToOutSampleOffset.load(std::memory_order_relaxed) -
                                        static_cast<double>(skip),
@@ -553,6 +731,9 @@ OSStatus CAPlayThrough::InputProc(void* inRefCon, AudioUnitRenderActionFlags* io
         self->NoteCallbackError(status, 680);
         return status;
     }
+    self->mPace.noteDelivery(inTimeStamp->mHostTime);
+    self->mDeliveryClock.noteDelivery(inTimeStamp->mHostTime,
+                                      inTimeStamp->mSampleTime + inNumberFrames);
     return self->mBuffer->WriteFrames(list, inNumberFrames,
                                       static_cast<int64_t>(inTimeStamp->mSampleTime));
 }
@@ -581,7 +762,12 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
         silence(ioData);
         return status;
     }
-    const auto rate = static_cast<float>(inputTime.mRateScalar / outputTime.mRateScalar);
+    // The input's rate as its deliveries show it (its callbacks' timing
+    // until they have shown it), trimmed to keep the margin.
+    const double inputRate =
+        self->mDeliveryClock.settled() ? self->mDeliveryClock.rateScalar() : inputTime.mRateScalar;
+    const float rate = ConverterRate(inputRate / outputTime.mRateScalar * self->mPace.trim(),
+                                     self->mVarispeedRate.load(std::memory_order_relaxed));
     if (const OSStatus status = AudioUnitSetParameter(
             self->mVarispeedUnit, kVarispeedParam_PlaybackRate, kAudioUnitScope_Global, 0, rate, 0);
         status != 0) {
@@ -591,57 +777,48 @@ OSStatus CAPlayThrough::OutputProc(void* inRefCon, AudioUnitRenderActionFlags*,
     }
     self->mVarispeedRate.store(rate, std::memory_order_relaxed);
 
+    // The varispeed's count of the input frames it has taken.
     const double now = inTimeStamp->mSampleTime;
-    if (self->mFirstOutputTime.load(std::memory_order_relaxed) < 0) {
-        // The first cycle waits for the ring to hold a read's distance: set
-        // up earlier, the read point would sit at the ring's oldest frame,
-        // where every late input buffer is a miss.
-        int64_t start = 0;
-        int64_t end = 0;
-        if (self->mBuffer->CurrentTimeBounds(start, end) != 0 ||
-            static_cast<double>(end - start) <
-                self->mResyncDistance + inNumberFrames + kMinimumCorrection) {
-            silence(ioData);
-            return 0;
-        }
-        self->mFirstOutputTime.store(now, std::memory_order_relaxed);
-        self->mInToOutSampleOffset.store(InitialOffset(self->mThroughLatency, firstInputTime, now),
-                                         std::memory_order_relaxed);
-        self->mFillTracker.restart();
-        self->mFloorBaseline.store(-1, std::memory_order_relaxed);
+    if (self->mFirstOutputTime.load(std::memory_order_relaxed) < 0 &&
+        !self->PlaceReadPoint(now, inNumberFrames)) {
         silence(ioData);
         return 0;
     }
-
+    if (self->CatchingUpAfterUnderrun(now, inNumberFrames)) {
+        silence(ioData);
+        return 0;
+    }
     const double offset = self->mInToOutSampleOffset.load(std::memory_order_relaxed);
     const auto readStart = static_cast<int64_t>(now - offset);
     self->mLastReadStart.store(readStart + inNumberFrames, std::memory_order_relaxed);
     const int32_t code = self->mBuffer->ReadFrames(ioData, inNumberFrames, readStart);
-    int64_t start = 0;
-    int64_t end = 0;
-    const bool bounded = self->mBuffer->CurrentTimeBounds(start, end) == 0;
     if (code == PlayThroughRingBuffer::OK) {
-        if (bounded) {
+        self->KeepFramesUnrepeated(ioData, readStart, inNumberFrames, readStart + inNumberFrames);
+        int64_t start = 0;
+        int64_t end = 0;
+        if (self->mBuffer->CurrentTimeBounds(start, end) == 0) {
             self->TrackFill(now, end - (readStart + inNumberFrames));
         }
         return 0;
     }
-    if (!bounded) {
-        // No consistent bounds to measure by: step back the minimum.
-        start = end = readStart + inNumberFrames;
+    if (code == PlayThroughRingBuffer::EndsLate) {
+        // The frames up to the newest one are in place (the buffers say
+        // how many), the rest silent.
+        const int64_t playedEnd =
+            readStart + ioData->mBuffers[0].mDataByteSize / static_cast<int64_t>(sizeof(float));
+        self->KeepFramesUnrepeated(ioData, readStart, inNumberFrames, playedEnd);
+        self->CorrectLateRead(readStart, inNumberFrames, playedEnd);
+        return 0;
     }
-    const int32_t direction = code < 0 ? -1 : 1;
-    const double corrected = CorrectedOffset(offset, direction, readStart, inNumberFrames, start,
-                                             end, self->mResyncDistance);
-    self->mInToOutSampleOffset.store(corrected, std::memory_order_relaxed);
-    self->NoteMissCorrection(direction, corrected - offset);
-    self->mMisses.fetch_add(1, std::memory_order_relaxed);
-    // A read that ran past the newest frame holds every frame up to it in
-    // its place, the rest silent: those are played, and the next cycle goes
-    // on from there. Any other read holds nothing, or frames that may have
-    // been overwritten while it copied them.
-    if (code != PlayThroughRingBuffer::EndsLate) {
+    if (code == PlayThroughRingBuffer::CPUOverload) {
+        silence(ioData); // the bounds could not be read: nothing known was copied
+        return 0;
+    }
+    // A read that began before the oldest frame holds what was still there;
+    // any other holds nothing.
+    if (code != PlayThroughRingBuffer::StartsEarly) {
         silence(ioData);
     }
+    self->CorrectMiss(code, readStart, inNumberFrames);
     return 0;
 }

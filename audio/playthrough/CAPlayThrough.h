@@ -1,6 +1,7 @@
 #pragma once
 
-#include "audio/playthrough/PlayThroughFillTracker.h"
+#include "audio/playthrough/PlayThroughDeliveryClock.h"
+#include "audio/playthrough/PlayThroughPaceControl.h"
 #include "audio/playthrough/PlayThroughRingBuffer.h"
 #include "platform/audio/AudioUnitService.h"
 
@@ -25,24 +26,27 @@ struct PlayThroughDevice {
 // Live monitoring of an input device on an output device, in software:
 //
 //   input device -> input unit -> one float buffer a channel -> ring buffer
-//   (by input sample time) -> varispeed (at the ratio of the two devices'
-//   clock rates) -> output unit on the output device.
+//   (by input frame) -> varispeed -> output unit on the output device.
 //
-// The output reads the ring `inToOutSampleOffset` frames behind its own time
-// line. The offset starts as the through-latency of the two devices, lined
-// up at the first output cycle, and moves whenever a read misses: back by at
-// least 128 frames when the output runs ahead of the input, forward by the
-// shortfall when it has fallen behind what the ring still holds.
+// The input's frames are stamped with their count, so the ring holds them
+// by the position they arrived at, however they were cut up. The output
+// reads the ring continuously, `inToOutSampleOffset` frames behind the
+// varispeed's own count of input frames taken; the offset is set once, when
+// the first output cycle finds enough in the ring, and afterwards moves only
+// by what a late read waited for (no frame is heard twice) or by a lasting
+// excess that is skipped. The varispeed plays at the ratio of the input's
+// rate, measured from the frames it really delivers, to the output device's
+// rate, trimmed by a pace control that keeps a small margin of frames ahead
+// of each read.
 //
-// The offset also moves forward when the output has fallen behind for good
-// without missing: after a stall of the output, which the device played as
-// silence, a fill tracker finds the lasting excess and it is skipped.
+// One or two of the input's channels are monitored, on a stereo (or mono)
+// output: a single channel is heard on both sides.
 //
 // Construction builds and initializes everything without starting; a step
 // that fails prints "CAPlayThrough Error: STATUS ->  CAPlayThrough:  STEP"
-// and leaves an object whose initStatus() is that status and that never
-// starts. Start, stop and destruction run on one thread at a time (the
-// host serialises them).
+// and leaves an object whose initStatus() is that status (initStep() the
+// step) and that never starts. Start, stop and destruction run on one
+// thread at a time (the host serialises them).
 class CAPlayThrough {
 public:
     CAPlayThrough(AudioDeviceID input, AudioDeviceID output,
@@ -52,6 +56,10 @@ public:
     CAPlayThrough& operator=(const CAPlayThrough&) = delete;
 
     OSStatus initStatus() const { return mInitStatus; }
+    // The step that failed first (its number as printed), 0 if none.
+    int initStep() const { return mFailedStep; }
+    // The step at which the last Start failed, 0 if it did not.
+    int startStep() const { return mStartFailedStep; }
     OSStatus Start();
     OSStatus Stop();
     bool IsRunning();
@@ -65,8 +73,8 @@ public:
     bool StreamLost();
 
     // For measuring: how far (frames) the output reads behind the input's
-    // newest frame, the offset now, the misses so far and the callbacks'
-    // times (ns).
+    // newest frame, the offset now, the late reads so far and the
+    // callbacks' times (ns).
     struct Statistics {
         double offset = 0;
         int64_t fill = 0; // frames the ring holds ahead of the read point
@@ -76,19 +84,26 @@ public:
         PulseCallbackHistogram inputCallbacks{};
         PulseCallbackHistogram outputCallbacks{};
         float varispeedRate = 1.0f;
-        uint64_t realignments = 0; // lasting excesses skipped
-        int64_t floorBaseline = -1; // frames; -1 until the first seconds are measured
+        uint64_t realignments = 0;    // lasting excesses skipped
+        int64_t leastFill = -1;       // of the pace control's last window; -1 before one
+        int64_t margin = 0;           // the least fill the pace control keeps
+        uint64_t outputUnderruns = 0; // times the output device found nothing to play
     };
     Statistics statistics();
 
-    // The offset arithmetic. The offset at the first output cycle:
-    static double InitialOffset(double throughLatency, double firstInputTime,
-                                double firstOutputTime);
+    // The device channels monitored for a chosen channel map on a device of
+    // `deviceChannels` channels: the first two of the chosen channels that
+    // the device has, else its first two (or one).
+    static std::vector<int32_t> MonitoredChannels(const std::optional<std::vector<int32_t>>& map,
+                                                  uint32_t deviceChannels);
+
     // The offset after a read of `frames` frames at `requestedStart` missed
-    // the stored range [start, end) with ring code `code`. A read that fell
-    // behind the ring moves forward to `distance` frames behind its
-    // end (at least a minimum step inside the ring), rather than to the
-    // ring's oldest frame, where the next cycle would miss again.
+    // the stored range [start, end) with ring code `code`. A read that ran
+    // past the newest frame waits for the rest: the next one starts right
+    // after the last frame it found. A read that fell behind the ring moves
+    // forward to `distance` frames behind its end (at least a minimum step
+    // inside the ring), rather than to the ring's oldest frame, where the
+    // next cycle would miss again.
     static double CorrectedOffset(double offset, int32_t code, int64_t requestedStart,
                                   uint32_t frames, int64_t start, int64_t end, double distance);
     static constexpr double kMinimumCorrection = 128.0;
@@ -114,11 +129,28 @@ private:
                                const AudioTimeStamp* inTimeStamp, uint32_t inBusNumber,
                                uint32_t inNumberFrames, AudioBufferList* ioData);
     void NoteCallbackError(OSStatus status, int step);
-    // Output thread: the fill after a read at output time `now`.
+    // Runs `call`; on failure prints it under `step`, keeps the first
+    // failed step and returns the status.
+    template <typename Call>
+    OSStatus Checked(int step, Call&& call);
+    // Output thread: the fill after a read at input time `now`.
     void TrackFill(double now, int64_t fill);
-    // Output thread: after a miss moved the offset by `correction` (code's
-    // sign `direction`).
-    void NoteMissCorrection(int32_t direction, double correction);
+    // Output thread: the first cycle places the read point.
+    bool PlaceReadPoint(double now, uint32_t frames);
+    // Output thread: whether this cycle is silent, catching up after the
+    // output device ran dry (see the definition).
+    bool CatchingUpAfterUnderrun(double now, uint32_t frames);
+    void SkipWhatTheGapWasDue(uint64_t host);
+    void NoteCycleWait(uint64_t host);
+    // A count the output unit keeps (a uint64_t property).
+    uint64_t OutputCount(uint32_t property);
+    // Output thread: after a read at `readStart` that missed with `code`.
+    void CorrectMiss(int32_t code, int64_t readStart, uint32_t frames);
+    void CorrectLateRead(int64_t readStart, uint32_t frames, int64_t playedEnd);
+    // Output thread: silences what a read at `readStart` holds of frames
+    // already played, and notes how far it played (`playedEnd`).
+    void KeepFramesUnrepeated(AudioBufferList* data, int64_t readStart, uint32_t frames,
+                              int64_t playedEnd);
 
     AudioUnit mInputUnit = nullptr;
     AudioBufferList* mInputBuffer = nullptr;
@@ -136,18 +168,31 @@ private:
     std::atomic<double> mFirstInputTime{-1.0};
     std::atomic<double> mFirstOutputTime{-1.0};
     std::atomic<double> mInToOutSampleOffset{0.0};
-    double mThroughLatency = 0; // frames
     // How far (frames) the read point is put behind the ring's newest frame
-    // when it is set anew: the frames a cycle of each side may still owe.
-    double mResyncDistance = 0;
-    std::optional<std::vector<int32_t>> mChannelMap;
+    // when it is set anew: the margin and a delivery still to come.
+    double mStartDistance = 0;
+    double mInputRate = 48000;                       // frames a second
+    std::optional<std::vector<int32_t>> mChannelMap; // as asked for
     OSStatus mInitStatus = 0;
+    int mFailedStep = 0;
+    int mStartFailedStep = 0;
 
-    PlayThroughFillTracker mFillTracker; // output thread only
-    std::atomic<int64_t> mFloorBaseline{-1};
+    PlayThroughDeliveryClock mDeliveryClock; // fed by the input thread
+    PlayThroughPaceControl mPace;            // output thread, but for noteDelivery
+    std::atomic<int64_t> mLeastFill{-1};
+    std::atomic<int64_t> mMargin{0};
     std::atomic<uint64_t> mRealignments{0};
 
     std::atomic<int64_t> mLastReadStart{0};
+    uint64_t mUnderrunsSeen = 0; // output thread: the output device's underruns handled
+    uint64_t mCatchUpUntil = 0;  // output thread: host time (ns) a catch-up ends; 0: none
+    // Output thread: host times (ns) of the last cycle and of the longest
+    // recent wait between two, and that wait.
+    uint64_t mLastCycleHost = 0;
+    uint64_t mLongestCycleWaitAt = 0;
+    uint64_t mLongestCycleWait = 0;
+    double mOutputBufferSeconds = 0; // what the output keeps ahead of the device
+    int64_t mNextUnplayed = 0;       // output thread: the input frame after the last one played
     std::atomic<uint64_t> mMisses{0};
     std::atomic<float> mVarispeedRate{1.0f};
     // The first error of a callback since the last report: status, step.

@@ -30,10 +30,12 @@ void CAPlayThroughHost::CreatePlayThrough(AudioDeviceID input, AudioDeviceID out
                                           std::optional<std::vector<int32_t>> channelMap) {
     auto playThrough = std::make_unique<CAPlayThrough>(input, output, std::move(channelMap));
     if (playThrough->initStatus() != 0) {
+        mFailure = {playThrough->initStatus(), playThrough->initStep()};
         std::fputs("CAPlayThrough ERROR: Cannot Init CAPlayThrough", stderr);
         std::fflush(stderr);
         return;
     }
+    mFailure = {};
     mPlayThrough = std::move(playThrough);
     if (mListenedStreams.empty()) {
         AddDeviceListeners(mPlayThrough->GetInputDeviceID());
@@ -50,8 +52,9 @@ void CAPlayThroughHost::DeletePlayThrough() {
 // The input device's input streams tell us when their format changes. The
 // listeners stay for the host's life: a rebuild keeps the same input device.
 void CAPlayThroughHost::AddDeviceListeners(AudioDeviceID input) {
-    const AudioObjectPropertyAddress streamsAddress{
-        kAudioDevicePropertyStreams, kAudioObjectPropertyScopeInput, kAudioObjectPropertyElementMain};
+    const AudioObjectPropertyAddress streamsAddress{kAudioDevicePropertyStreams,
+                                                    kAudioObjectPropertyScopeInput,
+                                                    kAudioObjectPropertyElementMain};
     uint32_t size = 0;
     if (AudioObjectGetPropertyDataSize(input, &streamsAddress, 0, nullptr, &size) != 0 ||
         size == 0) {
@@ -88,8 +91,8 @@ void CAPlayThroughHost::RemoveDeviceListeners() {
 }
 
 // On the hardware's notification thread.
-OSStatus CAPlayThroughHost::StreamListener(AudioObjectID, uint32_t, const AudioObjectPropertyAddress*,
-                                           void* clientData) {
+OSStatus CAPlayThroughHost::StreamListener(AudioObjectID, uint32_t,
+                                           const AudioObjectPropertyAddress*, void* clientData) {
     static_cast<CAPlayThroughHost*>(clientData)->ResetPlayThrough();
     return 0;
 }
@@ -102,17 +105,35 @@ void CAPlayThroughHost::ResetPlayThrough() {
     const AudioDeviceID input = mPlayThrough->GetInputDeviceID();
     const AudioDeviceID output = mPlayThrough->GetOutputDeviceID();
     std::optional<std::vector<int32_t>> channelMap = mPlayThrough->channelMap();
+    // One that was stopped stays stopped.
+    const bool wasRunning = mPlayThrough->IsRunning();
     DeletePlayThrough();
     mRebuilds.fetch_add(1);
     CreatePlayThrough(input, output, std::move(channelMap));
-    if (mPlayThrough) {
-        mPlayThrough->Start();
+    if (mPlayThrough && wasRunning) {
+        StartLocked();
     }
 }
 
 OSStatus CAPlayThroughHost::Start() {
     std::lock_guard lock(mLock);
-    return mPlayThrough ? mPlayThrough->Start() : 0;
+    return StartLocked();
+}
+
+OSStatus CAPlayThroughHost::StartLocked() {
+    if (!mPlayThrough) {
+        return 0;
+    }
+    const OSStatus status = mPlayThrough->Start();
+    if (status != 0) {
+        mFailure = {status, mPlayThrough->startStep()};
+    }
+    return status;
+}
+
+CAPlayThroughHost::Failure CAPlayThroughHost::lastFailure() {
+    std::lock_guard lock(mLock);
+    return mFailure;
 }
 
 OSStatus CAPlayThroughHost::Stop() {

@@ -10,8 +10,9 @@
 
 // Owns the current play-through and builds it again, with the same devices
 // and channels, when the input device's stream format changes (the rebuild
-// runs on the hardware's notification thread). One lock serialises the
-// rebuild with start, stop and destruction from the owner's thread.
+// runs on the hardware's notification thread), running again if it ran
+// before. One lock serialises the rebuild with start, stop and destruction
+// from the owner's thread.
 class CAPlayThroughHost {
 public:
     CAPlayThroughHost(AudioDeviceID input, AudioDeviceID output,
@@ -36,6 +37,14 @@ public:
     // How many times a format change has rebuilt the play-through.
     uint64_t rebuildCount() const { return mRebuilds.load(); }
 
+    // Why the play-through could not be built or started: the status and
+    // the number of the step that failed (0, 0 when nothing failed).
+    struct Failure {
+        OSStatus status = 0;
+        int step = 0;
+    };
+    Failure lastFailure();
+
 private:
     void CreatePlayThrough(AudioDeviceID input, AudioDeviceID output,
                            std::optional<std::vector<int32_t>> channelMap);
@@ -43,6 +52,7 @@ private:
     void AddDeviceListeners(AudioDeviceID input);
     void RemoveDeviceListeners();
     void ResetPlayThrough();
+    OSStatus StartLocked();
     static OSStatus StreamListener(AudioObjectID object, uint32_t numberAddresses,
                                    const AudioObjectPropertyAddress* addresses, void* clientData);
 
@@ -51,4 +61,5 @@ private:
     std::vector<AudioObjectID> mListenedStreams; // owner's thread only
     std::atomic<bool> mClosing{false};
     std::atomic<uint64_t> mRebuilds{0};
+    Failure mFailure; // under mLock
 };

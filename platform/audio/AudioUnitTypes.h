@@ -66,6 +66,11 @@ constexpr uint32_t kPulseAudioUnitProperty_StreamLost = FourCC("lost");
 // They go with the stream, unheard. Not part of the original service.
 constexpr uint32_t kPulseOutputUnitProperty_UnplayedFramesAtStop = FourCC("unpl");
 
+// How many times the server found an output unit's buffer empty while it
+// ran (uint64_t, read only): each was heard as a gap. Not part of the
+// original service.
+constexpr uint32_t kPulseOutputUnitProperty_Underruns = FourCC("undr");
+
 // How far ahead of the device an output unit keeps the server's buffer
 // filled, in frames at its input rate (uint32_t; 0 for the unit's default of
 // a tenth of a second). Smaller is quicker to be heard and easier to starve.

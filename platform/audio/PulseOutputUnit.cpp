@@ -89,6 +89,13 @@ OSStatus PulseOutputUnit::getProperty(uint32_t property, uint32_t scope, uint32_
         *ioSize = sizeof(rate);
         return kAudioHardwareNoError;
     }
+    if (property == kPulseOutputUnitProperty_Underruns && outData && ioSize &&
+        *ioSize >= sizeof(uint64_t)) {
+        const uint64_t underruns = mUnderruns.load();
+        std::memcpy(outData, &underruns, sizeof(underruns));
+        *ioSize = sizeof(underruns);
+        return kAudioHardwareNoError;
+    }
     if (property == kPulseOutputUnitProperty_UnplayedFramesAtStop && outData && ioSize &&
         *ioSize >= sizeof(uint32_t)) {
         const uint32_t frames = mUnplayedAtStop.load();
@@ -155,9 +162,11 @@ OSStatus PulseOutputUnit::start() {
         mTargetLatencyFrames > 0
             ? mTargetLatencyFrames
             : static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds);
-    const size_t requestFrames = std::min<size_t>(mMaximumFramesPerSlice, std::max<size_t>(target / 2, 1));
+    const size_t requestFrames =
+        std::min<size_t>(mMaximumFramesPerSlice, std::max<size_t>(target / 2, 1));
     request.attributes = {static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * target),
-                          static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * requestFrames),
+                          static_cast<uint32_t>(-1),
+                          static_cast<uint32_t>(frameBytes * requestFrames),
                           static_cast<uint32_t>(-1)};
     return startStream(request);
 }
@@ -203,7 +212,14 @@ uint32_t PulseOutputUnit::unplayedFrames() {
 
 void PulseOutputUnit::attachCallbacks(pa_stream* stream) {
     mSampleTime = 0;
+    mUnderruns.store(0);
     pa_stream_set_write_callback(stream, &PulseOutputUnit::streamWritable, this);
+    pa_stream_set_underflow_callback(
+        stream,
+        [](pa_stream*, void* self) {
+            static_cast<PulseOutputUnit*>(self)->mUnderruns.fetch_add(1, std::memory_order_relaxed);
+        },
+        this);
 }
 
 void PulseOutputUnit::streamWritable(pa_stream* stream, size_t bytes, void* userData) {

@@ -47,5 +47,6 @@ private:
     AudioBufferList* mList = nullptr;
     double mSampleTime = 0;
     std::atomic<uint32_t> mUnplayedAtStop{0};
+    std::atomic<uint64_t> mUnderruns{0};
     uint32_t mTargetLatencyFrames = 0; // 0: kTargetLatencySeconds
 };

@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProcess>
@@ -824,3 +825,26 @@ TEST_F(Deck, HeldFastForwardCuesWhilePlaying) {
 }
 
 } // namespace
+
+// Monitoring lights its lamp on the title bar while it runs; when it cannot
+// start the deck says why until the reason goes.
+TEST_F(Deck, MonitoringShowsOnTheTitleBarAndSaysWhyItCannotStart) {
+    DeckTitleBarView* titleBar = deck->window()->titleBarView();
+    EXPECT_FALSE(titleBar->isMonitoring());
+    deck->setMonitoring(true);
+    EXPECT_TRUE(titleBar->isMonitoring());
+    const QImage lit = titleBar->grab().toImage();
+    deck->setMonitoring(false);
+    EXPECT_FALSE(titleBar->isMonitoring());
+    EXPECT_NE(lit, titleBar->grab().toImage()) << "the lamp is not drawn";
+
+    const QString reason = QStringLiteral("Monitoring cannot start: the playback device cannot be "
+                                          "opened. Is it unplugged or in use?");
+    deck->setMonitoringFailure(reason);
+    EXPECT_EQ(deck->notice(), reason);
+    EXPECT_EQ(titleBar->notice(), "Monitoring cannot start");
+    EXPECT_EQ(titleBar->toolTip(), reason);
+    deck->setMonitoringFailure(QString());
+    EXPECT_TRUE(deck->notice().isEmpty());
+    EXPECT_TRUE(titleBar->notice().isEmpty());
+}

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSettings>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -142,4 +143,48 @@ TEST_F(Monitoring, ABadChannelListIsNotHandedToTheDevice) {
     EXPECT_EQ(*manager.recordDeviceChannels(), std::vector<int32_t>{0});
     defaults.setValue("EnableSoftwarePlaythrough", true);
     EXPECT_TRUE(manager.snapshot().running);
+}
+
+// A playback device that cannot play (here a recording device named in its
+// place, as a hand-edited setting may): the user is told why, once, however
+// often the devices change meanwhile, and the reason goes when monitoring
+// runs.
+TEST_F(Monitoring, SaysOnceWhyItCannotStartAndForgetsItOnceItRuns) {
+    defaults.setValue("PlaybackDeviceUID", "cassora_sine");
+    CassoraSoftwarePlayThroughManager manager(defaults);
+    QStringList reasons;
+    QObject::connect(&manager, &CassoraSoftwarePlayThroughManager::failureChanged,
+                     [&](const QString& reason) { reasons << reason; });
+    defaults.setValue("EnableSoftwarePlaythrough", true);
+    ASSERT_TRUE(settle([&] { return !reasons.isEmpty(); }));
+    EXPECT_FALSE(manager.isMonitoring());
+    EXPECT_TRUE(reasons.first().contains("playback device")) << reasons.first().toStdString();
+    EXPECT_EQ(manager.failure(), reasons.first());
+
+    // Devices come and go: monitoring is tried again, and said no more.
+    load("module-null-sink sink_name=pt_extra format=float32le rate=48000 channels=2");
+    ASSERT_NE(idOf("pt_extra"), 0u);
+    manager.waitUntilSettled();
+    settle([] { return false; }, 500);
+    EXPECT_EQ(reasons.size(), 1) << reasons.join(" | ").toStdString();
+
+    defaults.setValue("PlaybackDeviceUID", "pt_extra");
+    EXPECT_TRUE(settle([&] { return manager.isMonitoring(); }));
+    EXPECT_TRUE(settle([&] { return manager.failure().isEmpty(); }));
+    EXPECT_EQ(reasons.size(), 2);
+    EXPECT_TRUE(reasons.last().isEmpty());
+}
+
+// A one-channel microphone recorded "in stereo" (channels 1 and 2, the
+// deck's default) is monitored.
+TEST_F(Monitoring, AMonoMicrophoneIsMonitored) {
+    load("module-null-sink sink_name=pt_mono format=float32le rate=48000 channels=1");
+    ASSERT_NE(idOf("pt_mono.monitor"), 0u);
+    defaults.setValue("RecordDeviceUID", "pt_mono.monitor");
+    defaults.setValue("RecordDeviceChannels", QVariantList{0, 1});
+    defaults.setValue("EnableSoftwarePlaythrough", true);
+    CassoraSoftwarePlayThroughManager manager(defaults);
+    EXPECT_TRUE(manager.snapshot().running);
+    EXPECT_TRUE(settle([&] { return manager.isMonitoring(); }));
+    EXPECT_TRUE(manager.failure().isEmpty()) << manager.failure().toStdString();
 }

@@ -185,18 +185,32 @@ TEST(PlayThroughRingBuffer, ReadsOverwrittenWhileCopiedAreReportedNotReturned) {
     EXPECT_EQ(RealtimeAllocationGuard::violations(), 0u);
 }
 
-TEST(PlayThroughOffset, StartsAtTheThroughLatencyLinedUpAtTheFirstOutputCycle) {
-    // Safety offsets 32 and 16, buffers of 512: 1072 frames through.
-    EXPECT_EQ(CAPlayThrough::InitialOffset(32 + 512 + 16 + 512, 1000, 5000), 5072.0);
+TEST(PlayThroughOffset, ALateReadWaitsForTheMissingFramesAndRepeatsNone) {
+    // Reading 512 frames whose end lies 40 frames past the stored end: the
+    // 472 there are played, and the next read (512 frames on in output
+    // time) begins right after them.
+    const int64_t requested = 10000 - 512 + 40;
+    const double offset = CAPlayThrough::CorrectedOffset(5072, 1, requested, 512, 9000, 10000, 640);
+    EXPECT_EQ(offset, 5072.0 + 40);
+    EXPECT_EQ(requested + 5072 + 512 - offset, 10000);
+    // A read wholly past the end waits for all of it.
+    EXPECT_EQ(CAPlayThrough::CorrectedOffset(5072, 2, 10300, 512, 9000, 10000, 640), 5072.0 + 812);
 }
 
-TEST(PlayThroughOffset, AReadAheadOfTheInputStepsBackAtLeast128Frames) {
-    // Reading 512 frames whose end lies 40 frames past the stored end.
-    EXPECT_EQ(CAPlayThrough::CorrectedOffset(5072, 1, 10000 - 512 + 40, 512, 9000, 10000, 1072),
-              5200.0);
-    // ... 300 frames past.
-    EXPECT_EQ(CAPlayThrough::CorrectedOffset(5072, 2, 10000 - 512 + 300, 512, 9000, 10000, 1072),
-              5372.0);
+TEST(PlayThroughChannels, OneOrTwoOfTheChosenChannelsThatTheDeviceHas) {
+    using Map = std::optional<std::vector<int32_t>>;
+    using Channels = std::vector<int32_t>;
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(Map{{0, 1}}, 2), (Channels{0, 1}));
+    // A mono device recorded "in stereo" gives its one channel.
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(Map{{0, 1}}, 1), (Channels{0}));
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(std::nullopt, 1), (Channels{0}));
+    // Channels 3-4 of a four-channel device; channel 2 alone.
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(Map{{2, 3}}, 4), (Channels{2, 3}));
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(Map{{1}}, 4), (Channels{1}));
+    // Nothing chosen, or only channels the device lacks: its first two.
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(std::nullopt, 6), (Channels{0, 1}));
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(Map{{4, 5}}, 2), (Channels{0, 1}));
+    EXPECT_EQ(CAPlayThrough::MonitoredChannels(Map{{-1, 7}}, 2), (Channels{0, 1}));
 }
 
 TEST(PlayThroughOffset, AReadFallenBehindTheRingCatchesUpToTheThroughLatency) {

@@ -590,28 +590,8 @@ bool CAPlayThrough::CatchingUpAfterUnderrun(double now, uint32_t frames) {
         return true;
     }
     mCatchUpUntil = 0;
-    const int64_t resumed =
-        arrived ? ResumeBehindNewestFrame(now, readStart, frames, end) : readStart;
-    mNextUnplayed = std::max(mNextUnplayed, resumed); // the frames passed over are not due
+    mNextUnplayed = std::max(mNextUnplayed, readStart); // the frames passed over are not due
     return false;
-}
-
-// Output thread. Real-time: no allocation, no locks. The skip was worked out
-// from how long the output waited; what the input delivered meanwhile is
-// now in the ring and says it exactly. Where the read point is still further
-// than the start distance behind the newest frame (the output stood still
-// longer than its waits showed, or the server itself ran late), it goes
-// there, inside the gap, instead of trailing that much for as long as the
-// pace control takes to drain it. Returns the new read start.
-int64_t CAPlayThrough::ResumeBehindNewestFrame(double now, int64_t readStart, uint32_t frames,
-                                               int64_t end) {
-    const double placed = static_cast<double>(end) - mStartDistance - frames;
-    if (placed <= static_cast<double>(readStart) + 1) {
-        return readStart; // never back: that would replay
-    }
-    const double offset = now - placed;
-    mInToOutSampleOffset.store(offset, std::memory_order_relaxed);
-    return static_cast<int64_t>(now - offset);
 }
 
 // Output thread. Real-time: no allocation, no locks.

@@ -141,7 +141,6 @@ private:
     // output device ran dry (see the definition).
     bool CatchingUpAfterUnderrun(double now, uint32_t frames);
     void SkipWhatTheGapWasDue(uint64_t host);
-    int64_t ResumeBehindNewestFrame(double now, int64_t readStart, uint32_t frames, int64_t end);
     void NoteCycleWait(uint64_t host);
     // A count the output unit keeps (a uint64_t property).
     uint64_t OutputCount(uint32_t property);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -28,7 +29,7 @@ Unfinished record(const std::string& path,
     const uint32_t channels = description->channelsPerFrame();
     Unfinished unfinished;
     auto file = VELKExtendedAudioFile::forRecording(path, description, bitrate, nullptr);
-    writeChannels(*file, makeSine(channels, static_cast<int64_t>(3 * kRate), kRate, 331), 4096);
+    writeChannels(*file, makeSine(channels, static_cast<int64_t>(4 * kRate), kRate, 331), 4096);
     const auto journal = RecordingJournal::read(RecordingJournal::pathFor(path));
     std::ifstream in(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -51,9 +51,9 @@ Fixture record(const FuzzScratch& scratch, bool lossless) {
     format.mFormatFlags = lossless ? kAppleLosslessFormatFlag_16BitSourceData : 0;
     std::unique_ptr<MediaAudioFile> file;
     Fixture fixture;
-    if (MediaAudioFile::create(scratch.path(kRecording), lossless ? kAudioFileM4AType
-                                                                  : kAudioFileMPEG4Type,
-                               format, &file) != 0) {
+    if (MediaAudioFile::create(scratch.path(kRecording),
+                               lossless ? kAudioFileM4AType : kAudioFileMPEG4Type, format,
+                               &file) != 0) {
         return fixture;
     }
     file->setClientFormat(floatFormat(channels, rate));
@@ -96,13 +96,16 @@ const Fixture& fixture(bool lossless) {
     return lossless ? stereo : lossy;
 }
 
+// The names in the scratch folder, which is kept open: a rewind reads it
+// afresh, as opening it again would.
 std::set<std::string> namesIn(const std::string& folder) {
+    static DIR* const directory = opendir(folder.c_str());
     std::set<std::string> names;
-    if (DIR* directory = opendir(folder.c_str())) {
+    if (directory) {
+        rewinddir(directory);
         while (const dirent* entry = readdir(directory)) {
             names.insert(entry->d_name);
         }
-        closedir(directory);
     }
     names.erase(".");
     names.erase("..");
@@ -117,7 +120,8 @@ bool broken(const char* why) {
 // The recording as recovery left it: unchanged, or finished in place, its
 // audio where it was and an index after it.
 bool finishedInPlace(const std::string& before, const std::string& after, uint64_t dataOffset) {
-    if (after.size() < dataOffset || after.compare(0, dataOffset - 16, before, 0, dataOffset - 16)) {
+    if (after.size() < dataOffset ||
+        after.compare(0, dataOffset - 16, before, 0, dataOffset - 16)) {
         return false;
     }
     size_t at = dataOffset;
@@ -169,13 +173,13 @@ bool runJournalFuzzCase(const uint8_t* data, size_t size) {
 
     bool kept = true;
     const std::set<std::string> expected = {kRecording, kJournal, kSetAside, kUsersFile};
-    for (const std::string& name : namesIn(folder.folder())) {
+    const std::set<std::string> names = namesIn(folder.folder());
+    for (const std::string& name : names) {
         if (!expected.count(name)) {
             kept = broken("recovery made a file");
         }
     }
-    if (folder.changedSince(kUsersFile, usersFile) &&
-        folder.get(kUsersFile) != kUsersWords) {
+    if (folder.changedSince(kUsersFile, usersFile) && folder.get(kUsersFile) != kUsersWords) {
         kept = broken("the user's file changed");
     }
     // An untouched recording still holds the bytes it was given.
@@ -191,8 +195,11 @@ bool runJournalFuzzCase(const uint8_t* data, size_t size) {
         }
         inPlace = -1;
     }
-    unlink(folder.path(kJournal).c_str());
-    unlink(folder.path(kSetAside).c_str());
+    for (const char* name : {kJournal, kSetAside}) {
+        if (names.count(name)) {
+            unlink(folder.path(name).c_str());
+        }
+    }
     return kept;
 }
 

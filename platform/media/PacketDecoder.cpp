@@ -10,12 +10,6 @@ extern "C" {
 
 namespace {
 
-struct OpenedDecoder {
-    AVCodecContext* decoder = nullptr;
-    AVChannelLayout layout{}; // as opened, to tell when bad input changed it
-    int sampleRate = 0;
-};
-
 AVCodecContext* openDecoder(const RecordingJournalHeader& header) {
     const bool aac = header.codec == "aac";
     const AVCodec* codec = avcodec_find_decoder(aac ? AV_CODEC_ID_AAC : AV_CODEC_ID_ALAC);
@@ -40,36 +34,94 @@ AVCodecContext* openDecoder(const RecordingJournalHeader& header) {
     return decoder;
 }
 
-// A decoder for the journal's set-up, kept for the next recording of the
-// same kind (a folder's recordings usually are). Bytes that are not a
-// packet of the recording can reconfigure a decoder (an AAC decoder takes
-// its channels from what it reads), which a flush does not undo: such a
-// decoder is opened afresh.
-AVCodecContext* decoderFor(const RecordingJournalHeader& header, const std::string& setUp) {
-    struct Cached {
-        OpenedDecoder opened;
-        std::string setUp;
-        ~Cached() {
-            avcodec_free_context(&opened.decoder);
-            av_channel_layout_uninit(&opened.layout);
+// The profile an AAC decoder reports once it decodes with the set-up's own
+// configuration: the object type its first five bits give, less one.
+int profileOf(const RecordingJournalHeader& header) {
+    return header.codec == "aac" && !header.extradata.empty() ? (header.extradata[0] >> 3) - 1
+                                                              : FF_PROFILE_UNKNOWN;
+}
+
+// A decoder opened for one set-up, with what it was opened as. Bytes that
+// are not a packet of the recording can reconfigure a decoder, which a
+// flush does not undo: an AAC decoder takes a stream header's rate,
+// channels and object type (its profile), and switches to SBR, from what it
+// reads. Each of those shows in the context, so a decoder that still shows
+// what it was opened with has not been reconfigured.
+struct OpenedDecoder {
+    std::string setUp;
+    AVCodecContext* decoder = nullptr;
+    AVChannelLayout layout{};
+    int sampleRate = 0;
+    int profile = 0;       // as opened
+    int streamProfile = 0; // as decoding sets it
+    uint64_t lastUse = 0;
+
+    bool open(const RecordingJournalHeader& header, const std::string& forSetUp) {
+        close();
+        setUp = forSetUp;
+        decoder = openDecoder(header);
+        if (!decoder || av_channel_layout_copy(&layout, &decoder->ch_layout) < 0) {
+            close();
+            return false;
         }
-    };
-    thread_local Cached cached;
-    AVCodecContext* decoder = cached.opened.decoder;
-    if (decoder && cached.setUp == setUp && decoder->sample_rate == cached.opened.sampleRate &&
-        av_channel_layout_compare(&decoder->ch_layout, &cached.opened.layout) == 0) {
-        return decoder;
+        sampleRate = decoder->sample_rate;
+        profile = decoder->profile;
+        streamProfile = profileOf(header);
+        return true;
     }
-    avcodec_free_context(&cached.opened.decoder);
-    av_channel_layout_uninit(&cached.opened.layout);
-    cached.setUp = setUp;
-    decoder = openDecoder(header);
-    if (decoder && av_channel_layout_copy(&cached.opened.layout, &decoder->ch_layout) < 0) {
+
+    bool reconfigured() const {
+        const bool profileKept = decoder->profile == profile || decoder->profile == streamProfile;
+        return decoder->sample_rate != sampleRate || !profileKept ||
+               av_channel_layout_compare(&decoder->ch_layout, &layout) != 0;
+    }
+
+    void close() {
         avcodec_free_context(&decoder);
+        av_channel_layout_uninit(&layout);
     }
-    cached.opened.decoder = decoder;
-    cached.opened.sampleRate = decoder ? decoder->sample_rate : 0;
-    return decoder;
+};
+
+// Decoders for the last few set-ups, kept for the next recording of the
+// same kind: a folder's recordings usually are, and a journal that lost its
+// header is tried with each of the recorder's set-ups in turn. One that may
+// have been reconfigured is opened afresh, so a bad journal does not change
+// how the next one is judged.
+class DecoderCache {
+public:
+    ~DecoderCache() {
+        for (OpenedDecoder& slot : mSlots) {
+            slot.close();
+        }
+    }
+
+    AVCodecContext* decoderFor(const RecordingJournalHeader& header, const std::string& setUp) {
+        OpenedDecoder* chosen = &mSlots[0];
+        for (OpenedDecoder& slot : mSlots) {
+            if (slot.decoder && slot.setUp == setUp) {
+                chosen = &slot;
+                break;
+            }
+            if (!slot.decoder || slot.lastUse < chosen->lastUse) {
+                chosen = &slot; // the least recently used, unless one fits
+            }
+        }
+        chosen->lastUse = ++mUses;
+        if (chosen->decoder && chosen->setUp == setUp && !chosen->reconfigured()) {
+            return chosen->decoder;
+        }
+        return chosen->open(header, setUp) ? chosen->decoder : nullptr;
+    }
+
+private:
+    static constexpr size_t kSlots = 4;
+    OpenedDecoder mSlots[kSlots];
+    uint64_t mUses = 0;
+};
+
+AVCodecContext* decoderFor(const RecordingJournalHeader& header, const std::string& setUp) {
+    thread_local DecoderCache cache;
+    return cache.decoderFor(header, setUp);
 }
 
 std::string setUpOf(const RecordingJournalHeader& header) {
@@ -81,8 +133,11 @@ std::string setUpOf(const RecordingJournalHeader& header) {
 } // namespace
 
 PacketDecoder::PacketDecoder(const RecordingJournalHeader& header)
-    : mHeader(header), mSetUp(setUpOf(header)), mFrame(av_frame_alloc()),
-      mPacket(av_packet_alloc()) {
+    : mHeader(header), mAac(header.codec == "aac"), mSetUp(setUpOf(header)),
+      mFrame(av_frame_alloc()), mPacket(av_packet_alloc()) {
+    for (unsigned first = 0; first < mStarts.size(); ++first) {
+        mStarts[first] = mayStartWith(static_cast<uint8_t>(first));
+    }
     mOpened = decoderFor(mHeader, mSetUp) != nullptr;
 }
 
@@ -122,21 +177,21 @@ bool PacketDecoder::decodesWhole(const uint8_t* data, uint32_t size, bool contin
 }
 
 bool PacketDecoder::mayStartPacket(const uint8_t* data, uint32_t size) const {
+    // A lossless element's instance tag is followed by twelve zero bits.
+    return size >= 3 && mStarts[data[0]] && (mAac || (data[1] == 0 && (data[2] >> 5) == 0));
+}
+
+bool PacketDecoder::mayStartWith(uint8_t first) const {
     constexpr unsigned kSingleChannel = 0, kChannelPair = 1, kFill = 6;
-    if (size < 3) {
-        return false;
-    }
-    const unsigned element = data[0] >> 5;
+    const unsigned element = first >> 5;
     const bool channelElement = mHeader.channels == 1   ? element == kSingleChannel
                                 : mHeader.channels == 2 ? element == kChannelPair
                                                         : element <= kChannelPair;
-    const bool firstInstance = (data[0] >> 1 & 0xf) == 0;
-    if (mHeader.codec == "aac") {
+    const bool firstInstance = (first >> 1 & 0xf) == 0;
+    if (mAac) {
         return (channelElement && firstInstance) || element == kFill;
     }
-    // A lossless element's instance tag is followed by twelve zero bits.
-    return channelElement && firstInstance && (data[0] & 1) == 0 && data[1] == 0 &&
-           (data[2] >> 5) == 0;
+    return channelElement && firstInstance && (first & 1) == 0;
 }
 
 uint64_t PacketDecoder::largestPacket(const RecordingJournalHeader& header) {

@@ -2,6 +2,7 @@
 
 #include "platform/media/RecordingJournal.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,8 +38,13 @@ public:
     static uint64_t largestPacket(const RecordingJournalHeader& header);
 
 private:
+    // Whether a packet's first byte can be `first` (its first element).
+    bool mayStartWith(uint8_t first) const;
+
     const RecordingJournalHeader& mHeader;
-    std::string mSetUp; // what a decoder is opened with
+    bool mAac;                       // else lossless
+    std::array<bool, 256> mStarts{}; // the first bytes a packet can have
+    std::string mSetUp;              // what a decoder is opened with
     bool mOpened = false;
     bool mDecoded = true; // the decoder may hold state from the last packet
     AVFrame* mFrame = nullptr;

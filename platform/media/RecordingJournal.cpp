@@ -218,7 +218,10 @@ std::optional<RecordingJournalHeader> parseHeaderCopy(const std::string& text, s
 // than a batch or two, whatever the size of the file.
 class JournalStream {
 public:
-    explicit JournalStream(int fd) : mFd(fd) {}
+    // `size` is the file's size as it was found: a small journal is read
+    // whole into a buffer of its own size.
+    JournalStream(int fd, uint64_t size)
+        : mFd(fd), mReadSize(static_cast<size_t>(std::min<uint64_t>(size + 1, kReadSize))) {}
 
     // At least `count` bytes from the current position, unless the file ends first.
     bool ensure(size_t count) {
@@ -230,12 +233,14 @@ public:
             mEnd -= mAt;
             mAt = 0;
         }
-        if (count > mCapacity) {
-            // Read in sizeable pieces: asking for what a record needs made
-            // a read of a few bytes per record.
-            grow(std::max({count, mCapacity * 2, kReadSize}));
-        }
         while (mEnd < count && !mEnded) {
+            if (mEnd == mCapacity) {
+                // Read in sizeable pieces (asking for what a record needs
+                // made a read of a few bytes per record), and grown only
+                // as the reads fill it: a record that claims more than the
+                // file holds costs no buffer of the size it claims.
+                grow(std::max(mCapacity * 2, mReadSize));
+            }
             const ssize_t got = ::read(mFd, mBuffer.get() + mEnd, mCapacity - mEnd);
             if (got < 0 && errno == EINTR) {
                 continue;
@@ -266,6 +271,7 @@ private:
     static constexpr size_t kReadSize = 64 << 10;
 
     int mFd;
+    size_t mReadSize;
     std::unique_ptr<uint8_t[]> mBuffer;
     size_t mCapacity = 0;
     size_t mAt = 0;
@@ -552,8 +558,8 @@ RecordingJournal::readOpened(int fd, uint64_t largestAudio, ReadFailure* failure
     if (static_cast<uint64_t>(status.st_size) > kLargestJournal) {
         return fail(ReadFailure::TooLarge);
     }
-    JournalStream stream(fd);
-    stream.ensure(kLargestHeader);
+    JournalStream stream(fd, static_cast<uint64_t>(status.st_size));
+    stream.ensure(std::min<uint64_t>(kLargestHeader, static_cast<uint64_t>(status.st_size)));
     const std::string prefix(reinterpret_cast<const char*>(stream.data()),
                              std::min(stream.available(), kLargestHeader));
     // The first intact copy of the header; the second is read when the
@@ -589,7 +595,7 @@ RecordingJournal::readWithoutHeader(int fd, uint64_t largestAudio) {
     }
     // The header's text holds no batch mark with a checksum that fits, so
     // the batches are found by reading on from the start.
-    JournalStream stream(fd);
+    JournalStream stream(fd, static_cast<uint64_t>(status.st_size));
     Contents contents;
     BatchReader(stream, false, largestAudio).readAll(contents);
     if (contents.packetSizes.empty() && contents.afterLosses.empty()) {

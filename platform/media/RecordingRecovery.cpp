@@ -302,12 +302,10 @@ bool elementsFit(int fd, const RecordingJournalHeader& setUp, const PacketLayout
 // The packet sizes of a journal whose header is lost, with the set-up the
 // recording was made with, when its file starts as one of our recorder's
 // does and the audio decodes with exactly one of the recorder's set-ups.
-std::optional<RecordingJournal::Contents>
-contentsWithoutHeader(int fd, const std::string& journalPath, uint64_t fileSize) {
-    FileDescriptor journalFile(
-        ::open(journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+std::optional<RecordingJournal::Contents> contentsWithoutHeader(int fd, int journalFd,
+                                                                uint64_t fileSize) {
     struct stat status {};
-    if (journalFile.fd() < 0 || fstat(fd, &status) != 0) {
+    if (journalFd < 0 || fstat(fd, &status) != 0) {
         return std::nullopt;
     }
     for (const char* muxer : {"ipod", "mp4"}) {
@@ -317,7 +315,7 @@ contentsWithoutHeader(int fd, const std::string& journalPath, uint64_t fileSize)
             preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, bare)) {
             continue;
         }
-        auto contents = RecordingJournal::readWithoutHeader(journalFile.fd(), fileSize);
+        auto contents = RecordingJournal::readWithoutHeader(journalFd, fileSize);
         if (!contents || contents->packetSizes.size() < kPacketsChecked) {
             return std::nullopt;
         }
@@ -471,10 +469,19 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
     }
     const auto fileSize = static_cast<uint64_t>(status.st_size);
     RecordingJournal::ReadFailure failure = RecordingJournal::ReadFailure::None;
-    auto journal = RecordingJournal::read(journalPath, fileSize, &failure);
-    if (!journal && failure == RecordingJournal::ReadFailure::NotAJournal &&
-        !hasFinishedIndex(Mp4BoxReader(lock.descriptor(), false))) {
-        journal = contentsWithoutHeader(lock.descriptor(), journalPath, fileSize);
+    const FileDescriptor journalFile(
+        ::open(journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    auto journal = RecordingJournal::readDescriptor(journalFile.fd(), fileSize, &failure);
+    // Looked for once: nothing here changes the file before it is used.
+    std::optional<bool> finished;
+    const auto isFinished = [&] {
+        if (!finished) {
+            finished = hasFinishedIndex(Mp4BoxReader(lock.descriptor(), false));
+        }
+        return *finished;
+    };
+    if (!journal && failure == RecordingJournal::ReadFailure::NotAJournal && !isFinished()) {
+        journal = contentsWithoutHeader(lock.descriptor(), journalFile.fd(), fileSize);
     }
     if (!journal) {
         return setAside(journalPath, path,
@@ -482,8 +489,7 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
                             ? "the journal of " + nameOf(path) + " is larger than any recording's"
                             : "the journal of " + nameOf(path) + " is damaged or not a journal");
     }
-    const Mp4BoxReader reader(lock.descriptor(), false);
-    if (hasFinishedIndex(reader)) {
+    if (isFinished()) {
         return checkFinished(lock.descriptor(), path, journalPath, journal->header);
     }
     return rebuildIndex(lock.descriptor(), path, journalPath, *journal, fileSize);

@@ -326,6 +326,16 @@ RecordingJournalHeader typicalHeader(const char* muxer) {
     return header;
 }
 
+std::vector<uint8_t> muxedBareHeader(const std::string& muxer) {
+    const RecordingJournalHeader header = typicalHeader(muxer.c_str());
+    IndexBuilder builder(header, -1);
+    std::vector<uint8_t> bytes;
+    if (!builder.header(&bytes)) {
+        bytes.clear();
+    }
+    return bytes;
+}
+
 } // namespace
 
 namespace RecoveryIndexBuilder {
@@ -376,13 +386,10 @@ const std::vector<std::vector<uint8_t>>& bareHeaders() {
 }
 
 std::vector<uint8_t> bareHeader(const std::string& muxer) {
-    const RecordingJournalHeader header = typicalHeader(muxer.c_str());
-    IndexBuilder builder(header, -1);
-    std::vector<uint8_t> bytes;
-    if (!builder.header(&bytes)) {
-        bytes.clear();
-    }
-    return bytes;
+    // The muxers write the same every time, and running one is costly.
+    static const std::vector<uint8_t> ipod = muxedBareHeader("ipod");
+    static const std::vector<uint8_t> mp4 = muxedBareHeader("mp4");
+    return muxer == "ipod" ? ipod : muxer == "mp4" ? mp4 : muxedBareHeader(muxer);
 }
 
 } // namespace RecoveryIndexBuilder

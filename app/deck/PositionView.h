@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/deck/BeatTimer.h"
 #include "app/deck/ClickableHUDSubview.h"
-#include "app/deck/DisplayBeat.h"
 
 #include <QColor>
 #include <QRectF>

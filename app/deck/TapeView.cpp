@@ -1,8 +1,8 @@
 #include "app/deck/TapeView.h"
 
+#include "app/deck/BeatTimer.h"
 #include "app/deck/CassettePainter.h"
 #include "app/deck/DeckClock.h"
-#include "app/deck/DisplayBeat.h"
 #include "app/deck/FocusRing.h"
 #include "app/deck/NotesEditorView.h"
 #include "app/library/Tape.h"

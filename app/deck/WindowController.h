@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/deck/DisplayBeat.h"
+#include "app/deck/BeatTimer.h"
 #include "app/library/ArrayController.h"
 #include "app/library/RecordingStallWatch.h"
 #include "app/library/Tape.h"

@@ -1,4 +1,4 @@
-#include "app/deck/DisplayBeat.h"
+#include "app/deck/BeatTimer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,7 +27,7 @@ bool runUntil(Done done) {
 
 // The spin (every beat) and the counter (every second beat) must land in the
 // same pass of the event loop, so that they repaint together.
-TEST(DisplayBeatTest, TimersOnTheBeatFireTogetherAndTheBeatStopsWithThem) {
+TEST(BeatTimerTest, TimersOnTheBeatFireTogetherAndTheBeatStopsWithThem) {
     BeatTimer spin(1);
     BeatTimer counter(2);
     QElapsedTimer clock;
@@ -57,7 +57,7 @@ TEST(DisplayBeatTest, TimersOnTheBeatFireTogetherAndTheBeatStopsWithThem) {
     EXPECT_NEAR(static_cast<double>(counts.size()), spins.size() / 2.0, 1.0);
 }
 
-TEST(DisplayBeatTest, ATimerMayStopItselfAndStartAnotherAsItFires) {
+TEST(BeatTimerTest, ATimerMayStopItselfAndStartAnotherAsItFires) {
     BeatTimer once(1);
     BeatTimer next(2);
     int onceFired = 0;

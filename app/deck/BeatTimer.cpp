@@ -1,4 +1,4 @@
-#include "app/deck/DisplayBeat.h"
+#include "app/deck/BeatTimer.h"
 
 #include <algorithm>
 #include <numeric>

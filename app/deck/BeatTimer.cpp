@@ -52,15 +52,16 @@ void DisplayBeat::remove(BeatTimer* timer) {
 }
 
 void DisplayBeat::retime() {
-    if (mTimers.empty()) {
+    // Wake only on beats some timer fires on: while only the meter and the
+    // counter run (every second beat), 15 times a second. Timers stopped
+    // during a beat are null until it ends.
+    int stride = 0;
+    for (const BeatTimer* timer : mTimers) {
+        stride = timer ? std::gcd(stride, timer->mBeats) : stride;
+    }
+    if (stride == 0) {
         mTimer.stop();
         return;
-    }
-    // Wake only on beats some timer fires on: while only the meter and the
-    // counter run (every second beat), 15 times a second.
-    int stride = mTimers.front()->mBeats;
-    for (const BeatTimer* timer : mTimers) {
-        stride = std::gcd(stride, timer->mBeats);
     }
     if (stride != mStride || !mTimer.isActive()) {
         mStride = stride;

@@ -80,7 +80,7 @@ void paintPack(QPainter& painter, const QPointF& centre, qreal radius) {
     painter.drawEllipse(centre, radius, radius);
 }
 
-void paintHub(QPainter& painter, const QPointF& centre, double angle) {
+void paintHubAt(QPainter& painter, const QPointF& centre, double angle) {
     painter.save();
     painter.translate(centre);
     painter.rotate(angle * 180.0 / kPi);
@@ -205,8 +205,15 @@ void CassettePainter::paintBody(QPainter& painter) {
 void CassettePainter::paintSpools(QPainter& painter, double leftAngle, double rightAngle) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    paintHub(painter, leftSpoolCentre(), leftAngle);
-    paintHub(painter, rightSpoolCentre(), rightAngle);
+    paintHubAt(painter, leftSpoolCentre(), leftAngle);
+    paintHubAt(painter, rightSpoolCentre(), rightAngle);
+    painter.restore();
+}
+
+void CassettePainter::paintHub(QPainter& painter, const QPointF& centre, double angle) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintHubAt(painter, centre, angle);
     painter.restore();
 }
 

@@ -37,6 +37,9 @@ public:
     static void paintBody(QPainter& painter);
     // Angles in radians, clockwise.
     static void paintSpools(QPainter& painter, double leftAngle, double rightAngle);
+    // One hub, antialiased, turned `angle` radians clockwise about `centre`;
+    // it stays inside hubRect(centre).
+    static void paintHub(QPainter& painter, const QPointF& centre, double angle);
     static void paintCover(QPainter& painter, const MainTapeLabelView& label,
                            const NotesTapeLabelView& notes);
     static void paintCassette(QPainter& painter, const MainTapeLabelView& label,

@@ -27,8 +27,7 @@ constexpr int kPatternLength = 5;
 
 PositionView::PositionView(QWidget* parent) : ClickableHUDSubview(parent) {
     resize(frameSize());
-    mFrameTimer.setInterval(16);
-    connect(&mFrameTimer, &QTimer::timeout, this, &PositionView::tick);
+    connect(&mFrameTimer, &BeatTimer::timeout, this, &PositionView::tick);
     const double past = -std::numeric_limits<double>::infinity();
     for (int index = 0; index < SegmentCount; ++index) {
         mSegments[index] = {targetColor(index), targetColor(index), past};

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "app/deck/BeatTimer.h"
 #include "app/deck/ClickableHUDSubview.h"
 
 #include <QColor>
 #include <QRectF>
 #include <QSize>
-#include <QTimer>
 
 #include <array>
 
@@ -78,5 +78,5 @@ private:
     double mMaxTime = 0.0;
     int mCurrentPosition = 0;
     std::array<Fade, SegmentCount> mSegments;
-    QTimer mFrameTimer;
+    BeatTimer mFrameTimer;
 };

@@ -1,5 +1,6 @@
 #include "app/deck/TapeView.h"
 
+#include "app/deck/BeatTimer.h"
 #include "app/deck/CassettePainter.h"
 #include "app/deck/DeckClock.h"
 #include "app/deck/FocusRing.h"
@@ -188,10 +189,8 @@ void TapeView::startRotationAnimation(bool start) {
     if (mSpinTimer) {
         return;
     }
-    mSpinTimer = new QTimer(this);
-    mSpinTimer->setTimerType(Qt::PreciseTimer);
-    mSpinTimer->setInterval(1000 / 30);
-    connect(mSpinTimer, &QTimer::timeout, this, &TapeView::rotationTimerFired);
+    mSpinTimer = new BeatTimer(1, this);
+    connect(mSpinTimer, &BeatTimer::timeout, this, &TapeView::rotationTimerFired);
     mSpinTimer->start();
 }
 
@@ -201,13 +200,21 @@ bool TapeView::isRotating() const {
 
 void TapeView::rotationTimerFired() {
     mSpoolAngle = std::fmod(mSpoolAngle + 2.0 * mRotationSpeed * kPi / 180.0, kAngleWrap);
+    const int left = SpoolFrames::stepForAngle(mSpoolAngle);
+    const int right = SpoolFrames::stepForAngle(rightSpoolAngle());
+    if (left != mShownLeftStep) {
+        mShownLeftStep = left;
+        updateHub(CassettePainter::leftSpoolCentre());
+    }
+    if (right != mShownRightStep) {
+        mShownRightStep = right;
+        updateHub(CassettePainter::rightSpoolCentre());
+    }
+}
+
+void TapeView::updateHub(const QPointF& centre) {
     if (tapeOffset() < tapeSize().height()) {
-        QRegion hubs;
-        for (const QPointF& centre :
-             {CassettePainter::leftSpoolCentre(), CassettePainter::rightSpoolCentre()}) {
-            hubs += inView(CassettePainter::hubRect(centre)).toAlignedRect().adjusted(-1, -1, 1, 1);
-        }
-        update(hubs);
+        update(inView(CassettePainter::hubRect(centre)).toAlignedRect().adjusted(-1, -1, 1, 1));
     }
 }
 
@@ -372,21 +379,42 @@ void TapeView::ensureCaches() const {
 void TapeView::paintEvent(QPaintEvent* event) {
     ensureCaches();
     QPainter painter(this);
-    painter.setClipRegion(event->region());
+    // Rectangle by rectangle: copies clipped to one rectangle touch only its
+    // pixels, where a clip of several would walk the whole view.
+    for (const QRect& area : event->region()) {
+        paintLayers(painter, area);
+    }
+    if (hasFocus() && !mEditingTitle && !mEditingNotes) {
+        painter.setClipRegion(event->region());
+        FocusRing::paint(painter, *this, titleRect().adjusted(-6, -4, 6, 4), 4.0);
+    }
+}
+
+void TapeView::paintLayers(QPainter& painter, const QRect& area) {
+    painter.setClipRect(area);
     painter.drawPixmap(QPointF(0, 0), mDoorCache);
     if (tapeOffset() < tapeSize().height()) {
         painter.save();
         painter.setClipRect(wellRect(), Qt::IntersectClip);
         painter.translate(tapeOrigin());
         painter.drawPixmap(QPointF(0, 0), mBodyCache);
-        CassettePainter::paintSpools(painter, mSpoolAngle, rightSpoolAngle());
+        if (mSlideState == SlideState::Inserted) {
+            const qreal ratio = devicePixelRatioF();
+            painter.save();
+            painter.resetTransform();
+            mSpoolFrames.paint(painter, tapeOrigin() + CassettePainter::leftSpoolCentre(),
+                               mShownLeftStep, ratio);
+            mSpoolFrames.paint(painter, tapeOrigin() + CassettePainter::rightSpoolCentre(),
+                               mShownRightStep, ratio);
+            painter.restore();
+        } else {
+            // A sliding cassette lands between pixels: the hubs are drawn in place.
+            CassettePainter::paintSpools(painter, mSpoolAngle, rightSpoolAngle());
+        }
         painter.drawPixmap(QPointF(0, 0), mCoverCache);
         painter.restore();
     }
     painter.drawPixmap(QPointF(0, 0), mGlassCache);
-    if (hasFocus() && !mEditingTitle && !mEditingNotes) {
-        FocusRing::paint(painter, *this, titleRect().adjusted(-6, -4, 6, 4), 4.0);
-    }
 }
 
 void TapeView::resizeEvent(QResizeEvent* event) {

@@ -2,6 +2,7 @@
 
 #include "app/deck/MainTapeLabelView.h"
 #include "app/deck/NotesTapeLabelView.h"
+#include "app/deck/SpoolFrames.h"
 #include "app/library/TapeLetter.h"
 
 #include <QDateTime>
@@ -16,6 +17,7 @@
 class QLineEdit;
 class QMenu;
 class QTimer;
+class BeatTimer;
 class NotesEditorView;
 
 // The cassette in the deck: the selected tape's label (title, date, length,
@@ -76,7 +78,8 @@ public:
 
     void startRotationAnimation(bool start);
     bool isRotating() const;
-    // One spin tick: 2 × rotationSpeed degrees.
+    // One spin tick: 2 × rotationSpeed degrees. A hub is repainted only when
+    // it turns far enough to show a different step of its turn.
     void rotationTimerFired();
     // Radians; the left spool. The right one turns 31/18 as fast.
     double spoolAngle() const { return mSpoolAngle; }
@@ -176,10 +179,16 @@ private:
     void releaseShareButton();
     void dragTapeFile();
     void ensureCaches() const;
+    void paintLayers(QPainter& painter, const QRect& area);
+    void updateHub(const QPointF& centre);
 
     double mRotationSpeed = 1.0;
     double mSpoolAngle = 0;
-    QTimer* mSpinTimer = nullptr;
+    // The steps of the hubs' turns on screen (see SpoolFrames).
+    int mShownLeftStep = 0;
+    int mShownRightStep = 0;
+    SpoolFrames mSpoolFrames;
+    BeatTimer* mSpinTimer = nullptr;
     QTimer* mSlideTimer = nullptr;
 
     QString mTitle;

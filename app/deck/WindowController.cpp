@@ -25,8 +25,8 @@
 #include "platform/desktop/UserDefaults.h"
 
 #include <QDataStream>
-#include <QIODevice>
 #include <QGuiApplication>
+#include <QIODevice>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -45,8 +45,6 @@ const QString kRecordDeviceChannels = QStringLiteral("RecordDeviceChannels");
 const QString kTapeLibraryLocation = QStringLiteral("TapeLibraryLocation");
 const QString kWindowFrame = QStringLiteral("CassoraWindow");
 
-// Timers of the level meter and the HUD: 1/15 s.
-constexpr auto kDisplayInterval = std::chrono::milliseconds(67);
 // How soon a transport event that arrived in the middle of a transition is tried again.
 constexpr int kDeferredEventMs = 20;
 
@@ -145,8 +143,8 @@ void WindowController::buildDeck() {
         [this](const QList<QUrl>& urls) { importTapesIntoLibrary(urls); });
     connect(mTapeArrayController.get(), &TapeLibraryArrayController::tapeOperationDidFinish, this,
             [this](bool failed, const QString& message, const QString& informative) {
-                showAlert(message, informative, failed ? QMessageBox::Warning
-                                                       : QMessageBox::Information);
+                showAlert(message, informative,
+                          failed ? QMessageBox::Warning : QMessageBox::Information);
             });
 
     registerDefaults();
@@ -162,12 +160,8 @@ void WindowController::buildDeck() {
         mWindow->tapeBoxView()->selectRowAndScrollToVisible(0);
     }
 
-    mMeterTimer.setInterval(kDisplayInterval);
-    mMeterTimer.setTimerType(Qt::PreciseTimer);
-    connect(&mMeterTimer, &QTimer::timeout, this, &WindowController::updateMeter);
-    mHUDTimer.setInterval(kDisplayInterval);
-    mHUDTimer.setTimerType(Qt::PreciseTimer);
-    connect(&mHUDTimer, &QTimer::timeout, this, &WindowController::updateHUD);
+    connect(&mMeterTimer, &BeatTimer::timeout, this, &WindowController::updateMeter);
+    connect(&mHUDTimer, &BeatTimer::timeout, this, &WindowController::updateHUD);
 
     try {
         VELKAudioHardware::sharedInstance().addDelegate(this);
@@ -303,9 +297,10 @@ QRect WindowController::placeWindow(std::optional<QPoint> origin, QSize size,
     if (!origin || !area.contains(*origin)) {
         origin = area.center() - QPoint(size.width() / 2, size.height() / 2);
     }
-    const QPoint fitted(
-        std::clamp(origin->x(), area.left(), std::max(area.left(), area.right() + 1 - size.width())),
-        std::clamp(origin->y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height())));
+    const QPoint fitted(std::clamp(origin->x(), area.left(),
+                                   std::max(area.left(), area.right() + 1 - size.width())),
+                        std::clamp(origin->y(), area.top(),
+                                   std::max(area.top(), area.bottom() + 1 - size.height())));
     return QRect(fitted, size);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/deck/BeatTimer.h"
 #include "app/library/ArrayController.h"
 #include "app/library/RecordingStallWatch.h"
 #include "app/library/Tape.h"
@@ -290,8 +291,9 @@ private:
     std::unique_ptr<VELKAudioInputMeter> mAudioInputMeter;
     TapeList mLastSelectedObjects;
 
-    QTimer mMeterTimer;
-    QTimer mHUDTimer;
+    // Fifteen times a second, on the spools' beat.
+    BeatTimer mMeterTimer{2};
+    BeatTimer mHUDTimer{2};
     bool mUpdatingPositionDisplay = false;
     bool mWaitingForRecorder = false;
     bool mMuted = false;

@@ -4,6 +4,7 @@
 #include "app/deck/DeckAccessibility.h"
 #include "app/deck/DeckClock.h"
 #include "app/deck/NotesEditorView.h"
+#include "app/deck/SpoolFrames.h"
 #include "app/deck/TapeViewBinding.h"
 #include "app/library/Tape.h"
 
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -103,16 +105,21 @@ TEST_F(TapeViewTest, SpoolsTurnTwoDegreesATickTimesTheSpeed) {
     EXPECT_FALSE(view.isRotating());
 }
 
-TEST_F(TapeViewTest, ASpinTickRepaintsOnlyTheSpools) {
-    struct PaintWatcher : QObject {
-        QRegion painted;
-        bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Paint) {
-                painted += static_cast<QPaintEvent*>(event)->region();
-            }
-            return false;
+// Paints of the view, collected from when it is installed.
+struct PaintWatcher : QObject {
+    QRegion painted;
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            painted += static_cast<QPaintEvent*>(event)->region();
+            ++paints;
         }
-    } watcher;
+        return false;
+    }
+};
+
+TEST_F(TapeViewTest, ASpinTickRepaintsOnlyTheSpools) {
+    PaintWatcher watcher;
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
     QCoreApplication::processEvents();
@@ -124,6 +131,93 @@ TEST_F(TapeViewTest, ASpinTickRepaintsOnlyTheSpools) {
         << "painted " << watcher.painted.boundingRect().width() << "x"
         << watcher.painted.boundingRect().height();
     EXPECT_LT(allowed.width() * allowed.height(), view.width() * view.height() / 3);
+}
+
+TEST_F(TapeViewTest, AHubRepaintsOnlyWhenItShowsAnotherStep) {
+    PaintWatcher watcher;
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    QCoreApplication::processEvents();
+    view.installEventFilter(&watcher);
+
+    // Slow cueing: 0.4 degrees a tick leaves both hubs on their step.
+    view.setRotationSpeed(0.2);
+    view.rotationTimerFired();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(watcher.paints, 0);
+
+    // The right hub turns 31/18 as fast and reaches its next step first.
+    view.rotationTimerFired();
+    QTRY_VERIFY(watcher.paints > 0);
+    const QRect right =
+        view.spoolsRect().toAlignedRect().adjusted(view.spoolsRect().width() / 2, -2, 2, 2);
+    EXPECT_TRUE(right.contains(watcher.painted.boundingRect()))
+        << "painted from x " << watcher.painted.boundingRect().left();
+
+    // Turning back shows the steps before 0.
+    view.setRotationSpeed(-1.0);
+    for (int tick = 0; tick < 5; ++tick) {
+        view.rotationTimerFired();
+    }
+    EXPECT_EQ(SpoolFrames::stepForAngle(view.spoolAngle()), SpoolFrames::StepsPerTurn - 5)
+        << "0.8 - 10 degrees";
+}
+
+// A copied frame must land where the hub drawn in place would be, for any
+// placement within a pixel and any pixel ratio.
+TEST(SpoolFramesTest, FramesMatchTheHubDrawnInPlace) {
+    SpoolFrames frames;
+    for (const qreal ratio : {1.0, 1.5, 2.0}) {
+        for (const QPointF centre : {QPointF(93, 89), QPointF(230.5, 89.25), QPointF(40.3, 41.7)}) {
+            for (const int step : {0, 7, 100, 179}) {
+                auto blank = [ratio] {
+                    QImage image(QSize(300, 150) * ratio, QImage::Format_ARGB32_Premultiplied);
+                    image.setDevicePixelRatio(ratio);
+                    image.fill(Qt::transparent);
+                    return image;
+                };
+                QImage inPlace = blank();
+                QImage copied = blank();
+                {
+                    QPainter painter(&inPlace);
+                    CassettePainter::paintHub(painter, centre, SpoolFrames::angleForStep(step));
+                    QPainter copy(&copied);
+                    frames.paint(copy, centre, step, ratio);
+                }
+                int worst = 0;
+                for (int y = 0; y < inPlace.height(); ++y) {
+                    for (int x = 0; x < inPlace.width(); ++x) {
+                        const QRgb a = inPlace.pixel(x, y);
+                        const QRgb b = copied.pixel(x, y);
+                        worst = std::max(
+                            {worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                             std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+                    }
+                }
+                EXPECT_LE(worst, 2) << "ratio " << ratio << " centre " << centre.x() << ","
+                                    << centre.y() << " step " << step;
+            }
+        }
+    }
+    // Each step is drawn once per placement; the two latest placements stay.
+    EXPECT_EQ(frames.frameCount(), 2 * 4);
+    QImage target(100, 100, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&target);
+    frames.paint(painter, QPointF(50, 50), 3, 1.0);
+    frames.paint(painter, QPointF(51, 49), 3, 1.0);
+    EXPECT_EQ(frames.frameCount(), 1) << "a new ratio drops the old frames; alike centres share";
+}
+
+TEST(SpoolFramesTest, StepsWrapBothWaysAndSurviveNonsense) {
+    EXPECT_EQ(SpoolFrames::stepForAngle(0), 0);
+    EXPECT_EQ(SpoolFrames::stepForAngle(kPi / 90 * 0.49), 0);
+    EXPECT_EQ(SpoolFrames::stepForAngle(kPi / 90 * 0.51), 1);
+    EXPECT_EQ(SpoolFrames::stepForAngle(2 * kPi), 0);
+    EXPECT_EQ(SpoolFrames::stepForAngle(36 * kPi + kPi / 90), 1);
+    EXPECT_EQ(SpoolFrames::stepForAngle(-kPi / 90), SpoolFrames::StepsPerTurn - 1);
+    EXPECT_EQ(SpoolFrames::stepForAngle(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(SpoolFrames::stepForAngle(std::numeric_limits<double>::infinity()), 0);
+    EXPECT_NEAR(SpoolFrames::angleForStep(SpoolFrames::stepForAngle(1.0)), 1.0, kPi / 180);
 }
 
 TEST_F(TapeViewTest, EjectDuringInsertTurnsBackFromWhereTheTapeIs) {
@@ -322,8 +416,9 @@ TEST_F(TapeViewTest, ShareButtonCursorsAndTimeLine) {
     // the mouse before the release: the button comes up with the menu.
     QMenu menu;
     menu.addAction(QStringLiteral("Email"));
-    QObject::connect(&view, &TapeView::shareButtonPressed, &menu,
-            [&] { menu.popup(view.mapToGlobal(view.shareButtonRect().bottomLeft().toPoint())); });
+    QObject::connect(&view, &TapeView::shareButtonPressed, &menu, [&] {
+        menu.popup(view.mapToGlobal(view.shareButtonRect().bottomLeft().toPoint()));
+    });
     const QPoint button = view.shareButtonRect().center().toPoint();
     QMouseEvent press(QEvent::MouseButtonPress, button, view.mapToGlobal(button), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);

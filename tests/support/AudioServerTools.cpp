@@ -1,12 +1,16 @@
 #include "AudioServerTools.h"
 
+#include "audio/hardware/VELKAudioHardware.h"
 #include "platform/audio/MainQueue.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace AudioServerTools {
 
@@ -77,6 +81,32 @@ bool pumpUntil(const std::function<bool()>& done, double seconds) {
 
 void pumpFor(double seconds) {
     pumpUntil([] { return false; }, seconds);
+}
+
+AudioDeviceID waitForDevice(const std::string& uid, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    AudioDeviceID id = VELKAudioHardware::deviceIDForDeviceUID(uid);
+    while (id == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        id = VELKAudioHardware::deviceIDForDeviceUID(uid);
+    }
+    return id;
+}
+
+LoadedModules::~LoadedModules() {
+    for (auto it = mLoaded.rbegin(); it != mLoaded.rend(); ++it) {
+        std::system(("pactl unload-module " + *it + " >/dev/null 2>&1").c_str());
+    }
+}
+
+std::string LoadedModules::load(const std::string& arguments) {
+    mLoaded.push_back(run("pactl load-module " + arguments));
+    return mLoaded.back();
+}
+
+void LoadedModules::unload(const std::string& index) {
+    run("pactl unload-module " + index);
+    std::erase(mLoaded, index);
 }
 
 } // namespace AudioServerTools

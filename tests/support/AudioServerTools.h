@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/audio/AudioHardwareTypes.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -21,5 +23,24 @@ bool pumpUntil(const std::function<bool()>& done, double seconds = 5.0);
 
 // Pumps the main queue for `seconds`, running whatever arrives.
 void pumpFor(double seconds);
+
+// The device whose UID is `uid`, waited for up to `seconds` while the
+// server makes it; 0 when it does not come.
+AudioDeviceID waitForDevice(const std::string& uid, double seconds = 2.0);
+
+// Modules loaded for one test, unloaded newest first whatever happens.
+class LoadedModules {
+public:
+    LoadedModules() = default;
+    LoadedModules(const LoadedModules&) = delete;
+    LoadedModules& operator=(const LoadedModules&) = delete;
+    ~LoadedModules();
+    // Loads a module (`pactl load-module` arguments); returns its index.
+    std::string load(const std::string& arguments);
+    void unload(const std::string& index);
+
+private:
+    std::vector<std::string> mLoaded;
+};
 
 } // namespace AudioServerTools

@@ -28,34 +28,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-AudioDeviceID idOf(const std::string& uid) {
-    AudioDeviceID id = 0;
-    for (int i = 0; i < 100 && id == 0; ++i) {
-        id = VELKAudioHardware::deviceIDForDeviceUID(uid);
-        if (id == 0) {
-            std::this_thread::sleep_for(20ms);
-        }
-    }
-    return id;
-}
+using Modules = AudioServerTools::LoadedModules;
 
-// Modules loaded for one test, unloaded newest first whatever happens.
-struct Modules {
-    std::vector<std::string> loaded;
-    std::string load(const std::string& arguments) {
-        loaded.push_back(AudioServerTools::run("pactl load-module " + arguments));
-        return loaded.back();
-    }
-    void unload(const std::string& index) {
-        AudioServerTools::run("pactl unload-module " + index);
-        std::erase(loaded, index);
-    }
-    ~Modules() {
-        for (auto it = loaded.rbegin(); it != loaded.rend(); ++it) {
-            std::system(("pactl unload-module " + *it + " >/dev/null 2>&1").c_str());
-        }
-    }
-};
+AudioDeviceID idOf(const std::string& uid) {
+    return AudioServerTools::waitForDevice(uid);
+}
 
 // Listens to a source (a sink's monitor) and keeps the level of every 10 ms
 // block it hears.

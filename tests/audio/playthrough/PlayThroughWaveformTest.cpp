@@ -52,29 +52,11 @@ constexpr int kMostRuns = 3;
 constexpr double kInputBreakBeforeSeconds = 0.1;
 constexpr double kInputBreakAfterSeconds = 0.3;
 
-AudioDeviceID waitForDevice(const std::string& uid) {
-    AudioDeviceID id = 0;
-    for (int i = 0; i < 200 && id == 0; ++i) {
-        id = VELKAudioHardware::deviceIDForDeviceUID(uid);
-        if (id == 0) {
-            std::this_thread::sleep_for(20ms);
-        }
-    }
-    return id;
-}
+using Modules = AudioServerTools::LoadedModules;
 
-// Modules loaded for one test, unloaded newest first whatever happens.
-struct Modules {
-    std::vector<std::string> loaded;
-    void load(const std::string& arguments) {
-        loaded.push_back(AudioServerTools::run("pactl load-module " + arguments));
-    }
-    ~Modules() {
-        for (auto it = loaded.rbegin(); it != loaded.rend(); ++it) {
-            std::system(("pactl unload-module " + *it + " >/dev/null 2>&1").c_str());
-        }
-    }
-};
+AudioDeviceID waitForDevice(const std::string& uid) {
+    return AudioServerTools::waitForDevice(uid, 4.0);
+}
 
 // The tone an input carries, recorded beside the output.
 struct InputTones {

@@ -108,34 +108,10 @@ struct OnsetRecorder {
     }
 };
 
+// The benchmark's own connection to the server, apart from the engine's.
 class Server {
 public:
-    Server() {
-        mLoop = pa_threaded_mainloop_new();
-        mContext = pa_context_new(pa_threaded_mainloop_get_api(mLoop), "playthrough_bench");
-        pa_context_set_state_callback(
-            mContext,
-            [](pa_context*, void* l) {
-                pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0);
-            },
-            mLoop);
-        pa_context_connect(mContext, nullptr, PA_CONTEXT_NOFLAGS, nullptr);
-        pa_threaded_mainloop_start(mLoop);
-        pa_threaded_mainloop_lock(mLoop);
-        while (pa_context_get_state(mContext) != PA_CONTEXT_READY &&
-               PA_CONTEXT_IS_GOOD(pa_context_get_state(mContext))) {
-            pa_threaded_mainloop_wait(mLoop);
-        }
-        mReady = pa_context_get_state(mContext) == PA_CONTEXT_READY;
-        pa_threaded_mainloop_unlock(mLoop);
-    }
-    ~Server() {
-        pa_threaded_mainloop_stop(mLoop);
-        pa_context_disconnect(mContext);
-        pa_context_unref(mContext);
-        pa_threaded_mainloop_free(mLoop);
-    }
-    bool ready() const { return mReady; }
+    bool ready() const { return mClient.ready(); }
 
     void record(OnsetRecorder& recorder, const std::string& source) {
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
@@ -161,9 +137,9 @@ public:
     }
 
 private:
-    pa_threaded_mainloop* mLoop = nullptr;
-    pa_context* mContext = nullptr;
-    bool mReady = false;
+    TestPulseClient mClient;
+    pa_threaded_mainloop* mLoop = mClient.loop();
+    pa_context* mContext = mClient.context();
 };
 
 // Writes the click train (a 2 ms burst every 0.4 s, over silence) for the

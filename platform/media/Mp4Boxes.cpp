@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr size_t kMaxChildren = 100000; // a bound for damaged files
-
 // Reads an expandable descriptor length (1 to 4 bytes of 7 bits each).
 std::optional<uint32_t> descriptorLength(const Mp4BoxReader& reader, uint64_t& offset) {
     uint32_t length = 0;
@@ -206,17 +204,14 @@ bool Mp4BoxReader::read(uint64_t offset, void* data, size_t size) const {
     // Box headers and fields come from one window read at a time.
     if (offset < mWindowOffset || offset + size > mWindowOffset + mWindowSize) {
         const auto wanted = static_cast<size_t>(std::min<uint64_t>(kWindow, mFileSize - offset));
-        if (!mWindow) {
-            mWindow.reset(new uint8_t[kWindow]);
-        }
-        const ssize_t got = pread(mFd, mWindow.get(), wanted, static_cast<off_t>(offset));
+        const ssize_t got = pread(mFd, mWindow.data(), wanted, static_cast<off_t>(offset));
         mWindowOffset = offset;
         mWindowSize = got > 0 ? static_cast<size_t>(got) : 0;
         if (mWindowSize < size) {
             return false;
         }
     }
-    std::memcpy(data, mWindow.get() + (offset - mWindowOffset), size);
+    std::memcpy(data, mWindow.data() + (offset - mWindowOffset), size);
     return true;
 }
 
@@ -250,58 +245,54 @@ std::optional<uint64_t> Mp4BoxReader::u64(uint64_t offset) const {
     return (uint64_t{*high} << 32) | *low;
 }
 
+std::optional<Mp4Box> Mp4BoxReader::boxAt(uint64_t at, uint64_t end) const {
+    if (at + 8 > end) {
+        return std::nullopt;
+    }
+    const auto size32 = u32(at);
+    const auto type = u32(at + 4);
+    if (!size32 || !type) {
+        return std::nullopt;
+    }
+    Mp4Box box;
+    box.offset = at;
+    box.type = *type;
+    box.headerSize = 8;
+    if (*size32 == 1) {
+        const auto size64 = u64(at + 8);
+        if (!size64) {
+            return std::nullopt;
+        }
+        box.size = *size64;
+        box.headerSize = 16;
+    } else if (*size32 == 0) {
+        box.size = end - at; // runs to the end of its parent
+    } else {
+        box.size = *size32;
+    }
+    if (box.size < box.headerSize || box.size > end - at) {
+        return std::nullopt;
+    }
+    return box;
+}
+
 std::vector<Mp4Box> Mp4BoxReader::children(uint64_t begin, uint64_t end) const {
     std::vector<Mp4Box> boxes;
-    end = std::min(end, mFileSize);
-    uint64_t at = begin;
-    while (at + 8 <= end && boxes.size() < kMaxChildren) {
-        Mp4Box box;
-        box.offset = at;
-        const auto size32 = u32(at);
-        const auto type = u32(at + 4);
-        if (!size32 || !type) {
-            break;
-        }
-        box.type = *type;
-        box.headerSize = 8;
-        if (*size32 == 1) {
-            const auto size64 = u64(at + 8);
-            if (!size64) {
-                break;
-            }
-            box.size = *size64;
-            box.headerSize = 16;
-        } else if (*size32 == 0) {
-            box.size = end - at; // runs to the end of its parent
-        } else {
-            box.size = *size32;
-        }
-        if (box.size < box.headerSize || box.size > end - at) {
-            break;
-        }
+    firstChildWhere(begin, end, [&](const Mp4Box& box) {
         boxes.push_back(box);
-        at += box.size;
-    }
+        return false;
+    });
     return boxes;
 }
 
 std::optional<Mp4Box> Mp4BoxReader::child(const Mp4Box& parent, uint32_t type,
                                           uint64_t skip) const {
-    for (const Mp4Box& box : children(parent.payloadOffset() + skip, parent.end())) {
-        if (box.type == type) {
-            return box;
-        }
-    }
-    return std::nullopt;
+    return firstChildWhere(parent.payloadOffset() + skip, parent.end(),
+                           [type](const Mp4Box& box) { return box.type == type; });
 }
 
 std::optional<Mp4Box> Mp4BoxReader::topLevelBox(uint32_t type) const {
-    for (const Mp4Box& box : topLevel()) {
-        if (box.type == type) {
-            return box;
-        }
-    }
-    return std::nullopt;
+    return firstChildWhere(0, mFileSize, [type](const Mp4Box& box) { return box.type == type; });
 }
 
 std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const std::string& path) {
@@ -339,7 +330,8 @@ std::optional<Mp4AudioTrackInfo> readMp4AudioTrackInfo(const Mp4BoxReader& reade
         }
         if (const auto tkhd = reader.child(trak, FourCC("tkhd"))) {
             info.trackHeaderIsVersion1 = reader.u8(tkhd->payloadOffset()) == 1;
-            info.trackDurationOffset = tkhd->payloadOffset() + (info.trackHeaderIsVersion1 ? 28 : 20);
+            info.trackDurationOffset =
+                tkhd->payloadOffset() + (info.trackHeaderIsVersion1 ? 28 : 20);
         }
         if (const auto edts = reader.child(trak, FourCC("edts"))) {
             readEditList(reader, *edts, info);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -52,13 +54,35 @@ public:
 
 private:
     static constexpr size_t kWindow = 4096;
+    static constexpr size_t kMaxChildren = 100000; // a bound for damaged files
+
+    // The box whose header is at `at`, when it fits in [at, end).
+    std::optional<Mp4Box> boxAt(uint64_t at, uint64_t end) const;
+    // The first of the boxes in [begin, end), walked in order, for which
+    // `wanted` says yes.
+    template <typename Wanted>
+    std::optional<Mp4Box> firstChildWhere(uint64_t begin, uint64_t end, Wanted&& wanted) const {
+        end = std::min(end, mFileSize);
+        uint64_t at = begin;
+        for (size_t walked = 0; walked < kMaxChildren; ++walked) {
+            const std::optional<Mp4Box> box = boxAt(at, end);
+            if (!box) {
+                break;
+            }
+            if (wanted(*box)) {
+                return box;
+            }
+            at += box->size;
+        }
+        return std::nullopt;
+    }
 
     int mFd = -1;
     bool mOwnsFd = true;
     uint64_t mFileSize = 0;
     // The last bytes read, for the many small reads of a walk; a reader
     // sees the file as it was when it read them.
-    mutable std::unique_ptr<uint8_t[]> mWindow;
+    mutable std::array<uint8_t, kWindow> mWindow;
     mutable uint64_t mWindowOffset = 0;
     mutable size_t mWindowSize = 0;
 };

@@ -1,10 +1,11 @@
 #include "FuzzScratch.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 FuzzScratch::FuzzScratch() {
     const char* const bases[] = {"/dev/shm", std::getenv("TMPDIR"), "/tmp"};
@@ -15,6 +16,8 @@ FuzzScratch::FuzzScratch() {
         std::string pattern = std::string(base) + "/cassora-fuzz-XXXXXX";
         if (mkdtemp(pattern.data())) {
             mFolder = pattern;
+            mFolderFd = ::open(mFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            mEntries = mFolderFd >= 0 ? fdopendir(::dup(mFolderFd)) : nullptr;
             return;
         }
     }
@@ -22,11 +25,17 @@ FuzzScratch::FuzzScratch() {
 
 FuzzScratch::~FuzzScratch() {
     clear();
+    if (mEntries) {
+        closedir(mEntries);
+    }
+    if (mFolderFd >= 0) {
+        ::close(mFolderFd);
+    }
     rmdir(mFolder.c_str());
 }
 
-bool FuzzScratch::put(const std::string& name, const void* bytes, size_t size) const {
-    const int fd = ::open(path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+bool FuzzScratch::put(const char* name, const void* bytes, size_t size) const {
+    const int fd = ::openat(mFolderFd, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
     }
@@ -35,9 +44,9 @@ bool FuzzScratch::put(const std::string& name, const void* bytes, size_t size) c
     return written;
 }
 
-std::string FuzzScratch::get(const std::string& name) const {
+std::string FuzzScratch::get(const char* name) const {
     std::string bytes;
-    const int fd = ::open(path(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(mFolderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return bytes;
     }
@@ -51,11 +60,11 @@ std::string FuzzScratch::get(const std::string& name) const {
     return bytes;
 }
 
-bool FuzzScratch::stamp(const std::string& name, struct stat* into) const {
-    return ::stat(path(name).c_str(), into) == 0;
+bool FuzzScratch::stamp(const char* name, struct stat* into) const {
+    return ::fstatat(mFolderFd, name, into, 0) == 0;
 }
 
-bool FuzzScratch::changedSince(const std::string& name, const struct stat& before) const {
+bool FuzzScratch::changedSince(const char* name, const struct stat& before) const {
     struct stat now {};
     return !stamp(name, &now) || now.st_ino != before.st_ino || now.st_size != before.st_size ||
            now.st_mtim.tv_sec != before.st_mtim.tv_sec ||
@@ -64,16 +73,32 @@ bool FuzzScratch::changedSince(const std::string& name, const struct stat& befor
            now.st_ctim.tv_nsec != before.st_ctim.tv_nsec;
 }
 
-void FuzzScratch::clear() const {
-    DIR* directory = opendir(mFolder.c_str());
-    if (!directory) {
-        return;
+void FuzzScratch::remove(const char* name) const {
+    ::unlinkat(mFolderFd, name, 0);
+}
+
+const char* FuzzScratch::firstName() const {
+    if (!mEntries) {
+        return nullptr;
     }
-    while (const dirent* entry = readdir(directory)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            unlink(path(name).c_str());
+    rewinddir(mEntries); // reads the folder afresh, as opening it again would
+    return nextName();
+}
+
+const char* FuzzScratch::nextName() const {
+    while (const dirent* entry = readdir(mEntries)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            return entry->d_name;
         }
     }
-    closedir(directory);
+    return nullptr;
+}
+
+void FuzzScratch::clear() const {
+    // Names first, then removals: removing while reading may skip entries.
+    std::vector<std::string> names;
+    forEachName([&](const char* name) { names.emplace_back(name); });
+    for (const std::string& name : names) {
+        remove(name.c_str());
+    }
 }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <dirent.h>
 #include <string>
 #include <sys/stat.h>
 
 // A folder for the fuzz cases' files that lives in memory when it can
 // (/dev/shm), so that a case costs no disk: every file a case makes is in
-// RAM, and the code under test runs on real descriptors.
+// RAM, and the code under test runs on real descriptors. The folder is kept
+// open and its files are reached through it, so that a case builds no paths.
 class FuzzScratch {
 public:
     FuzzScratch();
@@ -14,20 +16,37 @@ public:
     FuzzScratch& operator=(const FuzzScratch&) = delete;
 
     const std::string& folder() const { return mFolder; }
-    std::string path(const std::string& name) const { return mFolder + "/" + name; }
+    std::string path(const char* name) const { return mFolder + "/" + name; }
     // Writes `bytes` as the whole of `name`; false when it cannot.
-    bool put(const std::string& name, const void* bytes, size_t size) const;
+    bool put(const char* name, const void* bytes, size_t size) const;
     // The whole of `name`; empty when it is missing.
-    std::string get(const std::string& name) const;
+    std::string get(const char* name) const;
     // The file's identity, size and times, to tell later whether anything
     // touched it; false when it is missing.
-    bool stamp(const std::string& name, struct stat* into) const;
+    bool stamp(const char* name, struct stat* into) const;
     // Whether anything wrote to, renamed, replaced or removed `name` since
     // `before` was taken.
-    bool changedSince(const std::string& name, const struct stat& before) const;
+    bool changedSince(const char* name, const struct stat& before) const;
+    void remove(const char* name) const;
+    // Calls `visit` with the name of every file in the folder.
+    template <typename Visit>
+    void forEachName(Visit&& visit) const;
     // Removes everything in the folder.
     void clear() const;
 
 private:
+    // The folder's entries read afresh, one at a time; nullptr at the end.
+    const char* firstName() const;
+    const char* nextName() const;
+
     std::string mFolder;
+    int mFolderFd = -1;
+    DIR* mEntries = nullptr;
 };
+
+template <typename Visit>
+void FuzzScratch::forEachName(Visit&& visit) const {
+    for (const char* name = firstName(); name; name = nextName()) {
+        visit(name);
+    }
+}

@@ -9,8 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,20 +94,25 @@ const Fixture& fixture(bool lossless) {
     return lossless ? stereo : lossy;
 }
 
-// The names in the scratch folder, which is kept open: a rewind reads it
-// afresh, as opening it again would.
-std::set<std::string> namesIn(const std::string& folder) {
-    static DIR* const directory = opendir(folder.c_str());
-    std::set<std::string> names;
-    if (directory) {
-        rewinddir(directory);
-        while (const dirent* entry = readdir(directory)) {
-            names.insert(entry->d_name);
+// What recovery left in the scratch folder.
+struct Leftovers {
+    bool journal = false;
+    bool setAside = false;
+    bool unexpected = false; // a file recovery had no business making
+};
+
+Leftovers leftoversIn(const FuzzScratch& folder) {
+    Leftovers found;
+    folder.forEachName([&](const char* name) {
+        if (std::strcmp(name, kJournal) == 0) {
+            found.journal = true;
+        } else if (std::strcmp(name, kSetAside) == 0) {
+            found.setAside = true;
+        } else if (std::strcmp(name, kRecording) != 0 && std::strcmp(name, kUsersFile) != 0) {
+            found.unexpected = true;
         }
-    }
-    names.erase(".");
-    names.erase("..");
-    return names;
+    });
+    return found;
 }
 
 bool broken(const char* why) {
@@ -140,6 +143,33 @@ bool finishedInPlace(const std::string& before, const std::string& after, uint64
     return false;
 }
 
+// A folder for each kind of recording, holding it and the user's file, so
+// that cases of either kind follow each other without rewriting them.
+struct Stage {
+    FuzzScratch folder;
+    std::string journalPath = folder.path(kJournal);
+    struct stat usersFile {};
+    struct stat recordingFile {};
+    bool inPlace = false; // the files are as the last case left them
+
+    bool setUp(const Fixture& recording) {
+        if (inPlace) {
+            return true;
+        }
+        folder.clear();
+        inPlace = folder.put(kRecording, recording.recording.data(), recording.recording.size()) &&
+                  folder.put(kUsersFile, kUsersWords, sizeof(kUsersWords) - 1) &&
+                  folder.stamp(kUsersFile, &usersFile) && folder.stamp(kRecording, &recordingFile);
+        return inPlace;
+    }
+};
+
+Stage& stage(bool lossless) {
+    static Stage lossy;
+    static Stage stereo;
+    return lossless ? stereo : lossy;
+}
+
 } // namespace
 
 bool runJournalFuzzCase(const uint8_t* data, size_t size) {
@@ -148,42 +178,26 @@ bool runJournalFuzzCase(const uint8_t* data, size_t size) {
     }
     const bool lossless = data[0] % 2 == 1;
     const Fixture& recording = fixture(lossless);
-    const FuzzScratch& folder = scratch();
-    // The recording and the user's file are written only when they are not
-    // as the last case left them.
-    static int inPlace = -1;
-    if (recording.recording.empty()) {
+    Stage& stage = ::stage(lossless);
+    const FuzzScratch& folder = stage.folder;
+    if (recording.recording.empty() || !stage.setUp(recording)) {
         return true;
-    }
-    static struct stat usersFile {};
-    static struct stat recordingFile {};
-    if (inPlace != static_cast<int>(lossless)) {
-        folder.clear();
-        if (!folder.put(kRecording, recording.recording.data(), recording.recording.size()) ||
-            !folder.put(kUsersFile, kUsersWords, sizeof(kUsersWords) - 1) ||
-            !folder.stamp(kUsersFile, &usersFile) || !folder.stamp(kRecording, &recordingFile)) {
-            return true;
-        }
-        inPlace = static_cast<int>(lossless);
     }
     if (!folder.put(kJournal, data + 1, size - 1)) {
         return true;
     }
-    const RecoveredRecording recovered = RecordingRecovery::recover(folder.path(kJournal));
+    const RecoveredRecording recovered = RecordingRecovery::recover(stage.journalPath);
 
     bool kept = true;
-    const std::set<std::string> expected = {kRecording, kJournal, kSetAside, kUsersFile};
-    const std::set<std::string> names = namesIn(folder.folder());
-    for (const std::string& name : names) {
-        if (!expected.count(name)) {
-            kept = broken("recovery made a file");
-        }
+    const Leftovers left = leftoversIn(folder);
+    if (left.unexpected) {
+        kept = broken("recovery made a file");
     }
-    if (folder.changedSince(kUsersFile, usersFile) && folder.get(kUsersFile) != kUsersWords) {
+    if (folder.changedSince(kUsersFile, stage.usersFile) && folder.get(kUsersFile) != kUsersWords) {
         kept = broken("the user's file changed");
     }
     // An untouched recording still holds the bytes it was given.
-    if (folder.changedSince(kRecording, recordingFile)) {
+    if (folder.changedSince(kRecording, stage.recordingFile)) {
         const std::string after = folder.get(kRecording);
         using Outcome = RecoveredRecording::Outcome;
         if (recovered.outcome == Outcome::Recovered) {
@@ -193,12 +207,13 @@ bool runJournalFuzzCase(const uint8_t* data, size_t size) {
         } else if (after != recording.recording) {
             kept = broken("a refused journal changed the recording");
         }
-        inPlace = -1;
+        stage.inPlace = false;
     }
-    for (const char* name : {kJournal, kSetAside}) {
-        if (names.count(name)) {
-            unlink(folder.path(name).c_str());
-        }
+    if (left.journal) {
+        folder.remove(kJournal);
+    }
+    if (left.setAside) {
+        folder.remove(kSetAside);
     }
     return kept;
 }

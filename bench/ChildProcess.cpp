@@ -38,24 +38,8 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-// The first field of each thread's /proc/PID/task/TID/schedstat is the
-// time it has run, in nanoseconds: finer than the clock ticks of
-// /proc/PID/stat, which matters for a program using half a percent of a core.
 double ChildProcess::cpuSeconds() const {
-    if (mPid <= 0) {
-        return mTotal;
-    }
-    std::error_code error;
-    const std::filesystem::path tasks = "/proc/" + std::to_string(mPid) + "/task";
-    unsigned long long nanoseconds = 0;
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream file(task.path() / "schedstat");
-        unsigned long long running = 0;
-        if (file >> running) {
-            nanoseconds += running;
-        }
-    }
-    return static_cast<double>(nanoseconds) / 1e9;
+    return mPid > 0 ? processCpuSeconds(mPid) : mTotal;
 }
 
 double ChildProcess::wait(int* status) {
@@ -83,4 +67,21 @@ double ownCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The first field of each thread's /proc/PID/task/TID/schedstat is the
+// time it has run, in nanoseconds: finer than the clock ticks of
+// /proc/PID/stat, which matters for a program using half a percent of a core.
+double processCpuSeconds(pid_t pid) {
+    std::error_code error;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    unsigned long long nanoseconds = 0;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream file(task.path() / "schedstat");
+        unsigned long long running = 0;
+        if (file >> running) {
+            nanoseconds += running;
+        }
+    }
+    return static_cast<double>(nanoseconds) / 1e9;
 }

@@ -29,3 +29,5 @@ private:
 
 // Our own process's user and system CPU seconds so far.
 double ownCpuSeconds();
+// The CPU seconds the living threads of process `pid` have run so far.
+double processCpuSeconds(pid_t pid);

@@ -81,6 +81,14 @@ void VELKInputAudioUnit::setWakeInterval(double seconds) {
                 sizeof(wakeFrames));
 }
 
+uint32_t VELKInputAudioUnit::wakeFrames() const {
+    uint32_t frames = 0;
+    uint32_t size = sizeof(frames);
+    NSXThrowIfError(AudioUnitGetProperty(mAudioUnit, kPulseInputUnitProperty_WakeFrames,
+                                         kAudioUnitScope_Global, 0, &frames, &size));
+    return frames;
+}
+
 void VELKInputAudioUnit::audioUnitUninitialize() {
     NSXThrowIfError(AudioUnitUninitialize(mAudioUnit));
 }

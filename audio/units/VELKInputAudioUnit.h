@@ -38,6 +38,9 @@ public:
     // slices handed to the block stay as small as the device's buffer).
     // Longer saves wake-ups where latency does not matter. Set while stopped.
     void setWakeInterval(double seconds);
+    // The frames the server gathers before it wakes the unit: as asked while
+    // stopped, as the server granted them while running.
+    uint32_t wakeFrames() const;
     // Set while the unit is stopped.
     void setInputProcessingBlock(VELKInputProcessingBlock block) {
         mInputProcessingBlock = std::move(block);

@@ -81,8 +81,8 @@ constexpr uint32_t kPulseOutputUnitProperty_TargetLatency = FourCC("tlat");
 // (uint32_t, at the unit's client rate; 0 for one slice, the default). A
 // wake-up still hands the callback slices of at most the device's buffer
 // size, so a larger value means fewer, fuller wake-ups: right for a meter or
-// a file, wrong for monitoring. Set it before starting. Not part of the
-// original service.
+// a file, wrong for monitoring. Set it before starting. Read while running,
+// it answers what the server granted. Not part of the original service.
 constexpr uint32_t kPulseInputUnitProperty_WakeFrames = FourCC("wake");
 
 // Parameters

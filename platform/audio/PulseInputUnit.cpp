@@ -84,6 +84,13 @@ OSStatus PulseInputUnit::getProperty(uint32_t property, uint32_t scope, uint32_t
         *ioSize = sizeof(mDevice);
         return kAudioHardwareNoError;
     }
+    if (property == kPulseInputUnitProperty_WakeFrames && outData && ioSize &&
+        *ioSize >= sizeof(uint32_t)) {
+        const uint32_t frames = isRunning() ? mGrantedWakeFrames : requestedWakeFrames();
+        std::memcpy(outData, &frames, sizeof(frames));
+        *ioSize = sizeof(frames);
+        return kAudioHardwareNoError;
+    }
     return PulseAudioUnit::getProperty(property, scope, element, outData, ioSize);
 }
 
@@ -127,11 +134,34 @@ OSStatus PulseInputUnit::start() {
     }
     // Woken once a slice, or once the unit's wake-up interval has gathered;
     // the server's defaults for the rest.
-    const uint32_t wakeFrames = std::max(mSliceFrames, mWakeFrames);
-    request.attributes = {static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
-                          static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
-                          static_cast<uint32_t>(pa_frame_size(&request.spec) * wakeFrames)};
-    return startStream(request);
+    request.attributes = {
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+        static_cast<uint32_t>(-1),
+        static_cast<uint32_t>(pa_frame_size(&request.spec) * requestedWakeFrames())};
+    const OSStatus started = startStream(request);
+    if (started == kAudioHardwareNoError) {
+        mGrantedWakeFrames = grantedWakeFrames();
+    }
+    return started;
+}
+
+uint32_t PulseInputUnit::requestedWakeFrames() const {
+    return std::max(mSliceFrames, mWakeFrames);
+}
+
+uint32_t PulseInputUnit::grantedWakeFrames() const {
+    pa_threaded_mainloop* mainloop = PulseHardware::shared().mainloop();
+    pa_threaded_mainloop_lock(mainloop);
+    uint32_t frames = requestedWakeFrames();
+    if (mStream) {
+        const pa_buffer_attr* granted = pa_stream_get_buffer_attr(mStream);
+        const size_t frameBytes = pa_frame_size(pa_stream_get_sample_spec(mStream));
+        if (granted && frameBytes > 0) {
+            frames = static_cast<uint32_t>(granted->fragsize / frameBytes);
+        }
+    }
+    pa_threaded_mainloop_unlock(mainloop);
+    return frames;
 }
 
 OSStatus PulseInputUnit::stop() {
@@ -202,9 +232,8 @@ OSStatus PulseInputUnit::render(AudioUnitRenderActionFlags*, const AudioTimeStam
         if (!buffer.mData || buffer.mDataByteSize < frames * sizeof(float)) {
             return kAudio_ParamError;
         }
-        const int32_t source = mChannelMap.empty()
-                                   ? static_cast<int32_t>(c)
-                                   : mChannelMap[c % mChannelMap.size()];
+        const int32_t source =
+            mChannelMap.empty() ? static_cast<int32_t>(c) : mChannelMap[c % mChannelMap.size()];
         auto* out = static_cast<float*>(buffer.mData);
         if (source < 0 || source >= static_cast<int32_t>(mDeviceChannels)) {
             std::memset(out, 0, frames * sizeof(float));

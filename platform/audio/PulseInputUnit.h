@@ -27,6 +27,9 @@ protected:
 private:
     static void streamReadable(pa_stream* stream, size_t bytes, void* self);
     void deliver(const float* interleaved, uint32_t frames);
+    uint32_t requestedWakeFrames() const;
+    // The frames the server gathers before the stream wakes, as it granted them.
+    uint32_t grantedWakeFrames() const;
 
     bool mInputEnabled = false;
     bool mOutputEnabled = true;
@@ -39,9 +42,10 @@ private:
     std::string mSourceName;
     uint32_t mDeviceChannels = 0;
     uint32_t mSliceFrames = 512;
-    uint32_t mWakeFrames = 0; // 0: woken once a slice
-    std::vector<float> mCycle;   // the current cycle, interleaved as the device sends it
-    std::vector<float> mSilence; // for holes in the stream
+    uint32_t mWakeFrames = 0;        // 0: woken once a slice
+    uint32_t mGrantedWakeFrames = 0; // what the server granted the running stream
+    std::vector<float> mCycle;       // the current cycle, interleaved as the device sends it
+    std::vector<float> mSilence;     // for holes in the stream
     uint32_t mCycleFrames = 0;
     double mSampleTime = 0;
 };

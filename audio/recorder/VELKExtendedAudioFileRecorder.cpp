@@ -6,11 +6,6 @@
 namespace {
 constexpr uint32_t kWriterBuffers = 3;
 constexpr uint32_t kWriterBufferFrames = 32768;
-// How much audio the server gathers before it hands it over. Nothing listens
-// to this capture live (monitoring and the meter have captures of their
-// own), so waking for every small slice would only cost CPU, here and in the
-// server. Kept short enough that a stop lands close to where it was asked.
-constexpr double kCaptureWakeInterval = 0.025;
 } // namespace
 
 std::shared_ptr<VELKExtendedAudioFileRecorder>
@@ -30,7 +25,6 @@ VELKExtendedAudioFileRecorder::withFile(std::shared_ptr<VELKExtendedAudioFile> f
     recorder->mInputAudioUnit =
         std::make_unique<VELKInputAudioUnit>(description, std::move(device), recordChannels);
     recorder->mInputAudioUnit->setDelegate(recorder.get());
-    recorder->mInputAudioUnit->setWakeInterval(kCaptureWakeInterval);
     recorder->mAudioFileWriter = std::make_shared<VELKAudioFileWriter>(
         kWriterBuffers, kWriterBufferFrames, *description, recorder->mRecordFile);
     std::weak_ptr<VELKExtendedAudioFileRecorder> weak = recorder;

@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -29,6 +30,7 @@
 namespace {
 
 constexpr double kDisplayInterval = 1.0 / 15.0;
+constexpr double kShortestWait = 0.005;
 
 QString clock(double milliseconds) {
     const auto tenths = static_cast<qint64>(std::max(milliseconds, 0.0) / 100.0);
@@ -301,7 +303,11 @@ int runRecordCommand(const QStringList& arguments) {
         const QString deviceName = QString::fromStdString(input->deviceName());
         while (!CommandSupport::interrupted() && !observer.failed &&
                !(limit > 0 && recorder->currentFrame() >= static_cast<int64_t>(limit * rate))) {
-            MainQueue::runPendingFor(limit > 0 ? 0.01 : kDisplayInterval);
+            // Asleep between status lines; near a set length, only until it is reached.
+            const double left = limit > 0
+                                    ? limit - static_cast<double>(recorder->currentFrame()) / rate
+                                    : kDisplayInterval;
+            MainQueue::runPendingFor(std::clamp(left, kShortestWait, kDisplayInterval));
             reportStall(stallWatch, recorder->currentFrame(), elapsed.elapsed() / 1000.0, deviceName,
                         terminal);
             if (terminal && !announced && recorder->currentFrame() > 0) {

@@ -115,8 +115,8 @@ public:
 
     void record(OnsetRecorder& recorder, const std::string& source) {
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
-        pa_threaded_mainloop_lock(mLoop);
-        recorder.stream = pa_stream_new(mContext, "onsets", &spec, nullptr);
+        pa_threaded_mainloop_lock(mClient.loop());
+        recorder.stream = pa_stream_new(mClient.context(), "onsets", &spec, nullptr);
         pa_stream_set_read_callback(recorder.stream, &OnsetRecorder::readable, &recorder);
         // Small fragments: a chunk is dated to within a millisecond.
         pa_buffer_attr attributes{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
@@ -126,20 +126,18 @@ public:
                                  static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                                 PA_STREAM_INTERPOLATE_TIMING |
                                                                 PA_STREAM_AUTO_TIMING_UPDATE));
-        pa_threaded_mainloop_unlock(mLoop);
+        pa_threaded_mainloop_unlock(mClient.loop());
     }
     void close(OnsetRecorder& recorder) {
-        pa_threaded_mainloop_lock(mLoop);
+        pa_threaded_mainloop_lock(mClient.loop());
         pa_stream_disconnect(recorder.stream);
         pa_stream_unref(recorder.stream);
         recorder.stream = nullptr;
-        pa_threaded_mainloop_unlock(mLoop);
+        pa_threaded_mainloop_unlock(mClient.loop());
     }
 
 private:
     TestPulseClient mClient;
-    pa_threaded_mainloop* mLoop = mClient.loop();
-    pa_context* mContext = mClient.context();
 };
 
 // Writes the click train (a 2 ms burst every 0.4 s, over silence) for the

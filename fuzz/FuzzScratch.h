@@ -15,7 +15,6 @@ public:
     FuzzScratch(const FuzzScratch&) = delete;
     FuzzScratch& operator=(const FuzzScratch&) = delete;
 
-    const std::string& folder() const { return mFolder; }
     std::string path(const char* name) const { return mFolder + "/" + name; }
     // Writes `bytes` as the whole of `name`; false when it cannot.
     bool put(const char* name, const void* bytes, size_t size) const;

@@ -188,6 +188,9 @@ Mp4BoxReader::Mp4BoxReader(int fd, bool owns) : mFd(fd), mOwnsFd(owns) {
     }
 }
 
+Mp4BoxReader::Mp4BoxReader(int fd, bool owns, uint64_t fileSize)
+    : mFd(fd), mOwnsFd(owns), mFileSize(fd >= 0 ? fileSize : 0) {}
+
 Mp4BoxReader::~Mp4BoxReader() {
     if (mFd >= 0 && mOwnsFd) {
         ::close(mFd);

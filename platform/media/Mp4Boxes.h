@@ -30,6 +30,8 @@ public:
     explicit Mp4BoxReader(const std::string& path);
     // Reads an open file, closing it at the end only when it `owns` it.
     Mp4BoxReader(int fd, bool owns);
+    // The same for a file whose size is known (one that nobody else changes).
+    Mp4BoxReader(int fd, bool owns, uint64_t fileSize);
     ~Mp4BoxReader();
     Mp4BoxReader(const Mp4BoxReader&) = delete;
     Mp4BoxReader& operator=(const Mp4BoxReader&) = delete;

@@ -214,7 +214,8 @@ std::optional<RecordingJournalHeader> parseHeaderCopy(const std::string& text, s
     return header;
 }
 
-// Reads a descriptor front to back through a window that never holds more
+// Reads a descriptor front to back, from its start whatever its position,
+// through a window that never holds more
 // than a batch or two, whatever the size of the file.
 class JournalStream {
 public:
@@ -241,13 +242,17 @@ public:
                 // file holds costs no buffer of the size it claims.
                 grow(std::max(mCapacity * 2, mReadSize));
             }
-            const ssize_t got = ::read(mFd, mBuffer.get() + mEnd, mCapacity - mEnd);
+            const size_t asked = mCapacity - mEnd;
+            const ssize_t got =
+                ::pread(mFd, mBuffer.get() + mEnd, asked, static_cast<off_t>(mTotal));
             if (got < 0 && errno == EINTR) {
                 continue;
             }
             mEnd += static_cast<size_t>(std::max<ssize_t>(got, 0));
             mTotal += static_cast<uint64_t>(std::max<ssize_t>(got, 0));
-            if (got <= 0 || mTotal > RecordingJournal::kLargestJournal) {
+            // A regular file reads short only at its end.
+            if (got <= 0 || static_cast<size_t>(got) < asked ||
+                mTotal > RecordingJournal::kLargestJournal) {
                 mEnded = true;
             }
         }
@@ -534,12 +539,6 @@ std::optional<RecordingJournal::Contents> RecordingJournal::read(const std::stri
 
 std::optional<RecordingJournal::Contents>
 RecordingJournal::readDescriptor(int fd, uint64_t largestAudio, ReadFailure* failure) {
-    if (lseek(fd, 0, SEEK_SET) != 0) {
-        if (failure) {
-            *failure = ReadFailure::Unreadable;
-        }
-        return std::nullopt;
-    }
     return readOpened(fd, largestAudio, failure);
 }
 
@@ -589,7 +588,7 @@ RecordingJournal::readOpened(int fd, uint64_t largestAudio, ReadFailure* failure
 std::optional<RecordingJournal::Contents>
 RecordingJournal::readWithoutHeader(int fd, uint64_t largestAudio) {
     struct stat status {};
-    if (lseek(fd, 0, SEEK_SET) != 0 || fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
         static_cast<uint64_t>(status.st_size) > kLargestJournal) {
         return std::nullopt;
     }

@@ -104,7 +104,6 @@ public:
     static bool headerIsPlausible(const RecordingJournalHeader& header);
 
 private:
-    // From the descriptor's current position, which is its start.
     static std::optional<Contents> readOpened(int fd, uint64_t largestAudio, ReadFailure* failure);
 
     int mFd = -1;

@@ -33,15 +33,13 @@ uint64_t fileSizeLimit() {
 
 } // namespace
 
+bool isPlainFile(const struct stat& status) {
+    return S_ISREG(status.st_mode) && status.st_nlink == 1;
+}
+
 bool isPlainFile(int fd) {
     struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1) {
-        return false;
-    }
-    // Opened without blocking in case it was a FIFO; a file is used as usual.
-    const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 &&
-           ((flags & O_NONBLOCK) == 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0);
+    return fstat(fd, &status) == 0 && isPlainFile(status);
 }
 
 std::string pathOfDescriptor(int fd) {
@@ -226,18 +224,22 @@ int RecordingOutput::finish() {
 
 FileLock::FileLock(const std::string& path, bool writable) {
     // Opened for reading alone, a FIFO would wait for a writer: not so.
+    const int nonBlocking = writable ? 0 : O_NONBLOCK;
     mFd =
-        ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_CLOEXEC);
+        ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | nonBlocking | O_NOFOLLOW | O_CLOEXEC);
     if (mFd < 0) {
         mError = errno;
         return;
     }
-    if (!isPlainFile(mFd)) {
-        mError = EINVAL;
+    if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        mError = fstat(mFd, &mStatus) == 0 && isPlainFile(mStatus) ? error : EINVAL;
         return;
     }
-    if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {
-        mError = errno;
+    // Looked at under the lock: the size is the one the last holder left.
+    if (fstat(mFd, &mStatus) != 0 || !isPlainFile(mStatus) ||
+        (nonBlocking && fcntl(mFd, F_SETFL, 0) != 0)) {
+        mError = EINVAL;
         return;
     }
     mLocked = true;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 
 struct AVIOContext;
 
@@ -80,9 +81,12 @@ public:
     // Why not: an errno value (EWOULDBLOCK when someone else holds it).
     int error() const { return mError; }
     int descriptor() const { return mFd; }
+    // The file as it was when the lock was taken.
+    const struct stat& status() const { return mStatus; }
 
 private:
     int mFd = -1;
+    struct stat mStatus {};
     bool mLocked = false;
     int mError = 0;
 };
@@ -97,8 +101,9 @@ void syncParentFolder(const std::string& path);
 int64_t outputSeekTarget(int64_t offset, int whence, uint64_t position, uint64_t end);
 
 // Whether an open descriptor is a regular file with exactly one name (no
-// hard link elsewhere that a write would reach); if so, it is made blocking.
+// hard link elsewhere that a write would reach).
 bool isPlainFile(int fd);
+bool isPlainFile(const struct stat& status);
 
 // The path an open descriptor's file has now; empty when it has none.
 std::string pathOfDescriptor(int fd);

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <numeric>
 #include <regex>
+#include <span>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,7 +73,7 @@ std::string nameOf(const std::string& path) {
 // Whether the file's first bytes are the header the journal says the muxer
 // wrote. The audio box's size may have been filled in by a finishing that
 // was cut short: the 32-bit form, or the 64-bit one over the 'free' box.
-bool startMatches(const std::vector<uint8_t>& file, const std::vector<uint8_t>& journal) {
+bool startMatches(std::span<const uint8_t> file, const std::vector<uint8_t>& journal) {
     if (file.size() != journal.size() || journal.size() < kAudioBoxHeader) {
         return false;
     }
@@ -303,16 +304,25 @@ bool elementsFit(int fd, const RecordingJournalHeader& setUp, const PacketLayout
 // recording was made with, when its file starts as one of our recorder's
 // does and the audio decodes with exactly one of the recorder's set-ups.
 std::optional<RecordingJournal::Contents> contentsWithoutHeader(int fd, int journalFd,
-                                                                uint64_t fileSize) {
-    struct stat status {};
-    if (journalFd < 0 || fstat(fd, &status) != 0) {
+                                                                const struct stat& status) {
+    const auto fileSize = static_cast<uint64_t>(status.st_size);
+    if (journalFd < 0) {
         return std::nullopt;
     }
+    std::vector<uint8_t> start;
     for (const char* muxer : {"ipod", "mp4"}) {
         const std::vector<uint8_t> bare = RecoveryIndexBuilder::bareHeader(muxer);
-        std::vector<uint8_t> start(bare.size());
-        if (bare.empty() || fileSize <= bare.size() ||
-            preadAll(fd, start.data(), start.size(), 0) != 0 || !startMatches(start, bare)) {
+        if (bare.empty() || fileSize <= bare.size()) {
+            continue;
+        }
+        // Both muxers' headers are read from one read of the file's start.
+        if (start.size() < bare.size()) {
+            start.resize(bare.size());
+            if (preadAll(fd, start.data(), start.size(), 0) != 0) {
+                return std::nullopt;
+            }
+        }
+        if (!startMatches(std::span<const uint8_t>(start).first(bare.size()), bare)) {
             continue;
         }
         auto contents = RecordingJournal::readWithoutHeader(journalFd, fileSize);
@@ -460,28 +470,25 @@ RecoveredRecording RecordingRecovery::recover(const std::string& journalPath) {
         }
         return result(Outcome::Failed, path, "cannot open it: " + errorText(lock.error()));
     }
-    // Under the lock: the recorder may have finished it in the meantime.
-    if (lstat(journalPath.c_str(), &journalStatus) != 0) {
-        return result(Outcome::Finished, path);
-    }
-    if (fstat(lock.descriptor(), &status) != 0) {
-        return result(Outcome::Failed, path, errorText(errno));
-    }
-    const auto fileSize = static_cast<uint64_t>(status.st_size);
-    RecordingJournal::ReadFailure failure = RecordingJournal::ReadFailure::None;
     const FileDescriptor journalFile(
         ::open(journalPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    // Under the lock: the recorder may have finished it in the meantime.
+    if (journalFile.fd() < 0 && errno == ENOENT) {
+        return result(Outcome::Finished, path);
+    }
+    const auto fileSize = static_cast<uint64_t>(lock.status().st_size);
+    RecordingJournal::ReadFailure failure = RecordingJournal::ReadFailure::None;
     auto journal = RecordingJournal::readDescriptor(journalFile.fd(), fileSize, &failure);
     // Looked for once: nothing here changes the file before it is used.
     std::optional<bool> finished;
     const auto isFinished = [&] {
         if (!finished) {
-            finished = hasFinishedIndex(Mp4BoxReader(lock.descriptor(), false));
+            finished = hasFinishedIndex(Mp4BoxReader(lock.descriptor(), false, fileSize));
         }
         return *finished;
     };
     if (!journal && failure == RecordingJournal::ReadFailure::NotAJournal && !isFinished()) {
-        journal = contentsWithoutHeader(lock.descriptor(), journalFile.fd(), fileSize);
+        journal = contentsWithoutHeader(lock.descriptor(), journalFile.fd(), lock.status());
     }
     if (!journal) {
         return setAside(journalPath, path,

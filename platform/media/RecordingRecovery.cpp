@@ -311,7 +311,7 @@ std::optional<RecordingJournal::Contents> contentsWithoutHeader(int fd, int jour
     }
     std::vector<uint8_t> start;
     for (const char* muxer : {"ipod", "mp4"}) {
-        const std::vector<uint8_t> bare = RecoveryIndexBuilder::bareHeader(muxer);
+        const std::vector<uint8_t>& bare = RecoveryIndexBuilder::bareHeader(muxer);
         if (bare.empty() || fileSize <= bare.size()) {
             continue;
         }

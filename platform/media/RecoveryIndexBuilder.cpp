@@ -376,8 +376,8 @@ const std::vector<std::vector<uint8_t>>& bareHeaders() {
     static const std::vector<std::vector<uint8_t>> headers = [] {
         std::vector<std::vector<uint8_t>> found;
         for (const char* muxer : {"ipod", "mp4"}) {
-            if (std::vector<uint8_t> bytes = bareHeader(muxer); !bytes.empty()) {
-                found.push_back(std::move(bytes));
+            if (const std::vector<uint8_t>& bytes = bareHeader(muxer); !bytes.empty()) {
+                found.push_back(bytes);
             }
         }
         return found;
@@ -385,11 +385,12 @@ const std::vector<std::vector<uint8_t>>& bareHeaders() {
     return headers;
 }
 
-std::vector<uint8_t> bareHeader(const std::string& muxer) {
+const std::vector<uint8_t>& bareHeader(const std::string& muxer) {
     // The muxers write the same every time, and running one is costly.
     static const std::vector<uint8_t> ipod = muxedBareHeader("ipod");
     static const std::vector<uint8_t> mp4 = muxedBareHeader("mp4");
-    return muxer == "ipod" ? ipod : muxer == "mp4" ? mp4 : muxedBareHeader(muxer);
+    static const std::vector<uint8_t> none;
+    return muxer == "ipod" ? ipod : muxer == "mp4" ? mp4 : none;
 }
 
 } // namespace RecoveryIndexBuilder

@@ -32,7 +32,7 @@ bool finish(int fd, const RecordingJournalHeader& header, const PacketLayout& pa
 
 // What our recorder's muxers write before any audio, one for each file type.
 const std::vector<std::vector<uint8_t>>& bareHeaders();
-// The same for one muxer ("ipod" or "mp4"); empty when there is no such muxer.
-std::vector<uint8_t> bareHeader(const std::string& muxer);
+// The same for one muxer ("ipod" or "mp4"); empty for any other.
+const std::vector<uint8_t>& bareHeader(const std::string& muxer);
 
 } // namespace RecoveryIndexBuilder

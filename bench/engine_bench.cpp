@@ -9,6 +9,7 @@
 #include "ChildProcess.h"
 #include "ProgrammeSignal.h"
 #include "ProgrammeSource.h"
+#include "StallProbe.h"
 
 #include "audio/file/VELKExtendedAudioFile.h"
 #include "audio/hardware/VELKAudioHardware.h"
@@ -254,6 +255,8 @@ struct CpuShares {
 struct RecordingRun {
     CpuShares cpu;
     uint64_t longestCallback = 0;
+    uint64_t probeLongest = 0; // the stall probe's longest copy meanwhile
+    bool probeRealTime = false;
     uint32_t bufferFrames = 512;
     uint32_t wakeFrames = 512; // frames the server gathers before it wakes the capture
     double rate = 48000;
@@ -287,15 +290,20 @@ RecordingRun recordWithEngine(const ProgrammeSource& source, const std::string& 
     auto file =
         VELKExtendedAudioFile::forRecording(path, descriptionFor(quality), quality.bitrate, input);
     auto recorder = VELKExtendedAudioFileRecorder::withFile(file, input);
+    // Watches the same stretch as the longest callback: warm-up and run.
+    const StallProbe probe(bufferFrames(*input), file->clientDataFormat().mSampleRate);
     recorder->startRecording();
     runFor(kWarmUpSeconds);
-    const double before = ownCpuSeconds();
+    const double before = ownCpuSeconds() - probe.cpuSeconds();
     const double serverBefore = audioServerCpuSeconds();
     const auto began = Clock::now();
     runFor(seconds);
     const double wall = std::chrono::duration<double>(Clock::now() - began).count();
-    run.cpu = {(ownCpuSeconds() - before) / wall, (audioServerCpuSeconds() - serverBefore) / wall};
+    run.cpu = {(ownCpuSeconds() - probe.cpuSeconds() - before) / wall,
+               (audioServerCpuSeconds() - serverBefore) / wall};
     run.longestCallback = longestCallbackNanoseconds(recorder->inputAudioUnit()->audioUnit());
+    run.probeLongest = probe.longestCopyNanoseconds();
+    run.probeRealTime = probe.realTime();
     run.bufferFrames = bufferFrames(*input);
     run.wakeFrames = recorder->inputAudioUnit()->wakeFrames();
     run.rate = file->clientDataFormat().mSampleRate;
@@ -361,10 +369,12 @@ void benchRecordingQuality(BenchReport& report, const ProgrammeSource& source,
         const RecordingRun run =
             recordWithEngine(source, folder + "/recorded.m4a", quality, seconds / kRecordingRounds);
         const uint64_t longest = std::max(ours.longestCallback, run.longestCallback);
+        const uint64_t probeLongest = std::max(ours.probeLongest, run.probeLongest);
         if (round == 0 || run.cpu.own < ours.cpu.own) {
             ours = run;
         }
         ours.longestCallback = longest;
+        ours.probeLongest = probeLongest;
         sameFragments = cheaper(sameFragments,
                                 recordWithFFmpeg(source, theirPath, quality,
                                                  seconds / kRecordingRounds, run.wakeFrames),
@@ -397,6 +407,12 @@ void benchRecordingQuality(BenchReport& report, const ProgrammeSource& source,
                                  100 * defaultFragments.server));
     }
     reportCallback(report, "capture", ours.longestCallback, ours.bufferFrames, ours.rate);
+    report.heading(formatted("  meanwhile a stall probe (two copies of a %u-frame stereo buffer "
+                             "once a period, on a %s thread beside the capture's): longest copy "
+                             "%.1f us; a long callback the probe matches was the machine's",
+                             ours.bufferFrames,
+                             ours.probeRealTime ? "real-time" : "normal-priority",
+                             ours.probeLongest / 1e3));
 }
 
 void benchRecording(BenchReport& report, const std::string& folder, double seconds) {

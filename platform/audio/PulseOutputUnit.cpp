@@ -11,6 +11,7 @@ namespace {
 
 constexpr double kTargetLatencySeconds = 0.1; // server-side buffer ahead of playback
 constexpr double kTimingAnswerWait = 0.5;     // seconds; a lost server does not hold a stop
+constexpr size_t kRequestsPerBuffer = 4;      // at least; see start()
 
 // A question to the server about a stream's timing, waited for with the
 // main loop locked.
@@ -155,15 +156,19 @@ OSStatus PulseOutputUnit::start() {
     request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
                     static_cast<uint8_t>(mChannels)};
     pa_channel_map_init_auto(&request.map, mChannels, PA_CHANNEL_MAP_DEFAULT);
-    // A buffer of the target latency, asked for a slice at a time (or less,
-    // when the whole buffer is shorter than two slices).
+    // A buffer of the target latency, asked for a slice at a time, or a
+    // quarter of it when it is shorter than four slices (the server's own
+    // split for a short buffer): the server then keeps a quarter in the
+    // device and asks while more is queued, so a delayed answer or a delayed
+    // server finds more left to play. Asked for in halves, the monitoring
+    // buffer ran dry about twice as often on a busy machine.
     const size_t frameBytes = pa_frame_size(&request.spec);
     const size_t target =
         mTargetLatencyFrames > 0
             ? mTargetLatencyFrames
             : static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds);
     const size_t requestFrames =
-        std::min<size_t>(mMaximumFramesPerSlice, std::max<size_t>(target / 2, 1));
+        std::min<size_t>(mMaximumFramesPerSlice, std::max<size_t>(target / kRequestsPerBuffer, 1));
     request.attributes = {static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * target),
                           static_cast<uint32_t>(-1),
                           static_cast<uint32_t>(frameBytes * requestFrames),

@@ -495,6 +495,9 @@ CAPlayThrough::Statistics CAPlayThrough::statistics() {
         AudioUnitGetProperty(mOutputUnit, kPulseAudioUnitProperty_CallbackHistogram,
                              kAudioUnitScope_Global, 0, &result.outputCallbacks, &size);
         result.outputUnderruns = OutputCount(kPulseOutputUnitProperty_Underruns);
+        size = sizeof(PulseOutputBufferRequest);
+        AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_BufferRequest,
+                             kAudioUnitScope_Global, 0, &result.outputBuffer, &size);
     }
     return result;
 }

@@ -84,10 +84,11 @@ public:
         PulseCallbackHistogram inputCallbacks{};
         PulseCallbackHistogram outputCallbacks{};
         float varispeedRate = 1.0f;
-        uint64_t realignments = 0;    // lasting excesses skipped
-        int64_t leastFill = -1;       // of the pace control's last window; -1 before one
-        int64_t margin = 0;           // the least fill the pace control keeps
-        uint64_t outputUnderruns = 0; // times the output device found nothing to play
+        uint64_t realignments = 0;               // lasting excesses skipped
+        int64_t leastFill = -1;                  // of the pace control's last window; -1 before one
+        int64_t margin = 0;                      // the least fill the pace control keeps
+        uint64_t outputUnderruns = 0;            // times the output device found nothing to play
+        PulseOutputBufferRequest outputBuffer{}; // what the output asked the server for
     };
     Statistics statistics();
 

@@ -77,6 +77,17 @@ constexpr uint32_t kPulseOutputUnitProperty_Underruns = FourCC("undr");
 // Set it before starting. Not part of the original service.
 constexpr uint32_t kPulseOutputUnitProperty_TargetLatency = FourCC("tlat");
 
+// What a running output unit asked the server for, in frames at its input
+// rate (PulseOutputBufferRequest, read only; zeros before it first starts):
+// the buffer it keeps ahead of the device and the size of each request to
+// fill it. A client that asks for the same on the same sink is kept as
+// close to running dry. Not part of the original service.
+constexpr uint32_t kPulseOutputUnitProperty_BufferRequest = FourCC("breq");
+struct PulseOutputBufferRequest {
+    uint32_t bufferFrames = 0;
+    uint32_t requestFrames = 0;
+};
+
 // How many frames an input unit lets the server gather before it wakes
 // (uint32_t, at the unit's client rate; 0 for one slice, the default). A
 // wake-up still hands the callback slices of at most the device's buffer

@@ -11,6 +11,7 @@ namespace {
 
 constexpr double kTargetLatencySeconds = 0.1; // server-side buffer ahead of playback
 constexpr double kTimingAnswerWait = 0.5;     // seconds; a lost server does not hold a stop
+constexpr uint32_t kRequestsPerBuffer = 4;    // at least; see bufferRequest()
 
 // A question to the server about a stream's timing, waited for with the
 // main loop locked.
@@ -96,6 +97,14 @@ OSStatus PulseOutputUnit::getProperty(uint32_t property, uint32_t scope, uint32_
         *ioSize = sizeof(underruns);
         return kAudioHardwareNoError;
     }
+    if (property == kPulseOutputUnitProperty_BufferRequest && outData && ioSize &&
+        *ioSize >= sizeof(PulseOutputBufferRequest)) {
+        const PulseOutputBufferRequest requested{mRequestedBufferFrames.load(),
+                                                 mRequestedRequestFrames.load()};
+        std::memcpy(outData, &requested, sizeof(requested));
+        *ioSize = sizeof(requested);
+        return kAudioHardwareNoError;
+    }
     if (property == kPulseOutputUnitProperty_UnplayedFramesAtStop && outData && ioSize &&
         *ioSize >= sizeof(uint32_t)) {
         const uint32_t frames = mUnplayedAtStop.load();
@@ -155,20 +164,31 @@ OSStatus PulseOutputUnit::start() {
     request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
                     static_cast<uint8_t>(mChannels)};
     pa_channel_map_init_auto(&request.map, mChannels, PA_CHANNEL_MAP_DEFAULT);
-    // A buffer of the target latency, asked for a slice at a time (or less,
-    // when the whole buffer is shorter than two slices).
     const size_t frameBytes = pa_frame_size(&request.spec);
-    const size_t target =
+    const PulseOutputBufferRequest buffer = bufferRequest();
+    mRequestedBufferFrames.store(buffer.bufferFrames);
+    mRequestedRequestFrames.store(buffer.requestFrames);
+    request.attributes = {
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * buffer.bufferFrames),
+        static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * buffer.requestFrames),
+        static_cast<uint32_t>(-1)};
+    return startStream(request);
+}
+
+// A buffer of the target latency, asked for a slice at a time, or a quarter
+// of it when it is shorter than four slices (the server's own split for a
+// short buffer): the server then keeps a quarter in the device and asks while
+// more is queued, so a delayed answer or a delayed server finds more left to
+// play. Asked for in halves, the monitoring buffer ran dry about twice as
+// often on a busy machine.
+PulseOutputBufferRequest PulseOutputUnit::bufferRequest() const {
+    const auto target =
         mTargetLatencyFrames > 0
             ? mTargetLatencyFrames
-            : static_cast<size_t>(mInputFormat.mSampleRate * kTargetLatencySeconds);
-    const size_t requestFrames =
-        std::min<size_t>(mMaximumFramesPerSlice, std::max<size_t>(target / 2, 1));
-    request.attributes = {static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * target),
-                          static_cast<uint32_t>(-1),
-                          static_cast<uint32_t>(frameBytes * requestFrames),
-                          static_cast<uint32_t>(-1)};
-    return startStream(request);
+            : static_cast<uint32_t>(mInputFormat.mSampleRate * kTargetLatencySeconds);
+    const uint32_t request =
+        std::min(mMaximumFramesPerSlice, std::max<uint32_t>(target / kRequestsPerBuffer, 1));
+    return {target, request};
 }
 
 OSStatus PulseOutputUnit::stop() {

@@ -34,6 +34,7 @@ private:
     // Stops writing and asks the server how much of what was written the
     // device has yet to play.
     uint32_t unplayedFrames();
+    PulseOutputBufferRequest bufferRequest() const;
 
     AudioDeviceID mDevice = kAudioObjectUnknown;
     std::atomic<float> mVolume{1.0f};
@@ -49,4 +50,6 @@ private:
     std::atomic<uint32_t> mUnplayedAtStop{0};
     std::atomic<uint64_t> mUnderruns{0};
     uint32_t mTargetLatencyFrames = 0; // 0: kTargetLatencySeconds
+    std::atomic<uint32_t> mRequestedBufferFrames{0};
+    std::atomic<uint32_t> mRequestedRequestFrames{0};
 };

@@ -329,6 +329,35 @@ TEST(PlayThrough, AStallCostsAGapNotLastingLatency) {
         << "a skip away from any gap of the output";
 }
 
+// The latency (us) the server set for a sink, from `pactl list sinks`; -1
+// when the sink is not listed.
+static double configuredLatencyOf(const std::string& sink) {
+    const std::string listing = AudioServerTools::run("pactl list sinks");
+    const size_t named = listing.find("Name: " + sink + "\n");
+    const size_t latency = named == std::string::npos ? named : listing.find("configured ", named);
+    return latency == std::string::npos ? -1 : std::atof(listing.c_str() + latency + 11);
+}
+
+// The short monitoring buffer is asked for in quarters, so the server keeps
+// a quarter of it with the device rather than running the device almost
+// empty: a late request or a late answer then finds more left to play.
+TEST(PlayThrough, TheOutputLeavesAQuarterOfItsBufferWithTheDevice) {
+    Modules modules;
+    modules.load("module-null-sink sink_name=pt_split format=float32le rate=44100 channels=2");
+    ASSERT_NE(idOf("pt_split"), 0u);
+    VELKAudioPlaythroughManager monitoring("cassora_sine", "pt_split", std::nullopt);
+    monitoring.start();
+    ASSERT_TRUE(monitoring.isRunning());
+    const PulseOutputBufferRequest asked = monitoring.playThroughHost()->statistics().outputBuffer;
+    ASSERT_GT(asked.bufferFrames, 0u);
+    const double quarterMicroseconds = asked.bufferFrames / 4.0 / 44100 * 1e6;
+    // Asked for in halves, the server set the sink to 0.5 ms.
+    EXPECT_GE(configuredLatencyOf("pt_split"), 0.75 * quarterMicroseconds)
+        << "buffer of " << asked.bufferFrames << " frames asked for in requests of "
+        << asked.requestFrames;
+    monitoring.stop();
+}
+
 TEST(PlayThrough, AnOutputDeviceThatGoesAwayStopsItQuietly) {
     Modules modules;
     const std::string sink =

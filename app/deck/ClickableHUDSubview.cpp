@@ -1,6 +1,7 @@
 #include "app/deck/ClickableHUDSubview.h"
 
 #include "app/deck/FocusRing.h"
+#include "app/deck/HUDView.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,9 +14,14 @@ ClickableHUDSubview::ClickableHUDSubview(QWidget* parent) : QWidget(parent) {
 
 bool ClickableHUDSubview::event(QEvent* event) {
     const bool handled = QWidget::event(event);
-    if (event->type() == QEvent::Paint && hasFocus()) {
+    // A display that paints its own patch of the panel (an opaque one) has
+    // the gloss over it painted here, over the ring too.
+    if (event->type() == QEvent::Paint && (hasFocus() || testAttribute(Qt::WA_OpaquePaintEvent))) {
         QPainter painter(this); // over what the display drew
-        FocusRing::paint(painter, *this, rect(), 3.0);
+        if (hasFocus()) {
+            FocusRing::paint(painter, *this, rect(), 3.0);
+        }
+        HUDView::paintGlossOver(*this, painter);
     } else if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
         update();
     }

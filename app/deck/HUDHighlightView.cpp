@@ -1,8 +1,8 @@
 #include "app/deck/HUDHighlightView.h"
 
 #include <QLinearGradient>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPainterPath>
 
 HUDHighlightView::HUDHighlightView(Placement placement, QWidget* parent)
@@ -19,7 +19,7 @@ void HUDHighlightView::setCornerRadius(double radius) {
 
 // The gloss lies over displays that change many times a second: it is drawn
 // once and then only copied.
-void HUDHighlightView::paintEvent(QPaintEvent* event) {
+const QPixmap& HUDHighlightView::gloss() {
     const qreal ratio = devicePixelRatioF();
     if (mCache.isNull() || mCache.size() != size() * ratio || mCache.devicePixelRatio() != ratio) {
         mCache = QPixmap(size() * ratio);
@@ -28,9 +28,13 @@ void HUDHighlightView::paintEvent(QPaintEvent* event) {
         QPainter cachePainter(&mCache);
         paintGloss(cachePainter);
     }
+    return mCache;
+}
+
+void HUDHighlightView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setClipRegion(event->region());
-    painter.drawPixmap(QPointF(0, 0), mCache);
+    painter.drawPixmap(QPointF(0, 0), gloss());
 }
 
 void HUDHighlightView::paintGloss(QPainter& painter) const {

@@ -17,6 +17,9 @@ public:
     Placement placement() const { return mPlacement; }
     // Corner radius of the glass the overlay lies on, in pixels.
     void setCornerRadius(double radius);
+    double cornerRadius() const { return mCornerRadius; }
+    // The gloss as this view paints it, for displays that paint their own.
+    const QPixmap& gloss();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -13,6 +13,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 
 namespace {
 
@@ -34,6 +35,8 @@ HUDView::HUDView(QWidget* parent)
       mUpperHighlight(new HUDHighlightView(HUDHighlightView::Placement::Upper, this)),
       mLowerHighlight(new HUDHighlightView(HUDHighlightView::Placement::Lower, this)) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    mTimeView->setAttribute(Qt::WA_OpaquePaintEvent);
+    mPositionView->setAttribute(Qt::WA_OpaquePaintEvent);
     mUpperHighlight->setCornerRadius(kCornerRadius);
     mLowerHighlight->setCornerRadius(kCornerRadius);
     // The gloss lies over the displays.
@@ -199,11 +202,38 @@ void HUDView::layoutSubviews() {
     const QRect panel = panelRect().toRect();
     mUpperHighlight->setGeometry(panel);
     mLowerHighlight->setGeometry(panel);
+    // The time and the position paint their own gloss.
+    QRegion glossed(QRect(QPoint(0, 0), panel.size()));
+    glossed -= mTimeView->geometry().translated(-panel.topLeft());
+    glossed -= mPositionView->geometry().translated(-panel.topLeft());
+    mUpperHighlight->setMask(glossed);
+    mLowerHighlight->setMask(glossed);
 }
 
-void HUDView::paintEvent(QPaintEvent* event) {
-    // The displays repaint many times a second over the glass: the glass is
-    // drawn once and then only copied.
+HUDView* HUDView::panelPaintedBy(const QWidget& display) {
+    auto* hud = qobject_cast<HUDView*>(display.parentWidget());
+    const bool own = hud && (&display == hud->mTimeView || &display == hud->mPositionView);
+    return own ? hud : nullptr;
+}
+
+void HUDView::paintGlassBehind(const QWidget& display, QPainter& painter) {
+    if (HUDView* hud = panelPaintedBy(display)) {
+        // Placed as the panel places it, so each pixel is the panel's own.
+        painter.drawPixmap(QPointF(-display.pos()), hud->glass());
+    }
+}
+
+void HUDView::paintGlossOver(const QWidget& display, QPainter& painter) {
+    if (HUDView* hud = panelPaintedBy(display)) {
+        for (HUDHighlightView* highlight : {hud->mLowerHighlight, hud->mUpperHighlight}) {
+            painter.drawPixmap(QPointF(highlight->pos() - display.pos()), highlight->gloss());
+        }
+    }
+}
+
+// The displays repaint many times a second over the glass: the glass is
+// drawn once and then only copied.
+const QPixmap& HUDView::glass() {
     const qreal ratio = devicePixelRatioF();
     if (mGlassCache.isNull() || mGlassCache.size() != size() * ratio ||
         mGlassCache.devicePixelRatio() != ratio) {
@@ -213,9 +243,13 @@ void HUDView::paintEvent(QPaintEvent* event) {
         QPainter cachePainter(&mGlassCache);
         paintGlass(cachePainter);
     }
+    return mGlassCache;
+}
+
+void HUDView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setClipRegion(event->region());
-    painter.drawPixmap(QPointF(0, 0), mGlassCache);
+    painter.drawPixmap(QPointF(0, 0), glass());
 }
 
 void HUDView::paintGlass(QPainter& painter) const {

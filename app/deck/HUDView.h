@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QSize>
 #include <QString>
-#include <QPixmap>
 #include <QWidget>
 
 #include <array>
@@ -12,6 +12,7 @@
 class HUDHighlightView;
 class LevelView;
 class PositionView;
+class QPainter;
 class QualityView;
 class StereoView;
 class TimeView;
@@ -83,6 +84,13 @@ public:
     static QColor inactiveRecordColor();
     static QColor activeRecordColor();
 
+    // The time and the position change while the tape runs: they paint their
+    // own patch of the panel, the glass behind them and the gloss over them,
+    // so that their repaints reach no view beneath or above them. For any
+    // other display, and outside a HUD, these paint nothing.
+    static void paintGlassBehind(const QWidget& display, QPainter& painter);
+    static void paintGlossOver(const QWidget& display, QPainter& painter);
+
 signals:
     void positionChanged();
     void stereoChanged();
@@ -98,6 +106,8 @@ protected:
     void paintGlass(QPainter& painter) const;
 
 private:
+    static HUDView* panelPaintedBy(const QWidget& display);
+    const QPixmap& glass();
     void layoutSubviews();
     QRectF panelRect() const;
 

@@ -5,6 +5,7 @@
 #include "app/deck/HUDView.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -22,6 +23,8 @@ constexpr int kClickSteps = PositionView::SegmentCount;
 // Milliseconds of recording per step of the running pattern.
 constexpr double kPatternStep = 200.0;
 constexpr int kPatternLength = 5;
+// How far a lit segment's glow and its edge's smoothing reach past it, in pixels.
+constexpr int kGlowReach = 3;
 
 } // namespace
 
@@ -70,7 +73,6 @@ void PositionView::updatePosition() {
         mCurrentPosition = HUDDrawing::litCount(mTime / mMaxTime * kDisplaySteps, kDisplaySteps);
     }
     const double now = DeckClock::now();
-    bool fading = false;
     for (int index = 0; index < SegmentCount; ++index) {
         Fade& fade = mSegments[index];
         const QColor target = targetColor(index);
@@ -78,16 +80,13 @@ void PositionView::updatePosition() {
             fade.from = displayedSegmentColor(index);
             fade.to = target;
             fade.start = now;
-            fading = true;
+            mRepainting[index] = true;
+            update(paintedRect(index));
         }
     }
-    if (!fading) {
-        return; // nothing on the bar changes
-    }
-    if (!mFrameTimer.isActive()) {
+    if (mRepainting.any() && !mFrameTimer.isActive()) {
         mFrameTimer.start();
     }
-    update();
 }
 
 QColor PositionView::displayedSegmentColor(int index) const {
@@ -105,9 +104,17 @@ bool PositionView::isAnimating() const {
                        [now](const Fade& fade) { return now - fade.start < FadeDuration; });
 }
 
+// Each beat repaints the segments that are fading, the last time once their
+// fade is over.
 void PositionView::tick() {
-    update();
-    if (!isAnimating()) {
+    const double now = DeckClock::now();
+    for (int index = 0; index < SegmentCount; ++index) {
+        if (mRepainting[index]) {
+            update(paintedRect(index));
+            mRepainting[index] = now - mSegments[index].start < FadeDuration;
+        }
+    }
+    if (mRepainting.none()) {
         mFrameTimer.stop();
     }
 }
@@ -145,6 +152,12 @@ QRectF PositionView::segmentRect(int index) {
                   frameSize().height() - 2.0);
 }
 
+QRect PositionView::paintedRect(int index) {
+    // The glow of a lit segment reaches past it (and into its neighbours).
+    return segmentRect(index).toAlignedRect().adjusted(-kGlowReach, -kGlowReach, kGlowReach,
+                                                       kGlowReach);
+}
+
 void PositionView::mousePressEvent(QMouseEvent* event) {
     event->accept();
     if (!recordingMode() && event->button() == Qt::LeftButton) {
@@ -159,11 +172,15 @@ void PositionView::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void PositionView::paintEvent(QPaintEvent*) {
+void PositionView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    HUDView::paintGlassBehind(*this, painter);
     painter.setRenderHint(QPainter::Antialiasing);
     const double inactiveAlpha = HUDView::inactiveColor().alphaF();
     for (int index = 0; index < SegmentCount; ++index) {
+        if (!event->region().intersects(paintedRect(index))) {
+            continue;
+        }
         const QColor color = displayedSegmentColor(index);
         HUDDrawing::fillSegment(painter, segmentRect(index), color,
                                 color.alphaF() > inactiveAlpha + 0.05);

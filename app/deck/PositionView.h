@@ -4,10 +4,12 @@
 #include "app/deck/ClickableHUDSubview.h"
 
 #include <QColor>
+#include <QRect>
 #include <QRectF>
 #include <QSize>
 
 #include <array>
+#include <bitset>
 
 // The position in the tape: a bar of 34 segments with the current one lit.
 // Pressing or dragging outside recording mode moves the position; while
@@ -46,6 +48,8 @@ public:
     // points beyond the bar's ends count as its ends.
     void setTimeForPoint(const QPointF& point);
     static QRectF segmentRect(int index);
+    // What painting segment `index` may touch.
+    static QRect paintedRect(int index);
     void updatePosition();
 
     QSize sizeHint() const override { return frameSize(); }
@@ -78,5 +82,7 @@ private:
     double mMaxTime = 0.0;
     int mCurrentPosition = 0;
     std::array<Fade, SegmentCount> mSegments;
+    // The segments to repaint on the next beat.
+    std::bitset<SegmentCount> mRepainting;
     BeatTimer mFrameTimer;
 };

@@ -142,6 +142,12 @@ void TimeView::paintGlyph(QPainter& painter, QChar c, bool dark, double x, doubl
 
 void TimeView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    HUDView::paintGlassBehind(*this, painter);
+    paintReadout(painter);
+    HUDView::paintGlossOver(*this, painter);
+}
+
+void TimeView::paintReadout(QPainter& painter) {
     painter.setRenderHint(QPainter::Antialiasing);
 
     // Always at least two minute digits: an unused one stays dark, as on a

@@ -36,6 +36,7 @@ protected:
 private:
     // Room around a glyph's cell for its slant and glow, in pixels.
     static constexpr double kGlyphMargin = 4.0;
+    void paintReadout(QPainter& painter);
     static void paintGlyph(QPainter& painter, QChar c, bool dark, double x, double top);
     const QPixmap& glyphImage(QChar c, bool dark, double top, double baseline);
 

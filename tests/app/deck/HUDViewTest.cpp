@@ -2,6 +2,7 @@
 
 #include "app/deck/DeckAccessibility.h"
 #include "app/deck/DeckClock.h"
+#include "app/deck/HUDHighlightView.h"
 #include "app/deck/LevelView.h"
 #include "app/deck/PositionView.h"
 #include "app/deck/QualityView.h"
@@ -14,11 +15,13 @@
 #include <QAccessible>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -426,4 +429,110 @@ TEST_F(HUD, ScreenReadersReadAndSetTheReadouts) {
     channels->valueInterface()->setCurrentValue(1);
     EXPECT_FALSE(hud->stereo());
     EXPECT_EQ(channels->text(QAccessible::Value), QStringLiteral("Mono"));
+}
+
+namespace {
+
+QImage blankImage(QSize size, qreal ratio, const QColor& fill) {
+    QImage image((QSizeF(size) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(fill);
+    return image;
+}
+
+// The view alone, without a window's background.
+QImage rendering(QWidget& view, qreal ratio) {
+    QImage image = blankImage(view.size(), ratio, Qt::transparent);
+    view.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+
+// The largest difference of any channel between the two images inside `area`
+// (in the HUD's pixels).
+int largestDifference(const QImage& a, const QImage& b, const QRect& area) {
+    const qreal ratio = a.devicePixelRatio();
+    const QRect pixels(area.topLeft() * ratio, area.size() * ratio);
+    int largest = 0;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest =
+                std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                          std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+        }
+    }
+    return largest;
+}
+
+} // namespace
+
+// The time and the position paint the glass behind them and the gloss over
+// them themselves: what they show must be what the panel's layers (glass,
+// readout, lower and upper gloss, each painted by its own view) show.
+TEST_F(HUD, TimeAndPositionLookAsOnTheLayeredPanel) {
+    hud->setMaxTime(60000.0);
+    hud->setPosition(21000.0);
+    hud->setTime(83456.7);
+    hud->resize(hud->sizeHint());
+    const QColor face(40, 42, 46);
+
+    TimeView time;
+    time.setTime(hud->time());
+    PositionView position;
+    position.setMaxTime(hud->maxTime());
+    position.setTime(hud->position());
+    HUDHighlightView lower(HUDHighlightView::Placement::Lower);
+    HUDHighlightView upper(HUDHighlightView::Placement::Upper);
+    for (HUDHighlightView* gloss : {&lower, &upper}) {
+        const HUDHighlightView* original =
+            gloss == &lower ? hud->lowerHighlightView() : hud->upperHighlightView();
+        gloss->resize(original->size());
+        gloss->setCornerRadius(original->cornerRadius());
+    }
+    now += 1.0; // past the position bars' fades
+
+    for (const qreal ratio : {1.0, 2.0}) {
+        QImage shown = blankImage(hud->size(), ratio, face);
+        hud->render(&shown);
+
+        QImage layered = blankImage(hud->size(), ratio, face);
+        hud->render(&layered, {}, {}, QWidget::DrawWindowBackground); // the glass alone
+        QPainter painter(&layered);
+        painter.drawImage(hud->timeView()->pos(), rendering(time, ratio));
+        painter.drawImage(hud->positionView()->pos(), rendering(position, ratio));
+        painter.drawImage(hud->lowerHighlightView()->pos(), rendering(lower, ratio));
+        painter.drawImage(hud->upperHighlightView()->pos(), rendering(upper, ratio));
+        painter.end();
+
+        for (const QWidget* view :
+             {static_cast<QWidget*>(hud->timeView()), static_cast<QWidget*>(hud->positionView())}) {
+            EXPECT_LE(largestDifference(shown, layered, view->geometry()), 2)
+                << view->metaObject()->className() << " at a ratio of " << ratio;
+        }
+    }
+}
+
+// The counter and the bar repaint only what changes (the bar only its fading
+// segments): what the window shows after a run must be what a fresh
+// rendering of the whole panel shows.
+TEST_F(HUD, TheWindowKeepsNoStalePixelsAsTheTapeRuns) {
+    hud->setMaxTime(3300.0);
+    hud->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(hud.get()));
+    hud->positionView()->setFocus();
+    for (double position = 0.0; position <= 1000.0; position += 100.0) {
+        hud->setPosition(position); // one segment on each time
+        hud->setTime(position * 7.3);
+        now += 0.05; // part-way through the fade
+        QTest::qWait(40);
+    }
+    now += 1.0;
+    QTest::qWait(100); // the last beats paint the fades' ends
+    const QImage onScreen = hud->screen()
+                                ->grabWindow(hud->winId())
+                                .toImage()
+                                .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage fresh = hud->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(onScreen.size(), fresh.size());
+    EXPECT_EQ(largestDifference(onScreen, fresh, hud->rect()), 0);
 }

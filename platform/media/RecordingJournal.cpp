@@ -532,18 +532,13 @@ std::optional<RecordingJournal::Contents> RecordingJournal::read(const std::stri
         }
         return std::nullopt;
     }
-    auto contents = readOpened(fd, largestAudio, failure);
+    auto contents = readDescriptor(fd, largestAudio, failure);
     ::close(fd);
     return contents;
 }
 
 std::optional<RecordingJournal::Contents>
 RecordingJournal::readDescriptor(int fd, uint64_t largestAudio, ReadFailure* failure) {
-    return readOpened(fd, largestAudio, failure);
-}
-
-std::optional<RecordingJournal::Contents>
-RecordingJournal::readOpened(int fd, uint64_t largestAudio, ReadFailure* failure) {
     const auto fail = [&](ReadFailure why) -> std::optional<Contents> {
         if (failure) {
             *failure = why;

@@ -104,8 +104,6 @@ public:
     static bool headerIsPlausible(const RecordingJournalHeader& header);
 
 private:
-    static std::optional<Contents> readOpened(int fd, uint64_t largestAudio, ReadFailure* failure);
-
     int mFd = -1;
     int mFolderFd = -1;
     uint64_t mEnd = 0;

@@ -80,10 +80,11 @@ void paintPack(QPainter& painter, const QPointF& centre, qreal radius) {
     painter.drawEllipse(centre, radius, radius);
 }
 
+// The light stays where it is while the hub turns: only the teeth and the
+// notches move, so the hub looks the same every third of a turn.
 void paintHubAt(QPainter& painter, const QPointF& centre, double angle) {
     painter.save();
     painter.translate(centre);
-    painter.rotate(angle * 180.0 / kPi);
 
     QRadialGradient plastic(QPointF(-4, -4), kHubRadius * 1.6);
     plastic.setColorAt(0, QColor(0xfb, 0xf9, 0xf3));
@@ -103,6 +104,7 @@ void paintHubAt(QPainter& painter, const QPointF& centre, double angle) {
     painter.setBrush(QColor(0x15, 0x15, 0x18));
     painter.drawEllipse(QPointF(0, 0), kHubHoleRadius - 0.2, kHubHoleRadius - 0.2);
 
+    painter.rotate(angle * 180.0 / kPi);
     // Six teeth reaching into the hole, as the deck's spindle catches them.
     painter.setBrush(QColor(0xe6, 0xe1, 0xd5));
     painter.setPen(QPen(QColor(0, 0, 0, 90), 0.5));

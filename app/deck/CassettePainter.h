@@ -38,7 +38,8 @@ public:
     // Angles in radians, clockwise.
     static void paintSpools(QPainter& painter, double leftAngle, double rightAngle);
     // One hub, antialiased, turned `angle` radians clockwise about `centre`;
-    // it stays inside hubRect(centre).
+    // it stays inside hubRect(centre). Lit from a fixed side, it looks the
+    // same after a third of a turn.
     static void paintHub(QPainter& painter, const QPointF& centre, double angle);
     static void paintCover(QPainter& painter, const MainTapeLabelView& label,
                            const NotesTapeLabelView& notes);

@@ -41,7 +41,7 @@ void SpoolFrames::paint(QPainter& painter, const QPointF& centre, int step, qrea
     const double reach = frameRadius() * ratio;
     const QPointF corner(std::floor(device.x() - reach), std::floor(device.y() - reach));
     const QPointF phase = device - corner;
-    QPixmap& frame = placementFor(phase, ratio).frames.at(step);
+    QPixmap& frame = placementFor(phase, ratio).frames.at(step % StepsPerLook);
     if (frame.isNull()) {
         frame = drawFrame(phase, step, ratio);
     }

@@ -8,7 +8,7 @@
 
 class QPainter;
 
-// The turning hubs of the cassette in the deck, each step of a turn drawn
+// The turning hubs of the cassette in the deck, each look of a hub drawn
 // once and then only copied: a spinning deck copies two small images a
 // frame instead of filling gradients and paths. A step is 2 degrees, what
 // one spin tick turns at normal speed.
@@ -20,6 +20,9 @@ class QPainter;
 class SpoolFrames {
 public:
     static constexpr int StepsPerTurn = 180;
+    // A hub looks the same every third of a turn, so steps this far apart
+    // share a frame.
+    static constexpr int StepsPerLook = StepsPerTurn / 3;
     // The step nearest to `angle` radians clockwise, 0 .. StepsPerTurn - 1;
     // negative angles (the spools turning back) and NaN give a step too.
     static int stepForAngle(double angle);
@@ -37,7 +40,7 @@ public:
 private:
     struct Placement {
         QPointF phase; // the centre's offset in device pixels from the frame's corner
-        std::array<QPixmap, StepsPerTurn> frames;
+        std::array<QPixmap, StepsPerLook> frames;
     };
     Placement& placementFor(const QPointF& phase, qreal ratio);
     QPixmap drawFrame(const QPointF& phase, int step, qreal ratio) const;

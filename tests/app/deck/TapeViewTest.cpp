@@ -169,7 +169,8 @@ TEST(SpoolFramesTest, FramesMatchTheHubDrawnInPlace) {
     SpoolFrames frames;
     for (const qreal ratio : {1.0, 1.5, 2.0}) {
         for (const QPointF centre : {QPointF(93, 89), QPointF(230.5, 89.25), QPointF(40.3, 41.7)}) {
-            for (const int step : {0, 7, 100, 179}) {
+            // 67 is 7 a third of a turn on: it shows 7's frame.
+            for (const int step : {0, 7, 67, 100, 179}) {
                 auto blank = [ratio] {
                     QImage image(QSize(300, 150) * ratio, QImage::Format_ARGB32_Premultiplied);
                     image.setDevicePixelRatio(ratio);
@@ -199,7 +200,7 @@ TEST(SpoolFramesTest, FramesMatchTheHubDrawnInPlace) {
             }
         }
     }
-    // Each step is drawn once per placement; the two latest placements stay.
+    // Each look is drawn once per placement; the two latest placements stay.
     EXPECT_EQ(frames.frameCount(), 2 * 4);
     QImage target(100, 100, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&target);

@@ -12,6 +12,7 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <sys/stat.h>
@@ -411,6 +412,44 @@ std::string RecordingJournal::setAsidePathFor(const std::string& journalPath) {
     return journalPath + kSetAsideSuffix;
 }
 
+namespace {
+
+uint32_t bigEndian32At(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
+           uint32_t{bytes[at + 2]} << 8 | uint32_t{bytes[at + 3]};
+}
+
+// Whether the encoder's configuration, which the decoder is opened with,
+// says what the header's own fields say: the recorder copies both from the
+// same encoder, so they always agree in a journal it wrote.
+bool configurationAgrees(const RecordingJournalHeader& header) {
+    const std::vector<uint8_t>& configuration = header.extradata;
+    if (header.codec == "aac") {
+        // AudioSpecificConfig: low complexity, the rate's index, the channels.
+        static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                         22050, 16000, 12000, 11025, 8000,  7350};
+        static constexpr int kChannels[] = {0, 1, 2, 3, 4, 5, 6, 8};
+        if (configuration.size() < 2) {
+            return false;
+        }
+        const unsigned objectType = configuration[0] >> 3;
+        const unsigned rateIndex = (configuration[0] & 7u) << 1 | configuration[1] >> 7;
+        const unsigned channelIndex = configuration[1] >> 3 & 0xfu;
+        return objectType == 2 && rateIndex < std::size(kRates) &&
+               kRates[rateIndex] == header.sampleRate && channelIndex < std::size(kChannels) &&
+               kChannels[channelIndex] == header.channels;
+    }
+    // The lossless cookie: its size, "alac", and from byte 12 on the packet
+    // length, the sample size, the channels and the rate.
+    return configuration.size() == 36 && bigEndian32At(configuration, 0) == 36 &&
+           std::memcmp(configuration.data() + 4, "alac", 4) == 0 &&
+           bigEndian32At(configuration, 12) == static_cast<uint32_t>(header.framesPerPacket) &&
+           configuration[17] == header.bitsPerRawSample && configuration[21] == header.channels &&
+           bigEndian32At(configuration, 32) == static_cast<uint32_t>(header.sampleRate);
+}
+
+} // namespace
+
 bool RecordingJournal::headerIsPlausible(const RecordingJournalHeader& header) {
     const bool aac = header.codec == "aac";
     const bool alac = header.codec == "alac";
@@ -424,7 +463,7 @@ bool RecordingJournal::headerIsPlausible(const RecordingJournalHeader& header) {
                                 std::memcmp(header.fileHeader.data() + 4, "ftyp", 4) == 0;
     return codecFits && fileHeaderFits && (header.muxer == "ipod" || header.muxer == "mp4") &&
            header.sampleRate >= 8000 && header.sampleRate <= 384000 && header.channels >= 1 &&
-           header.channels <= 8 && header.extradata.size() <= 256;
+           header.channels <= 8 && header.extradata.size() <= 256 && configurationAgrees(header);
 }
 
 RecordingJournal::~RecordingJournal() {

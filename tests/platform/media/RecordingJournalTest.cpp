@@ -124,3 +124,59 @@ TEST(RecordingJournal, ReadsNothingFromWhatIsNotAJournalFile) {
     }
     EXPECT_EQ(RecordingJournal::read(journalPath)->packetSizes, packetSizes(50));
 }
+
+// A header whose fields and whose encoder configuration disagree was not
+// written by the recorder, checksum or not: the configuration is what the
+// audio would be decoded with, so neither can be trusted.
+TEST(RecordingJournal, AHeaderThatDisagreesWithItsConfigurationIsNotAJournal) {
+    ScratchFolder folder;
+    RecordingJournalHeader alac = mqStereoHeader();
+    alac.codec = "alac";
+    alac.framesPerPacket = 4096;
+    alac.priming = 0;
+    alac.bitsPerRawSample = 16;
+    alac.sampleRate = 48000;
+    alac.extradata = {0,    0,    0,    36,   'a', 'l', 'a', 'c', 0,    0,   0,    0,
+                      0,    0,    0x10, 0,    0,   16,  40,  10,  14,   2,   0,    255,
+                      0,    0,    0x40, 0x04, 0,   0,   0,   0,   0,    0,   0xbb, 0x80};
+    struct Case {
+        const char* name;
+        RecordingJournalHeader header;
+        bool agrees;
+    };
+    std::vector<Case> cases = {{"mq", mqStereoHeader(), true}, {"lossless", alac, true}};
+    auto aacRate = mqStereoHeader();
+    aacRate.sampleRate = 48000; // the configuration says 44100
+    auto aacChannels = mqStereoHeader();
+    aacChannels.channels = 1;
+    auto aacMain = mqStereoHeader();
+    aacMain.extradata[0] = static_cast<uint8_t>((aacMain.extradata[0] & 7) | 1 << 3);
+    auto alacRate = alac;
+    alacRate.sampleRate = 44100;
+    auto alacBits = alac;
+    alacBits.bitsPerRawSample = 24;
+    auto alacChannels = alac;
+    alacChannels.channels = 1;
+    auto alacShort = alac;
+    alacShort.extradata.resize(24);
+    for (auto& [name, header] : {std::pair{"aac-rate", aacRate}, {"aac-channels", aacChannels},
+                                 {"aac-main", aacMain}, {"alac-rate", alacRate},
+                                 {"alac-bits", alacBits}, {"alac-channels", alacChannels},
+                                 {"alac-short", alacShort}}) {
+        cases.push_back({name, header, false});
+    }
+    for (const Case& tried : cases) {
+        SCOPED_TRACE(tried.name);
+        const std::string recording = folder.path(std::string(tried.name) + ".m4a");
+        RecordingJournal journal;
+        ASSERT_EQ(journal.create(recording, tried.header), 0);
+        ASSERT_EQ(journal.append(packetSizes(10)), 0);
+        journal.keep();
+        RecordingJournal::ReadFailure failure = RecordingJournal::ReadFailure::None;
+        const auto read = RecordingJournal::read(RecordingJournal::pathFor(recording), UINT64_MAX,
+                                                 &failure);
+        EXPECT_EQ(read.has_value(), tried.agrees);
+        EXPECT_EQ(failure, tried.agrees ? RecordingJournal::ReadFailure::None
+                                        : RecordingJournal::ReadFailure::NotAJournal);
+    }
+}

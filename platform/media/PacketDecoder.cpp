@@ -124,9 +124,12 @@ AVCodecContext* decoderFor(const RecordingJournalHeader& header, const std::stri
     return cache.decoderFor(header, setUp);
 }
 
+// What the decoder is opened with (the sample size only matters to a
+// lossless one).
 std::string setUpOf(const RecordingJournalHeader& header) {
+    const int bits = header.codec == "aac" ? 0 : header.bitsPerRawSample;
     return header.codec + " " + std::to_string(header.sampleRate) + " " +
-           std::to_string(header.channels) + " " + std::to_string(header.bitsPerRawSample) + " " +
+           std::to_string(header.channels) + " " + std::to_string(bits) + " " +
            std::string(header.extradata.begin(), header.extradata.end());
 }
 
@@ -174,6 +177,27 @@ bool PacketDecoder::decodesWhole(const uint8_t* data, uint32_t size, bool contin
     const int rest = avcodec_receive_frame(decoder, mFrame);
     av_frame_unref(mFrame);
     return whole && rest == AVERROR(EAGAIN);
+}
+
+bool PacketDecoder::decodesFirstPacket(const uint8_t* data, uint32_t size) {
+    AVCodecContext* decoder = decoderFor(mHeader, mSetUp);
+    if (!decoder || !isOpen() || size == 0) {
+        return false;
+    }
+    if (mDecoded) {
+        avcodec_flush_buffers(decoder);
+    }
+    // Whatever it decodes, the decoder may hold the bytes after the packet.
+    mDecoded = true;
+    mPacket->data = const_cast<uint8_t*>(data);
+    mPacket->size = static_cast<int>(size);
+    if (avcodec_send_packet(decoder, mPacket) < 0 || avcodec_receive_frame(decoder, mFrame) < 0) {
+        return false;
+    }
+    const bool decoded = mFrame->nb_samples > 0 && mFrame->nb_samples <= mHeader.framesPerPacket &&
+                         mFrame->ch_layout.nb_channels == mHeader.channels;
+    av_frame_unref(mFrame);
+    return decoded;
 }
 
 bool PacketDecoder::mayStartPacket(const uint8_t* data, uint32_t size) const {

@@ -27,6 +27,13 @@ public:
     // the decoder goes on from the packet before (the one just before these
     // bytes in the file); otherwise it starts afresh.
     bool decodesWhole(const uint8_t* data, uint32_t size, bool continuing = false);
+    // Whether the first packet in `size` bytes decodes, whatever follows it
+    // (a fresh start). An AAC decoder that runs out of bytes before the
+    // packet's end fails, so for AAC the shortest stretch that passes ends
+    // where the packet does. (A lossless decoder also fails on bytes that
+    // follow a packet.)
+    bool decodesFirstPacket(const uint8_t* data, uint32_t size);
+    bool isAac() const { return mAac; }
     // Whether `size` bytes start as a packet of the recording's encoder
     // does: its first syntax element is the channel element the channel
     // count gives (or, in AAC, the fill element the encoder puts in front

@@ -5,6 +5,7 @@
 #include "platform/media/LostStretchScan.h"
 #include "platform/media/Mp4Boxes.h"
 #include "platform/media/PacketDecoder.h"
+#include "platform/media/PacketWalk.h"
 #include "platform/media/RecorderSetUps.h"
 #include "platform/media/RecordingJournal.h"
 #include "platform/media/RecordingOutput.h"
@@ -228,6 +229,45 @@ PlacedPackets placePackets(int fd, RecordingJournal::Contents& journal, uint64_t
     return placed;
 }
 
+// Writes the index of the packets laid out, after `audioEnd`, and lets the
+// journal go.
+RecoveredRecording finish(int fd, const std::string& path, const std::string& journalPath,
+                          const RecordingJournalHeader& header, const PacketLayout& layout,
+                          uint64_t audioEnd) {
+    std::string error;
+    if (!RecoveryIndexBuilder::finish(fd, header, layout, audioEnd, &error)) {
+        return result(Outcome::Failed, path, error);
+    }
+    removeJournal(journalPath);
+    RecoveredRecording recovered = result(Outcome::Recovered, path);
+    recovered.frames =
+        static_cast<int64_t>(layout.sizes.size()) * header.framesPerPacket - header.priming;
+    recovered.sampleRate = header.sampleRate;
+    recovered.startedAt = header.startedAt;
+    return recovered;
+}
+
+// The journal names no packet, yet the file holds audio: every batch was
+// lost, or the recording died before its first. The packets are found by
+// decoding them one after another from the start; whatever follows the last
+// one found stays in the file, unplayed, and nothing is cut.
+RecoveredRecording recoverUnlisted(int fd, const std::string& path, const std::string& journalPath,
+                                   const RecordingJournalHeader& header, uint64_t fileSize) {
+    PacketLayout layout;
+    layout.sizes = PacketWalk(fd, header, fileSize).sizes();
+    if (layout.sizes.empty()) {
+        return setAside(journalPath, path,
+                        "the journal lists no audio, and what " + nameOf(path) +
+                            " holds does not decode as its audio");
+    }
+    const uint64_t end = header.dataOffset + std::accumulate(layout.sizes.begin(),
+                                                             layout.sizes.end(), uint64_t{0});
+    if (end < fileSize) {
+        layout.gaps.push_back({layout.sizes.size(), fileSize - end});
+    }
+    return finish(fd, path, journalPath, header, layout, fileSize);
+}
+
 RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::string& journalPath,
                                 RecordingJournal::Contents& journal, uint64_t fileSize) {
     const RecordingJournalHeader& header = journal.header;
@@ -242,8 +282,7 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
         return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
     }
     if (journal.packetSizes.empty() && journal.afterLosses.empty()) {
-        return setAside(journalPath, path,
-                        "the journal lists no audio, but " + nameOf(path) + " holds some");
+        return recoverUnlisted(fd, path, journalPath, header, fileSize);
     }
     PlacedPackets placed = placePackets(fd, journal, fileSize);
     PacketLayout& layout = placed.layout;
@@ -268,17 +307,7 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
         return setAside(journalPath, path,
                         "the journal does not describe the audio in " + nameOf(path));
     }
-    std::string error;
-    if (!RecoveryIndexBuilder::finish(fd, header, layout, audioEnd, &error)) {
-        return result(Outcome::Failed, path, error);
-    }
-    removeJournal(journalPath);
-    RecoveredRecording recovered = result(Outcome::Recovered, path);
-    recovered.frames =
-        static_cast<int64_t>(layout.sizes.size()) * header.framesPerPacket - header.priming;
-    recovered.sampleRate = header.sampleRate;
-    recovered.startedAt = header.startedAt;
-    return recovered;
+    return finish(fd, path, journalPath, header, layout, audioEnd);
 }
 
 // Whether the packets' first elements are those of the set-up's channels:

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -603,6 +604,93 @@ TEST_F(RecordingRecoveryTest, ADamagedJournalNeverCostsTheRecording) {
     ASSERT_EQ(recovered.outcome, Outcome::Recovered) << recovered.error;
     EXPECT_NEAR(static_cast<double>(recovered.frames) / 22050, 18.5, 0.7);
     EXPECT_EQ(decodingErrors(path), "");
+}
+
+// A journal that names no packet (every batch lost, or none written yet)
+// leaves it to the audio: its packets are found by decoding them one after
+// another, and the tape plays all of them; where the audio stops decoding,
+// what follows stays in the file. Noise is never made a tape of.
+TEST_F(RecordingRecoveryTest, AJournalThatNamesNoPacketLeavesItToTheAudio) {
+    // Twenty seconds of LQ mono, every batch damaged in both copies.
+    auto lq = aac(1);
+    lq->setSampleRate(22050);
+    const std::string lecture = folder.path("lecture.m4a");
+    recordAndKill(lecture, lq, 24000, makeSine(1, static_cast<int64_t>(kRate * 20), kRate, 441),
+                  std::chrono::milliseconds(1500));
+    const std::string lectureJournal = RecordingJournal::pathFor(lecture);
+    const auto named = RecordingJournal::read(lectureJournal);
+    ASSERT_TRUE(named);
+    const std::string recording = fileBytes(lecture);
+    std::vector<size_t> everyBatch(batchesOf(fileBytes(lectureJournal)).size() / 2);
+    std::iota(everyBatch.begin(), everyBatch.end(), 0);
+    const std::string unlisted = withBatchesLost(fileBytes(lectureJournal), everyBatch);
+    writeBytes(lectureJournal, unlisted);
+    const RecoveredRecording walked = recoverRecording(lecture);
+    ASSERT_EQ(walked.outcome, Outcome::Recovered) << walked.error;
+    // At least every packet the journal named, and nothing that was not written.
+    const auto namedPackets = static_cast<int64_t>(named->packetSizes.size());
+    EXPECT_GE(walked.frames, namedPackets * named->header.framesPerPacket - named->header.priming);
+    EXPECT_LE(walked.frames, 20 * 22050 + 1024);
+    EXPECT_FALSE(std::filesystem::exists(lectureJournal));
+    const uint64_t dataOffset = named->header.dataOffset;
+    EXPECT_EQ(fileBytes(lecture).compare(dataOffset, recording.size() - dataOffset, recording,
+                                         dataOffset, recording.size() - dataOffset),
+              0)
+        << "the audio moved";
+    EXPECT_EQ(decodingErrors(lecture), "");
+    EXPECT_NEAR(probedSeconds(lecture), static_cast<double>(walked.frames) / 22050, 0.05);
+
+    // Four seconds of lossless stereo whose journal ends after its header:
+    // back bit for bit.
+    const Channels stereo = makeSine(2, static_cast<int64_t>(kRate * 4), kRate, 441);
+    const std::string song = folder.path("song.m4a");
+    recordAndKill(song, lossless16(2), 0, stereo, std::chrono::milliseconds(800));
+    const std::string songJournal = RecordingJournal::pathFor(song);
+    const std::string songRecording = fileBytes(song);
+    const std::string fullJournal = fileBytes(songJournal);
+    writeBytes(songJournal, fullJournal.substr(0, batchesOf(fullJournal).front().at));
+    const RecoveredRecording lossless = recoverRecording(song);
+    ASSERT_EQ(lossless.outcome, Outcome::Recovered) << lossless.error;
+    EXPECT_GE(lossless.frames, static_cast<int64_t>(kRate * 3));
+    auto file = VELKExtendedAudioFile::forPlayback(song);
+    const Channels played = readAll(*file, 2);
+    ASSERT_EQ(static_cast<int64_t>(played[0].size()), lossless.frames);
+    for (uint32_t c = 0; c < 2; ++c) {
+        EXPECT_TRUE(std::equal(played[c].begin(), played[c].end(), stereo[c].begin()))
+            << "channel " << c << " differs from what was recorded";
+    }
+
+    // Damage two seconds in: the packets before it play, and the rest of
+    // the file is kept as it was.
+    std::string damaged = recording;
+    std::mt19937 random(31);
+    const size_t damageAt = dataOffset + (recording.size() - dataOffset) / 10;
+    for (size_t i = damageAt; i < damageAt + 300; ++i) {
+        damaged[i] = static_cast<char>(random());
+    }
+    writeBytes(lecture, damaged);
+    writeBytes(lectureJournal, unlisted);
+    const RecoveredRecording cut = recoverRecording(lecture);
+    ASSERT_EQ(cut.outcome, Outcome::Recovered) << cut.error;
+    EXPECT_GT(cut.frames, 22050);
+    EXPECT_LT(cut.frames, 22050 * 3);
+    EXPECT_EQ(fileBytes(lecture).compare(dataOffset, damaged.size() - dataOffset, damaged,
+                                         dataOffset, damaged.size() - dataOffset),
+              0)
+        << "audio after the damage was cut or moved";
+    EXPECT_EQ(decodingErrors(lecture), "");
+
+    // Noise where the audio should be: nothing decodes, nothing changes.
+    std::string noise = recording;
+    for (size_t i = dataOffset; i < noise.size(); ++i) {
+        noise[i] = static_cast<char>(random());
+    }
+    writeBytes(lecture, noise);
+    writeBytes(lectureJournal, unlisted);
+    const RecoveredRecording refused = recoverRecording(lecture);
+    EXPECT_EQ(refused.outcome, Outcome::Failed);
+    EXPECT_TRUE(refused.journalSetAside);
+    EXPECT_EQ(fileBytes(lecture), noise);
 }
 
 // When both copies of a batch are lost, the packets after it are found

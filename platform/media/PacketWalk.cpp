@@ -1,0 +1,113 @@
+#include "platform/media/PacketWalk.h"
+
+#include "platform/media/FileTransfer.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Bytes read at a time; each read reaches a largest packet past the last
+// offset it is used for.
+constexpr uint64_t kBlock = 1 << 20;
+// The fewest bytes that show whether they can start a packet.
+constexpr uint64_t kStartBytes = 3;
+
+} // namespace
+
+PacketWalk::PacketWalk(int fd, const RecordingJournalHeader& header, uint64_t fileSize)
+    : mFd(fd), mHeader(header), mFileSize(fileSize), mDecoder(header) {}
+
+std::vector<uint32_t> PacketWalk::sizes() {
+    std::vector<uint32_t> found;
+    if (!mDecoder.isOpen() || mHeader.dataOffset >= mFileSize) {
+        return found;
+    }
+    // A packet and the start of the next one.
+    const uint64_t reach = PacketDecoder::largestPacket(mHeader) + kStartBytes;
+    const uint64_t blockSize = std::min(kBlock + reach, mFileSize - mHeader.dataOffset);
+    const std::unique_ptr<uint8_t[]> block(new uint8_t[blockSize]);
+    uint64_t blockStart = 0;
+    uint64_t blockEnd = 0;
+    for (uint64_t at = mHeader.dataOffset; at < mFileSize;) {
+        const uint64_t available = std::min(reach, mFileSize - at);
+        if (at + available > blockEnd) {
+            blockStart = at;
+            blockEnd = std::min(at + blockSize, mFileSize);
+            if (preadAll(mFd, block.get(), blockEnd - blockStart, blockStart) != 0) {
+                break;
+            }
+        }
+        const uint32_t size = packetAt(block.get() + (at - blockStart), available);
+        if (size == 0) {
+            break;
+        }
+        found.push_back(size);
+        at += size;
+    }
+    return found;
+}
+
+uint32_t PacketWalk::packetAt(const uint8_t* data, uint64_t available) {
+    if (!mDecoder.mayStartPacket(data, static_cast<uint32_t>(available))) {
+        return 0;
+    }
+    const uint64_t most = std::min(available, PacketDecoder::largestPacket(mHeader));
+    if (mDecoder.isAac()) {
+        const uint64_t size = shortestDecodingStretch(data, most);
+        if (size > 0 && mayEndAt(data, available, size) && tryWhole(data, size)) {
+            return static_cast<uint32_t>(size);
+        }
+    }
+    // Every length in turn, the shortest first: a packet followed by zero
+    // bytes also decodes whole with them.
+    for (uint64_t size = 1; size <= most; ++size) {
+        if (mayEndAt(data, available, size) && tryWhole(data, size)) {
+            return static_cast<uint32_t>(size);
+        }
+    }
+    return 0;
+}
+
+uint64_t PacketWalk::shortestDecodingStretch(const uint8_t* data, uint64_t most) {
+    if (!tryFirstPacket(data, most)) {
+        return 0;
+    }
+    uint64_t shortest = 1;
+    uint64_t longest = most;
+    while (shortest < longest) {
+        const uint64_t middle = shortest + (longest - shortest) / 2;
+        if (tryFirstPacket(data, middle)) {
+            longest = middle;
+        } else if (mTriesLeft == 0) {
+            return 0;
+        } else {
+            shortest = middle + 1;
+        }
+    }
+    return longest;
+}
+
+bool PacketWalk::tryWhole(const uint8_t* data, uint64_t size) {
+    if (mTriesLeft == 0) {
+        return false;
+    }
+    --mTriesLeft;
+    return mDecoder.decodesWhole(data, static_cast<uint32_t>(size));
+}
+
+bool PacketWalk::tryFirstPacket(const uint8_t* data, uint64_t size) {
+    if (mTriesLeft == 0) {
+        return false;
+    }
+    --mTriesLeft;
+    return mDecoder.decodesFirstPacket(data, static_cast<uint32_t>(size));
+}
+
+bool PacketWalk::mayEndAt(const uint8_t* data, uint64_t available, uint64_t size) const {
+    const uint64_t after = available - size;
+    // Too few bytes after it to tell: the start of a packet the recording
+    // was cut short in.
+    return after < kStartBytes ||
+           mDecoder.mayStartPacket(data + size, static_cast<uint32_t>(after));
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/media/PacketDecoder.h"
+#include "platform/media/RecordingJournal.h"
+
+#include <cstdint>
+#include <vector>
+
+// Finds the packets of a recording whose journal names none of them (every
+// batch lost, or the recording cut short before its first), from where its
+// audio starts. Raw AAC and ALAC carry neither a frame sync nor a length, so
+// the decoder is the judge: a packet is the shortest stretch that decodes as
+// exactly one whole packet and is followed by what can start the next one,
+// or by the end of the file.
+//
+// Bounded: the file is read a block at a time, and the decoding tried in all
+// is capped, so a long or hostile file costs a few seconds at most. The walk
+// stops at the first stretch that is not a packet; whatever follows stays
+// for the caller to keep.
+class PacketWalk {
+public:
+    // Decodings tried in all: about two minutes of AAC (some thirteen
+    // decodings a packet, a few seconds' work at most), or hours of
+    // lossless audio, where few lengths can end a packet.
+    static constexpr uint64_t kMostTries = 60000;
+
+    PacketWalk(int fd, const RecordingJournalHeader& header, uint64_t fileSize);
+
+    // The sizes of the packets found one after another from the audio's
+    // start; empty when not even the first decodes.
+    std::vector<uint32_t> sizes();
+
+private:
+    // The size of the packet that starts `data`, with `available` bytes of
+    // the file from there; 0 when no stretch of it is one.
+    uint32_t packetAt(const uint8_t* data, uint64_t available);
+    // Where an AAC packet ends, found by halving: the shortest stretch of
+    // at most `most` bytes whose first packet decodes; 0 when none does.
+    // Ten decodings or so instead of one for every length that may end it.
+    uint64_t shortestDecodingStretch(const uint8_t* data, uint64_t most);
+    // Whether a packet can end `size` bytes into `data`: the file ends
+    // there, or what follows can start a packet.
+    bool mayEndAt(const uint8_t* data, uint64_t available, uint64_t size) const;
+    // Decodings, each counted against the walk's bound.
+    bool tryWhole(const uint8_t* data, uint64_t size);
+    bool tryFirstPacket(const uint8_t* data, uint64_t size);
+
+    int mFd;
+    const RecordingJournalHeader& mHeader;
+    uint64_t mFileSize;
+    uint64_t mTriesLeft = kMostTries;
+    PacketDecoder mDecoder;
+};

@@ -278,7 +278,10 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
     if (fileSize <= header.dataOffset) {
         return removeEmptyLeftover(path, journalPath, start, header);
     }
-    if (!startMatches(start, header.fileHeader)) {
+    // Finishing writes the header as the journal's muxer writes it: one
+    // that is not the file's would change the file's first bytes.
+    if (!startMatches(start, header.fileHeader) ||
+        header.fileHeader != RecoveryIndexBuilder::bareHeader(header.muxer)) {
         return setAside(journalPath, path, "the journal does not belong to " + nameOf(path));
     }
     if (journal.packetSizes.empty() && journal.afterLosses.empty()) {

@@ -286,6 +286,26 @@ TEST_F(RecordingRecoveryTest, JournalsThatDoNotFitTheirFileChangeNothing) {
     const std::string journal = RecordingJournal::pathFor(path);
     const std::string journalBytes = fileBytes(journal);
 
+    // A journal that names the other muxer, its checksums sound: the file's
+    // header is not the one that muxer writes, so not a byte is rewritten.
+    const auto named = RecordingJournal::read(journal);
+    ASSERT_TRUE(named);
+    {
+        RecordingJournalHeader other = named->header;
+        other.muxer = other.muxer == "ipod" ? "mp4" : "ipod";
+        RecordingJournal forged;
+        ASSERT_EQ(forged.create(path, other), 0);
+        ASSERT_EQ(forged.append(named->packetSizes), 0);
+        forged.keep();
+    }
+    const std::string unfinished = fileBytes(path);
+    const RecoveredRecording otherMuxer = recoverRecording(path);
+    EXPECT_EQ(otherMuxer.outcome, Outcome::Failed);
+    EXPECT_TRUE(otherMuxer.journalSetAside);
+    EXPECT_EQ(fileBytes(path), unfinished);
+    std::filesystem::remove(journal + ".unrecoverable");
+    writeBytes(journal, journalBytes);
+
     // Another file now has the recording's name: it is not touched.
     const std::string recording = fileBytes(path);
     { std::ofstream(path, std::ios::binary | std::ios::trunc) << "a letter, not a recording"; }

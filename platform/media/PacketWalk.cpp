@@ -79,7 +79,7 @@ uint64_t PacketWalk::shortestDecodingStretch(const uint8_t* data, uint64_t most)
         const uint64_t middle = shortest + (longest - shortest) / 2;
         if (tryFirstPacket(data, middle)) {
             longest = middle;
-        } else if (mTriesLeft == 0) {
+        } else if (spent()) {
             return 0;
         } else {
             shortest = middle + 1;
@@ -89,19 +89,31 @@ uint64_t PacketWalk::shortestDecodingStretch(const uint8_t* data, uint64_t most)
 }
 
 bool PacketWalk::tryWhole(const uint8_t* data, uint64_t size) {
-    if (mTriesLeft == 0) {
+    if (!spend(size)) {
         return false;
     }
-    --mTriesLeft;
     return mDecoder.decodesWhole(data, static_cast<uint32_t>(size));
 }
 
 bool PacketWalk::tryFirstPacket(const uint8_t* data, uint64_t size) {
-    if (mTriesLeft == 0) {
+    if (!spend(size)) {
+        return false;
+    }
+    return mDecoder.decodesFirstPacket(data, static_cast<uint32_t>(size));
+}
+
+bool PacketWalk::spend(uint64_t bytes) {
+    if (spent() || bytes > mBytesLeft) {
+        mTriesLeft = 0;
         return false;
     }
     --mTriesLeft;
-    return mDecoder.decodesFirstPacket(data, static_cast<uint32_t>(size));
+    mBytesLeft -= bytes;
+    return true;
+}
+
+bool PacketWalk::spent() const {
+    return mTriesLeft == 0;
 }
 
 bool PacketWalk::mayEndAt(const uint8_t* data, uint64_t available, uint64_t size) const {

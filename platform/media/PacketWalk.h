@@ -14,15 +14,16 @@
 // or by the end of the file.
 //
 // Bounded: the file is read a block at a time, and the decoding tried in all
-// is capped, so a long or hostile file costs a few seconds at most. The walk
+// is capped, so a long or hostile file costs some seconds at most. The walk
 // stops at the first stretch that is not a packet; whatever follows stays
 // for the caller to keep.
 class PacketWalk {
 public:
-    // Decodings tried in all: about two minutes of AAC (some thirteen
-    // decodings a packet, a few seconds' work at most), or hours of
-    // lossless audio, where few lengths can end a packet.
-    static constexpr uint64_t kMostTries = 60000;
+    // Decodings tried, and bytes decoded, in all: some fifteen minutes of
+    // AAC (about thirteen decodings of half a packet each per packet) or
+    // of lossless audio (one decoding a packet), and a few seconds' work.
+    static constexpr uint64_t kMostTries = 600'000;
+    static constexpr uint64_t kMostBytes = 256ull << 20;
 
     PacketWalk(int fd, const RecordingJournalHeader& header, uint64_t fileSize);
 
@@ -41,6 +42,10 @@ private:
     // Whether a packet can end `size` bytes into `data`: the file ends
     // there, or what follows can start a packet.
     bool mayEndAt(const uint8_t* data, uint64_t available, uint64_t size) const;
+    // Takes one decoding of `bytes` from what the walk may still spend;
+    // false once it is spent.
+    bool spend(uint64_t bytes);
+    bool spent() const;
     // Decodings, each counted against the walk's bound.
     bool tryWhole(const uint8_t* data, uint64_t size);
     bool tryFirstPacket(const uint8_t* data, uint64_t size);
@@ -49,5 +54,6 @@ private:
     const RecordingJournalHeader& mHeader;
     uint64_t mFileSize;
     uint64_t mTriesLeft = kMostTries;
+    uint64_t mBytesLeft = kMostBytes;
     PacketDecoder mDecoder;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -29,6 +30,7 @@ std::vector<uint32_t> PacketWalk::sizes() {
     const std::unique_ptr<uint8_t[]> block(new uint8_t[blockSize]);
     uint64_t blockStart = 0;
     uint64_t blockEnd = 0;
+    uint64_t lastStart = 0;
     for (uint64_t at = mHeader.dataOffset; at < mFileSize;) {
         const uint64_t available = std::min(reach, mFileSize - at);
         if (at + available > blockEnd) {
@@ -43,7 +45,11 @@ std::vector<uint32_t> PacketWalk::sizes() {
             break;
         }
         found.push_back(size);
+        lastStart = at;
         at += size;
+    }
+    if (!found.empty() && !mDecoder.isAac()) {
+        trimLast(found, lastStart);
     }
     return found;
 }
@@ -53,17 +59,25 @@ uint32_t PacketWalk::packetAt(const uint8_t* data, uint64_t available) {
         return 0;
     }
     const uint64_t most = std::min(available, PacketDecoder::largestPacket(mHeader));
-    if (mDecoder.isAac()) {
-        const uint64_t size = shortestDecodingStretch(data, most);
-        if (size > 0 && mayEndAt(data, available, size) && tryWhole(data, size)) {
+    if (!mDecoder.isAac()) {
+        if (const uint64_t size = firstEndBeforeAStart(data, available, most); size > 0) {
             return static_cast<uint32_t>(size);
         }
     }
-    // Every length in turn, the shortest first: a packet followed by zero
-    // bytes also decodes whole with them.
+    // An AAC packet, or the last of a lossless recording, followed by bytes
+    // that start none.
+    const uint64_t size = shortestDecodingStretch(data, most);
+    if (size == 0 || data[size - 1] == 0 || !tryWhole(data, size)) {
+        return 0;
+    }
+    return static_cast<uint32_t>(size);
+}
+
+uint64_t PacketWalk::firstEndBeforeAStart(const uint8_t* data, uint64_t available,
+                                          uint64_t most) {
     for (uint64_t size = 1; size <= most; ++size) {
         if (mayEndAt(data, available, size) && tryWhole(data, size)) {
-            return static_cast<uint32_t>(size);
+            return size;
         }
     }
     return 0;
@@ -86,6 +100,19 @@ uint64_t PacketWalk::shortestDecodingStretch(const uint8_t* data, uint64_t most)
         }
     }
     return longest;
+}
+
+void PacketWalk::trimLast(std::vector<uint32_t>& found, uint64_t lastStart) {
+    const uint32_t size = found.back();
+    std::vector<uint8_t> packet(size);
+    if (size < 2 || preadAll(mFd, packet.data(), packet.size(), lastStart) != 0 ||
+        !tryFirstPacket(packet.data(), size - 1)) {
+        return; // one byte less does not decode: it ends where it was found
+    }
+    const uint64_t shortest = shortestDecodingStretch(packet.data(), size - 1);
+    if (shortest > 0 && packet[shortest - 1] != 0) {
+        found.back() = static_cast<uint32_t>(shortest);
+    }
 }
 
 bool PacketWalk::tryWhole(const uint8_t* data, uint64_t size) {
@@ -120,6 +147,7 @@ bool PacketWalk::mayEndAt(const uint8_t* data, uint64_t available, uint64_t size
     const uint64_t after = available - size;
     // Too few bytes after it to tell: the start of a packet the recording
     // was cut short in.
-    return after < kStartBytes ||
-           mDecoder.mayStartPacket(data + size, static_cast<uint32_t>(after));
+    return data[size - 1] != 0 &&
+           (after < kStartBytes ||
+            mDecoder.mayStartPacket(data + size, static_cast<uint32_t>(after)));
 }

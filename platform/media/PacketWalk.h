@@ -9,9 +9,9 @@
 // Finds the packets of a recording whose journal names none of them (every
 // batch lost, or the recording cut short before its first), from where its
 // audio starts. Raw AAC and ALAC carry neither a frame sync nor a length, so
-// the decoder is the judge: a packet is the shortest stretch that decodes as
-// exactly one whole packet and is followed by what can start the next one,
-// or by the end of the file.
+// the decoder is the judge. A packet ends with the element that closes it,
+// so its last byte is never 0; cut short, it does not decode, and with bytes
+// after it, it does: so a packet is the shortest stretch that decodes.
 //
 // Bounded: the file is read a block at a time, and the decoding tried in all
 // is capped, so a long or hostile file costs some seconds at most. The walk
@@ -20,8 +20,8 @@
 class PacketWalk {
 public:
     // Decodings tried, and bytes decoded, in all: some fifteen minutes of
-    // AAC (about thirteen decodings of half a packet each per packet) or
-    // of lossless audio (one decoding a packet), and a few seconds' work.
+    // CD-rate AAC (about thirteen decodings of half a packet each per packet)
+    // or of lossless audio (one decoding a packet), and a few seconds' work.
     static constexpr uint64_t kMostTries = 600'000;
     static constexpr uint64_t kMostBytes = 256ull << 20;
 
@@ -35,12 +35,20 @@ private:
     // The size of the packet that starts `data`, with `available` bytes of
     // the file from there; 0 when no stretch of it is one.
     uint32_t packetAt(const uint8_t* data, uint64_t available);
-    // Where an AAC packet ends, found by halving: the shortest stretch of
-    // at most `most` bytes whose first packet decodes; 0 when none does.
-    // Ten decodings or so instead of one for every length that may end it.
+    // The first length after which a packet can start and up to which the
+    // packet decodes: a lossless packet's end, found with one decoding or
+    // so. (A lossless decoder takes bytes after a packet with it, so where
+    // none can start, the length may run past the end.)
+    uint64_t firstEndBeforeAStart(const uint8_t* data, uint64_t available, uint64_t most);
+    // Where the first packet in `data` ends, found by halving: the shortest
+    // stretch of at most `most` bytes whose first packet decodes; 0 when
+    // none does. Ten decodings or so instead of one for every length.
     uint64_t shortestDecodingStretch(const uint8_t* data, uint64_t most);
-    // Whether a packet can end `size` bytes into `data`: the file ends
-    // there, or what follows can start a packet.
+    // Shortens the last packet found to where it really ends, when bytes
+    // that start no packet follow it.
+    void trimLast(std::vector<uint32_t>& found, uint64_t lastStart);
+    // Whether a packet can end `size` bytes into `data`: its last byte is
+    // not 0, and the file ends there or what follows can start a packet.
     bool mayEndAt(const uint8_t* data, uint64_t available, uint64_t size) const;
     // Takes one decoding of `bytes` from what the walk may still spend;
     // false once it is spent.

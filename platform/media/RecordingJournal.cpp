@@ -425,7 +425,9 @@ uint32_t bigEndian32At(const std::vector<uint8_t>& bytes, size_t at) {
 bool configurationAgrees(const RecordingJournalHeader& header) {
     const std::vector<uint8_t>& configuration = header.extradata;
     if (header.codec == "aac") {
-        // AudioSpecificConfig: low complexity, the rate's index, the channels.
+        // AudioSpecificConfig: low complexity, the rate's index, the channels
+        // (for more than two, the encoder may list them in a table of their
+        // own instead, and say 0 here).
         static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                          22050, 16000, 12000, 11025, 8000,  7350};
         static constexpr int kChannels[] = {0, 1, 2, 3, 4, 5, 6, 8};
@@ -435,9 +437,11 @@ bool configurationAgrees(const RecordingJournalHeader& header) {
         const unsigned objectType = configuration[0] >> 3;
         const unsigned rateIndex = (configuration[0] & 7u) << 1 | configuration[1] >> 7;
         const unsigned channelIndex = configuration[1] >> 3 & 0xfu;
+        const bool channelsAgree =
+            (channelIndex == 0 && header.channels > 2 && configuration.size() > 2) ||
+            (channelIndex < std::size(kChannels) && kChannels[channelIndex] == header.channels);
         return objectType == 2 && rateIndex < std::size(kRates) &&
-               kRates[rateIndex] == header.sampleRate && channelIndex < std::size(kChannels) &&
-               kChannels[channelIndex] == header.channels;
+               kRates[rateIndex] == header.sampleRate && channelsAgree;
     }
     // The lossless cookie: its size, "alac", and from byte 12 on the packet
     // length, the sample size, the channels and the rate.

@@ -45,11 +45,17 @@ struct Unfinished {
 // A recording as a kill leaves it: the file and its journal before it is finished.
 Unfinished recordUnfinished(const std::string& path,
                             const std::shared_ptr<VELKAudioStreamBasicDescription>& description,
-                            uint64_t bitrate) {
+                            uint64_t bitrate, bool silent) {
     const uint32_t channels = description->channelsPerFrame();
     Unfinished unfinished{path, {}, {}};
     auto file = VELKExtendedAudioFile::forRecording(path, description, bitrate, nullptr);
-    writeChannels(*file, programme(channels, description->sampleRate(), 4.5), 4096);
+    Channels signal = programme(channels, description->sampleRate(), 4.5);
+    if (silent) {
+        for (auto& channel : signal) {
+            std::fill(channel.begin(), channel.end(), 0.0f);
+        }
+    }
+    writeChannels(*file, signal, 4096);
     const auto journal = RecordingJournal::read(RecordingJournal::pathFor(path));
     if (!journal) {
         ADD_FAILURE() << "no journal for " << path;
@@ -92,36 +98,64 @@ std::shared_ptr<VELKAudioStreamBasicDescription> lossless(uint32_t channels, uin
     return description;
 }
 
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 } // namespace
 
 // Decoding alone finds every packet the journal would have named, in every
-// quality the recorder makes, through pauses and loud passages alike.
+// quality the recorder makes, through pauses and loud passages alike, and
+// in silence, whose lossless packets are mostly zero bytes. Zeros or noise
+// after the last packet (what a power cut can leave) are not taken for
+// part of it.
 TEST(PacketWalk, DecodingFindsThePacketsTheJournalNames) {
     ScratchFolder folder;
     struct Case {
         const char* name;
         std::shared_ptr<VELKAudioStreamBasicDescription> description;
         uint64_t bitrate;
+        bool silent;
     };
     const Case cases[] = {
-        {"aac-128-stereo", aac(2, 44100), 128000},
-        {"aac-128-mono", aac(1, 44100), 64000},
-        {"aac-48-mono", aac(1, 22050), 24000},
-        {"aac-48-stereo", aac(2, 22050), 48000},
-        {"alac-16-stereo", lossless(2, kAppleLosslessFormatFlag_16BitSourceData), 0},
-        {"alac-16-mono", lossless(1, kAppleLosslessFormatFlag_16BitSourceData), 0},
-        {"alac-24-stereo", lossless(2, kAppleLosslessFormatFlag_24BitSourceData), 0},
+        {"aac-128-stereo", aac(2, 44100), 128000, false},
+        {"aac-128-mono", aac(1, 44100), 64000, false},
+        {"aac-48-mono", aac(1, 22050), 24000, false},
+        {"aac-48-stereo", aac(2, 22050), 48000, false},
+        {"alac-16-stereo", lossless(2, kAppleLosslessFormatFlag_16BitSourceData), 0, false},
+        {"alac-16-mono", lossless(1, kAppleLosslessFormatFlag_16BitSourceData), 0, false},
+        {"alac-24-stereo", lossless(2, kAppleLosslessFormatFlag_24BitSourceData), 0, false},
+        {"alac-24-mono-silent", lossless(1, kAppleLosslessFormatFlag_24BitSourceData), 0, true},
+        {"aac-128-mono-silent", aac(1, 44100), 64000, true},
     };
+    std::mt19937 random(4);
     for (const Case& recording : cases) {
         SCOPED_TRACE(recording.name);
         const Unfinished unfinished = recordUnfinished(
             folder.path(std::string(recording.name) + ".m4a"), recording.description,
-            recording.bitrate);
+            recording.bitrate, recording.silent);
         ASSERT_GT(unfinished.journalled.size(), 20u);
         const std::vector<uint32_t> found = walk(unfinished.path, unfinished.header);
         // The file may hold packets written after the journal's last batch.
         ASSERT_GE(found.size(), unfinished.journalled.size());
         EXPECT_TRUE(std::equal(unfinished.journalled.begin(), unfinished.journalled.end(),
                                found.begin()));
+
+        const std::string bytes = fileBytes(unfinished.path);
+        size_t end = unfinished.header.dataOffset;
+        for (const uint32_t size : unfinished.journalled) {
+            end += size;
+        }
+        std::string noise(5000, '\0');
+        for (char& byte : noise) {
+            byte = static_cast<char>(random());
+        }
+        for (const std::string& after : {std::string(5000, '\0'), noise}) {
+            std::ofstream(unfinished.path, std::ios::binary | std::ios::trunc)
+                << bytes.substr(0, end) << after;
+            EXPECT_EQ(walk(unfinished.path, unfinished.header), unfinished.journalled)
+                << (after == noise ? "noise" : "zeros") << " after the last packet";
+        }
     }
 }

@@ -16,22 +16,24 @@ constexpr uint64_t kStartBytes = 3;
 
 } // namespace
 
-PacketWalk::PacketWalk(int fd, const RecordingJournalHeader& header, uint64_t fileSize)
-    : mFd(fd), mHeader(header), mFileSize(fileSize), mDecoder(header) {}
+PacketWalk::PacketWalk(int fd, const RecordingJournalHeader& header, uint64_t fileSize,
+                       uint64_t from)
+    : mFd(fd), mHeader(header), mFileSize(fileSize), mFrom(std::max(from, header.dataOffset)),
+      mDecoder(header) {}
 
 std::vector<uint32_t> PacketWalk::sizes() {
     std::vector<uint32_t> found;
-    if (!mDecoder.isOpen() || mHeader.dataOffset >= mFileSize) {
+    if (!mDecoder.isOpen() || mFrom >= mFileSize) {
         return found;
     }
     // A packet and the start of the next one.
     const uint64_t reach = PacketDecoder::largestPacket(mHeader) + kStartBytes;
-    const uint64_t blockSize = std::min(kBlock + reach, mFileSize - mHeader.dataOffset);
+    const uint64_t blockSize = std::min(kBlock + reach, mFileSize - mFrom);
     const std::unique_ptr<uint8_t[]> block(new uint8_t[blockSize]);
     uint64_t blockStart = 0;
     uint64_t blockEnd = 0;
     uint64_t lastStart = 0;
-    for (uint64_t at = mHeader.dataOffset; at < mFileSize;) {
+    for (uint64_t at = mFrom; at < mFileSize;) {
         const uint64_t available = std::min(reach, mFileSize - at);
         if (at + available > blockEnd) {
             blockStart = at;

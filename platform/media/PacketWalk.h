@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-// Finds the packets of a recording whose journal names none of them (every
-// batch lost, or the recording cut short before its first), from where its
-// audio starts. Raw AAC and ALAC carry neither a frame sync nor a length, so
+// Finds the packets of a recording that its journal does not name: all of
+// them when it names none (every batch lost, or the recording cut short
+// before its first), or those written after its last batch. Raw AAC and ALAC carry neither a frame sync nor a length, so
 // the decoder is the judge. A packet ends with the element that closes it,
 // so its last byte is never 0; cut short, it does not decode, and with bytes
 // after it, it does: so a packet is the shortest stretch that decodes.
@@ -25,10 +25,13 @@ public:
     static constexpr uint64_t kMostTries = 600'000;
     static constexpr uint64_t kMostBytes = 256ull << 20;
 
-    PacketWalk(int fd, const RecordingJournalHeader& header, uint64_t fileSize);
+    // A walk from `from`, where a packet starts: the audio's start unless
+    // given.
+    PacketWalk(int fd, const RecordingJournalHeader& header, uint64_t fileSize,
+               uint64_t from = 0);
 
-    // The sizes of the packets found one after another from the audio's
-    // start; empty when not even the first decodes.
+    // The sizes of the packets found one after another from where the walk
+    // starts; empty when not even the first decodes.
     std::vector<uint32_t> sizes();
 
 private:
@@ -61,6 +64,7 @@ private:
     int mFd;
     const RecordingJournalHeader& mHeader;
     uint64_t mFileSize;
+    uint64_t mFrom;
     uint64_t mTriesLeft = kMostTries;
     uint64_t mBytesLeft = kMostBytes;
     PacketDecoder mDecoder;

@@ -626,6 +626,38 @@ TEST_F(RecordingRecoveryTest, ADamagedJournalNeverCostsTheRecording) {
     EXPECT_EQ(decodingErrors(path), "");
 }
 
+// Packets that reached the file after the journal's last batch are found
+// by decoding on from there: a journal cut back to its first batch gives the
+// same tape, bit for bit, as the whole journal.
+TEST_F(RecordingRecoveryTest, PacketsAfterTheLastBatchComeBackToo) {
+    const Channels signal = makeSine(2, static_cast<int64_t>(kRate * 3), kRate, 441);
+    const std::string path = folder.path("tail.m4a");
+    const std::string journal = RecordingJournal::pathFor(path);
+    recordAndKill(path, lossless16(2), 0, signal, std::chrono::milliseconds(600));
+    const std::string recording = fileBytes(path);
+    const std::string whole = fileBytes(journal);
+    const std::vector<JournalBatch> batches = batchesOf(whole);
+    ASSERT_GE(batches.size(), 4u) << "two batches, each written twice";
+
+    const RecoveredRecording fromWhole = recoverRecording(path);
+    ASSERT_EQ(fromWhole.outcome, Outcome::Recovered) << fromWhole.error;
+    const std::string finished = fileBytes(path);
+    writeBytes(path, recording);
+    writeBytes(journal, whole.substr(0, batches[2].at));
+    const RecoveredRecording fromFirstBatch = recoverRecording(path);
+    ASSERT_EQ(fromFirstBatch.outcome, Outcome::Recovered) << fromFirstBatch.error;
+    EXPECT_EQ(fromFirstBatch.frames, fromWhole.frames);
+    EXPECT_GT(fromWhole.frames, int64_t{batches[2].first} * 4096);
+    EXPECT_TRUE(fileBytes(path) == finished) << "the two recoveries made different files";
+
+    auto file = VELKExtendedAudioFile::forPlayback(path);
+    const Channels played = readAll(*file, 2);
+    ASSERT_EQ(static_cast<int64_t>(played[0].size()), fromWhole.frames);
+    for (uint32_t c = 0; c < 2; ++c) {
+        EXPECT_TRUE(std::equal(played[c].begin(), played[c].end(), signal[c].begin()));
+    }
+}
+
 // A journal that names no packet (every batch lost, or none written yet)
 // leaves it to the audio: its packets are found by decoding them one after
 // another, and the tape plays all of them; where the audio stops decoding,
@@ -752,7 +784,16 @@ TEST_F(RecordingRecoveryTest, ALostBatchCostsOnlyItsOwnAudio) {
         const RecoveredRecording recovered = recoverRecording(path);
         ASSERT_EQ(recovered.outcome, Outcome::Recovered) << recovered.error;
         const int framesPerPacket = intact->header.framesPerPacket;
-        EXPECT_EQ(recovered.frames, keptPackets * framesPerPacket - intact->header.priming);
+        // Besides, the packets that reached the file after the journal's
+        // last batch, found by decoding.
+        const int64_t later =
+            (recovered.frames + intact->header.priming) / framesPerPacket - keptPackets;
+        EXPECT_GE(later, 0);
+        EXPECT_LE(static_cast<int64_t>(kept.size()) + later,
+                  static_cast<int64_t>(signal[0].size()) / framesPerPacket + 1);
+        EXPECT_EQ(recovered.frames,
+                  (keptPackets + later) * framesPerPacket - intact->header.priming);
+        kept.resize(kept.size() + static_cast<size_t>(std::max<int64_t>(later, 0)), true);
         const uint64_t dataOffset = intact->header.dataOffset;
         uint64_t audioEnd = dataOffset;
         for (const uint32_t size : intact->packetSizes) {

@@ -8,10 +8,9 @@
 
 namespace {
 
-// Bytes read at a time, beyond a largest packet past the last offset a
-// read is used for: most walks are of a few seconds, and a smaller buffer
-// is taken from the allocator's pools instead of mapped afresh.
-constexpr uint64_t kBlock = 64 << 10;
+// Bytes read at a time; each read reaches a largest packet past the last
+// offset it is used for.
+constexpr uint64_t kBlock = 1 << 20;
 // The fewest bytes that show whether they can start a packet.
 constexpr uint64_t kStartBytes = 3;
 

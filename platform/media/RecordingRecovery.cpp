@@ -305,7 +305,7 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
         // not certain: it stays in the file, unplayed, and nothing is cut.
         layout.gaps.push_back({layout.sizes.size(), fileSize - placed.end});
         audioEnd = fileSize;
-    } else {
+    } else if (placed.end < fileSize) {
         // Packets that reached the file after the journal's last batch.
         const std::vector<uint32_t> later = PacketWalk(fd, header, fileSize, placed.end).sizes();
         layout.sizes.insert(layout.sizes.end(), later.begin(), later.end());

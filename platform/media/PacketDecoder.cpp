@@ -149,55 +149,61 @@ PacketDecoder::~PacketDecoder() {
     av_packet_free(&mPacket);
 }
 
-bool PacketDecoder::decodesWhole(const uint8_t* data, uint32_t size, bool continuing) {
+AVCodecContext* PacketDecoder::readyDecoder(uint32_t size, bool afresh) {
     // Asked for every packet: the decoder may have been opened afresh.
     AVCodecContext* decoder = decoderFor(mHeader, mSetUp);
     if (!decoder || !isOpen() || size == 0) {
-        return false;
+        return nullptr;
     }
-    // A packet that failed leaves nothing behind in the decoder; one that
-    // decoded leaves the state the next packet goes on from.
-    if (!continuing && mDecoded) {
+    if (afresh && mDecoded) {
         avcodec_flush_buffers(decoder);
     }
-    mDecoded = false;
+    return decoder;
+}
+
+std::optional<bool> PacketDecoder::firstFrameFits(AVCodecContext* decoder, const uint8_t* data,
+                                                  uint32_t size) {
     // Sent without a buffer of its own, the packet is copied into one with
     // the padding the decoder wants.
     mPacket->data = const_cast<uint8_t*>(data);
     mPacket->size = static_cast<int>(size);
     if (avcodec_send_packet(decoder, mPacket) < 0 || avcodec_receive_frame(decoder, mFrame) < 0) {
+        return std::nullopt;
+    }
+    const bool fits = mFrame->nb_samples > 0 && mFrame->nb_samples <= mHeader.framesPerPacket &&
+                      mFrame->ch_layout.nb_channels == mHeader.channels;
+    av_frame_unref(mFrame);
+    return fits;
+}
+
+bool PacketDecoder::decodesWhole(const uint8_t* data, uint32_t size, bool continuing) {
+    AVCodecContext* decoder = readyDecoder(size, !continuing);
+    if (!decoder) {
+        return false;
+    }
+    // A packet that failed leaves nothing behind in the decoder; one that
+    // decoded leaves the state the next packet goes on from.
+    mDecoded = false;
+    const std::optional<bool> whole = firstFrameFits(decoder, data, size);
+    if (!whole) {
         return false;
     }
     mDecoded = true;
-    const bool whole = mFrame->nb_samples > 0 && mFrame->nb_samples <= mHeader.framesPerPacket &&
-                       mFrame->ch_layout.nb_channels == mHeader.channels;
-    av_frame_unref(mFrame);
     // A decoder that stopped short of the packet's end decodes the rest as
     // another frame, or fails on it.
     const int rest = avcodec_receive_frame(decoder, mFrame);
     av_frame_unref(mFrame);
-    return whole && rest == AVERROR(EAGAIN);
+    return *whole && rest == AVERROR(EAGAIN);
 }
 
 bool PacketDecoder::decodesFirstPacket(const uint8_t* data, uint32_t size) {
-    AVCodecContext* decoder = decoderFor(mHeader, mSetUp);
-    if (!decoder || !isOpen() || size == 0) {
+    AVCodecContext* decoder = readyDecoder(size, true);
+    if (!decoder) {
         return false;
-    }
-    if (mDecoded) {
-        avcodec_flush_buffers(decoder);
     }
     // Whatever it decodes, the decoder may hold the bytes after the packet.
     mDecoded = true;
-    mPacket->data = const_cast<uint8_t*>(data);
-    mPacket->size = static_cast<int>(size);
-    if (avcodec_send_packet(decoder, mPacket) < 0 || avcodec_receive_frame(decoder, mFrame) < 0) {
-        return false;
-    }
-    const bool decoded = mFrame->nb_samples > 0 && mFrame->nb_samples <= mHeader.framesPerPacket &&
-                         mFrame->ch_layout.nb_channels == mHeader.channels;
-    av_frame_unref(mFrame);
-    return decoded;
+    return firstFrameFits(decoder, data, size).value_or(false);
 }
 
 bool PacketDecoder::mayStartPacket(const uint8_t* data, uint32_t size) const {

@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
@@ -45,6 +47,13 @@ public:
     static uint64_t largestPacket(const RecordingJournalHeader& header);
 
 private:
+    // The decoder for the set-up, flushed when `afresh` and it may hold
+    // state; nothing when it cannot be had or there is nothing to decode.
+    AVCodecContext* readyDecoder(uint32_t size, bool afresh);
+    // Sends `size` bytes and takes the first frame: whether it is one
+    // packet's worth of the recording's channels; nothing when none decodes.
+    std::optional<bool> firstFrameFits(AVCodecContext* decoder, const uint8_t* data,
+                                       uint32_t size);
     // Whether a packet's first byte can be `first` (its first element).
     bool mayStartWith(uint8_t first) const;
 

@@ -414,11 +414,6 @@ std::string RecordingJournal::setAsidePathFor(const std::string& journalPath) {
 
 namespace {
 
-uint32_t bigEndian32At(const std::vector<uint8_t>& bytes, size_t at) {
-    return uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 |
-           uint32_t{bytes[at + 2]} << 8 | uint32_t{bytes[at + 3]};
-}
-
 // Whether the encoder's configuration, which the decoder is opened with,
 // says what the header's own fields say: the recorder copies both from the
 // same encoder, so they always agree in a journal it wrote.
@@ -445,11 +440,11 @@ bool configurationAgrees(const RecordingJournalHeader& header) {
     }
     // The lossless cookie: its size, "alac", and from byte 12 on the packet
     // length, the sample size, the channels and the rate.
-    return configuration.size() == 36 && bigEndian32At(configuration, 0) == 36 &&
+    return configuration.size() == 36 && getU32(configuration.data()) == 36 &&
            std::memcmp(configuration.data() + 4, "alac", 4) == 0 &&
-           bigEndian32At(configuration, 12) == static_cast<uint32_t>(header.framesPerPacket) &&
+           getU32(configuration.data() + 12) == static_cast<uint32_t>(header.framesPerPacket) &&
            configuration[17] == header.bitsPerRawSample && configuration[21] == header.channels &&
-           bigEndian32At(configuration, 32) == static_cast<uint32_t>(header.sampleRate);
+           getU32(configuration.data() + 32) == static_cast<uint32_t>(header.sampleRate);
 }
 
 } // namespace

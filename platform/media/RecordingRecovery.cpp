@@ -231,9 +231,10 @@ PlacedPackets placePackets(int fd, RecordingJournal::Contents& journal, uint64_t
 
 // Writes the index of the packets laid out, after `audioEnd`, and lets the
 // journal go.
-RecoveredRecording finish(int fd, const std::string& path, const std::string& journalPath,
-                          const RecordingJournalHeader& header, const PacketLayout& layout,
-                          uint64_t audioEnd) {
+RecoveredRecording finishRecording(int fd, const std::string& path,
+                                   const std::string& journalPath,
+                                   const RecordingJournalHeader& header,
+                                   const PacketLayout& layout, uint64_t audioEnd) {
     std::string error;
     if (!RecoveryIndexBuilder::finish(fd, header, layout, audioEnd, &error)) {
         return result(Outcome::Failed, path, error);
@@ -265,7 +266,7 @@ RecoveredRecording recoverUnlisted(int fd, const std::string& path, const std::s
     if (end < fileSize) {
         layout.gaps.push_back({layout.sizes.size(), fileSize - end});
     }
-    return finish(fd, path, journalPath, header, layout, fileSize);
+    return finishRecording(fd, path, journalPath, header, layout, fileSize);
 }
 
 RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::string& journalPath,
@@ -305,17 +306,19 @@ RecoveredRecording rebuildIndex(int fd, const std::string& path, const std::stri
         // not certain: it stays in the file, unplayed, and nothing is cut.
         layout.gaps.push_back({layout.sizes.size(), fileSize - placed.end});
         audioEnd = fileSize;
-    } else if (placed.end < fileSize) {
-        // Packets that reached the file after the journal's last batch.
-        const std::vector<uint32_t> later = PacketWalk(fd, header, fileSize, placed.end).sizes();
-        layout.sizes.insert(layout.sizes.end(), later.begin(), later.end());
-        audioEnd += std::accumulate(later.begin(), later.end(), uint64_t{0});
     }
     if (!packetsDecode(fd, header, layout)) {
         return setAside(journalPath, path,
                         "the journal does not describe the audio in " + nameOf(path));
     }
-    return finish(fd, path, journalPath, header, layout, audioEnd);
+    if (placed.unplacedMost == 0 && placed.end < fileSize) {
+        // Packets that reached the file after the journal's last batch (the
+        // walk decodes each of them itself).
+        const std::vector<uint32_t> later = PacketWalk(fd, header, fileSize, placed.end).sizes();
+        layout.sizes.insert(layout.sizes.end(), later.begin(), later.end());
+        audioEnd += std::accumulate(later.begin(), later.end(), uint64_t{0});
+    }
+    return finishRecording(fd, path, journalPath, header, layout, audioEnd);
 }
 
 // Whether the packets' first elements are those of the set-up's channels:

@@ -41,11 +41,8 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/ho
 library=$HOME/Music/Cassora
 mkdir -p "$library"
 unset QT_QPA_PLATFORM
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
-export DISPLAY=":$(head -1 "$work/display")"
+source "$(dirname "$0")/../tests/support/private-display.sh"
+start_private_display "$work" || exit 1
 
 # A realistic library: 1,000 labelled tapes of music-like sound (a chord
 # with noise), 20 s each in the default quality, each with its own title and date.

@@ -52,12 +52,8 @@ probe() {
   return $status
 }
 
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
+source "$(dirname "${BASH_SOURCE[0]}")/private-display.sh"
+start_private_display "$work" || fail "no private X server"
 
 
 start_deck() {

@@ -9,10 +9,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-exec 5>"$work/display"
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
-[[ -s $work/display ]] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -1 "$work/display")" QT_QPA_PLATFORM=xcb
+source "$(dirname "$0")/private-display.sh"
+start_private_display "$work" || exit 1
+export QT_QPA_PLATFORM=xcb
 "$@"

@@ -1,0 +1,41 @@
+# Sourced by the scripts that drive real windows: starts a private X server
+# on a free display and exports DISPLAY once a client can connect to it.
+#
+#   start_private_display DIR   keeps its files in DIR; sets $xvfb to the
+#                               server's pid; returns 1 (with the server's
+#                               own words on stderr) when none came up
+#
+# The server never resets (-noreset). By default an X server resets when its
+# last client leaves, and while other X servers on the machine start and stop
+# (tests in parallel), a client connecting during that reset is refused: a
+# deck started just after another one quit saw "could not connect to display".
+start_private_display() {
+  local dir=$1 attempt
+  for attempt in 1 2 3; do
+    : >"$dir/display"
+    exec 5>"$dir/display"
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset \
+      >"$dir/xvfb.log" 2>&1 &
+    xvfb=$!
+    exec 5>&-
+    local waited
+    for waited in $(seq 100); do
+      [[ -s $dir/display ]] && break
+      kill -0 "$xvfb" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [[ -s $dir/display ]]; then
+      export DISPLAY=":$(head -1 "$dir/display")"
+      for waited in $(seq 50); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        sleep 0.1
+      done
+    fi
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
+    xvfb=""
+  done
+  echo "no private X server came up; the last one said:" >&2
+  cat "$dir/xvfb.log" >&2
+  return 1
+}

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -147,6 +148,7 @@ PacketDecoder::PacketDecoder(const RecordingJournalHeader& header)
 PacketDecoder::~PacketDecoder() {
     av_frame_free(&mFrame);
     av_packet_free(&mPacket);
+    av_buffer_unref(&mBuffer);
 }
 
 AVCodecContext* PacketDecoder::readyDecoder(uint32_t size, bool afresh) {
@@ -163,17 +165,41 @@ AVCodecContext* PacketDecoder::readyDecoder(uint32_t size, bool afresh) {
 
 std::optional<bool> PacketDecoder::firstFrameFits(AVCodecContext* decoder, const uint8_t* data,
                                                   uint32_t size) {
-    // Sent without a buffer of its own, the packet is copied into one with
-    // the padding the decoder wants.
-    mPacket->data = const_cast<uint8_t*>(data);
-    mPacket->size = static_cast<int>(size);
-    if (avcodec_send_packet(decoder, mPacket) < 0 || avcodec_receive_frame(decoder, mFrame) < 0) {
+    if (!stage(data, size)) {
+        return std::nullopt;
+    }
+    const int sent = avcodec_send_packet(decoder, mPacket);
+    // The decoder took its own reference to the buffer.
+    mPacket->buf = nullptr;
+    mPacket->data = nullptr;
+    mPacket->size = 0;
+    if (sent < 0 || avcodec_receive_frame(decoder, mFrame) < 0) {
         return std::nullopt;
     }
     const bool fits = mFrame->nb_samples > 0 && mFrame->nb_samples <= mHeader.framesPerPacket &&
                       mFrame->ch_layout.nb_channels == mHeader.channels;
     av_frame_unref(mFrame);
     return fits;
+}
+
+bool PacketDecoder::stage(const uint8_t* data, uint32_t size) {
+    const size_t needed = size_t{size} + AV_INPUT_BUFFER_PADDING_SIZE;
+    // A decoder still holding bytes of the last packet keeps that buffer.
+    if (!mBuffer || mBuffer->size < needed || !av_buffer_is_writable(mBuffer)) {
+        av_buffer_unref(&mBuffer);
+        constexpr uint64_t kMostKept = 1 << 20;
+        const size_t kept = std::min(largestPacket(mHeader), kMostKept);
+        mBuffer = av_buffer_alloc(std::max(needed, kept + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (!mBuffer) {
+            return false;
+        }
+    }
+    std::memcpy(mBuffer->data, data, size);
+    std::memset(mBuffer->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    mPacket->buf = mBuffer; // lent for the sending only
+    mPacket->data = mBuffer->data;
+    mPacket->size = static_cast<int>(size);
+    return true;
 }
 
 bool PacketDecoder::decodesWhole(const uint8_t* data, uint32_t size, bool continuing) {

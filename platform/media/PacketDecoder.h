@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -54,6 +55,10 @@ private:
     // packet's worth of the recording's channels; nothing when none decodes.
     std::optional<bool> firstFrameFits(AVCodecContext* decoder, const uint8_t* data,
                                        uint32_t size);
+    // Copies `size` bytes into the decoder's own padded buffer, which the
+    // packet refers to: a packet without a buffer of its own would be copied
+    // into a newly allocated one on every decoding.
+    bool stage(const uint8_t* data, uint32_t size);
     // Whether a packet's first byte can be `first` (its first element).
     bool mayStartWith(uint8_t first) const;
 
@@ -65,4 +70,5 @@ private:
     bool mDecoded = true; // the decoder may hold state from the last packet
     AVFrame* mFrame = nullptr;
     AVPacket* mPacket = nullptr;
+    AVBufferRef* mBuffer = nullptr;
 };

@@ -68,7 +68,8 @@ uint32_t PacketWalk::packetAt(const uint8_t* data, uint64_t available) {
     }
     // An AAC packet, or the last of a lossless recording, followed by bytes
     // that start none.
-    const uint64_t size = shortestDecodingStretch(data, most);
+    const uint64_t size =
+        mDecoder.isAac() ? firstDecodingEnd(data, available, most) : shortestDecodingStretch(data, most);
     if (size == 0 || data[size - 1] == 0 || !tryWhole(data, size)) {
         return 0;
     }
@@ -85,12 +86,43 @@ uint64_t PacketWalk::firstEndBeforeAStart(const uint8_t* data, uint64_t availabl
     return 0;
 }
 
-uint64_t PacketWalk::shortestDecodingStretch(const uint8_t* data, uint64_t most) {
+uint64_t PacketWalk::firstDecodingEnd(const uint8_t* data, uint64_t available, uint64_t most) {
     if (!tryFirstPacket(data, most)) {
         return 0;
     }
-    uint64_t shortest = 1;
-    uint64_t longest = most;
+    mEnds.clear();
+    for (uint64_t size = 1; size < most; ++size) {
+        if (mayEndAt(data, available, size)) {
+            mEnds.push_back(size);
+        }
+    }
+    // Halving the ends, with `most` (which decodes) standing after the last.
+    size_t first = 0;
+    size_t last = mEnds.size();
+    while (first < last) {
+        const size_t middle = first + (last - first) / 2;
+        if (tryFirstPacket(data, mEnds[middle])) {
+            last = middle;
+        } else if (spent()) {
+            return 0;
+        } else {
+            first = middle + 1;
+        }
+    }
+    const uint64_t end = first < mEnds.size() ? mEnds[first] : most;
+    const uint64_t failed = first > 0 ? mEnds[first - 1] : 0; // 0: none tried
+    // The packet may end sooner, where bytes that start no packet follow it.
+    if (end - 1 > failed && tryFirstPacket(data, end - 1)) {
+        return shortestBetween(data, failed + 1, end - 1);
+    }
+    return spent() ? 0 : end;
+}
+
+uint64_t PacketWalk::shortestDecodingStretch(const uint8_t* data, uint64_t most) {
+    return tryFirstPacket(data, most) ? shortestBetween(data, 1, most) : 0;
+}
+
+uint64_t PacketWalk::shortestBetween(const uint8_t* data, uint64_t shortest, uint64_t longest) {
     while (shortest < longest) {
         const uint64_t middle = shortest + (longest - shortest) / 2;
         if (tryFirstPacket(data, middle)) {

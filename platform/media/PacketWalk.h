@@ -47,6 +47,13 @@ private:
     // stretch of at most `most` bytes whose first packet decodes; 0 when
     // none does. Ten decodings or so instead of one for every length.
     uint64_t shortestDecodingStretch(const uint8_t* data, uint64_t most);
+    // The same for an AAC packet, with fewer decodings: the halving runs
+    // over the lengths after which a packet can start (about one in eight),
+    // and one more decoding tells whether the packet ends sooner.
+    uint64_t firstDecodingEnd(const uint8_t* data, uint64_t available, uint64_t most);
+    // The shortest stretch from `shortest` to `longest` bytes whose first
+    // packet decodes, when `longest` bytes do.
+    uint64_t shortestBetween(const uint8_t* data, uint64_t shortest, uint64_t longest);
     // Shortens the last packet found to where it really ends, when bytes
     // that start no packet follow it.
     void trimLast(std::vector<uint32_t>& found, uint64_t lastStart);
@@ -68,4 +75,5 @@ private:
     uint64_t mTriesLeft = kMostTries;
     uint64_t mBytesLeft = kMostBytes;
     PacketDecoder mDecoder;
+    std::vector<uint32_t> mEnds; // where a packet may end, tried by halving
 };

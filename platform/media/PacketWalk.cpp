@@ -66,10 +66,16 @@ uint32_t PacketWalk::packetAt(const uint8_t* data, uint64_t available) {
             return static_cast<uint32_t>(size);
         }
     }
-    // An AAC packet, or the last of a lossless recording, followed by bytes
-    // that start none.
-    const uint64_t size =
-        mDecoder.isAac() ? firstDecodingEnd(data, available, most) : shortestDecodingStretch(data, most);
+    if (mDecoder.isAac()) {
+        // With a byte less it does not decode, so the decoder took every
+        // byte up to its end: nothing is left over.
+        const uint64_t size = firstDecodingEnd(data, available, most);
+        const bool whole = size > 1 || (size == 1 && tryWhole(data, size));
+        return whole && data[size - 1] != 0 ? static_cast<uint32_t>(size) : 0;
+    }
+    // The last packet of a lossless recording, followed by bytes that start
+    // none.
+    const uint64_t size = shortestDecodingStretch(data, most);
     if (size == 0 || data[size - 1] == 0 || !tryWhole(data, size)) {
         return 0;
     }
@@ -87,16 +93,12 @@ uint64_t PacketWalk::firstEndBeforeAStart(const uint8_t* data, uint64_t availabl
 }
 
 uint64_t PacketWalk::firstDecodingEnd(const uint8_t* data, uint64_t available, uint64_t most) {
-    if (!tryFirstPacket(data, most)) {
-        return 0;
-    }
     mEnds.clear();
     for (uint64_t size = 1; size < most; ++size) {
         if (mayEndAt(data, available, size)) {
             mEnds.push_back(size);
         }
     }
-    // Halving the ends, with `most` (which decodes) standing after the last.
     size_t first = 0;
     size_t last = mEnds.size();
     while (first < last) {
@@ -109,7 +111,12 @@ uint64_t PacketWalk::firstDecodingEnd(const uint8_t* data, uint64_t available, u
             first = middle + 1;
         }
     }
-    const uint64_t end = first < mEnds.size() ? mEnds[first] : most;
+    uint64_t end = most;
+    if (first < mEnds.size()) {
+        end = mEnds[first];
+    } else if (!tryFirstPacket(data, most)) {
+        return 0; // not a packet, or one cut short
+    }
     const uint64_t failed = first > 0 ? mEnds[first - 1] : 0; // 0: none tried
     // The packet may end sooner, where bytes that start no packet follow it.
     if (end - 1 > failed && tryFirstPacket(data, end - 1)) {

@@ -19,8 +19,8 @@
 // for the caller to keep.
 class PacketWalk {
 public:
-    // Decodings tried, and bytes decoded, in all: some fifteen minutes of
-    // CD-rate AAC (about thirteen decodings of half a packet each per packet)
+    // Decodings tried, and bytes decoded, in all: at least fifteen minutes of
+    // CD-rate AAC (about eight decodings of half a packet each per packet)
     // or of lossless audio (one decoding a packet), and a few seconds' work.
     static constexpr uint64_t kMostTries = 600'000;
     static constexpr uint64_t kMostBytes = 256ull << 20;
@@ -49,7 +49,9 @@ private:
     uint64_t shortestDecodingStretch(const uint8_t* data, uint64_t most);
     // The same for an AAC packet, with fewer decodings: the halving runs
     // over the lengths after which a packet can start (about one in eight),
-    // and one more decoding tells whether the packet ends sooner.
+    // and one more decoding tells whether the packet ends sooner. Either
+    // way, one byte less than the length found is known not to decode
+    // (unless it is a single byte).
     uint64_t firstDecodingEnd(const uint8_t* data, uint64_t available, uint64_t most);
     // The shortest stretch from `shortest` to `longest` bytes whose first
     // packet decodes, when `longest` bytes do.

@@ -109,7 +109,7 @@ std::string fileBytes(const std::string& path) {
 // quality the recorder makes, through pauses and loud passages alike, and
 // in silence, whose lossless packets are mostly zero bytes. Zeros or noise
 // after the last packet (what a power cut can leave) are not taken for
-// part of it.
+// part of it, nor is a packet the file was cut short in.
 TEST(PacketWalk, DecodingFindsThePacketsTheJournalNames) {
     ScratchFolder folder;
     struct Case {
@@ -157,5 +157,19 @@ TEST(PacketWalk, DecodingFindsThePacketsTheJournalNames) {
             EXPECT_EQ(walk(unfinished.path, unfinished.header), unfinished.journalled)
                 << (after == noise ? "noise" : "zeros") << " after the last packet";
         }
+        // Cut short inside a packet (a kill before the write ended): every
+        // whole packet before the cut, and not the part of the one cut.
+        size_t whole = 0;
+        size_t cut = unfinished.header.dataOffset;
+        for (size_t i = 0; i < unfinished.journalled.size() * 2 / 3; ++i) {
+            cut += unfinished.journalled[i];
+            ++whole;
+        }
+        cut += unfinished.journalled[whole] / 2;
+        std::ofstream(unfinished.path, std::ios::binary | std::ios::trunc) << bytes.substr(0, cut);
+        const std::vector<uint32_t> expected(unfinished.journalled.begin(),
+                                             unfinished.journalled.begin() +
+                                                 static_cast<long>(whole));
+        EXPECT_EQ(walk(unfinished.path, unfinished.header), expected) << "cut inside a packet";
     }
 }

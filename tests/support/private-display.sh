@@ -5,17 +5,17 @@
 #                               server's pid; returns 1 (with the server's
 #                               own words on stderr) when none came up
 #
-# The server never resets (-noreset). By default an X server resets when its
-# last client leaves, and while other X servers on the machine start and stop
-# (tests in parallel), a client connecting during that reset is refused: a
-# deck started just after another one quit saw "could not connect to display".
+# The server keeps its default of resetting when its last client leaves, so
+# that a deck started after another one quit finds no trace of it (its
+# windows, its focus). A client that connects during such a reset, while
+# other X servers on the machine start and stop, can be refused: see
+# launch_on_private_display.
 start_private_display() {
   local dir=$1 attempt
   for attempt in 1 2 3; do
     : >"$dir/display"
     exec 5>"$dir/display"
-    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset \
-      >"$dir/xvfb.log" 2>&1 &
+    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
     xvfb=$!
     exec 5>&-
     local waited
@@ -38,4 +38,10 @@ start_private_display() {
   echo "no private X server came up; the last one said:" >&2
   cat "$dir/xvfb.log" >&2
   return 1
+}
+
+# Whether a program that just exited was refused by the X server (its output
+# in LOG): it connected while the server was resetting, and may start again.
+refused_by_private_display() {
+  grep -q "could not connect to display" "$1"
 }

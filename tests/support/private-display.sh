@@ -9,7 +9,7 @@
 # that a deck started after another one quit finds no trace of it (its
 # windows, its focus). A client that connects during such a reset, while
 # other X servers on the machine start and stop, can be refused: see
-# launch_on_private_display.
+# refused_by_private_display.
 start_private_display() {
   local dir=$1 attempt
   for attempt in 1 2 3; do

@@ -13,7 +13,6 @@
 start_private_display() {
   local dir=$1 attempt
   for attempt in 1 2 3; do
-    : >"$dir/display"
     exec 5>"$dir/display"
     Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
     xvfb=$!

@@ -3,6 +3,7 @@
 
 #include "AudioServerTools.h"
 #include "AudioThreadStall.h"
+#include "MachineStallWatch.h"
 #include "ToneAnalysis.h"
 #include "ToneRig.h"
 
@@ -31,7 +32,10 @@
 // buffer empty because this machine did not run the audio threads in time
 // (a busy or virtual machine). The output unit counts those underruns; a
 // break within a quarter of a second of one is put down to it and listed,
-// and a run with more than a few of them is run again. Nor is a break the
+// and a run with more than a few of them is run again. So is a break within
+// a quarter of a second of a moment when the machine held even a thread of
+// the highest real-time priority off the CPU for milliseconds: no audio
+// thread, the server's or ours, could run then either. Nor is a break the
 // input itself carried: the input is recorded beside the output, and a break
 // heard on both, the output's a latency later, is listed as the input's.
 
@@ -74,6 +78,7 @@ struct MonitoredRun {
     uint64_t lateReads = 0;
     uint64_t realignments = 0;
     std::vector<double> inputBreaks; // where the input itself broke
+    std::vector<double> machineStalls; // where nothing could run in time
 
     bool carriedFromInput(double at) const {
         return std::any_of(inputBreaks.begin(), inputBreaks.end(), [&](double broken) {
@@ -81,17 +86,23 @@ struct MonitoredRun {
                    at <= broken + kInputBreakAfterSeconds;
         });
     }
-    bool excused(double at) const { return nearUnderrun(at) || carriedFromInput(at); }
+    bool excused(double at) const {
+        return near(underruns, at) || near(machineStalls, at) || carriedFromInput(at);
+    }
 
-    bool nearUnderrun(double at) const {
-        return std::any_of(underruns.begin(), underruns.end(), [&](double underrun) {
-            return std::fabs(at - underrun) <= kUnderrunReachSeconds;
+    static bool near(const std::vector<double>& moments, double at) {
+        return std::any_of(moments.begin(), moments.end(), [&](double moment) {
+            return std::fabs(at - moment) <= kUnderrunReachSeconds;
         });
     }
     std::string describe(const std::vector<double>& expected) const {
         std::string text = "late reads " + std::to_string(lateReads) + ", skips " +
                            std::to_string(realignments) + ", output underruns at";
         for (const double at : underruns) {
+            text += " " + std::to_string(at) + " s";
+        }
+        text += ", the machine stalled at";
+        for (const double at : machineStalls) {
             text += " " + std::to_string(at) + " s";
         }
         text += ", breaks in the input at";
@@ -167,6 +178,7 @@ protected:
                          const std::vector<double>& expected, double seconds = kMeasuredSeconds,
                          double stallAt = -1, std::chrono::milliseconds stall = 0ms) {
         MonitoredRun run;
+        const MachineStallWatch machine;
         SourceRecorder output(mClient, "wf_out.monitor", kOutputRate, 2);
         std::unique_ptr<SourceRecorder> inputRecorder;
         if (mInput) {
@@ -190,6 +202,7 @@ protected:
         const uint64_t lateInSettling = host.statistics().outputUnderruns;
         std::this_thread::sleep_for(std::chrono::duration<double>(kUnderrunReachSeconds));
         output.restart();
+        const auto recordingFrom = MachineStallWatch::Clock::now();
         if (inputRecorder) {
             inputRecorder->restart();
         }
@@ -223,6 +236,7 @@ protected:
         }
         const auto after = host.statistics();
         monitoring.stop();
+        run.machineStalls = machine.stallsSince(recordingFrom);
         run.lateReads = after.misses - before.misses;
         run.realignments = after.realignments - before.realignments;
         const std::vector<float> samples = output.samples();

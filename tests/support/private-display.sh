@@ -5,16 +5,16 @@
 #                               server's pid; returns 1 (with the server's
 #                               own words on stderr) when none came up
 #
-# The server keeps its default of resetting when its last client leaves, so
-# that a deck started after another one quit finds no trace of it (its
-# windows, its focus). A client that connects during such a reset, while
-# other X servers on the machine start and stop, can be refused: see
-# refused_by_private_display.
+# The server does not reset when its last client leaves, as a desktop's does
+# not: a client that connected during such a reset, while other X servers on
+# the machine started and stopped, could be refused (see
+# refused_by_private_display). What a client leaves on it stays, such as keys
+# its test keyboard held down: scripts release what they press.
 start_private_display() {
   local dir=$1 attempt
   for attempt in 1 2 3; do
     exec 5>"$dir/display"
-    Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+    Xvfb -displayfd 5 -noreset -screen 0 1280x1024x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
     xvfb=$!
     exec 5>&-
     local waited

@@ -76,8 +76,13 @@ launch_deck() {
   xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
 }
 
+# xdotool types into a focused window through the X server's test keyboard,
+# and falls back to sending events to the window itself; the deck is gone
+# before Q is released, so that fallback fails and leaves Ctrl and Q held
+# down, repeating into whatever window is focused next. They are released.
 quit_deck() {
-  xdotool key --window "$window" ctrl+q
+  xdotool key --window "$window" ctrl+q 2>/dev/null
+  xdotool keyup q ctrl
   for _ in $(seq 100); do kill -0 "$deck" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$deck" 2>/dev/null && fail "Ctrl+Q did not quit"
   wait "$deck"

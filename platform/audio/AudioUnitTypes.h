@@ -58,6 +58,17 @@ struct PulseCallbackHistogram {
     uint64_t counts[kPulseCallbackBuckets];
 };
 constexpr uint32_t kPulseAudioUnitProperty_CallbackHistogram = FourCC("cbth");
+// What the I/O callbacks of the unit since it started cost their thread
+// (PulseCallbackCost, read only): a callback that took long while using
+// little CPU and never waiting was held off the CPU by the machine (another
+// thread, the hypervisor); one that waited (a voluntary switch: a lock, a
+// page from disk) is the unit's own fault. For measuring.
+struct PulseCallbackCost {
+    uint64_t longestCpuNanoseconds;     // the most CPU time one callback used
+    uint64_t cpuOfLongestNanoseconds;   // the CPU time of the longest callback
+    uint64_t callbacksThatWaited;       // callbacks in which the thread slept
+};
+constexpr uint32_t kPulseAudioUnitProperty_CallbackCost = FourCC("cbcp");
 // UInt32, read only: 1 when the unit stopped because its device or the
 // server went away.
 constexpr uint32_t kPulseAudioUnitProperty_StreamLost = FourCC("lost");

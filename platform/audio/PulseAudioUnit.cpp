@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
+#include <sys/resource.h>
 #include <sys/time.h>
 
 namespace {
@@ -178,6 +180,10 @@ OSStatus PulseAudioUnit::getProperty(uint32_t property, uint32_t scope, uint32_t
         }
         return copyOut(histogram);
     }
+    case kPulseAudioUnitProperty_CallbackCost:
+        return copyOut(PulseCallbackCost{mLongestCallbackCpu.load(std::memory_order_relaxed),
+                                         mCpuOfLongestCallback.load(std::memory_order_relaxed),
+                                         mCallbacksThatWaited.load(std::memory_order_relaxed)});
     default:
         return kAudioUnitErr_InvalidProperty;
     }
@@ -218,20 +224,49 @@ OSStatus PulseAudioUnit::pullInput(AudioUnitRenderActionFlags* flags,
     return kAudioUnitErr_NoConnection;
 }
 
-// Real-time: no allocation, no locks.
-void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds) {
+// Real-time: no allocation, no locks; both calls only read the thread's
+// counters. The CPU clock is read apart: getrusage counts a running
+// thread's time only up to its last tick.
+PulseAudioUnit::ThreadUse PulseAudioUnit::threadUse() {
+    ThreadUse use;
+    timespec cpu{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0) {
+        use.cpuNanoseconds = static_cast<uint64_t>(cpu.tv_sec) * 1'000'000'000u +
+                             static_cast<uint64_t>(cpu.tv_nsec);
+    }
+    rusage usage{};
+    if (getrusage(RUSAGE_THREAD, &usage) == 0) {
+        use.waits = static_cast<uint64_t>(usage.ru_nvcsw);
+    }
+    return use;
+}
+
+// Real-time: no allocation, no locks. One thread calls it per unit, so the
+// figures need no more than relaxed stores.
+void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds, const ThreadUse& before) {
+    const ThreadUse after = threadUse();
+    const uint64_t cpu = after.cpuNanoseconds - before.cpuNanoseconds;
     const uint64_t bucket = std::min<uint64_t>(nanoseconds / kPulseCallbackBucketNanoseconds,
                                                kPulseCallbackBuckets - 1);
     mCallbackCounts[bucket].fetch_add(1, std::memory_order_relaxed);
-    uint64_t longest = mLongestCallback.load(std::memory_order_relaxed);
-    while (nanoseconds > longest && !mLongestCallback.compare_exchange_weak(
-                                        longest, nanoseconds, std::memory_order_relaxed)) {
+    if (nanoseconds > mLongestCallback.load(std::memory_order_relaxed)) {
+        mLongestCallback.store(nanoseconds, std::memory_order_relaxed);
+        mCpuOfLongestCallback.store(cpu, std::memory_order_relaxed);
+    }
+    if (cpu > mLongestCallbackCpu.load(std::memory_order_relaxed)) {
+        mLongestCallbackCpu.store(cpu, std::memory_order_relaxed);
+    }
+    if (after.waits != before.waits) {
+        mCallbacksThatWaited.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
 void PulseAudioUnit::setRunning(bool running) {
     if (running) {
         mLongestCallback.store(0, std::memory_order_relaxed);
+        mLongestCallbackCpu.store(0, std::memory_order_relaxed);
+        mCpuOfLongestCallback.store(0, std::memory_order_relaxed);
+        mCallbacksThatWaited.store(0, std::memory_order_relaxed);
         for (auto& count : mCallbackCounts) {
             count.store(0, std::memory_order_relaxed);
         }

@@ -67,8 +67,17 @@ protected:
     OSStatus pullInput(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                        uint32_t frames, AudioBufferList* data);
     void setRunning(bool running);
-    // Real-time: records how long a callback took.
-    void noteCallbackDuration(uint64_t nanoseconds);
+    // What a callback's thread has used and done so far: read at a
+    // callback's start and passed to noteCallbackDuration at its end.
+    // Real-time: a system call that never waits.
+    struct ThreadUse {
+        uint64_t cpuNanoseconds = 0;
+        uint64_t waits = 0; // voluntary context switches
+    };
+    static ThreadUse threadUse();
+    // Real-time: records how long a callback took, and what it cost its
+    // thread since `before`.
+    void noteCallbackDuration(uint64_t nanoseconds, const ThreadUse& before);
     // Real-time: frame `sampleTime` of the stream passes at `hostTime`; it
     // times the device's clock.
     void offerDeviceTime(double sampleTime, uint64_t hostTime) {
@@ -99,6 +108,9 @@ private:
     std::atomic<bool> mRunning{false};
     std::atomic<bool> mStreamLost{false};
     std::atomic<uint64_t> mLongestCallback{0};
+    std::atomic<uint64_t> mLongestCallbackCpu{0};
+    std::atomic<uint64_t> mCpuOfLongestCallback{0};
+    std::atomic<uint64_t> mCallbacksThatWaited{0};
     std::array<std::atomic<uint64_t>, kPulseCallbackBuckets> mCallbackCounts{};
     std::mutex mListenerLock;
     std::vector<Listener> mListeners;

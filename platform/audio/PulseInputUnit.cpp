@@ -201,6 +201,7 @@ void PulseInputUnit::streamReadable(pa_stream* stream, size_t, void* userData) {
 void PulseInputUnit::deliver(const float* interleaved, uint32_t frames) {
     RealtimeScope realtime;
     std::memcpy(mCycle.data(), interleaved, sizeof(float) * frames * mDeviceChannels);
+    const ThreadUse before = threadUse();
     mCycleFrames = frames;
     AudioTimeStamp timeStamp{};
     timeStamp.mSampleTime = mSampleTime;
@@ -215,7 +216,7 @@ void PulseInputUnit::deliver(const float* interleaved, uint32_t frames) {
         mInputCallback.inputProc(mInputCallback.inputProcRefCon, &flags, &timeStamp, 1, frames,
                                  nullptr);
     }
-    noteCallbackDuration(AudioGetCurrentHostTime() - timeStamp.mHostTime);
+    noteCallbackDuration(AudioGetCurrentHostTime() - timeStamp.mHostTime, before);
 }
 
 // Real-time: copies this cycle's frames, one buffer per client channel.

@@ -265,6 +265,7 @@ void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
             const float volume = mVolume.load(std::memory_order_relaxed);
             for (uint32_t done = 0; done < frames;) {
                 const uint32_t slice = std::min(frames - done, mMaximumFramesPerSlice);
+                const ThreadUse before = threadUse();
                 const uint64_t began = AudioGetCurrentHostTime();
                 render(nullptr, nullptr, 0, slice, mList);
                 for (uint32_t c = 0; c < mChannels; ++c) {
@@ -274,7 +275,7 @@ void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
                         out[static_cast<size_t>(done + i) * mChannels + c] = in[i] * volume;
                     }
                 }
-                noteCallbackDuration(AudioGetCurrentHostTime() - began);
+                noteCallbackDuration(AudioGetCurrentHostTime() - began, before);
                 done += slice;
             }
         }

@@ -562,8 +562,8 @@ void benchPlaying(BenchReport& report, const std::string& folder, double seconds
     reportCallback(report, "render (1x)", normal.callbacks, normal.bufferFrames, normal.rate);
     for (const double speed : {2.0, 8.0}) { // cueing, and fast winding
         const PlayingRun run = playWithEngine(tape, speed, seconds / 2);
-        reportCallback(report, formatted("render (%gx)", speed), run.callbacks,
-                       run.bufferFrames, run.rate);
+        reportCallback(report, formatted("render (%gx)", speed), run.callbacks, run.bufferFrames,
+                       run.rate);
     }
 }
 

@@ -64,9 +64,9 @@ constexpr uint32_t kPulseAudioUnitProperty_CallbackHistogram = FourCC("cbth");
 // thread, the hypervisor); one that waited (a voluntary switch: a lock, a
 // page from disk) is the unit's own fault. For measuring.
 struct PulseCallbackCost {
-    uint64_t longestCpuNanoseconds;     // the most CPU time one callback used
-    uint64_t cpuOfLongestNanoseconds;   // the CPU time of the longest callback
-    uint64_t callbacksThatWaited;       // callbacks in which the thread slept
+    uint64_t longestCpuNanoseconds;   // the most CPU time one callback used
+    uint64_t cpuOfLongestNanoseconds; // the CPU time of the longest callback
+    uint64_t callbacksThatWaited;     // callbacks in which the thread slept
 };
 constexpr uint32_t kPulseAudioUnitProperty_CallbackCost = FourCC("cbcp");
 // UInt32, read only: 1 when the unit stopped because its device or the

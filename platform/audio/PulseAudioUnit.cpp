@@ -231,8 +231,8 @@ PulseAudioUnit::ThreadUse PulseAudioUnit::threadUse() {
     ThreadUse use;
     timespec cpu{};
     if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0) {
-        use.cpuNanoseconds = static_cast<uint64_t>(cpu.tv_sec) * 1'000'000'000u +
-                             static_cast<uint64_t>(cpu.tv_nsec);
+        use.cpuNanoseconds =
+            static_cast<uint64_t>(cpu.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(cpu.tv_nsec);
     }
     rusage usage{};
     if (getrusage(RUSAGE_THREAD, &usage) == 0) {

@@ -77,7 +77,7 @@ struct MonitoredRun {
     double stalledAt = -1; // where our audio thread was held up, if it was
     uint64_t lateReads = 0;
     uint64_t realignments = 0;
-    std::vector<double> inputBreaks; // where the input itself broke
+    std::vector<double> inputBreaks;   // where the input itself broke
     std::vector<double> machineStalls; // where nothing could run in time
 
     bool carriedFromInput(double at) const {

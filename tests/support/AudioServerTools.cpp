@@ -1,6 +1,8 @@
 #include "AudioServerTools.h"
 
 #include "audio/hardware/VELKAudioHardware.h"
+#include "platform/audio/AudioHardwareService.h"
+#include "platform/audio/AudioUnitService.h"
 #include "platform/audio/MainQueue.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +93,47 @@ AudioDeviceID waitForDevice(const std::string& uid, double seconds) {
         id = VELKAudioHardware::deviceIDForDeviceUID(uid);
     }
     return id;
+}
+
+AudioUnit openMonoInputUnit(AudioDeviceID source, AURenderCallback callback, void* refCon,
+                            double& rate) {
+    const AudioComponentDescription hal{kAudioUnitType_Output, kAudioUnitSubType_HALOutput,
+                                        kAudioUnitManufacturer_Apple, 0, 0};
+    AudioUnit unit = nullptr;
+    EXPECT_EQ(AudioComponentInstanceNew(&hal, &unit), 0);
+    if (!unit) {
+        return nullptr;
+    }
+    const uint32_t on = 1;
+    const uint32_t off = 0;
+    AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &on, 4);
+    AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &off,
+                         4);
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioOutputUnitProperty_CurrentDevice,
+                                   kAudioUnitScope_Global, 0, &source, sizeof(source)),
+              0);
+    const AudioObjectPropertyAddress rateAddress{kAudioDevicePropertyNominalSampleRate,
+                                                 kAudioObjectPropertyScopeInput, 0};
+    uint32_t size = sizeof(rate);
+    AudioObjectGetPropertyData(source, &rateAddress, 0, nullptr, &size, &rate);
+    const AudioStreamBasicDescription format{rate,
+                                             kAudioFormatLinearPCM,
+                                             kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked |
+                                                 kAudioFormatFlagIsNonInterleaved,
+                                             4,
+                                             1,
+                                             4,
+                                             1,
+                                             32,
+                                             0};
+    EXPECT_EQ(AudioUnitSetProperty(unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Output, 1,
+                                   &format, sizeof(format)),
+              0);
+    const AURenderCallbackStruct input{callback, refCon};
+    AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 0,
+                         &input, sizeof(input));
+    EXPECT_EQ(AudioUnitInitialize(unit), 0);
+    return unit;
 }
 
 LoadedModules::~LoadedModules() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/AudioHardwareTypes.h"
+#include "platform/audio/AudioUnitTypes.h"
 
 #include <chrono>
 #include <functional>
@@ -27,6 +28,12 @@ void pumpFor(double seconds);
 // The device whose UID is `uid`, waited for up to `seconds` while the
 // server makes it; 0 when it does not come.
 AudioDeviceID waitForDevice(const std::string& uid, double seconds = 2.0);
+
+// An input unit on `source` that hands `callback` one channel of floats at
+// the source's own rate (set in `rate`), initialized but not started; null
+// (with the test failed) when the unit cannot be made so.
+AudioUnit openMonoInputUnit(AudioDeviceID source, AURenderCallback callback, void* refCon,
+                            double& rate);
 
 // Modules loaded for one test, unloaded newest first whatever happens.
 class LoadedModules {

@@ -283,8 +283,11 @@ TEST_F(RealtimeTest, SeekingWhilePlayingContinuesThere) {
     player->setCurrentTime(3000.0);
     EXPECT_TRUE(player->isFilePlaying());
     EXPECT_NEAR(player->currentTime(), 3000.0, 100.0);
-    pumpFor(0.4);
-    EXPECT_GT(player->currentTime(), 3100.0);
+    // Within 0.4 s on a quiet machine; a suite run on a busy one once took
+    // longer to play the first 0.1 s after the move.
+    EXPECT_TRUE(pumpUntil([&] { return player->currentTime() > 3100.0; }, 2.0))
+        << "still at " << player->currentTime() << " ms";
+    EXPECT_LT(player->currentTime(), 3900.0) << "it played on from where it was moved to";
     player->stopFilePlaying();
     const double stoppedAt = player->currentTime();
     pumpFor(0.2);
@@ -344,10 +347,12 @@ TEST_F(RealtimeTest, PauseAndResumePlayOnFromWhatWasHeard) {
     const int64_t beforePause = player->currentFrame();
     player->stopFilePlaying();
     const int64_t paused = player->currentFrame();
-    // What the device played: behind what the output took by at most the
-    // output's buffer, never at the reading ahead.
+    // What the device played: behind what the output took, never at the
+    // reading ahead. By the output's 0.1 s buffer, or more when the server's
+    // device thread ran late on a busy machine (0.22 s was seen in a suite
+    // run); whether it is what was heard is judged below, by the sound.
     EXPECT_LT(paused, beforePause + 1024);
-    EXPECT_GT(paused, beforePause - 0.2 * 48000);
+    EXPECT_GT(paused, beforePause - 0.5 * 48000);
     pumpFor(0.4);
     EXPECT_EQ(player->currentFrame(), paused);
     player->startFilePlaying();

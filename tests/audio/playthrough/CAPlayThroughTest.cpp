@@ -38,40 +38,8 @@ AudioDeviceID idOf(const std::string& uid) {
 // block it hears.
 class Tap {
 public:
-    explicit Tap(AudioDeviceID source) {
-        const AudioComponentDescription hal{kAudioUnitType_Output, kAudioUnitSubType_HALOutput,
-                                            kAudioUnitManufacturer_Apple, 0, 0};
-        EXPECT_EQ(AudioComponentInstanceNew(&hal, &mUnit), 0);
-        const uint32_t on = 1;
-        const uint32_t off = 0;
-        AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1,
-                             &on, 4);
-        AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0,
-                             &off, 4);
-        EXPECT_EQ(AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &source, sizeof(source)),
-                  0);
-        const AudioObjectPropertyAddress rateAddress{kAudioDevicePropertyNominalSampleRate,
-                                                     kAudioObjectPropertyScopeInput, 0};
-        uint32_t size = sizeof(mRate);
-        AudioObjectGetPropertyData(source, &rateAddress, 0, nullptr, &size, &mRate);
-        AudioStreamBasicDescription format{mRate,
-                                           kAudioFormatLinearPCM,
-                                           kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked |
-                                               kAudioFormatFlagIsNonInterleaved,
-                                           4,
-                                           1,
-                                           4,
-                                           1,
-                                           32,
-                                           0};
-        EXPECT_EQ(AudioUnitSetProperty(mUnit, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Output, 1, &format, sizeof(format)),
-                  0);
-        const AURenderCallbackStruct callback{&Tap::captured, this};
-        AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_SetInputCallback,
-                             kAudioUnitScope_Global, 0, &callback, sizeof(callback));
-        EXPECT_EQ(AudioUnitInitialize(mUnit), 0);
+    explicit Tap(AudioDeviceID source)
+        : mUnit(AudioServerTools::openMonoInputUnit(source, &Tap::captured, this, mRate)) {
         mBlockFrames = static_cast<uint32_t>(mRate / 100);
         mLevels.assign(100 * 120, 0.0f); // two minutes of blocks
         EXPECT_EQ(AudioOutputUnitStart(mUnit), 0);
@@ -126,8 +94,8 @@ private:
         return 0;
     }
 
+    double mRate = 48000; // set as the unit is opened, so before it
     AudioUnit mUnit = nullptr;
-    double mRate = 48000;
     uint32_t mBlockFrames = 480;
     std::vector<float> mLevels;
     std::atomic<size_t> mBlocks{0};

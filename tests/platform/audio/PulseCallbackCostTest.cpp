@@ -29,41 +29,8 @@ public:
     static constexpr int kComputing = 20; // this one computes for 3 ms of CPU
     static constexpr int kEnough = 30;
 
-    explicit CostedInput(AudioDeviceID source) {
-        const AudioComponentDescription hal{kAudioUnitType_Output, kAudioUnitSubType_HALOutput,
-                                            kAudioUnitManufacturer_Apple, 0, 0};
-        EXPECT_EQ(AudioComponentInstanceNew(&hal, &mUnit), 0);
-        const uint32_t on = 1;
-        const uint32_t off = 0;
-        AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1,
-                             &on, 4);
-        AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0,
-                             &off, 4);
-        EXPECT_EQ(AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_CurrentDevice,
-                                       kAudioUnitScope_Global, 0, &source, sizeof(source)),
-                  0);
-        const AudioObjectPropertyAddress rateAddress{kAudioDevicePropertyNominalSampleRate,
-                                                     kAudioObjectPropertyScopeInput, 0};
-        double rate = 48000;
-        uint32_t size = sizeof(rate);
-        AudioObjectGetPropertyData(source, &rateAddress, 0, nullptr, &size, &rate);
-        const AudioStreamBasicDescription format{
-            rate,
-            kAudioFormatLinearPCM,
-            kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved,
-            4,
-            1,
-            4,
-            1,
-            32,
-            0};
-        EXPECT_EQ(AudioUnitSetProperty(mUnit, kAudioUnitProperty_StreamFormat,
-                                       kAudioUnitScope_Output, 1, &format, sizeof(format)),
-                  0);
-        const AURenderCallbackStruct callback{&CostedInput::captured, this};
-        AudioUnitSetProperty(mUnit, kAudioOutputUnitProperty_SetInputCallback,
-                             kAudioUnitScope_Global, 0, &callback, sizeof(callback));
-        EXPECT_EQ(AudioUnitInitialize(mUnit), 0);
+    explicit CostedInput(AudioDeviceID source)
+        : mUnit(AudioServerTools::openMonoInputUnit(source, &CostedInput::captured, this, mRate)) {
         EXPECT_EQ(AudioOutputUnitStart(mUnit), 0);
     }
     ~CostedInput() {
@@ -109,6 +76,7 @@ private:
         return 0;
     }
 
+    double mRate = 48000; // set as the unit is opened, so before it
     AudioUnit mUnit = nullptr;
     std::atomic<int> mCallbacks{0};
 };

@@ -88,6 +88,13 @@ struct CallbackFigures {
     }
 };
 
+// From here on the unit's callbacks are measured, their cost included.
+void measureCallbacks(AudioUnit unit) {
+    const uint32_t on = 1;
+    AudioUnitSetProperty(unit, kPulseAudioUnitProperty_MeasureCallbackCost, kAudioUnitScope_Global,
+                         0, &on, sizeof(on));
+}
+
 CallbackFigures callbackFigures(AudioUnit unit) {
     CallbackFigures figures;
     uint32_t size = sizeof(figures.longest);
@@ -321,6 +328,7 @@ RecordingRun recordWithEngine(const ProgrammeSource& source, const std::string& 
     // Watches the same stretch as the longest callback: warm-up and run.
     const StallProbe probe(bufferFrames(*input), file->clientDataFormat().mSampleRate);
     recorder->startRecording();
+    measureCallbacks(recorder->inputAudioUnit()->audioUnit());
     runFor(kWarmUpSeconds);
     const double before = ownCpuSeconds() - probe.cpuSeconds();
     const double serverBefore = audioServerCpuSeconds();
@@ -474,6 +482,7 @@ PlayingRun playWithEngine(const std::string& tape, double speed, double seconds)
     auto player = VELKExtendedAudioFilePlayer::withFilename(tape, sink);
     player->setPlaybackSpeed(speed);
     player->startFilePlaying();
+    measureCallbacks(player->outputAudioUnit()->outputUnit());
     runFor(kWarmUpSeconds);
     const double before = ownCpuSeconds();
     const auto began = Clock::now();

@@ -59,16 +59,20 @@ struct PulseCallbackHistogram {
 };
 constexpr uint32_t kPulseAudioUnitProperty_CallbackHistogram = FourCC("cbth");
 // What the I/O callbacks of the unit since it started cost their thread
-// (PulseCallbackCost, read only): a callback that took long while using
-// little CPU and never waiting was held off the CPU by the machine (another
-// thread, the hypervisor); one that waited (a voluntary switch: a lock, a
-// page from disk) is the unit's own fault. For measuring.
+// (PulseCallbackCost, read only; zeros unless measured, below): a callback that took long while
+// using little CPU and never waiting was held off the CPU by the machine (another thread, the
+// hypervisor); one that waited (a voluntary switch: a lock, a page from disk) is the unit's own
+// fault. For measuring.
 struct PulseCallbackCost {
     uint64_t longestCpuNanoseconds;   // the most CPU time one callback used
     uint64_t cpuOfLongestNanoseconds; // the CPU time of the longest callback
     uint64_t callbacksThatWaited;     // callbacks in which the thread slept
 };
 constexpr uint32_t kPulseAudioUnitProperty_CallbackCost = FourCC("cbcp");
+// UInt32: 1 to measure what the unit's callbacks cost (two system calls at
+// each callback's start and end), 0 not to (the default). Turning it on
+// starts the unit's callback figures afresh. For benchmarks.
+constexpr uint32_t kPulseAudioUnitProperty_MeasureCallbackCost = FourCC("cbcm");
 // UInt32, read only: 1 when the unit stopped because its device or the
 // server went away.
 constexpr uint32_t kPulseAudioUnitProperty_StreamLost = FourCC("lost");

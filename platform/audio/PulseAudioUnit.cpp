@@ -142,6 +142,17 @@ OSStatus PulseAudioUnit::setProperty(uint32_t property, uint32_t scope, uint32_t
         mMaximumFramesPerSlice = frames;
         return kAudioHardwareNoError;
     }
+    case kPulseAudioUnitProperty_MeasureCallbackCost: {
+        uint32_t measure = 0;
+        if (size != sizeof(measure)) {
+            return kAudioUnitErr_InvalidPropertyValue;
+        }
+        std::memcpy(&measure, data, sizeof(measure));
+        if (!mMeasuringCost.exchange(measure != 0, std::memory_order_relaxed) && measure != 0) {
+            forgetCallbackFigures(); // measured from here on, all alike
+        }
+        return kAudioHardwareNoError;
+    }
     default:
         return kAudioUnitErr_InvalidProperty;
     }
@@ -225,10 +236,14 @@ OSStatus PulseAudioUnit::pullInput(AudioUnitRenderActionFlags* flags,
 }
 
 // Real-time: no allocation, no locks; both calls only read the thread's
-// counters. The CPU clock is read apart: getrusage counts a running
-// thread's time only up to its last tick.
-PulseAudioUnit::ThreadUse PulseAudioUnit::threadUse() {
+// counters, and only while the cost is measured. The CPU clock is read
+// apart: getrusage counts a running thread's time only up to its last tick.
+PulseAudioUnit::ThreadUse PulseAudioUnit::threadUse() const {
     ThreadUse use;
+    if (!mMeasuringCost.load(std::memory_order_relaxed)) {
+        return use;
+    }
+    use.measured = true;
     timespec cpu{};
     if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0) {
         use.cpuNanoseconds =
@@ -244,14 +259,17 @@ PulseAudioUnit::ThreadUse PulseAudioUnit::threadUse() {
 // Real-time: no allocation, no locks. One thread calls it per unit, so the
 // figures need no more than relaxed stores.
 void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds, const ThreadUse& before) {
-    const ThreadUse after = threadUse();
-    const uint64_t cpu = after.cpuNanoseconds - before.cpuNanoseconds;
     const uint64_t bucket = std::min<uint64_t>(nanoseconds / kPulseCallbackBucketNanoseconds,
                                                kPulseCallbackBuckets - 1);
     mCallbackCounts[bucket].fetch_add(1, std::memory_order_relaxed);
+    const ThreadUse after = before.measured ? threadUse() : ThreadUse{};
+    const uint64_t cpu = after.measured ? after.cpuNanoseconds - before.cpuNanoseconds : 0;
     if (nanoseconds > mLongestCallback.load(std::memory_order_relaxed)) {
         mLongestCallback.store(nanoseconds, std::memory_order_relaxed);
         mCpuOfLongestCallback.store(cpu, std::memory_order_relaxed);
+    }
+    if (!after.measured) {
+        return;
     }
     if (cpu > mLongestCallbackCpu.load(std::memory_order_relaxed)) {
         mLongestCallbackCpu.store(cpu, std::memory_order_relaxed);
@@ -261,15 +279,19 @@ void PulseAudioUnit::noteCallbackDuration(uint64_t nanoseconds, const ThreadUse&
     }
 }
 
+void PulseAudioUnit::forgetCallbackFigures() {
+    mLongestCallback.store(0, std::memory_order_relaxed);
+    mLongestCallbackCpu.store(0, std::memory_order_relaxed);
+    mCpuOfLongestCallback.store(0, std::memory_order_relaxed);
+    mCallbacksThatWaited.store(0, std::memory_order_relaxed);
+    for (auto& count : mCallbackCounts) {
+        count.store(0, std::memory_order_relaxed);
+    }
+}
+
 void PulseAudioUnit::setRunning(bool running) {
     if (running) {
-        mLongestCallback.store(0, std::memory_order_relaxed);
-        mLongestCallbackCpu.store(0, std::memory_order_relaxed);
-        mCpuOfLongestCallback.store(0, std::memory_order_relaxed);
-        mCallbacksThatWaited.store(0, std::memory_order_relaxed);
-        for (auto& count : mCallbackCounts) {
-            count.store(0, std::memory_order_relaxed);
-        }
+        forgetCallbackFigures();
     }
     if (mRunning.exchange(running, std::memory_order_acq_rel) != running) {
         notifyListeners(kAudioOutputUnitProperty_IsRunning);

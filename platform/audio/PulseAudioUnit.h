@@ -67,14 +67,16 @@ protected:
     OSStatus pullInput(AudioUnitRenderActionFlags* flags, const AudioTimeStamp* timeStamp,
                        uint32_t frames, AudioBufferList* data);
     void setRunning(bool running);
-    // What a callback's thread has used and done so far: read at a
-    // callback's start and passed to noteCallbackDuration at its end.
-    // Real-time: a system call that never waits.
+    // What a callback's thread has used and done so far, while the cost is
+    // measured: read at a callback's start and passed to
+    // noteCallbackDuration at its end. Real-time: system calls that never
+    // wait.
     struct ThreadUse {
+        bool measured = false;
         uint64_t cpuNanoseconds = 0;
         uint64_t waits = 0; // voluntary context switches
     };
-    static ThreadUse threadUse();
+    ThreadUse threadUse() const;
     // Real-time: records how long a callback took, and what it cost its
     // thread since `before`.
     void noteCallbackDuration(uint64_t nanoseconds, const ThreadUse& before);
@@ -103,11 +105,13 @@ private:
     static void streamStateChanged(pa_stream* stream, void* userData);
 
     void detachClock();
+    void forgetCallbackFigures();
 
     std::atomic<DeviceClockSlot*> mClockSlot{nullptr};
     std::atomic<bool> mRunning{false};
     std::atomic<bool> mStreamLost{false};
     std::atomic<uint64_t> mLongestCallback{0};
+    std::atomic<bool> mMeasuringCost{false};
     std::atomic<uint64_t> mLongestCallbackCpu{0};
     std::atomic<uint64_t> mCpuOfLongestCallback{0};
     std::atomic<uint64_t> mCallbacksThatWaited{0};

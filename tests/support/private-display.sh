@@ -7,9 +7,9 @@
 #
 # The server does not reset when its last client leaves, as a desktop's does
 # not: a client that connected during such a reset, while other X servers on
-# the machine started and stopped, could be refused (see
-# refused_by_private_display). What a client leaves on it stays, such as keys
-# its test keyboard held down: scripts release what they press.
+# the machine started and stopped, could be refused ("could not connect to
+# display"). What a client leaves on it stays, such as keys its test keyboard
+# held down: scripts release what they press.
 start_private_display() {
   local dir=$1 attempt
   for attempt in 1 2 3; do
@@ -37,10 +37,4 @@ start_private_display() {
   echo "no private X server came up; the last one said:" >&2
   cat "$dir/xvfb.log" >&2
   return 1
-}
-
-# Whether a program that just exited was refused by the X server (its output
-# in LOG): it connected while the server was resetting, and may start again.
-refused_by_private_display() {
-  grep -q "could not connect to display" "$1"
 }

@@ -43,32 +43,15 @@ tapes() { find "$library" -maxdepth 1 -name '*.m4a' ! -name 'cr-welcome.m4a' | s
 info() { "$program" info "$1" --json; }
 field() { python3 -c "import json,sys; print(json.load(sys.stdin)$1)"; }
 
+# Starts the deck and focuses the window of the deck it started.
 start_deck() {
-  local attempt
-  for attempt in 1 2 3; do
-    launch_deck && return
-  done
-  fail "cassora exited at start"
-}
-
-# Starts the deck and focuses its window; false when the X server refused it
-# (it was resetting after the last deck quit).
-launch_deck() {
-  local logged
-  logged=$(stat -c %s "$log" 2>/dev/null || echo 0)
   "$program" >>"$log" 2>&1 &
   deck=$!
   window=""
   for _ in $(seq 100); do
     window=$(xdotool search --onlyvisible --pid "$deck" --name '^Cassora$' 2>/dev/null | head -1)
     [[ -n $window ]] && break
-    if ! kill -0 "$deck" 2>/dev/null; then
-      wait "$deck"
-      deck=""
-      tail -c +$((logged + 1)) "$log" >"$work/launch.log"
-      refused_by_private_display "$work/launch.log" && { sleep 0.5; return 1; }
-      fail "cassora exited at start"
-    fi
+    kill -0 "$deck" 2>/dev/null || fail "cassora exited at start"
     sleep 0.1
   done
   [[ -n $window ]] || fail "the deck window did not appear"

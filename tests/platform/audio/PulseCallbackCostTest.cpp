@@ -31,6 +31,10 @@ public:
 
     explicit CostedInput(AudioDeviceID source)
         : mUnit(AudioServerTools::openMonoInputUnit(source, &CostedInput::captured, this, mRate)) {
+        const uint32_t measure = 1;
+        EXPECT_EQ(AudioUnitSetProperty(mUnit, kPulseAudioUnitProperty_MeasureCallbackCost,
+                                       kAudioUnitScope_Global, 0, &measure, sizeof(measure)),
+                  0);
         EXPECT_EQ(AudioOutputUnitStart(mUnit), 0);
     }
     ~CostedInput() {

@@ -337,6 +337,7 @@ uint32_t MediaAudioFile::encodeBitRate() const {
 }
 
 OSStatus MediaAudioFile::startEncoding() {
+    step("start");
     const bool aac = mFileFormat.mFormatID == kAudioFormatMPEG4AAC;
     const int channels = static_cast<int>(mFileFormat.mChannelsPerFrame);
     if (mFileFormat.mSampleRate <= 0) {
@@ -547,10 +548,8 @@ OSStatus MediaAudioFile::writePackets() {
 OSStatus MediaAudioFile::finishWriting() {
     if (mStartFailure) {
         // Nothing was recorded: what the failed start left goes.
-        const std::string path = currentPath();
-        mOutput.close();
+        mOutput.discard();
         mJournal.remove();
-        ::unlink(path.c_str());
         return mStartFailure;
     }
     OSStatus status = mStarted ? kAudioHardwareNoError : startEncoding();
@@ -649,6 +648,7 @@ OSStatus MediaAudioFile::beginJournal() {
     if (const int error = mJournal.create(currentPath(), header)) {
         return failWriting(error, "cannot write the journal of " + mPath);
     }
+    step("header");
     if (const int error = mOutput.sync()) {
         return failWriting(error, "cannot write " + mPath);
     }

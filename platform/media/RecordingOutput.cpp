@@ -65,16 +65,25 @@ RecordingOutput::~RecordingOutput() {
 
 int RecordingOutput::open(const std::string& path, bool erase) {
     close();
-    // Not O_TRUNC: a file that another recorder holds must stay as it is.
-    // (Opened for reading and writing, a FIFO never makes the open wait.)
-    mFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (erase ? 0 : O_EXCL),
-                 0644);
-    if (mFd < 0) {
-        return mError = errno;
+    if (!erase) {
+        const int unnamed = openUnnamed(path);
+        if (unnamed != 0 && unnamed != EOPNOTSUPP) {
+            close();
+            return mError = unnamed;
+        }
     }
-    if (!isPlainFile(mFd)) {
-        close();
-        return mError = EINVAL;
+    if (mFd < 0) {
+        // Not O_TRUNC: a file that another recorder holds must stay as it is.
+        // (Opened for reading and writing, a FIFO never makes the open wait.)
+        mFd = ::open(path.c_str(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (erase ? 0 : O_EXCL), 0644);
+        if (mFd < 0) {
+            return mError = errno;
+        }
+        if (!isPlainFile(mFd)) {
+            close();
+            return mError = EINVAL;
+        }
     }
     if (flock(mFd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno == EWOULDBLOCK ? EBUSY : errno;
@@ -99,6 +108,59 @@ int RecordingOutput::open(const std::string& path, bool erase) {
     return 0;
 }
 
+// A file without a name in the folder of `path`, named by giveName() once
+// it holds something. EOPNOTSUPP when this file system (or a missing /proc)
+// cannot do that, and the file is to be created by name.
+int RecordingOutput::openUnnamed(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        return EOPNOTSUPP; // the open by name says what is wrong
+    }
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    mFolderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (mFolderFd < 0) {
+        return errno;
+    }
+    struct stat existing {};
+    if (fstatat(mFolderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        return EEXIST;
+    }
+    const int fd = ::openat(mFolderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        ::close(mFolderFd);
+        mFolderFd = -1;
+        return error == EOPNOTSUPP || error == EISDIR || error == EINVAL ? EOPNOTSUPP : error;
+    }
+    char link[64];
+    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    struct stat linked {};
+    if (stat(link, &linked) != 0) {
+        ::close(fd);
+        ::close(mFolderFd);
+        mFolderFd = -1;
+        return EOPNOTSUPP; // no way to name it later
+    }
+    mFd = fd;
+    mName = name;
+    mNamed = false;
+    return 0;
+}
+
+// Links the unnamed file into its folder; never over anything there.
+int RecordingOutput::giveName() {
+    char link[64];
+    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", mFd);
+    if (linkat(AT_FDCWD, link, mFolderFd, mName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        return errno;
+    }
+    mNamed = true;
+    fsync(mFolderFd);
+    return 0;
+}
+
 void RecordingOutput::close() {
     if (mContext) {
         av_freep(&mContext->buffer);
@@ -108,10 +170,46 @@ void RecordingOutput::close() {
         ::close(mFd); // releases the lock
         mFd = -1;
     }
+    if (mFolderFd >= 0) {
+        ::close(mFolderFd);
+        mFolderFd = -1;
+    }
+    mNamed = true;
+    mName.clear();
 }
 
+void RecordingOutput::discard() {
+    if (mFd >= 0 && mNamed) {
+        const std::string path = currentPath();
+        struct stat ours {};
+        struct stat named {};
+        if (!path.empty() && fstat(mFd, &ours) == 0 && lstat(path.c_str(), &named) == 0 &&
+            ours.st_dev == named.st_dev && ours.st_ino == named.st_ino) {
+            ::unlink(path.c_str());
+        }
+    }
+    close(); // an unnamed file goes with its descriptor
+}
+
+// A file that was named after it was made has no path of its own to read
+// (its descriptor still shows it nameless): it is found by its folder.
 std::string RecordingOutput::currentPath() const {
-    return mFd >= 0 ? pathOfDescriptor(mFd) : std::string();
+    if (mFd < 0) {
+        return {};
+    }
+    if (mFolderFd < 0) {
+        return pathOfDescriptor(mFd);
+    }
+    const std::string folder = pathOfDescriptor(mFolderFd);
+    if (folder.empty()) {
+        return folder;
+    }
+    const std::string path = folder + (folder == "/" ? "" : "/") + mName;
+    struct stat ours {};
+    struct stat named {};
+    const bool stillOurs = fstat(mFd, &ours) == 0 && lstat(path.c_str(), &named) == 0 &&
+                           ours.st_dev == named.st_dev && ours.st_ino == named.st_ino;
+    return !mNamed || stillOurs ? path : std::string();
 }
 
 int RecordingOutput::writePacket(void* opaque, uint8_t* data, int size) {
@@ -129,6 +227,11 @@ int RecordingOutput::write(const uint8_t* data, size_t size) {
     }
     if (const int error = pwriteAll(mFd, data, size, mPosition)) {
         return mError = error;
+    }
+    if (!mNamed) {
+        if (const int error = giveName()) {
+            return mError = error;
+        }
     }
     mPosition += size;
     mEnd = std::max(mEnd, mPosition);

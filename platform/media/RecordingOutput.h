@@ -26,9 +26,12 @@ public:
 
     // Creates `path` and locks it. With `erase`, an existing file is emptied
     // instead (one that another process is recording into stays as it is);
-    // without, an existing name fails with EEXIST. Links are never followed,
-    // and only a regular file with one name is written. Returns 0 or an
-    // errno value.
+    // without, an existing name fails with EEXIST, and the file gets its
+    // name only with its first bytes (where the file system allows), so that
+    // a process killed before then leaves no empty file behind; a name taken
+    // meanwhile fails that first write with EEXIST. Links are never
+    // followed, and only a regular file with one name is written. Returns 0
+    // or an errno value.
     int open(const std::string& path, bool erase = true);
     AVIOContext* context() const { return mContext; }
 
@@ -44,6 +47,8 @@ public:
     int finish();
     // Releases everything without touching the file further.
     void close();
+    // Removes the file, if its name still leads to it, and releases it.
+    void discard();
 
     uint64_t end() const { return mEnd; }
     int error() const { return mError; }
@@ -57,8 +62,14 @@ private:
     static int64_t seek(void* opaque, int64_t offset, int whence);
     int write(const uint8_t* data, size_t size);
     int allocateUpTo(uint64_t end);
+    int openUnnamed(const std::string& path);
+    int giveName();
 
     int mFd = -1;
+    // For a file made without a name: its folder and the name it gets.
+    int mFolderFd = -1;
+    std::string mName;
+    bool mNamed = true;
     AVIOContext* mContext = nullptr;
     uint64_t mPosition = 0;
     uint64_t mEnd = 0;

@@ -1,8 +1,9 @@
-// Records two seconds into FOLDER/<UUID>.m4a and finishes and labels it as
-// `cassora record` does, dying on the spot (as a kill would) just before the
-// step named STEP, its COUNT-th time. Exits 0 when the step never came.
+// Records two seconds into FOLDER/<UUID>.m4a (or FOLDER/NAME) and finishes
+// and labels it as `cassora record` does, dying on the spot (as a kill
+// would) just before the step named STEP, its COUNT-th time. Exits 0 when
+// the step never came.
 //
-//   finish_recording_probe FOLDER STEP [COUNT]
+//   finish_recording_probe FOLDER STEP [COUNT [NAME]]
 
 #include "app/library/MP4LabelWriter.h"
 #include "app/library/Tape.h"
@@ -60,7 +61,9 @@ int main(int argc, char** argv) {
     MediaAudioFile::setStepObserver(dieBefore);
     MP4LabelWriter::setStepObserver(dieBefore);
 
-    const QString path = newTapeFilePath(QString::fromLocal8Bit(argv[1]));
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString path = argc > 4 ? folder + '/' + QString::fromLocal8Bit(argv[4])
+                                  : newTapeFilePath(folder);
     auto description = VELKAudioStreamBasicDescription::aacStreamDescription();
     description->setChannelsPerFrame(1);
     description->setSampleRate(44100);

@@ -229,4 +229,22 @@ TEST_F(LibraryRecovery, AKillAtAnyStepOfFinishingLeavesALabelledTape) {
     }
 }
 
+// A recording killed while it starts, before any audio is on the disk,
+// leaves nothing under the name it was to have once the folder is next
+// checked, not even an empty file, also under a name of the user's own.
+TEST_F(LibraryRecovery, AKillWhileARecordingStartsLeavesNothing) {
+    for (const QString& step : QStringList{"start", "header"}) {
+        QTemporaryDir folder;
+        QProcess probe;
+        probe.start(QStringLiteral(CASSORA_FINISH_PROBE),
+                    {folder.path(), step, QStringLiteral("1"), QStringLiteral("my take.m4a")});
+        ASSERT_TRUE(probe.waitForFinished(60000));
+        EXPECT_EQ(probe.exitCode(), 7) << step.toStdString() << ": "
+                                       << probe.readAllStandardError().toStdString();
+        TapeRecovery::recoverFolder(folder.path(), QStringLiteral("Tester"));
+        EXPECT_EQ(namesIn(folder.path()).join(' ').toStdString(), "")
+            << "after a kill before " << step.toStdString();
+    }
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 #include "../../audio/file/AudioFileTestSupport.h"
 #include "audio/file/VELKExtendedAudioFile.h"
 #include "audio/format/NSXException.h"
+#include "platform/media/MediaAudioFile.h"
 #include "platform/media/RecordingJournal.h"
 
 #include <gtest/gtest.h>
@@ -886,6 +887,20 @@ TEST_F(RecordingRecoveryTest, ANewRecordingNeverReplacesAFile) {
         VELKExtendedAudioFile::forRecording(folder.path("link.m4a"), aac(1), 64000, nullptr, true),
         NSXException);
     EXPECT_EQ(fileBytes(folder.path("target.txt")), "the link's target");
+
+    // Taken after the recording was made, before its first bytes: the
+    // recording fails, and the other file and folder stay as they were.
+    const std::string late = folder.path("late.m4a");
+    std::unique_ptr<MediaAudioFile> file;
+    ASSERT_EQ(MediaAudioFile::create(late, kAudioFileM4AType, aac(1)->audioStreamBasicDescription(),
+                                     &file, false),
+              kAudioHardwareNoError);
+    EXPECT_FALSE(std::filesystem::exists(late)) << "named before it held anything";
+    writeBytes(late, "it came first");
+    EXPECT_NE(file->write(0, nullptr), kAudioHardwareNoError);
+    file->close();
+    EXPECT_EQ(fileBytes(late), "it came first");
+    EXPECT_FALSE(std::filesystem::exists(RecordingJournal::pathFor(late)));
 }
 
 } // namespace

@@ -100,7 +100,8 @@ QVariant TapeBoxModel::data(const QModelIndex& index, int role) const {
                                                : 0;
     }
     case QualityRole:
-        return tape->quality();
+        // Without headers there is no quality to tell either.
+        return tape->samplerate() == 0 ? QString() : tape->quality();
     case DurationTextRole:
         // No headers (a file still being recorded, or a damaged one): no
         // duration is better than a wrong "0s".

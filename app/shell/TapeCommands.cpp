@@ -359,14 +359,22 @@ int runLibraryCommand(const QStringList& arguments) {
             tape->date().isValid()
                 ? tape->date().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                 : QStringLiteral("                ");
-        std::printf("%s  %-2s %-6s  %s  %9s  %s\n", date.toUtf8().constData(),
+        // A file without audio headers (empty, damaged, not audio, or still
+        // being recorded) has no quality or length to show, and is named by
+        // its file.
+        const bool headers = tape->samplerate() != 0;
+        const QString title = headers || !tape->title().isEmpty()
+                                  ? tape->title()
+                                  : QFileInfo(tape->filename()).fileName();
+        std::printf("%s  %-2s %-6s  %-2s  %9s  %s\n", date.toUtf8().constData(),
                     letter ? printable(letter->letter()).toUtf8().constData() : "",
                     letter ? letter->colorScheme()->colorName().toUtf8().constData() : "",
-                    tape->quality().toUtf8().constData(),
-                    DurationFormatter::tapeDurationToString(tape->duration())
-                        .toUtf8()
-                        .constData(),
-                    printable(tape->title()).toUtf8().constData());
+                    headers ? tape->quality().toUtf8().constData() : "-",
+                    headers ? DurationFormatter::tapeDurationToString(tape->duration())
+                                  .toUtf8()
+                                  .constData()
+                            : "-",
+                    printable(title).toUtf8().constData());
     }
     return 0;
 }

@@ -99,6 +99,17 @@ relabelled=$("$program" label "$odd" --title "Odd one") || fail "label on a name
 [[ $relabelled == *"Odd one.m4a" ]] || fail "labelled as $relabelled"
 "$program" library | grep -q "Odd one" || fail "library left the tape out"
 
+# A file that holds no audio is listed by its name, with no quality or length
+# of its own; the tapes beside it keep theirs.
+: >"$HOME/Music/Cassora/empty.m4a"
+echo "a shopping list" >"$HOME/Music/Cassora/list.m4a"
+listing=$("$program" library)
+for name in empty.m4a list.m4a; do
+  grep -Eq -- "  -   +-  $name\$" <<<"$listing" || fail "$name listed as: $(grep "$name" <<<"$listing")"
+done
+grep -q "LQ .*Odd one" <<<"$listing" || fail "a tape beside them lost its headers: $listing"
+rm "$HOME/Music/Cassora/empty.m4a" "$HOME/Music/Cassora/list.m4a"
+
 # Such a name is exported and imported too, its bytes kept.
 odd=$folder/$'take\377.m4a'
 cp "$renamed" "$odd"

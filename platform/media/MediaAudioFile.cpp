@@ -51,6 +51,12 @@ std::string ffmpegErrorText(int error) {
     return text;
 }
 
+// A recording made without a name gets it with its first bytes; someone
+// else's file may have taken the name by then.
+std::string nameTaken(const std::string& path) {
+    return path + " was taken by another file before the recording began; nothing was recorded";
+}
+
 OSStatus statusForOpenError(int error) {
     switch (error) {
     case AVERROR(ENOENT):
@@ -397,7 +403,9 @@ OSStatus MediaAudioFile::startEncoding() {
     result = avformat_write_header(mFormat, &options);
     av_dict_free(&options);
     if (result < 0) {
-        return fail(statusForWriteError(result), "cannot write " + mPath, result);
+        return mOutput.error() == EEXIST
+                   ? fail(statusForOpenError(AVERROR(EEXIST)), nameTaken(mPath))
+                   : fail(statusForWriteError(result), "cannot write " + mPath, result);
     }
     mPriming = mCodec->initial_padding;
     mFileFormat.mFramesPerPacket = static_cast<uint32_t>(mCodec->frame_size);
@@ -620,9 +628,9 @@ OSStatus MediaAudioFile::failWriting(int error, const std::string& what) {
 }
 
 // The journal starts once the muxer has written the file's header: from
-// then on the audio can be found again. It is on the disk before the file's
-// header is, so that a file with our header and nothing else always has a
-// journal that says it is an empty leftover.
+// then on the audio can be found again. A file with our header and no
+// journal (a kill, or a power cut, just before the journal) is an empty
+// leftover that the next check removes.
 OSStatus MediaAudioFile::beginJournal() {
     mCrashSafe = gCrashSafeWriting;
     if (!mCrashSafe) {
@@ -645,6 +653,13 @@ OSStatus MediaAudioFile::beginJournal() {
     if (!takeFileHeader(&header)) {
         return fail(kAudioFileUnspecifiedError, "cannot read back " + mPath);
     }
+    // Named first, so that the journal is made beside our own file and never
+    // beside one that took the name meanwhile.
+    if (const int error = mOutput.name()) {
+        return error == EEXIST ? fail(statusForOpenError(AVERROR(EEXIST)), nameTaken(mPath))
+                               : failWriting(error, "cannot write " + mPath);
+    }
+    step("named");
     if (const int error = mJournal.create(currentPath(), header)) {
         return failWriting(error, "cannot write the journal of " + mPath);
     }
@@ -658,9 +673,8 @@ OSStatus MediaAudioFile::beginJournal() {
     return kAudioHardwareNoError;
 }
 
-// The file's bytes before the audio, as the muxer wrote them. They are
-// usually still in the output's buffer, so that the journal can be on the
-// disk before any of them is.
+// The file's bytes before the audio, as the muxer wrote them: still in the
+// output's buffer, or already in the file.
 bool MediaAudioFile::takeFileHeader(RecordingJournalHeader* header) {
     AVIOContext* io = mOutput.context();
     const int64_t end = avio_tell(io);

@@ -158,6 +158,33 @@ int RecordingOutput::giveName() {
     }
     mNamed = true;
     fsync(mFolderFd);
+    // The way to the file under its name, wherever it is moved from now on.
+    mNamedFd = ::openat(mFolderFd, mName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat ours {};
+    struct stat named {};
+    if (mNamedFd >= 0 && (fstat(mFd, &ours) != 0 || fstat(mNamedFd, &named) != 0 ||
+                          ours.st_dev != named.st_dev || ours.st_ino != named.st_ino)) {
+        ::close(mNamedFd);
+        mNamedFd = -1;
+    }
+    return 0;
+}
+
+int RecordingOutput::name() {
+    if (mFd < 0) {
+        return EBADF;
+    }
+    if (mContext) {
+        avio_flush(mContext);
+    }
+    if (mError) {
+        return mError;
+    }
+    if (!mNamed) {
+        if (const int error = giveName()) {
+            return mError = error;
+        }
+    }
     return 0;
 }
 
@@ -173,6 +200,10 @@ void RecordingOutput::close() {
     if (mFolderFd >= 0) {
         ::close(mFolderFd);
         mFolderFd = -1;
+    }
+    if (mNamedFd >= 0) {
+        ::close(mNamedFd);
+        mNamedFd = -1;
     }
     mNamed = true;
     mName.clear();
@@ -192,13 +223,17 @@ void RecordingOutput::discard() {
 }
 
 // A file that was named after it was made has no path of its own to read
-// (its descriptor still shows it nameless): it is found by its folder.
+// (its descriptor still shows it nameless): it is found through the
+// descriptor of its name, or else through its folder.
 std::string RecordingOutput::currentPath() const {
     if (mFd < 0) {
         return {};
     }
     if (mFolderFd < 0) {
         return pathOfDescriptor(mFd);
+    }
+    if (mNamedFd >= 0) {
+        return pathOfDescriptor(mNamedFd);
     }
     const std::string folder = pathOfDescriptor(mFolderFd);
     if (folder.empty()) {
@@ -313,6 +348,9 @@ int RecordingOutput::finish() {
         avio_flush(mContext);
     }
     int error = mError;
+    if (!error && !mNamed) {
+        error = giveName();
+    }
     if (!error && ftruncate(mFd, static_cast<off_t>(mEnd)) != 0) {
         error = errno;
     }

@@ -38,6 +38,9 @@ public:
     // Hands everything the muxer buffered to the file and the file to the
     // disk. Returns 0 or an errno value.
     int sync();
+    // Hands everything the muxer buffered to the file, and gives a file made
+    // without a name its name (EEXIST when the name was taken meanwhile).
+    int name();
     // Makes sure `bytes` past the current end are allocated. ENOSPC, EDQUOT
     // or EFBIG when they are not to be had. When it has to allocate, it takes
     // `ahead` bytes more if it can, so that the next calls need not.
@@ -70,6 +73,7 @@ private:
     int mFolderFd = -1;
     std::string mName;
     bool mNamed = true;
+    int mNamedFd = -1; // O_PATH, once named: follows the file when it is moved
     AVIOContext* mContext = nullptr;
     uint64_t mPosition = 0;
     uint64_t mEnd = 0;

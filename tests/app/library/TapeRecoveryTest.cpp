@@ -233,7 +233,7 @@ TEST_F(LibraryRecovery, AKillAtAnyStepOfFinishingLeavesALabelledTape) {
 // leaves nothing under the name it was to have once the folder is next
 // checked, not even an empty file, also under a name of the user's own.
 TEST_F(LibraryRecovery, AKillWhileARecordingStartsLeavesNothing) {
-    for (const QString& step : QStringList{"start", "header"}) {
+    for (const QString& step : QStringList{"start", "named", "header"}) {
         QTemporaryDir folder;
         QProcess probe;
         probe.start(QStringLiteral(CASSORA_FINISH_PROBE),

@@ -110,6 +110,22 @@ decodes "$folder/after/moved.m4a" || fail "the tape in the renamed folder does n
 "$program" info "$folder/after/moved.m4a" | grep -q "Untitled" || fail "the moved tape is not labelled"
 ls -a "$folder/after" | grep -q journal && fail "a journal was left in the renamed folder"
 
+# The tape itself is renamed while it is recorded, and another file takes
+# its first name: the tape is finished and labelled under its new name, and
+# the other file keeps its label.
+"$program" record --mono --quality LQ --seconds 3 --output "$folder/first name.m4a" \
+  >"$folder/renamed.txt" 2>&1 &
+pid=$!
+sleep 1.5
+mv "$folder/first name.m4a" "$folder/second name.m4a"
+ffmpeg -v error -f lavfi -i sine=duration=1 -c:a aac -metadata title=Precious -f ipod \
+  "$folder/first name.m4a" || fail "ffmpeg"
+precious=$(md5sum <"$folder/first name.m4a")
+wait "$pid" || fail "a renamed tape: status $?, $(cat "$folder/renamed.txt")"
+grep -q "^$folder/second name.m4a$" "$folder/renamed.txt" || fail "a renamed tape: $(cat "$folder/renamed.txt")"
+"$program" info "$folder/second name.m4a" | grep -q "Untitled" || fail "the renamed tape is not labelled"
+[[ $(md5sum <"$folder/first name.m4a") == "$precious" ]] || fail "the file under the tape's first name was changed"
+
 # A source that stops delivering (suspended, as a frozen server or a closed
 # laptop lid would): the recording says so, and when it comes back.
 load_module module-null-sink sink_name=cassora_sleepy

@@ -898,6 +898,9 @@ TEST_F(RecordingRecoveryTest, ANewRecordingNeverReplacesAFile) {
     EXPECT_FALSE(std::filesystem::exists(late)) << "named before it held anything";
     writeBytes(late, "it came first");
     EXPECT_NE(file->write(0, nullptr), kAudioHardwareNoError);
+    EXPECT_NE(MediaAudioFile::lastErrorOnThisThread().find("was taken by another file"),
+              std::string::npos)
+        << MediaAudioFile::lastErrorOnThisThread();
     file->close();
     EXPECT_EQ(fileBytes(late), "it came first");
     EXPECT_FALSE(std::filesystem::exists(RecordingJournal::pathFor(late)));

@@ -31,6 +31,12 @@ uint64_t fileSizeLimit() {
     return limit.rlim_cur;
 }
 
+// Whether `status` describes the file open on `fd`.
+bool isFileOf(int fd, const struct stat& status) {
+    struct stat open {};
+    return fstat(fd, &open) == 0 && open.st_dev == status.st_dev && open.st_ino == status.st_ino;
+}
+
 } // namespace
 
 bool isPlainFile(const struct stat& status) {
@@ -160,10 +166,8 @@ int RecordingOutput::giveName() {
     fsync(mFolderFd);
     // The way to the file under its name, wherever it is moved from now on.
     mNamedFd = ::openat(mFolderFd, mName.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    struct stat ours {};
     struct stat named {};
-    if (mNamedFd >= 0 && (fstat(mFd, &ours) != 0 || fstat(mNamedFd, &named) != 0 ||
-                          ours.st_dev != named.st_dev || ours.st_ino != named.st_ino)) {
+    if (mNamedFd >= 0 && (fstat(mNamedFd, &named) != 0 || !isFileOf(mFd, named))) {
         ::close(mNamedFd);
         mNamedFd = -1;
     }
@@ -212,10 +216,8 @@ void RecordingOutput::close() {
 void RecordingOutput::discard() {
     if (mFd >= 0 && mNamed) {
         const std::string path = currentPath();
-        struct stat ours {};
         struct stat named {};
-        if (!path.empty() && fstat(mFd, &ours) == 0 && lstat(path.c_str(), &named) == 0 &&
-            ours.st_dev == named.st_dev && ours.st_ino == named.st_ino) {
+        if (!path.empty() && lstat(path.c_str(), &named) == 0 && isFileOf(mFd, named)) {
             ::unlink(path.c_str());
         }
     }
@@ -240,10 +242,8 @@ std::string RecordingOutput::currentPath() const {
         return folder;
     }
     const std::string path = folder + (folder == "/" ? "" : "/") + mName;
-    struct stat ours {};
     struct stat named {};
-    const bool stillOurs = fstat(mFd, &ours) == 0 && lstat(path.c_str(), &named) == 0 &&
-                           ours.st_dev == named.st_dev && ours.st_ino == named.st_ino;
+    const bool stillOurs = lstat(path.c_str(), &named) == 0 && isFileOf(mFd, named);
     return !mNamed || stillOurs ? path : std::string();
 }
 

@@ -37,6 +37,11 @@ bool isFileOf(int fd, const struct stat& status) {
     return fstat(fd, &open) == 0 && open.st_dev == status.st_dev && open.st_ino == status.st_ino;
 }
 
+// The /proc link through which an open file can be reached (and linked).
+std::string descriptorLink(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
 } // namespace
 
 bool isPlainFile(const struct stat& status) {
@@ -49,10 +54,8 @@ bool isPlainFile(int fd) {
 }
 
 std::string pathOfDescriptor(int fd) {
-    char link[64];
-    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
     char target[PATH_MAX + 1];
-    const ssize_t length = readlink(link, target, PATH_MAX);
+    const ssize_t length = readlink(descriptorLink(fd).c_str(), target, PATH_MAX);
     if (length <= 0 || target[0] != '/') {
         return {};
     }
@@ -140,10 +143,8 @@ int RecordingOutput::openUnnamed(const std::string& path) {
         mFolderFd = -1;
         return error == EOPNOTSUPP || error == EISDIR || error == EINVAL ? EOPNOTSUPP : error;
     }
-    char link[64];
-    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
     struct stat linked {};
-    if (stat(link, &linked) != 0) {
+    if (stat(descriptorLink(fd).c_str(), &linked) != 0) {
         ::close(fd);
         ::close(mFolderFd);
         mFolderFd = -1;
@@ -155,12 +156,15 @@ int RecordingOutput::openUnnamed(const std::string& path) {
     return 0;
 }
 
-// Links the unnamed file into its folder; never over anything there.
+// Links a file made without a name into its folder, never over anything
+// there; the failure is kept as the output's error.
 int RecordingOutput::giveName() {
-    char link[64];
-    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", mFd);
-    if (linkat(AT_FDCWD, link, mFolderFd, mName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        return errno;
+    if (mNamed) {
+        return 0;
+    }
+    if (linkat(AT_FDCWD, descriptorLink(mFd).c_str(), mFolderFd, mName.c_str(),
+               AT_SYMLINK_FOLLOW) != 0) {
+        return mError = errno;
     }
     mNamed = true;
     fsync(mFolderFd);
@@ -181,15 +185,7 @@ int RecordingOutput::name() {
     if (mContext) {
         avio_flush(mContext);
     }
-    if (mError) {
-        return mError;
-    }
-    if (!mNamed) {
-        if (const int error = giveName()) {
-            return mError = error;
-        }
-    }
-    return 0;
+    return mError ? mError : giveName();
 }
 
 void RecordingOutput::close() {
@@ -263,10 +259,8 @@ int RecordingOutput::write(const uint8_t* data, size_t size) {
     if (const int error = pwriteAll(mFd, data, size, mPosition)) {
         return mError = error;
     }
-    if (!mNamed) {
-        if (const int error = giveName()) {
-            return mError = error;
-        }
+    if (const int error = giveName()) {
+        return error;
     }
     mPosition += size;
     mEnd = std::max(mEnd, mPosition);
@@ -348,7 +342,7 @@ int RecordingOutput::finish() {
         avio_flush(mContext);
     }
     int error = mError;
-    if (!error && !mNamed) {
+    if (!error) {
         error = giveName();
     }
     if (!error && ftruncate(mFd, static_cast<off_t>(mEnd)) != 0) {

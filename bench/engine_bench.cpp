@@ -473,6 +473,7 @@ struct PlayingRun {
     CallbackFigures callbacks;
     uint32_t bufferFrames = 512;
     uint32_t requestFrames = 512; // what the output asks the server for at a time
+    uint32_t outputBufferFrames = 4410; // what it keeps ahead of the device, once grown
     double rate = 44100;
 };
 
@@ -497,15 +498,16 @@ PlayingRun playWithEngine(const std::string& tape, double speed, double seconds)
                          kPulseOutputUnitProperty_BufferRequest, kAudioUnitScope_Global, 0, &asked,
                          &size);
     run.requestFrames = asked.requestFrames;
+    run.outputBufferFrames = asked.bufferFrames;
     run.rate = player->audioFile()->clientDataFormat().mSampleRate;
     player->stopFilePlaying();
     return run;
 }
 
-// `requestFrames`: frames per request from the server, with the 0.1 s
-// buffer our output unit asks for (0: ffmpeg's default buffering). ffmpeg
-// plays 16-bit stereo, 4 bytes a frame.
-double playWithFFmpeg(const std::string& tape, double seconds, uint32_t requestFrames) {
+// `buffer`: the buffer our output unit keeps while it plays and its
+// requests to fill it, in frames at `rate` (null: ffmpeg's default
+// buffering). ffmpeg plays 16-bit stereo, 4 bytes a frame.
+double playWithFFmpeg(const std::string& tape, double seconds, const PlayingRun* buffer) {
     std::vector<std::string> command{"ffmpeg",
                                      "-v",
                                      "error",
@@ -517,9 +519,11 @@ double playWithFFmpeg(const std::string& tape, double seconds, uint32_t requestF
                                      "pulse",
                                      "-device",
                                      kOutputSink};
-    if (requestFrames > 0) {
+    if (buffer) {
         command.insert(command.end(),
-                       {"-buffer_duration", "100", "-minreq", std::to_string(requestFrames * 4)});
+                       {"-buffer_duration",
+                        formatted("%.0f", 1000.0 * buffer->outputBufferFrames / buffer->rate),
+                        "-minreq", std::to_string(buffer->requestFrames * 4)});
     }
     command.emplace_back("cassora-bench");
     return peerCpuShare(command, seconds);
@@ -545,8 +549,8 @@ void benchPlaying(BenchReport& report, const std::string& folder, double seconds
     const PlayingRun normal = playWithEngine(tape, 1.0, seconds);
     // ffmpeg plays twice: with our buffering, and with its default; ours is
     // judged against the cheaper of the two.
-    const double sameBuffer = playWithFFmpeg(tape, seconds, normal.requestFrames);
-    const double defaultBuffer = playWithFFmpeg(tape, seconds, 0);
+    const double sameBuffer = playWithFFmpeg(tape, seconds, &normal);
+    const double defaultBuffer = playWithFFmpeg(tape, seconds, nullptr);
     const double gstreamer = playWithGStreamer(tape, seconds);
     if (gstreamer < 0) {
         report.failed("playing", "gst-launch-1.0 playbin failed");
@@ -562,9 +566,10 @@ void benchPlaying(BenchReport& report, const std::string& folder, double seconds
     } else {
         reportRatio(report,
                     formatted("CPU while playing at 1x: ours %.2f%% of a core; ffmpeg -f pulse "
-                              "%.2f%% with our 0.1 s buffer filled %u frames at a time, %.2f%% "
+                              "%.2f%% with our %.2f s buffer filled %u frames at a time, %.2f%% "
                               "with its default buffering (judged against the cheaper)",
-                              100 * normal.cpuShare, 100 * sameBuffer, normal.requestFrames,
+                              100 * normal.cpuShare, 100 * sameBuffer,
+                              normal.outputBufferFrames / normal.rate, normal.requestFrames,
                               100 * defaultBuffer),
                     normal.cpuShare, std::min(sameBuffer, defaultBuffer), kPlayingGoal);
     }

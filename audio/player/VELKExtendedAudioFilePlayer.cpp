@@ -11,6 +11,16 @@
 namespace {
 constexpr uint32_t kReaderBuffers = 3;
 constexpr uint32_t kReaderBufferFrames = 4096;
+// Playing forwards at the normal speed, the output keeps this much ahead of
+// the device, topped up two thirds at a time (a third, as much as a tenth of
+// a second in quarters, is left when it asks): a few wake-ups a second
+// instead of tens. It grows a reader buffer at a time, a top-up is at most
+// two of them, and the whole buffer (all a fill after a move asks for) is
+// less than the three, so that the reader always has what the output asks
+// for.
+constexpr double kSteadyBufferSeconds = 0.25;
+constexpr uint32_t kSteadyBufferLimitFrames = kReaderBuffers * kReaderBufferFrames - 512;
+constexpr uint32_t kSteadyRequestLimitFrames = 2 * kReaderBufferFrames;
 } // namespace
 
 std::shared_ptr<VELKExtendedAudioFilePlayer>
@@ -70,6 +80,7 @@ VELKExtendedAudioFilePlayer::~VELKExtendedAudioFilePlayer() {
 void VELKExtendedAudioFilePlayer::startFilePlaying() {
     mDone = false;
     const int64_t frame = mFileReader->currentFrame();
+    chooseOutputBuffer(signedSpeed());
     mFileReader->start();
     try {
         mOutputAudioUnit->start();
@@ -105,7 +116,7 @@ void VELKExtendedAudioFilePlayer::stepBackOverUnplayedFrames(int64_t heldInStage
     const int64_t reached = mFileReader->currentFrame();
     const int64_t heard = mFileReader->reverse() ? reached + unplayed : reached - unplayed;
     try {
-        setCurrentFrame(std::clamp<int64_t>(heard, 0, mAudioFile->frameCount()));
+        moveTo(std::clamp<int64_t>(heard, 0, mAudioFile->frameCount()));
     } catch (const NSXException& exception) {
         // The position stays where the output got to.
         std::fprintf(stderr, "(ERROR) VELKExtendedAudioFilePlayer : %s\n",
@@ -117,14 +128,82 @@ bool VELKExtendedAudioFilePlayer::isFilePlaying() const {
     return mOutputAudioUnit->isRunning();
 }
 
+bool VELKExtendedAudioFilePlayer::playsSteadily(double signedSpeed) {
+    return signedSpeed == 1.0;
+}
+
+double VELKExtendedAudioFilePlayer::signedSpeed() const {
+    return mFileReader->reverse() ? -playbackSpeed() : playbackSpeed();
+}
+
+// Playing, and not yet at the end of the stream.
+bool VELKExtendedAudioFilePlayer::playingOn() const {
+    return mFileReader->running() && !mFileReader->endOfStream() && isFilePlaying();
+}
+
+bool VELKExtendedAudioFilePlayer::playingSteadily() const {
+    return playsSteadily(signedSpeed()) && playingOn();
+}
+
+void VELKExtendedAudioFilePlayer::chooseOutputBuffer(double signedSpeed) {
+    if (!playsSteadily(signedSpeed)) {
+        mOutputAudioUnit->setSteadyBuffer(0, 0, 0);
+        return;
+    }
+    const uint32_t frames = std::min(
+        static_cast<uint32_t>(kSteadyBufferSeconds * clientSampleRate()), kSteadyBufferLimitFrames);
+    mOutputAudioUnit->setSteadyBuffer(frames, std::min(frames * 2 / 3, kSteadyRequestLimitFrames),
+                                      kReaderBufferFrames);
+}
+
+// A change the listener must hear at once while the output holds its
+// steady buffer: what was rendered and not heard is dropped, and the output
+// renders again, with the change, from the frame that was heard. Only what
+// the sink itself already holds (well under a tenth of a second) still
+// plays before it.
+// `nextSpeed`: the signed speed after the change.
+void VELKExtendedAudioFilePlayer::changeWhatIsHeard(const std::function<void()>& change,
+                                                    bool dropUnheard, double nextSpeed) {
+    if (!dropUnheard) {
+        change();
+        return;
+    }
+    const int64_t heldInStage = framesHeldInStage();
+    chooseOutputBuffer(nextSpeed); // the hold keeps a buffer that is to stay
+    try {
+        mOutputAudioUnit->holdAndDropUnplayed();
+    } catch (const NSXException& exception) {
+        // The output is going (its device went away): the change is made
+        // all the same, for when the tape plays again.
+        std::fprintf(stderr, "(ERROR) VELKExtendedAudioFilePlayer : %s\n",
+                     exception.reason().c_str());
+        change();
+        return;
+    }
+    stepBackOverUnplayedFrames(heldInStage);
+    try {
+        change();
+    } catch (...) {
+        mOutputAudioUnit->renderAgain();
+        throw;
+    }
+    mOutputAudioUnit->renderAgain();
+}
+
 void VELKExtendedAudioFilePlayer::setPlaybackSpeed(double speed) {
     if (!(speed > 0.0 || speed < 0.0)) {
         throw InternalInconsistencyException(
             "Invalid parameter not satisfying: speed > 0.0 || speed < 0.0",
             "VELKExtendedAudioFilePlayer", __LINE__);
     }
-    mFileReader->setReverse(speed < 0);
-    mOutputAudioUnit->setPlaybackRate(static_cast<float>(std::fabs(speed)));
+    const bool dropUnheard =
+        playingOn() && playsSteadily(signedSpeed()) != playsSteadily(speed);
+    changeWhatIsHeard(
+        [&] {
+            mFileReader->setReverse(speed < 0);
+            mOutputAudioUnit->setPlaybackRate(static_cast<float>(std::fabs(speed)));
+        },
+        dropUnheard, speed);
 }
 
 double VELKExtendedAudioFilePlayer::playbackSpeed() const {
@@ -175,9 +254,14 @@ int64_t VELKExtendedAudioFilePlayer::framesHeldInStage() const {
     return mVocalRemoverStage && mFileReader->running() ? mVocalRemoverStage->framesBehind() : 0;
 }
 
+// While playing, the frames read but not heard yet are those the stage
+// holds and those the output has rendered and the device not played.
 int64_t VELKExtendedAudioFilePlayer::currentFrame() const {
     const int64_t reached = mFileReader->currentFrame();
-    const int64_t held = framesHeldInStage();
+    int64_t held = framesHeldInStage();
+    if (mFileReader->running()) {
+        held += std::llround(mOutputAudioUnit->unplayedFrames() * playbackSpeed());
+    }
     if (held == 0) {
         return reached;
     }
@@ -186,6 +270,10 @@ int64_t VELKExtendedAudioFilePlayer::currentFrame() const {
 }
 
 void VELKExtendedAudioFilePlayer::setCurrentFrame(int64_t frame) {
+    changeWhatIsHeard([&] { moveTo(frame); }, playingSteadily(), signedSpeed());
+}
+
+void VELKExtendedAudioFilePlayer::moveTo(int64_t frame) {
     mFileReader->setCurrentFrame(frame);
     if (mVocalRemoverStage) {
         // What the stage holds is from before the move.

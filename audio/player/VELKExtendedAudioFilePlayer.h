@@ -6,6 +6,7 @@
 #include "audio/units/VELKOutputAudioUnit.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,19 +44,26 @@ public:
     void stopFilePlaying();
     bool isFilePlaying() const;
 
-    // Negative plays backwards; 0 is an internal inconsistency.
+    // Negative plays backwards; 0 is an internal inconsistency. Playing
+    // forwards at 1 the output keeps a longer buffer; a change into or out
+    // of it while playing drops what the output holds unheard and goes on
+    // from the frame heard, so that it is heard as soon as the sink has
+    // played what it holds itself.
     void setPlaybackSpeed(double speed);
     // The magnitude.
     double playbackSpeed() const;
+    // Heard once the output has played what it holds: within a quarter of
+    // a second playing forwards at 1, a tenth at other speeds.
     void setPlaybackLevel(double level);
     void setPlaybackVolume(double decibels);
 
     // Voice removal: centred sound between 150 Hz and 3600 Hz is taken out
     // on the way to the output. Returns whether it could be done: it needs
     // two channels (a mono file plays as it is, as does one whose remover
-    // cannot be made, which is logged). Switching works while
-    // playing; once on, the sound stays 4096 frames behind the reading
-    // (which the position allows for), also when switched off again.
+    // cannot be made, which is logged). Switching works while playing, and
+    // is heard as a change of level is; once on, the sound stays 4096
+    // frames behind the reading (which the position allows for), also when
+    // switched off again.
     bool setRemovesVoice(bool removesVoice);
     bool removesVoice() const;
 
@@ -63,6 +71,7 @@ public:
     // plays on from it, so a pause skips nothing.
     int64_t currentFrame() const;
     // Raises NSXException for a frame the file refuses; the position stays.
+    // Playing forwards at 1, the move is heard at once, as for the speed.
     void setCurrentFrame(int64_t frame);
     double currentTime() const;
     // Rounds down to a whole frame.
@@ -90,6 +99,14 @@ private:
     // On the main thread, after the output stopped because its device went away.
     void outputDeviceWentAway();
     void stepBackOverUnplayedFrames(int64_t heldInStage);
+    void moveTo(int64_t frame);
+    static bool playsSteadily(double signedSpeed);
+    double signedSpeed() const;
+    bool playingOn() const;
+    bool playingSteadily() const;
+    void chooseOutputBuffer(double signedSpeed);
+    void changeWhatIsHeard(const std::function<void()>& change, bool dropUnheard,
+                           double nextSpeed);
     int64_t framesHeldInStage() const;
 
     std::shared_ptr<VELKExtendedAudioFile> mAudioFile;

@@ -3,6 +3,7 @@
 #include "audio/format/NSXException.h"
 #include "platform/audio/AudioUnitService.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -158,6 +159,36 @@ uint32_t VELKOutputAudioUnit::unplayedFramesAtStop() const {
     return frames;
 }
 
+void VELKOutputAudioUnit::holdAndDropUnplayed() {
+    const uint32_t holding = 1;
+    NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_Holding,
+                                         kAudioUnitScope_Global, 0, &holding, sizeof(holding)));
+}
+
+void VELKOutputAudioUnit::renderAgain() {
+    const uint32_t holding = 0;
+    NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_Holding,
+                                         kAudioUnitScope_Global, 0, &holding, sizeof(holding)));
+}
+
+uint32_t VELKOutputAudioUnit::unplayedFrames() const {
+    uint32_t frames = 0;
+    uint32_t size = sizeof(frames);
+    NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_UnplayedFrames,
+                                         kAudioUnitScope_Global, 0, &frames, &size));
+    return frames;
+}
+
+void VELKOutputAudioUnit::setSteadyBuffer(uint32_t frames, uint32_t requestFrames,
+                                          uint32_t stepFrames) {
+    const PulseOutputGrowth growth{frames, requestFrames, stepFrames};
+    NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_Growth,
+                                         kAudioUnitScope_Global, 0, &growth, sizeof(growth)));
+    const double seconds = frames / mStreamDescription->sampleRate();
+    mTailSeconds.store(std::max(kEndTailSeconds, seconds + kEndTailBeyondBufferSeconds),
+                       std::memory_order_relaxed);
+}
+
 void VELKOutputAudioUnit::setDeviceLostBlock(std::function<void()> block) {
     mDeviceLostBlock = std::move(block);
     if (!mListening) {
@@ -248,7 +279,7 @@ OSStatus VELKOutputAudioUnit::OAUOutputProc(void* refCon, AudioUnitRenderActionF
         // silence after it lets the server play out what it holds.
         int64_t left = self->mTailFramesLeft.load(std::memory_order_relaxed);
         if (left < 0) {
-            left = static_cast<int64_t>(kEndTailSeconds *
+            left = static_cast<int64_t>(self->mTailSeconds.load(std::memory_order_relaxed) *
                                         self->mStreamDescription->sampleRate() *
                                         self->mTailRate.load(std::memory_order_relaxed));
         } else {

@@ -33,8 +33,25 @@ public:
     void setPlaybackLevel(double level);
     // What the device had not yet played of what the unit rendered when it
     // last stopped, in frames at the stream description's rate; it is lost
-    // with the stop.
+    // with the stop (or the hold).
     uint32_t unplayedFramesAtStop() const;
+    // While running: stops rendering and drops what the device has not
+    // played yet (unplayedFramesAtStop then says how much), keeping the
+    // stream, so that the owner can move what it plays unheard;
+    // `renderAgain` goes on from there. Raises NSXException when the unit
+    // is not running.
+    void holdAndDropUnplayed();
+    void renderAgain();
+    // While running: about how many of the frames rendered the device has
+    // yet to play, without asking the server (0 when stopped).
+    uint32_t unplayedFrames() const;
+    // Frames at the stream description's rate. From its next start (or
+    // hold) the unit
+    // grows the server's buffer, from its usual tenth of a second, by at
+    // most `stepFrames` at a time until it holds `frames`, then tops it up
+    // `requestFrames` at a time; the tail of silence at the end of the
+    // stream grows with it. 0 frames: the usual buffer only.
+    void setSteadyBuffer(uint32_t frames, uint32_t requestFrames, uint32_t stepFrames);
     void setEndOfStreamNotificationBlock(std::function<void()> block);
     // Run (on the audio-unit service's thread) when playing stops because
     // the output device or the server went away.
@@ -88,9 +105,12 @@ private:
     // the end is announced, so that the audio the server still holds is
     // heard before the owner stops the output.
     static constexpr double kEndTailSeconds = 0.25;
+    // At least this much longer than a steady buffer.
+    static constexpr double kEndTailBeyondBufferSeconds = 0.15;
     // Frames of that silence still to render (-1: the end not reached yet),
     // and the playback rate it is counted at. Set on the main thread before
     // a start, then used by the render thread only.
+    std::atomic<double> mTailSeconds{kEndTailSeconds};
     std::atomic<int64_t> mTailFramesLeft{-1};
     std::atomic<double> mTailRate{1.0};
     std::shared_ptr<VELKVocalRemoverStage> mVocalRemoverStage;

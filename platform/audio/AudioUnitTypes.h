@@ -77,8 +77,8 @@ constexpr uint32_t kPulseAudioUnitProperty_MeasureCallbackCost = FourCC("cbcm");
 // server went away.
 constexpr uint32_t kPulseAudioUnitProperty_StreamLost = FourCC("lost");
 // The frames an output unit had handed to the server that the device had not
-// yet played when the unit last stopped (uint32_t, at the unit's input rate).
-// They go with the stream, unheard. Not part of the original service.
+// yet played when the unit last stopped or held (uint32_t, at the unit's
+// input rate). They went unheard. Not part of the original service.
 constexpr uint32_t kPulseOutputUnitProperty_UnplayedFramesAtStop = FourCC("unpl");
 
 // How many times the server found an output unit's buffer empty while it
@@ -92,8 +92,9 @@ constexpr uint32_t kPulseOutputUnitProperty_Underruns = FourCC("undr");
 // Set it before starting. Not part of the original service.
 constexpr uint32_t kPulseOutputUnitProperty_TargetLatency = FourCC("tlat");
 
-// What a running output unit asked the server for, in frames at its input
-// rate (PulseOutputBufferRequest, read only; zeros before it first starts):
+// What a running output unit asks the server for now, in frames at its
+// input rate (PulseOutputBufferRequest, read only; zeros before it first
+// starts; it changes while the buffer grows):
 // the buffer it keeps ahead of the device and the size of each request to
 // fill it. A client that asks for the same on the same sink is kept as
 // close to running dry. Not part of the original service.
@@ -102,6 +103,35 @@ struct PulseOutputBufferRequest {
     uint32_t bufferFrames = 0;
     uint32_t requestFrames = 0;
 };
+
+// Holding a running output unit (uint32_t, write only: 1 holds, 0 lets go):
+// it stops rendering and the server drops what the device has not begun to
+// play, the stream staying connected; the unplayed frames at stop then say
+// how many were dropped. Its buffer goes back to the size it started with,
+// unless it has a growth. Letting go renders again at once. Meanwhile its
+// owner may move what it plays, unheard. Not part of the original service.
+constexpr uint32_t kPulseOutputUnitProperty_Holding = FourCC("hold");
+
+// A longer buffer an output unit grows to once it plays (PulseOutputGrowth,
+// at its input rate; zeros for none, the default). It starts with its
+// target latency, so that the first fill stays small, then grows by at most
+// `stepFrames` a request until it keeps `bufferFrames` ahead of the device,
+// asked for `requestFrames` at a time: fewer, fuller wake-ups for steady
+// playing, at the price of later hearing what changes without a hold.
+// Set while running, it takes effect at the next hold, which keeps a buffer
+// that is to grow. Not part of the original service.
+constexpr uint32_t kPulseOutputUnitProperty_Growth = FourCC("grow");
+struct PulseOutputGrowth {
+    uint32_t bufferFrames = 0;
+    uint32_t requestFrames = 0;
+    uint32_t stepFrames = 0;
+};
+
+// About how much of what a running output unit has rendered the device has
+// yet to play, judged without asking the server (uint32_t, at its input
+// rate, read only; 0 when stopped): the buffer it keeps, less what has
+// played since it last filled it. Not part of the original service.
+constexpr uint32_t kPulseOutputUnitProperty_UnplayedFrames = FourCC("unpn");
 
 // How many frames an input unit lets the server gather before it wakes
 // (uint32_t, at the unit's client rate; 0 for one slice, the default). A

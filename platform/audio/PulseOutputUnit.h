@@ -34,7 +34,18 @@ private:
     // Stops writing and asks the server how much of what was written the
     // device has yet to play.
     uint32_t unplayedFrames();
+    uint32_t askUnplayedFrames(pa_threaded_mainloop* mainloop);
+    // Stops rendering and drops what the device has not played, keeping
+    // the stream; `resume` renders again.
+    OSStatus hold();
+    OSStatus resume();
     PulseOutputBufferRequest bufferRequest() const;
+    void growBuffer(pa_stream* stream);
+    // With the loop locked: a new buffer for a connected stream, the answer
+    // waited for on `waitOn` unless null.
+    void askForBuffer(pa_threaded_mainloop* waitOn, pa_stream* stream,
+                      const PulseOutputBufferRequest& buffer);
+    uint32_t unplayedFramesJudged() const;
 
     AudioDeviceID mDevice = kAudioObjectUnknown;
     std::atomic<float> mVolume{1.0f};
@@ -52,4 +63,12 @@ private:
     uint32_t mTargetLatencyFrames = 0; // 0: kTargetLatencySeconds
     std::atomic<uint32_t> mRequestedBufferFrames{0};
     std::atomic<uint32_t> mRequestedRequestFrames{0};
+    PulseOutputGrowth mGrowth; // none unless set; fixed while running
+    std::atomic<uint64_t> mLastFillHostTime{0}; // 0: nothing written since the start
+    std::atomic<uint32_t> mBufferedAtFill{0};   // the buffer the last fill filled
+    // With the loop locked only:
+    uint32_t mFillsSinceStart = 0;
+    uint64_t mWrittenSinceStart = 0; // frames, since the start or the hold
+    bool mWriteAtReadIndex = false;
+    bool mHeld = false;                         // the caller's thread only
 };

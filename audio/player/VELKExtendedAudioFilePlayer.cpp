@@ -12,14 +12,14 @@ namespace {
 constexpr uint32_t kReaderBuffers = 3;
 constexpr uint32_t kReaderBufferFrames = 4096;
 // Playing forwards at the normal speed, the output keeps this much ahead of
-// the device, topped up two thirds at a time (a third, as much as a tenth of
-// a second in quarters, is left when it asks): a few wake-ups a second
-// instead of tens. It grows a reader buffer at a time, a top-up is at most
-// two of them, and the whole buffer (all a fill after a move asks for) is
-// less than the three, so that the reader always has what the output asks
-// for.
+// the device, topped up in halves: a few wake-ups a second instead of tens.
+// (Asked for in larger parts, the server keeps twice a part, more than
+// asked.) It grows a reader buffer at a time, a top-up is at most two of
+// them, and the whole buffer (all a fill after a move asks for), with room
+// for the sink's own latency, is less than the three, so that the reader
+// always has what the output asks for.
 constexpr double kSteadyBufferSeconds = 0.25;
-constexpr uint32_t kSteadyBufferLimitFrames = kReaderBuffers * kReaderBufferFrames - 512;
+constexpr uint32_t kSteadyBufferLimitFrames = kReaderBuffers * kReaderBufferFrames - 1024;
 constexpr uint32_t kSteadyRequestLimitFrames = 2 * kReaderBufferFrames;
 } // namespace
 
@@ -152,7 +152,7 @@ void VELKExtendedAudioFilePlayer::chooseOutputBuffer(double signedSpeed) {
     }
     const uint32_t frames = std::min(
         static_cast<uint32_t>(kSteadyBufferSeconds * clientSampleRate()), kSteadyBufferLimitFrames);
-    mOutputAudioUnit->setSteadyBuffer(frames, std::min(frames * 2 / 3, kSteadyRequestLimitFrames),
+    mOutputAudioUnit->setSteadyBuffer(frames, std::min(frames / 2, kSteadyRequestLimitFrames),
                                       kReaderBufferFrames);
 }
 
@@ -180,8 +180,8 @@ void VELKExtendedAudioFilePlayer::changeWhatIsHeard(const std::function<void()>&
         change();
         return;
     }
-    stepBackOverUnplayedFrames(heldInStage);
-    try {
+    try { // whatever happens, the output renders again
+        stepBackOverUnplayedFrames(heldInStage);
         change();
     } catch (...) {
         mOutputAudioUnit->renderAgain();
@@ -259,7 +259,7 @@ int64_t VELKExtendedAudioFilePlayer::framesHeldInStage() const {
 int64_t VELKExtendedAudioFilePlayer::currentFrame() const {
     const int64_t reached = mFileReader->currentFrame();
     int64_t held = framesHeldInStage();
-    if (mFileReader->running()) {
+    if (mFileReader->running() && !mFileReader->endOfStream()) { // after it: the silent tail
         held += std::llround(mOutputAudioUnit->unplayedFrames() * playbackSpeed());
     }
     if (held == 0) {

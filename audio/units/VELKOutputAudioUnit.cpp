@@ -152,31 +152,32 @@ void VELKOutputAudioUnit::setPlaybackLevel(double level) {
 }
 
 uint32_t VELKOutputAudioUnit::unplayedFramesAtStop() const {
-    uint32_t frames = 0;
-    uint32_t size = sizeof(frames);
-    NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_UnplayedFramesAtStop,
-                                         kAudioUnitScope_Global, 0, &frames, &size));
-    return frames;
+    return outputProperty(kPulseOutputUnitProperty_UnplayedFramesAtStop);
 }
 
 void VELKOutputAudioUnit::holdAndDropUnplayed() {
-    const uint32_t holding = 1;
-    NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_Holding,
-                                         kAudioUnitScope_Global, 0, &holding, sizeof(holding)));
+    setHolding(1);
 }
 
 void VELKOutputAudioUnit::renderAgain() {
-    const uint32_t holding = 0;
-    NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_Holding,
-                                         kAudioUnitScope_Global, 0, &holding, sizeof(holding)));
+    setHolding(0);
 }
 
 uint32_t VELKOutputAudioUnit::unplayedFrames() const {
-    uint32_t frames = 0;
-    uint32_t size = sizeof(frames);
-    NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, kPulseOutputUnitProperty_UnplayedFrames,
-                                         kAudioUnitScope_Global, 0, &frames, &size));
-    return frames;
+    return outputProperty(kPulseOutputUnitProperty_UnplayedFrames);
+}
+
+uint32_t VELKOutputAudioUnit::outputProperty(uint32_t property) const {
+    uint32_t value = 0;
+    uint32_t size = sizeof(value);
+    NSXThrowIfError(AudioUnitGetProperty(mOutputUnit, property, kAudioUnitScope_Global, 0, &value,
+                                         &size));
+    return value;
+}
+
+void VELKOutputAudioUnit::setHolding(uint32_t holding) {
+    NSXThrowIfError(AudioUnitSetProperty(mOutputUnit, kPulseOutputUnitProperty_Holding,
+                                         kAudioUnitScope_Global, 0, &holding, sizeof(holding)));
 }
 
 void VELKOutputAudioUnit::setSteadyBuffer(uint32_t frames, uint32_t requestFrames,

@@ -82,6 +82,9 @@ public:
                                                    double outputRate);
 
 private:
+    // A uint32_t property of the output unit, read; raises NSXException.
+    uint32_t outputProperty(uint32_t property) const;
+    void setHolding(uint32_t holding);
     static void isRunningChanged(void* refCon, AudioUnit unit, uint32_t property, uint32_t scope,
                                  uint32_t element);
     static OSStatus OAUOutputProc(void* refCon, AudioUnitRenderActionFlags* flags,

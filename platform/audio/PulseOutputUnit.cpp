@@ -222,6 +222,9 @@ OSStatus PulseOutputUnit::initialize() {
 }
 
 OSStatus PulseOutputUnit::start() {
+    if (isRunning()) {
+        return kAudioHardwareNoError; // its stream, and the loop's state for it, stay
+    }
     StreamRequest request{"Cassora output", false, mSinkName, mDevice, {}, {}, {}};
     request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
                     static_cast<uint8_t>(mChannels)};

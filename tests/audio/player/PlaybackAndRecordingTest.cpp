@@ -524,7 +524,7 @@ TEST_F(RealtimeTest, ChangesWhilePlayingAreHeardWhereTheyCame) {
                                    kPulseOutputUnitProperty_BufferRequest, kAudioUnitScope_Global,
                                    0, &buffer, &size),
               0);
-    EXPECT_EQ(buffer.bufferFrames, 11776u) << "about a quarter of a second, once grown";
+    EXPECT_EQ(buffer.bufferFrames, 11264u) << "about a quarter of a second, once grown";
 
     const int64_t cuedAt = player->currentFrame();
     player->setPlaybackSpeed(2.0);

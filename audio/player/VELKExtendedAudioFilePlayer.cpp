@@ -161,9 +161,12 @@ void VELKExtendedAudioFilePlayer::chooseOutputBuffer(double signedSpeed) {
 // renders again, with the change, from the frame that was heard. Only what
 // the sink itself already holds (well under a tenth of a second) still
 // plays before it.
-// `nextSpeed`: the signed speed after the change.
+// `nextSpeed`: the signed speed after the change. `changeMoves`: the change
+// puts the tape somewhere else, so stepping back to the frame heard first
+// would only read the file for nothing.
 void VELKExtendedAudioFilePlayer::changeWhatIsHeard(const std::function<void()>& change,
-                                                    bool dropUnheard, double nextSpeed) {
+                                                    bool dropUnheard, double nextSpeed,
+                                                    bool changeMoves) {
     if (!dropUnheard) {
         change();
         return;
@@ -181,7 +184,9 @@ void VELKExtendedAudioFilePlayer::changeWhatIsHeard(const std::function<void()>&
         return;
     }
     try { // whatever happens, the output renders again
-        stepBackOverUnplayedFrames(heldInStage);
+        if (!changeMoves) {
+            stepBackOverUnplayedFrames(heldInStage);
+        }
         change();
     } catch (...) {
         mOutputAudioUnit->renderAgain();
@@ -203,7 +208,7 @@ void VELKExtendedAudioFilePlayer::setPlaybackSpeed(double speed) {
             mFileReader->setReverse(speed < 0);
             mOutputAudioUnit->setPlaybackRate(static_cast<float>(std::fabs(speed)));
         },
-        dropUnheard, speed);
+        dropUnheard, speed, false);
 }
 
 double VELKExtendedAudioFilePlayer::playbackSpeed() const {
@@ -270,7 +275,7 @@ int64_t VELKExtendedAudioFilePlayer::currentFrame() const {
 }
 
 void VELKExtendedAudioFilePlayer::setCurrentFrame(int64_t frame) {
-    changeWhatIsHeard([&] { moveTo(frame); }, playingSteadily(), signedSpeed());
+    changeWhatIsHeard([&] { moveTo(frame); }, playingSteadily(), signedSpeed(), true);
 }
 
 void VELKExtendedAudioFilePlayer::moveTo(int64_t frame) {

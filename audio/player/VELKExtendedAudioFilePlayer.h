@@ -106,7 +106,7 @@ private:
     bool playingSteadily() const;
     void chooseOutputBuffer(double signedSpeed);
     void changeWhatIsHeard(const std::function<void()>& change, bool dropUnheard,
-                           double nextSpeed);
+                           double nextSpeed, bool changeMoves);
     int64_t framesHeldInStage() const;
 
     std::shared_ptr<VELKExtendedAudioFile> mAudioFile;

@@ -46,11 +46,10 @@ public:
     // yet to play, without asking the server (0 when stopped).
     uint32_t unplayedFrames() const;
     // Frames at the stream description's rate. From its next start (or
-    // hold) the unit
-    // grows the server's buffer, from its usual tenth of a second, by at
-    // most `stepFrames` at a time until it holds `frames`, then tops it up
-    // `requestFrames` at a time; the tail of silence at the end of the
-    // stream grows with it. 0 frames: the usual buffer only.
+    // hold) the unit grows the server's buffer, from its usual tenth of a
+    // second, by at most `stepFrames` at a time until it holds `frames`,
+    // then tops it up `requestFrames` at a time; the tail of silence at the
+    // end of the stream grows with it. 0 frames: the usual buffer only.
     void setSteadyBuffer(uint32_t frames, uint32_t requestFrames, uint32_t stepFrames);
     void setEndOfStreamNotificationBlock(std::function<void()> block);
     // Run (on the audio-unit service's thread) when playing stops because

@@ -229,18 +229,13 @@ OSStatus PulseOutputUnit::start() {
     request.spec = {PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(mInputFormat.mSampleRate),
                     static_cast<uint8_t>(mChannels)};
     pa_channel_map_init_auto(&request.map, mChannels, PA_CHANNEL_MAP_DEFAULT);
-    const size_t frameBytes = pa_frame_size(&request.spec);
     const PulseOutputBufferRequest buffer = bufferRequest();
     mRequestedBufferFrames.store(buffer.bufferFrames);
     mRequestedRequestFrames.store(buffer.requestFrames);
     mLastFillHostTime.store(0);
     mFillsSinceStart = 0;
     mWrittenSinceStart = 0;
-    mWriteAtReadIndex = false;
-    request.attributes = {
-        static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * buffer.bufferFrames),
-        static_cast<uint32_t>(-1), static_cast<uint32_t>(frameBytes * buffer.requestFrames),
-        static_cast<uint32_t>(-1)};
+    request.attributes = attributesFor(buffer);
     return startStream(request);
 }
 
@@ -278,14 +273,16 @@ void PulseOutputUnit::growBuffer(pa_stream* stream) {
     askForBuffer(nullptr, stream, {next, request});
 }
 
-// With the loop locked: a new buffer for a connected stream, without waiting
-// for the answer.
+// The server's terms for a buffer: the rest as it sees fit.
+pa_buffer_attr PulseOutputUnit::attributesFor(const PulseOutputBufferRequest& buffer) const {
+    const auto frameBytes = static_cast<uint32_t>(sizeof(float) * mChannels);
+    return {static_cast<uint32_t>(-1), frameBytes * buffer.bufferFrames, static_cast<uint32_t>(-1),
+            frameBytes * buffer.requestFrames, static_cast<uint32_t>(-1)};
+}
+
 void PulseOutputUnit::askForBuffer(pa_threaded_mainloop* waitOn, pa_stream* stream,
                                    const PulseOutputBufferRequest& buffer) {
-    const auto frameBytes = static_cast<uint32_t>(sizeof(float) * mChannels);
-    const pa_buffer_attr attributes{
-        static_cast<uint32_t>(-1), frameBytes * buffer.bufferFrames, static_cast<uint32_t>(-1),
-        frameBytes * buffer.requestFrames, static_cast<uint32_t>(-1)};
+    const pa_buffer_attr attributes = attributesFor(buffer);
     if (waitOn) {
         askServer(waitOn, [&](pa_stream_success_cb_t done, void* answer) {
             return pa_stream_set_buffer_attr(stream, &attributes, done, answer);
@@ -376,7 +373,6 @@ OSStatus PulseOutputUnit::hold() {
     const uint32_t after = flushed ? askUnplayedFrames(mainloop) : before;
     mFillsSinceStart = 0;
     mWrittenSinceStart = 0;
-    mWriteAtReadIndex = true;
     mLastFillHostTime.store(0);
     mHeld = true;
     pa_threaded_mainloop_unlock(mainloop);
@@ -458,13 +454,7 @@ void PulseOutputUnit::fill(pa_stream* stream, size_t bytes) {
                 done += slice;
             }
         }
-        // The first write after a hold goes where the server reads: its
-        // reading went on through the silence meanwhile, and a write behind
-        // it would lose its first frames.
-        const pa_seek_mode_t seek =
-            mWriteAtReadIndex ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE;
-        mWriteAtReadIndex = false;
-        pa_stream_write(stream, target, frames * frameBytes, nullptr, 0, seek);
+        pa_stream_write(stream, target, frames * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         bytes -= frames * frameBytes;
         written += frames;
     }

@@ -41,6 +41,7 @@ private:
     OSStatus resume();
     PulseOutputBufferRequest bufferRequest() const;
     void growBuffer(pa_stream* stream);
+    pa_buffer_attr attributesFor(const PulseOutputBufferRequest& buffer) const;
     // With the loop locked: a new buffer for a connected stream, the answer
     // waited for on `waitOn` unless null.
     void askForBuffer(pa_threaded_mainloop* waitOn, pa_stream* stream,
@@ -69,6 +70,5 @@ private:
     // With the loop locked only:
     uint32_t mFillsSinceStart = 0;
     uint64_t mWrittenSinceStart = 0; // frames, since the start or the hold
-    bool mWriteAtReadIndex = false;
     bool mHeld = false;                         // the caller's thread only
 };

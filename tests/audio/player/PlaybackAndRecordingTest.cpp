@@ -7,6 +7,7 @@
 #include "../file/AudioFileTestSupport.h"
 #include "../realtime/RealtimeAllocationGuard.h"
 #include "AudioServerTools.h"
+#include "ToneAnalysis.h"
 #include "audio/format/InternalInconsistencyException.h"
 #include "audio/format/NSXException.h"
 #include "platform/audio/AudioUnitService.h"
@@ -574,6 +575,32 @@ TEST_F(RealtimeTest, ChangesWhilePlayingAreHeardWhereTheyCame) {
     std::printf("silences at the changes: %.1f, %.1f and %.1f ms\n",
                 (cue - runs[0].second) / 48.0, (runs[1].first - cueEnd) / 48.0,
                 (runs[2].first - runs[1].second) / 48.0);
+}
+
+// Through the start, the buffer's growth and its steady top-ups, a tone
+// played at the normal speed comes out as the one tone it is, unbroken.
+TEST_F(RealtimeTest, SteadyPlayingKeepsAToneWhole) {
+    const std::string path = toneFile(folder, 5.0);
+    Capture capture("cassora_null.monitor", 6.0);
+    auto player = VELKExtendedAudioFilePlayer::withFilename(path, device("cassora_null"));
+    capture.start();
+    player->startFilePlaying();
+    ASSERT_TRUE(pumpUntil([&] { return player->currentTime() > 3500.0; }, 6.0));
+    player->stopFilePlaying();
+    capture.stop();
+
+    const std::vector<float> captured = capture.between(0.0, 5.9);
+    const auto runs = soundRuns(captured);
+    ASSERT_EQ(runs.size(), 1u) << "the tone was broken by silence";
+    // Its first and last 50 ms are left out: they fade in and are cut off.
+    const size_t margin = 2400;
+    ASSERT_GT(runs[0].second - runs[0].first, 3 * 48000u);
+    const ToneAnalysis tone = analyseTone(captured.data() + runs[0].first + margin,
+                                          runs[0].second - runs[0].first - 2 * margin, 1,
+                                          capture.rate(), 1000.0);
+    EXPECT_NEAR(tone.frequency, 1000.0, 5.0) << tone.describe();
+    EXPECT_GT(tone.purity, 0.99) << tone.describe();
+    EXPECT_TRUE(tone.breaks.empty()) << tone.describe();
 }
 
 TEST_F(RealtimeTest, PlayerSpeedVolumeAndTime) {
